@@ -1,0 +1,38 @@
+// The peer's commands: Init_SCAN, IFSCANED, END and anything else.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "peer_protocol.h"
+
+namespace skan {
+
+// Scan-request fields that the commands read and write (UTF-8).
+struct TScanRequest {
+  std::string ScanStatus;
+  std::string tmpPath;
+  std::string email;
+  std::string serialnumber;
+};
+
+// What the commands need from the window and the platform.
+class ICommandHost {
+ public:
+  virtual ~ICommandHost() = default;
+  virtual void Log(std::string_view line) = 0;
+  virtual void Send(std::string_view body) = 0;
+  virtual void Quit() = 0;
+  virtual TLocalTime Now() = 0;
+  // The system temporary folder, ending in "\".
+  virtual std::string TempFolder() = 0;
+  // Creates one folder level unless it exists; failures are ignored.
+  virtual void EnsureFolder(const std::string& path) = 0;
+};
+
+// Handles one message body. Bodies that are not one JSON object are dropped
+// silently. `scanId` is the process-wide request identifier.
+void HandleCommand(std::string_view body, TScanRequest& request, std::string& scanId,
+                   ICommandHost& host);
+
+}  // namespace skan

@@ -1,0 +1,117 @@
+#include "command_handler.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace skan {
+namespace {
+
+class FakeHost : public ICommandHost {
+ public:
+  void Log(std::string_view line) override { log.emplace_back(line); }
+  void Send(std::string_view body) override { sent.emplace_back(body); }
+  void Quit() override { ++quits; }
+  TLocalTime Now() override {
+    TLocalTime t = clock;
+    clock.millisecond += 1;  // the second reading is a little later
+    return t;
+  }
+  std::string TempFolder() override { return "C:\\T\\"; }
+  void EnsureFolder(const std::string& path) override { folders.push_back(path); }
+
+  std::vector<std::string> log, sent, folders;
+  int quits = 0;
+  TLocalTime clock{2025, 3, 7, 9, 5, 2, 45};
+};
+
+struct Commands : ::testing::Test {
+  FakeHost host;
+  TScanRequest request;
+  std::string scanId;
+  void Handle(std::string_view body) { HandleCommand(body, request, scanId, host); }
+};
+
+TEST_F(Commands, InitScanStartsARequest) {
+  Handle(R"({"POL":"Init_SCAN","email":"","serialnumber":"","x":1})");
+  EXPECT_EQ(request.ScanStatus, "Init_SCAN");
+  EXPECT_EQ(scanId, "2025_03_07_09_05_02_045");
+  EXPECT_EQ(host.sent, (std::vector<std::string>{
+                           R"({"POL":"Init_SCAN","Initscan_id": "2025_03_07_09_05_02_045"})"}));
+  EXPECT_EQ(host.folders,
+            (std::vector<std::string>{"C:\\T\\scan\\", "C:\\T\\scan\\2025_03_07_09_05_02_046\\"}));
+  EXPECT_EQ(request.tmpPath, "C:\\T\\scan\\2025_03_07_09_05_02_046\\");
+  EXPECT_EQ(host.log, (std::vector<std::string>{
+                          "tekst: Init_SCAN",
+                          R"(reply: {"POL":"Init_SCAN","Initscan_id": "2025_03_07_09_05_02_045"})",
+                          "tmpPath: C:\\T\\scan\\",
+                          "tmpPath: C:\\T\\scan\\2025_03_07_09_05_02_046\\",
+                      }));
+}
+
+TEST_F(Commands, InitScanTakesPeerFieldsAsText) {
+  Handle(R"({"POL":"init_scan","email":"a@b.pl","serialnumber":12345})");
+  EXPECT_EQ(request.email, "a@b.pl");
+  EXPECT_EQ(request.serialnumber, "12345");
+  request.email = "old";
+  Handle(R"({"POL":"INIT_SCAN"})");  // missing members give empty text
+  EXPECT_EQ(request.email, "");
+  EXPECT_EQ(request.serialnumber, "");
+  EXPECT_EQ(host.sent.size(), 2u);
+}
+
+TEST_F(Commands, IfScanedReportsStatus) {
+  Handle(R"({"POL":"ifscaned"})");
+  request.ScanStatus = "Redy_SCAN";
+  Handle(R"({"POL":"IFSCANED"})");
+  EXPECT_EQ(host.sent, (std::vector<std::string>{R"({"POL":"IFSCANED","SCANED": ""})",
+                                                 R"({"POL":"IFSCANED","SCANED": "Redy_SCAN"})"}));
+  EXPECT_EQ(host.log, (std::vector<std::string>{
+                          "tekst: ifscaned", R"(reply: {"POL":"IFSCANED","SCANED": ""})",
+                          "tekst: IFSCANED", R"(reply: {"POL":"IFSCANED","SCANED": "Redy_SCAN"})"}));
+}
+
+TEST_F(Commands, EndRepliesThenQuits) {
+  request.ScanStatus = "Begin_SCAN";
+  Handle(R"({"POL":"END"})");
+  EXPECT_EQ(host.sent, (std::vector<std::string>{R"({"POL":"SCANEDqq","SCANED": "Pa Pa"})"}));
+  EXPECT_EQ(host.quits, 1);
+  EXPECT_EQ(request.ScanStatus, "Begin_SCAN");
+}
+
+TEST_F(Commands, UnrecognisedCommands) {
+  struct Case { std::string_view body; std::string_view reply; };
+  const Case cases[] = {
+      {R"({"POL":"hello"})", R"({"Nieznane polecenie ": "hello" })"},
+      {R"({"POL":" END"})", R"({"Nieznane polecenie ": " END" })"},
+      {R"({"POL":{"a":1}})", R"({"Nieznane polecenie ": "" })"},
+      {R"({"POL":[1]})", R"({"Nieznane polecenie ": "" })"},
+      {R"({"POL":null})", R"({"Nieznane polecenie ": "null" })"},
+      {R"({"pol":"END"})", R"({"Nieznane polecenie ": "" })"},  // no "POL" member
+      {R"({"POL":"a\"b"})", R"({"Nieznane polecenie ": "a\"b" })"},
+  };
+  for (const auto& c : cases) {
+    host.sent.clear();
+    host.log.clear();
+    Handle(c.body);
+    ASSERT_EQ(host.sent.size(), 1u) << c.body;
+    EXPECT_EQ(host.sent[0], c.reply);
+    ASSERT_EQ(host.log.size(), 1u);  // only the command line
+    EXPECT_EQ(host.log[0].rfind("tekst: ", 0), 0u);
+  }
+  EXPECT_EQ(host.quits, 0);
+  EXPECT_EQ(request.ScanStatus, "");
+}
+
+TEST_F(Commands, NonObjectsAreDroppedSilently) {
+  for (std::string_view body : {R"(["END"])", R"("END")", "END", "{", "", "12", "null",
+                                R"({"POL":"END"} {"POL":"END"})"}) {
+    Handle(body);
+  }
+  EXPECT_TRUE(host.sent.empty());
+  EXPECT_TRUE(host.log.empty());
+  EXPECT_EQ(host.quits, 0);
+}
+
+}  // namespace
+}  // namespace skan
