@@ -1,0 +1,9 @@
+# The host executable.
+add_executable(Skanowanie WIN32
+  main.cpp
+  main_window.cpp
+  document_pane.cpp
+  Skanowanie.rc)
+target_link_libraries(Skanowanie PRIVATE skan_core ui comdlg32)
+target_link_options(Skanowanie PRIVATE -municode)
+skan_warnings(Skanowanie)

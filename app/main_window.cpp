@@ -1,0 +1,379 @@
+#include "main_window.h"
+
+#include <commdlg.h>
+#include <windowsx.h>
+
+#include <algorithm>
+
+#include "application.h"
+#include "resource.h"
+#include "text.h"
+
+TSkanowanie* Skanowanie = nullptr;
+std::string scan_id;
+
+std::unique_ptr<skan::TPeerInput> TSkanowanie::FStdIn;
+std::unique_ptr<TStdOutStream> TSkanowanie::FStdOut;
+
+namespace {
+
+// Control and command identifiers.
+enum : UINT {
+  kMemo1 = 100,
+  kPanel2,
+  kSplitter1,
+  kWebBrowser1,
+  kImageButton1,
+  kImageButton2,
+  kImageButton3,
+  kImageButton4,
+  kMenuLoadFromFile = 200,  // "Ładuj z pliku": no handler
+  kMenuScanToPdf,           // "Skanuj do PDF"
+  kMenuSave,                // "Zapisz": no handler
+  kActionScan = 300,        // ASkanuj, F11: no handler
+  kActionSave,              // AZapisz, F10: no handler
+};
+
+// Layout at 96 dots per inch.
+constexpr int kDesignClientWidth = 1138;
+constexpr int kDesignClientHeight = 797;
+constexpr int kMemoWidth = 153;
+constexpr int kSplitterWidth = 3;
+constexpr int kSplitterMinSize = 30;
+constexpr int kButtonSize = 160;
+constexpr int kPictureSize = 128;
+constexpr int kFontPoints = 8;
+
+bool FileExists(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
+  return !prefix.empty() && text.size() >= prefix.size() &&
+         CompareStringOrdinal(text.c_str(), static_cast<int>(prefix.size()), prefix.c_str(),
+                              static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+std::wstring SystemTempFolder() {
+  wchar_t buffer[MAX_PATH + 1];
+  DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+  std::wstring path(buffer, n);
+  if (!path.empty() && path.back() != L'\\') path += L'\\';
+  return path;
+}
+
+void TStdOutStream::Write(const char* data, size_t size) {
+  if (!handle_ || handle_ == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(handle_, data, static_cast<DWORD>(size), &written, nullptr);
+}
+
+TSkanowanie::TSkanowanie() = default;
+
+TSkanowanie::~TSkanowanie() {
+  if (Handle()) DestroyWindow(Handle());
+  ImageButton1.reset();
+  ImageButton2.reset();
+  ImageButton3.reset();
+  ImageButton4.reset();
+  if (PopupMenu1) DestroyMenu(PopupMenu1);
+  if (ActionList1) DestroyAcceleratorTable(ActionList1);
+  if (font_) DeleteObject(font_);
+  if (iconBig_) DestroyIcon(iconBig_);
+  if (iconSmall_) DestroyIcon(iconSmall_);
+}
+
+bool TSkanowanie::CreateForm() {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  iconBig_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_MAINICON), IMAGE_ICON,
+                                           GetSystemMetrics(SM_CXICON),
+                                           GetSystemMetrics(SM_CYICON), 0));
+  iconSmall_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_MAINICON), IMAGE_ICON,
+                                             GetSystemMetrics(SM_CXSMICON),
+                                             GetSystemMetrics(SM_CYSMICON), 0));
+  RegisterClass(L"TSkanowanie", CS_DBLCLKS, LoadCursorW(nullptr, IDC_ARROW),
+                reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), iconBig_, iconSmall_);
+
+  // The normal (restored) size is the design size, centred on the work area.
+  RECT work;
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  UINT systemDpi = ui::WindowDpi(nullptr);
+  int width = ui::Scale(kDesignClientWidth, systemDpi);
+  int height = ui::Scale(kDesignClientHeight, systemDpi);
+  int x = work.left + std::max(0, int(work.right - work.left - width) / 2);
+  int y = work.top + std::max(0, int(work.bottom - work.top - height) / 2);
+
+  // No frame and no caption; the task-bar button comes from WS_EX_APPWINDOW.
+  if (!Create(WS_EX_APPWINDOW, L"TSkanowanie", L"",
+              WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX, x, y,
+              width, height, nullptr))
+    return false;
+  SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(iconBig_));
+  SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(iconSmall_));
+  CreateControls();
+  ApplyDpi();
+  return true;
+}
+
+void TSkanowanie::CreateControls() {
+  HWND self = Handle();
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+
+  // The diagnostic log: present but never shown.
+  Memo1 = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
+                          WS_CHILD | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
+                              ES_AUTOHSCROLL | ES_READONLY,
+                          0, 0, 0, 0, self, reinterpret_cast<HMENU>(kMemo1), instance, nullptr);
+  SendMessageW(Memo1, EM_SETLIMITTEXT, 0, 0);
+
+  Panel2.Create(self, kPanel2);
+  Panel2.OnMouseDown = [this](UINT button) { Panel2MouseDown(button); };
+  Panel2.OnDblClick = [this] { Panel2DblClick(); };
+  Splitter1.Create(self, kSplitter1);
+  Splitter1.OnMoved = [this](int left) {
+    RECT client;
+    GetClientRect(Handle(), &client);
+    int minimum = ui::Scale(kSplitterMinSize, dpi_);
+    left = std::clamp(left, minimum, std::max(minimum, int(client.right) - minimum));
+    panelWidth96_ = MulDiv(left, 96, static_cast<int>(dpi_));
+    Layout();
+  };
+  WebBrowser1.Create(self, kWebBrowser1);
+
+  HWND panel = Panel2.Handle();
+  ImageButton4 = std::make_unique<ui::TImageButton>(panel, kImageButton4, L"Exit", L"PNG_EXIT");
+  ImageButton1 = std::make_unique<ui::TImageButton>(panel, kImageButton1, L"Load PDF", L"PNG_LOAD");
+  ImageButton2 = std::make_unique<ui::TImageButton>(panel, kImageButton2, L"Scan to PDF", L"PNG_SCAN");
+  ImageButton3 =
+      std::make_unique<ui::TImageButton>(panel, kImageButton3, L"Confirm and send", L"PNG_SEND");
+  ImageButton4->OnClick = [this] { ImageButton4Click(); };
+  ImageButton1->OnClick = [this] { ImageButton1Click(); };
+  ImageButton2->OnClick = [this] { ImageButton2Click(); };
+  ImageButton3->OnClick = [this] { ImageButton3Click(); };
+
+  PopupMenu1 = CreatePopupMenu();
+  AppendMenuW(PopupMenu1, MF_STRING, kMenuLoadFromFile, L"Ładuj z pliku");
+  AppendMenuW(PopupMenu1, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(PopupMenu1, MF_STRING, kMenuScanToPdf, L"Skanuj do PDF");
+  AppendMenuW(PopupMenu1, MF_STRING, kMenuSave, L"Zapisz");
+
+  ACCEL keys[] = {{FVIRTKEY, VK_F11, kActionScan}, {FVIRTKEY, VK_F10, kActionSave}};
+  ActionList1 = CreateAcceleratorTableW(keys, 2);
+}
+
+void TSkanowanie::ApplyDpi() {
+  dpi_ = ui::WindowDpi(Handle());
+  if (font_) DeleteObject(font_);
+  font_ = CreateFontW(-MulDiv(kFontPoints, static_cast<int>(dpi_), 72), 0, 0, 0, FW_NORMAL, FALSE,
+                      FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                      DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma");
+  SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  SendMessageW(Memo1, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  ImageButton4->SetBounds(6, 8, kButtonSize, kPictureSize, dpi_);
+  ImageButton1->SetBounds(3, 240, kButtonSize, kPictureSize, dpi_);
+  ImageButton2->SetBounds(3, 406, kButtonSize, kPictureSize, dpi_);
+  ImageButton3->SetBounds(3, 572, kButtonSize, kPictureSize, dpi_);
+  Layout();
+}
+
+void TSkanowanie::Layout() {
+  RECT client;
+  GetClientRect(Handle(), &client);
+  const int height = client.bottom;
+  // Memo1 is docked left but hidden, so it takes no room; Panel2 is leftmost.
+  MoveWindow(Memo1, 0, 0, ui::Scale(kMemoWidth, dpi_), height, FALSE);
+  int panelWidth = ui::Scale(panelWidth96_, dpi_);
+  int splitterWidth = ui::Scale(kSplitterWidth, dpi_);
+  MoveWindow(Panel2.Handle(), 0, 0, panelWidth, height, TRUE);
+  MoveWindow(Splitter1.Handle(), panelWidth, 0, splitterWidth, height, TRUE);
+  int paneLeft = panelWidth + splitterWidth;
+  MoveWindow(WebBrowser1.Handle(), paneLeft, 0, std::max(0, int(client.right) - paneLeft), height,
+             TRUE);
+}
+
+// --- Scan-request state ------------------------------------------------------
+
+std::wstring TSkanowanie::GetFilename() const {
+  std::lock_guard lock(filenameLock_);
+  return filename_;
+}
+
+void TSkanowanie::SetFilename(std::wstring path, bool workingFile) {
+  std::lock_guard lock(filenameLock_);
+  filename_ = std::move(path);
+  filenameIsWorkingFile_ = workingFile;
+}
+
+// --- Peer channel --------------------------------------------------------------
+
+int32_t TSkanowanie::NextMessageLength() {
+  if (!FStdIn) return 0;
+  return skan::NextMessageLength(*FStdIn, [](std::string_view line) {
+    if (Skanowanie) Skanowanie->AppendLog(ui::Widen(line));
+  });
+}
+
+std::string TSkanowanie::ReadMessage(int32_t msgLen) {
+  return FStdIn ? skan::ReadMessage(*FStdIn, msgLen) : std::string();
+}
+
+void TSkanowanie::WriteMessage(std::string_view msg) {
+  if (!FStdOut) return;
+  skan::WriteMessage([](const char* data, size_t size) { FStdOut->Write(data, size); }, msg);
+}
+
+void TSkanowanie::ApplicationEvents1Idle(bool& /*Done*/) {
+  int32_t msgLen = NextMessageLength();
+  if (msgLen <= 0) return;
+  // Whatever the command does, a message still waiting gets its own poll:
+  // the reader only wakes the loop when new bytes arrive.
+  struct PollAgain {
+    ~PollAgain() {
+      if (FStdIn && FStdIn->Size() > 0) PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
+    }
+  } pollAgain;
+  std::string msg = ReadMessage(msgLen);
+  if (msg.empty()) return;
+  skan::HandleCommand(msg, request, scan_id, *this);
+}
+
+void TSkanowanie::AppendLog(std::wstring_view line) {
+  if (!Memo1) return;
+  std::wstring text(line);
+  text += L"\r\n";
+  int end = GetWindowTextLengthW(Memo1);
+  SendMessageW(Memo1, EM_SETSEL, end, end);
+  SendMessageW(Memo1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void TSkanowanie::Log(std::string_view line) { AppendLog(ui::Widen(line)); }
+void TSkanowanie::Send(std::string_view body) { WriteMessage(body); }
+void TSkanowanie::Quit() { ui::TApplication::Instance().Terminate(); }
+
+skan::TLocalTime TSkanowanie::Now() {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
+}
+
+std::string TSkanowanie::TempFolder() { return ui::Narrow(SystemTempFolder()); }
+
+void TSkanowanie::EnsureFolder(const std::string& path) {
+  std::wstring folder = ui::Widen(path);
+  DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) CreateDirectoryW(folder.c_str(), nullptr);
+}
+
+// --- Window behaviours -----------------------------------------------------------
+
+void TSkanowanie::FormClose() {
+  std::wstring path;
+  bool working;
+  {
+    std::lock_guard lock(filenameLock_);
+    path = filename_;
+    working = filenameIsWorkingFile_;
+  }
+  // Only a working file of the system's own, in the temporary folder; a file
+  // the user opened with Load PDF is theirs and stays.
+  if (working && StartsWithNoCase(path, SystemTempFolder()) && FileExists(path))
+    DeleteFileW(path.c_str());
+}
+
+void TSkanowanie::ImageButton1Click() {
+  wchar_t path[32768] = L"";
+  OPENFILENAMEW ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = Handle();
+  ofn.lpstrFilter = L"PDF (*.pdf)\0*.pdf\0";
+  ofn.lpstrFile = path;
+  ofn.nMaxFile = static_cast<DWORD>(std::size(path));
+  ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
+  if (!GetOpenFileNameW(&ofn)) return;
+  std::wstring chosen = path;
+  SetFilename(chosen, /*workingFile=*/false);
+  if (FileExists(chosen)) WebBrowser1.Navigate(chosen);
+}
+
+void TSkanowanie::ImageButton2Click() {}
+
+void TSkanowanie::SkanujdoPDF1Click() {}
+
+void TSkanowanie::ImageButton3Click() {}
+
+void TSkanowanie::ImageButton4Click() { ui::TApplication::Instance().Terminate(); }
+
+void TSkanowanie::Panel2MouseDown(UINT button) {
+  if (button != MK_LBUTTON) return;
+  // Lets the system move the window as if its caption had been grabbed.
+  constexpr WPARAM SC_DRAGMOVE = SC_MOVE | HTCAPTION;
+  ReleaseCapture();
+  SendMessageW(Handle(), WM_SYSCOMMAND, SC_DRAGMOVE, 0);
+}
+
+void TSkanowanie::Panel2DblClick() {
+  HWND self = Handle();
+  if (IsZoomed(self) || IsIconic(self)) {
+    ShowWindow(self, SW_RESTORE);
+  } else {
+    // WM_GETMINMAXINFO fits the maximised window to its monitor's work area.
+    ShowWindow(self, SW_MAXIMIZE);
+  }
+}
+
+void TSkanowanie::ShowPopupMenu(LPARAM screenPoint) {
+  POINT p{GET_X_LPARAM(screenPoint), GET_Y_LPARAM(screenPoint)};
+  if (p.x == -1 && p.y == -1) GetCursorPos(&p);  // from the keyboard
+  TrackPopupMenu(PopupMenu1, TPM_RIGHTBUTTON, p.x, p.y, 0, Handle(), nullptr);
+}
+
+LRESULT TSkanowanie::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_SIZE:
+      Layout();
+      return 0;
+    case WM_GETMINMAXINFO: {
+      // A window without a caption would otherwise cover the task bar when
+      // maximised; it takes its monitor's work area instead.
+      auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+      MONITORINFO mi{};
+      mi.cbSize = sizeof mi;
+      if (GetMonitorInfoW(MonitorFromWindow(Handle(), MONITOR_DEFAULTTONEAREST), &mi)) {
+        info->ptMaxPosition = {mi.rcWork.left - mi.rcMonitor.left, mi.rcWork.top - mi.rcMonitor.top};
+        info->ptMaxSize = {mi.rcWork.right - mi.rcWork.left, mi.rcWork.bottom - mi.rcWork.top};
+      }
+      return 0;
+    }
+    case WM_DPICHANGED: {
+      const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+      SetWindowPos(Handle(), nullptr, suggested->left, suggested->top,
+                   suggested->right - suggested->left, suggested->bottom - suggested->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      ApplyDpi();
+      return 0;
+    }
+    case WM_CONTEXTMENU:
+      ShowPopupMenu(lParam);
+      return 0;
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case kMenuScanToPdf:
+          SkanujdoPDF1Click();
+          break;
+        default:
+          break;  // items and actions without a handler do nothing
+      }
+      return 0;
+    case WM_CLOSE:
+      FormClose();
+      DestroyWindow(Handle());
+      return 0;
+    case WM_DESTROY:
+      ui::TApplication::Instance().Terminate();
+      return 0;
+  }
+  return Default(msg, wParam, lParam);
+}

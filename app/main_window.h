@@ -1,0 +1,113 @@
+// The main window: the button column, the document pane, the hidden log and
+// the state of the current scan request.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "command_handler.h"
+#include "controls.h"
+#include "document_pane.h"
+#include "image_button.h"
+#include "peer_channel.h"
+#include "window.h"
+
+// Standard output to the peer; a missing handle swallows what is written.
+class TStdOutStream {
+ public:
+  explicit TStdOutStream(HANDLE handle) : handle_(handle) {}
+  void Write(const char* data, size_t size);
+
+ private:
+  HANDLE handle_;
+};
+
+class TSkanowanie : public ui::TWindow, private skan::ICommandHost {
+ public:
+  TSkanowanie();
+  ~TSkanowanie() override;
+
+  // Creates the window and its controls; false when the window could not be made.
+  bool CreateForm();
+
+  // --- Scan-request state -------------------------------------------------
+  // `filename` is also read by the share server's connection threads, so it
+  // is read and written under a lock and read as a whole copy.
+  std::wstring GetFilename() const;
+  // `workingFile`: the system made this file in the temporary folder (a page
+  // bitmap, the assembled PDF), so a close request may delete it.
+  void SetFilename(std::wstring path, bool workingFile);
+
+  skan::TScanRequest request;  // ScanStatus, tmpPath, email, serialnumber
+  std::optional<std::vector<std::wstring>> lista;
+  uint16_t port = 0;
+
+  // --- Peer channel (class-level) -------------------------------------------
+  static std::unique_ptr<skan::TPeerInput> FStdIn;
+  static std::unique_ptr<TStdOutStream> FStdOut;
+  static int32_t NextMessageLength();
+  static std::string ReadMessage(int32_t msgLen);
+  static void WriteMessage(std::string_view msg);
+
+  // --- Handlers -------------------------------------------------------------
+  void ApplicationEvents1Idle(bool& Done);
+  void FormClose();
+  void ImageButton1Click();  // Load PDF
+  void ImageButton2Click();  // Scan to PDF
+  void ImageButton3Click();  // Confirm and send
+  void ImageButton4Click();  // Exit
+  void SkanujdoPDF1Click();
+  void Panel2MouseDown(UINT button);
+  void Panel2DblClick();
+
+  // Appends one line to the hidden log pane.
+  void AppendLog(std::wstring_view line);
+
+  TDocumentPane WebBrowser1;
+  HWND Memo1 = nullptr;
+
+ protected:
+  LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  // ICommandHost
+  void Log(std::string_view line) override;
+  void Send(std::string_view body) override;
+  void Quit() override;
+  skan::TLocalTime Now() override;
+  std::string TempFolder() override;
+  void EnsureFolder(const std::string& path) override;
+
+  void CreateControls();
+  void Layout();
+  void ApplyDpi();
+  void ShowPopupMenu(LPARAM screenPoint);
+
+  mutable std::mutex filenameLock_;
+  std::wstring filename_;
+  bool filenameIsWorkingFile_ = false;
+
+  ui::TPanel Panel2;
+  ui::TSplitter Splitter1;
+  std::unique_ptr<ui::TImageButton> ImageButton1, ImageButton2, ImageButton3, ImageButton4;
+  HMENU PopupMenu1 = nullptr;
+  HACCEL ActionList1 = nullptr;
+  HFONT font_ = nullptr;
+  HICON iconBig_ = nullptr, iconSmall_ = nullptr;
+  UINT dpi_ = 96;
+  int panelWidth96_ = 173;  // Panel2's width at 96 dpi; the splitter changes it
+};
+
+// The main window and the identifier of the current scan request.
+extern TSkanowanie* Skanowanie;
+extern std::string scan_id;
+
+// The system temporary folder, ending in "\".
+std::wstring SystemTempFolder();

@@ -1,0 +1,4 @@
+// Resource identifiers of the executable.
+#pragma once
+
+#define IDI_MAINICON 1
