@@ -1,0 +1,27 @@
+// Settings of the virtual scanner, read from the ini file beside the .ds
+// (same name, extension ".ini"), section [Scanner].
+#pragma once
+
+#include <string>
+
+#include "page_image.h"
+
+namespace vscan {
+
+struct TScannerConfig {
+  bool unattended = false;   // Unattended=1: no dialog, the batch starts at once
+  int pages = 3;             // Pages=
+  TPixelType pixelType = TPixelType::Rgb;  // PixelType=RGB|Gray|BW
+  int resolution = 150;      // Resolution= dots per inch
+  int cancelAtPage = 0;      // CancelAtPage=k: page k ends with TWRC_CANCEL (0: never)
+  int failPage = 0;          // FailPage=k: page k fails with TWCC_OPERATIONERROR (0: never)
+  bool indeterminate = false;  // Indeterminate=1: a feeder, count 0xFFFF until the last page
+  bool closeRequest = false;   // CloseRequest=1: unattended, ask to be closed instead of scanning
+  std::string imageFolder;     // ImageFolder=: deliver the *.bmp files of this folder instead
+};
+
+// Parses the ini text; unknown keys and other sections are ignored, bad
+// numbers keep the default.
+TScannerConfig ParseConfig(const std::string& text);
+
+}  // namespace vscan

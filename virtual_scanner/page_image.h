@@ -1,0 +1,41 @@
+// Pages of the virtual scanner as packed device-independent bitmaps (header,
+// colour table, pixels), the form a native transfer hands over and the body of
+// a BMP file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vscan {
+
+enum class TPixelType { BlackWhite = 0, Gray = 1, Rgb = 2 };  // TWPT_ codes
+
+using TDib = std::vector<uint8_t>;
+
+// An A4 page at dpi dots per inch. Its marks make a wrong orientation, scale or
+// colour order visible: red, green and blue squares in the top-left,
+// top-right and bottom-left corners, a centimetre ruler along the top and left
+// edges, an arrow pointing up, and the page number in large digits.
+TDib RenderPage(int pageNumber, TPixelType type, int dpi);
+
+// Width, height (positive: bottom-up rows), bits per pixel and colour-table
+// entries of a packed DIB; false when it is not a usable bitmap.
+struct TDibInfo {
+  int32_t width = 0;
+  int32_t height = 0;
+  int bitCount = 0;
+  uint32_t headerSize = 0;
+  uint32_t colors = 0;
+  uint32_t pixelOffset = 0;  // from the start of the packed DIB
+};
+bool DescribeDib(const TDib& dib, TDibInfo& info);
+
+// A BMP file is a 14-byte file header followed by the packed DIB.
+std::vector<uint8_t> BmpFileBytes(const TDib& dib);
+bool DibFromBmpFile(const std::vector<uint8_t>& file, TDib& dib);
+
+// The colour (B, G, R) of the pixel at x, y counted from the top-left corner.
+bool PixelAt(const TDib& dib, int x, int y, uint8_t bgr[3]);
+
+}  // namespace vscan

@@ -1,0 +1,256 @@
+// The virtual scanner driven through the platform's own TWAIN_32.DLL (Wine's
+// built-in source manager in the test prefix), the way a host drives it.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "page_image.h"
+#include "twain.h"
+
+namespace {
+
+std::wstring WindowsFolder() {
+  wchar_t buf[MAX_PATH];
+  UINT n = GetWindowsDirectoryW(buf, MAX_PATH);
+  return std::wstring(buf, n) + L"\\";
+}
+
+std::wstring ExeFolder() {
+  wchar_t buf[MAX_PATH];
+  std::wstring p(buf, GetModuleFileNameW(nullptr, buf, MAX_PATH));
+  return p.substr(0, p.find_last_of(L'\\') + 1);
+}
+
+std::string TempFolderA() {
+  char buf[MAX_PATH];
+  return std::string(buf, GetTempPathA(MAX_PATH, buf));
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::wstring& path) {
+  std::ifstream f(path.c_str(), std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), {}};
+}
+
+// Puts the freshly built source in place of the prefix's sane.ds, with the
+// given unattended settings beside it.
+void InstallScanner(const std::string& settings) {
+  const std::wstring dir = WindowsFolder() + L"twain_32\\";
+  CreateDirectoryW(dir.c_str(), nullptr);
+  // The source manager keeps a source loaded once it has listed it, so the
+  // library is copied only when it changed; the settings are read at MSG_OPENDS.
+  const std::wstring built = ExeFolder() + L"virtual_scanner.ds", installed = dir + L"sane.ds";
+  if (ReadFileBytes(built) != ReadFileBytes(installed)) {
+    ASSERT_TRUE(CopyFileW(built.c_str(), installed.c_str(), FALSE)) << GetLastError();
+  }
+  std::ofstream ini((dir + L"sane.ini").c_str(), std::ios::binary | std::ios::trunc);
+  ini << "[Scanner]\r\nUnattended=1\r\nResolution=50\r\n" << settings;
+}
+
+LRESULT CALLBACK PlainProc(HWND h, UINT m, WPARAM w, LPARAM l) { return DefWindowProcW(h, m, w, l); }
+
+class RealDsm : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = PlainProc;
+    wc.lpszClassName = L"DsmTestParent";
+    RegisterClassW(&wc);
+    parent_ = CreateWindowExW(0, wc.lpszClassName, L"", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr,
+                              nullptr, nullptr, nullptr);
+    app_.Version.MajorNum = 1;
+    app_.Version.Language = 0xFFFF;
+    app_.Version.Country = TWCY_USA;
+    app_.ProtocolMajor = TWON_PROTOCOLMAJOR;
+    app_.ProtocolMinor = TWON_PROTOCOLMINOR;
+    app_.SupportedGroups = DG_CONTROL | DG_IMAGE;
+    strcpy(app_.ProductName, "DSM test");
+  }
+  void TearDown() override {
+    if (dsm_) FreeLibrary(dsm_);
+    DestroyWindow(parent_);
+  }
+
+  void OpenDsm() {
+    dsm_ = LoadLibraryW((WindowsFolder() + L"TWAIN_32.DLL").c_str());
+    ASSERT_TRUE(dsm_);
+    entry_ = reinterpret_cast<DSMENTRYPROC>(
+        reinterpret_cast<void*>(GetProcAddress(dsm_, MAKEINTRESOURCEA(1))));
+    ASSERT_TRUE(entry_);
+    ASSERT_EQ(Call(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &parent_), TWRC_SUCCESS);
+  }
+  TW_UINT16 Call(pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+    return entry_(&app_, dest, dg, dat, msg, data);
+  }
+  std::vector<TW_IDENTITY> List() {
+    std::vector<TW_IDENTITY> all;
+    TW_IDENTITY id{};
+    for (TW_UINT16 rc = Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &id);
+         rc == TWRC_SUCCESS; rc = Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &id)) {
+      all.push_back(id);
+      id = {};
+    }
+    return all;
+  }
+  // Opens and enables the default source without its dialog and waits for
+  // the event it reports through MSG_PROCESSEVENT.
+  TW_UINT16 OpenEnableAndWait() {
+    TW_IDENTITY def{};
+    EXPECT_EQ(Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &def), TWRC_SUCCESS);
+    source_ = def;
+    EXPECT_STREQ(source_.ProductName, "Virtual Scanner");
+    EXPECT_EQ(Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source_), TWRC_SUCCESS);
+    TW_USERINTERFACE ui{0, 0, parent_};
+    EXPECT_EQ(Call(&source_, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui), TWRC_SUCCESS);
+    for (int i = 0; i < 50; ++i) {
+      MSG msg{parent_, WM_USER, 0, 0, 0, {}};
+      TW_EVENT ev{&msg, MSG_NULL};
+      if (Call(&source_, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &ev) == TWRC_DSEVENT)
+        return ev.TWMessage;
+    }
+    return MSG_NULL;
+  }
+  void CloseAll() {
+    TW_USERINTERFACE ui{};
+    EXPECT_EQ(Call(&source_, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
+    EXPECT_EQ(Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source_), TWRC_SUCCESS);
+    EXPECT_EQ(Call(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent_), TWRC_SUCCESS);
+  }
+  // File-mode loop as the host runs it; returns the return code of each page
+  // and the Count after each MSG_ENDXFER.
+  void FileLoop(const std::string& stem, std::vector<int>& codes, std::vector<int>& counts,
+                bool resetOnCancel = true) {
+    for (int page = 1; page <= 20; ++page) {
+      TW_SETUPFILEXFER setup{};
+      snprintf(setup.FileName, sizeof setup.FileName, "%s%s%d.bmp", TempFolderA().c_str(), stem.c_str(), page);
+      DeleteFileA(setup.FileName);
+      setup.Format = TWFF_BMP;
+      EXPECT_EQ(Call(&source_, DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup), TWRC_SUCCESS);
+      const TW_UINT16 rc = Call(&source_, DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr);
+      codes.push_back(rc);
+      TW_PENDINGXFERS pending{};
+      EXPECT_EQ(Call(&source_, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending), TWRC_SUCCESS);
+      counts.push_back(pending.Count);
+      if (pending.Count == 0) return;
+      if (rc == TWRC_CANCEL && resetOnCancel) {
+        EXPECT_EQ(Call(&source_, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending), TWRC_SUCCESS);
+        return;
+      }
+    }
+  }
+
+  HWND parent_ = nullptr;
+  HMODULE dsm_ = nullptr;
+  DSMENTRYPROC entry_ = nullptr;
+  TW_IDENTITY app_{};
+  TW_IDENTITY source_{};
+};
+
+TEST_F(RealDsm, ListsTheVirtualScannerFirstAsTheDefault) {
+  InstallScanner("Pages=1\r\n");
+  OpenDsm();
+  std::vector<TW_IDENTITY> all = List();
+  ASSERT_GE(all.size(), 1u);
+  EXPECT_STREQ(all[0].ProductName, "Virtual Scanner");
+  EXPECT_STREQ(all[0].Manufacturer, "Skanowanie");
+  TW_IDENTITY def{};
+  ASSERT_EQ(Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &def), TWRC_SUCCESS);
+  EXPECT_EQ(memcmp(&def, &all[0], sizeof def), 0);  // byte-equal to its listed record
+  for (const TW_IDENTITY& id : all) printf("source: %s (Id %u)\n", id.ProductName, unsigned(id.Id));
+  EXPECT_EQ(Call(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent_), TWRC_SUCCESS);
+}
+
+TEST_F(RealDsm, ThreePagesToBmpFilesInFileMode) {
+  InstallScanner("Pages=3\r\nPixelType=RGB\r\n");
+  OpenDsm();
+  ASSERT_EQ(OpenEnableAndWait(), MSG_XFERREADY);
+  TW_PENDINGXFERS pending{};
+  EXPECT_EQ(Call(&source_, DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &pending), TWRC_SUCCESS);
+  EXPECT_EQ(pending.Count, 3);
+  std::vector<int> codes, counts;
+  FileLoop("vscan_file_", codes, counts);
+  EXPECT_EQ(codes, (std::vector<int>{TWRC_XFERDONE, TWRC_XFERDONE, TWRC_XFERDONE}));
+  EXPECT_EQ(counts, (std::vector<int>{2, 1, 0}));
+  // Each page is a readable BMP carrying the red top-left square.
+  for (int page = 1; page <= 3; ++page) {
+    vscan::TDib dib;
+    const std::string path = TempFolderA() + "vscan_file_" + std::to_string(page) + ".bmp";
+    ASSERT_TRUE(vscan::DibFromBmpFile(ReadFileBytes(std::wstring(path.begin(), path.end())), dib));
+    uint8_t bgr[3];
+    ASSERT_TRUE(vscan::PixelAt(dib, 50, 50, bgr));
+    EXPECT_EQ(bgr[2], 255);
+    EXPECT_EQ(bgr[0], 0);
+  }
+  CloseAll();
+}
+
+TEST_F(RealDsm, NativeTransferHandsOverAPackedDib) {
+  InstallScanner("Pages=1\r\nPixelType=Gray\r\n");
+  OpenDsm();
+  ASSERT_EQ(OpenEnableAndWait(), MSG_XFERREADY);
+  TW_HANDLE handle = nullptr;
+  ASSERT_EQ(Call(&source_, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle), TWRC_XFERDONE);
+  ASSERT_TRUE(handle);
+  auto* bits = static_cast<const uint8_t*>(GlobalLock(handle));
+  vscan::TDib dib(bits, bits + GlobalSize(handle));
+  GlobalUnlock(handle);
+  GlobalFree(handle);
+  vscan::TDibInfo info;
+  ASSERT_TRUE(vscan::DescribeDib(dib, info));
+  EXPECT_EQ(info.bitCount, 8);
+  EXPECT_EQ(info.width, 413);  // A4 at 50 dpi
+  TW_PENDINGXFERS pending{};
+  EXPECT_EQ(Call(&source_, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending), TWRC_SUCCESS);
+  EXPECT_EQ(pending.Count, 0);
+  CloseAll();
+}
+
+TEST_F(RealDsm, CancelFailureAndFeederCounts) {
+  struct {
+    const char* settings;
+    std::vector<int> codes, counts;
+  } cases[] = {
+      {"Pages=3\r\nCancelAtPage=1\r\n", {TWRC_CANCEL}, {2}},
+      {"Pages=3\r\nFailPage=2\r\n", {TWRC_XFERDONE, TWRC_FAILURE, TWRC_XFERDONE}, {2, 1, 0}},
+      {"Pages=3\r\nIndeterminate=1\r\n", {TWRC_XFERDONE, TWRC_XFERDONE, TWRC_XFERDONE}, {0xFFFF, 0xFFFF, 0}},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.settings);
+    InstallScanner(c.settings);
+    OpenDsm();
+    ASSERT_EQ(OpenEnableAndWait(), MSG_XFERREADY);
+    std::vector<int> codes, counts;
+    FileLoop("vscan_case_", codes, counts);
+    EXPECT_EQ(codes, c.codes);
+    EXPECT_EQ(counts, c.counts);
+    CloseAll();
+    FreeLibrary(dsm_);
+    dsm_ = nullptr;
+  }
+}
+
+TEST_F(RealDsm, FailedPageReportsItsConditionCode) {
+  InstallScanner("Pages=1\r\nFailPage=1\r\n");
+  OpenDsm();
+  ASSERT_EQ(OpenEnableAndWait(), MSG_XFERREADY);
+  ASSERT_EQ(Call(&source_, DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr), TWRC_FAILURE);
+  TW_STATUS status{};
+  EXPECT_EQ(Call(&source_, DG_CONTROL, DAT_STATUS, MSG_GET, &status), TWRC_SUCCESS);
+  EXPECT_EQ(status.ConditionCode, TWCC_OPERATIONERROR);
+  TW_PENDINGXFERS pending{};
+  EXPECT_EQ(Call(&source_, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending), TWRC_SUCCESS);
+  CloseAll();
+}
+
+TEST_F(RealDsm, CloseRequestArrivesThroughProcessEvent) {
+  InstallScanner("CloseRequest=1\r\n");
+  OpenDsm();
+  ASSERT_EQ(OpenEnableAndWait(), MSG_CLOSEDSREQ);
+  CloseAll();
+}
+
+}  // namespace

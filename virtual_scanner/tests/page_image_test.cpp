@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include "config.h"
+#include "page_image.h"
+
+using namespace vscan;
+
+namespace {
+
+struct TColor {
+  uint8_t b, g, r;
+};
+TColor At(const TDib& dib, int x, int y) {
+  uint8_t bgr[3] = {1, 2, 3};
+  EXPECT_TRUE(PixelAt(dib, x, y, bgr)) << x << "," << y;
+  return {bgr[0], bgr[1], bgr[2]};
+}
+
+}  // namespace
+
+// The corner squares tell orientation and colour order apart: a page turned
+// upside down or with red and blue swapped shows different corners.
+TEST(RenderPage, A4WithCornerMarksInEachPixelType) {
+  struct {
+    TPixelType type;
+    int bits;
+  } cases[] = {{TPixelType::Rgb, 24}, {TPixelType::Gray, 8}, {TPixelType::BlackWhite, 1}};
+  for (auto c : cases) {
+    SCOPED_TRACE(c.bits);
+    const int dpi = 100;
+    TDib dib = RenderPage(7, c.type, dpi);
+    TDibInfo info;
+    ASSERT_TRUE(DescribeDib(dib, info));
+    EXPECT_EQ(info.width, 827);   // 210 mm
+    EXPECT_EQ(info.height, 1169);  // 297 mm, bottom-up
+    EXPECT_EQ(info.bitCount, c.bits);
+    const int inside = dpi;  // centre of the one-inch squares, half an inch in
+    TColor tl = At(dib, inside, inside), tr = At(dib, info.width - inside, inside),
+           bl = At(dib, inside, info.height - inside), br = At(dib, info.width - inside, info.height - inside);
+    if (c.type == TPixelType::Rgb) {
+      EXPECT_EQ(tl.r, 255); EXPECT_EQ(tl.b, 0);
+      EXPECT_EQ(tr.g, 160); EXPECT_EQ(tr.r, 0);
+      EXPECT_EQ(bl.b, 255); EXPECT_EQ(bl.r, 0);
+    } else if (c.type == TPixelType::Gray) {
+      EXPECT_EQ(tl.r, 76);   // red, green and blue keep distinct grey levels
+      EXPECT_EQ(tr.r, 93);
+      EXPECT_EQ(bl.r, 29);
+    } else {
+      EXPECT_EQ(tl.r, 0);
+      EXPECT_EQ(tr.r, 0);
+      EXPECT_EQ(bl.r, 0);
+    }
+    EXPECT_EQ(br.r, 255);  // the fourth corner stays white
+    EXPECT_EQ(At(dib, 0, info.height / 2).r, 0);  // border
+  }
+}
+
+TEST(RenderPage, ResolutionScalesThePage) {
+  TDibInfo info;
+  ASSERT_TRUE(DescribeDib(RenderPage(1, TPixelType::BlackWhite, 300), info));
+  EXPECT_EQ(info.width, 2480);
+  EXPECT_EQ(info.height, 3508);
+}
+
+TEST(BmpFile, RoundTripKeepsTheBitmapAndPointsAtThePixels) {
+  TDib dib = RenderPage(2, TPixelType::Gray, 60);
+  std::vector<uint8_t> file = BmpFileBytes(dib);
+  ASSERT_EQ(file.size(), dib.size() + 14);
+  EXPECT_EQ(file[0], 'B');
+  EXPECT_EQ(file[10] | file[11] << 8, 14 + 40 + 256 * 4);
+  TDib back;
+  ASSERT_TRUE(DibFromBmpFile(file, back));
+  EXPECT_EQ(back, dib);
+  EXPECT_FALSE(DibFromBmpFile({'B', 'M', 0}, back));
+}
+
+// A BI_BITFIELDS header is followed by three colour masks before the pixels.
+TEST(DescribeDib, CountsBitfieldMasks) {
+  TDib dib(40 + 12 + 4 * 2 * 2, 0);
+  dib[0] = 40;
+  dib[4] = 2;   // width
+  dib[8] = 2;   // height
+  dib[12] = 1;  // planes
+  dib[14] = 32;
+  dib[16] = 3;  // BI_BITFIELDS
+  TDibInfo info;
+  ASSERT_TRUE(DescribeDib(dib, info));
+  EXPECT_EQ(info.pixelOffset, 52u);
+  dib.resize(dib.size() - 1);
+  EXPECT_FALSE(DescribeDib(dib, info));  // pixels cut short
+}
+
+TEST(ScannerConfig, ParsesTheScannerSection) {
+  TScannerConfig c = ParseConfig(
+      "[Other]\nPages=9\n[Scanner]\r\nUnattended=1\r\n Pages = 5 \nPixelType=grey\n"
+      "Resolution=75\nCancelAtPage=2\nFailPage=3\nIndeterminate=yes\nImageFolder=C:\\pics\n"
+      "CloseRequest=0\n");
+  EXPECT_TRUE(c.unattended);
+  EXPECT_EQ(c.pages, 5);
+  EXPECT_EQ(c.pixelType, TPixelType::Gray);
+  EXPECT_EQ(c.resolution, 75);
+  EXPECT_EQ(c.cancelAtPage, 2);
+  EXPECT_EQ(c.failPage, 3);
+  EXPECT_TRUE(c.indeterminate);
+  EXPECT_FALSE(c.closeRequest);
+  EXPECT_EQ(c.imageFolder, "C:\\pics");
+
+  TScannerConfig d = ParseConfig("[scanner]\nPages=abc\nResolution=5\nPixelType=purple\n");
+  EXPECT_FALSE(d.unattended);
+  EXPECT_EQ(d.pages, 3);
+  EXPECT_EQ(d.resolution, 150);
+  EXPECT_EQ(d.pixelType, TPixelType::Rgb);
+}
