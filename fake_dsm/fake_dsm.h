@@ -1,0 +1,101 @@
+// A scriptable stand-in for the TWAIN source manager and its sources, for
+// unit tests of the acquisition layer. It records every call as a short text
+// ("PARENT/OPENDSM", "IDENTITY/GETFIRST", "EVENT/PROCESSEVENT", ...) and
+// answers from a script. TFakeTwainPlatform makes the layer find and load it.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "twain.h"
+#include "twain_platform.h"
+
+class TFakeDsm {
+ public:
+  TFakeDsm();
+  ~TFakeDsm();
+
+  // --- script ---
+  // Sources listed by MSG_GETFIRST/MSG_GETNEXT, in order.
+  std::vector<TW_IDENTITY> sources;
+  // Position in `sources` at which the walk ends with TWRC_FAILURE instead of
+  // the normal TWRC_ENDOFLIST (-1: never).
+  int failEnumerationAt = -1;
+  // The default source returned by MSG_GETDEFAULT (an index into sources, or
+  // -1 for an identity that is not listed).
+  int defaultSource = 0;
+  // Pages of the next batch: the return code of each page's transfer.
+  std::vector<TW_UINT16> pages;
+  bool indeterminate = false;  // Count 0xFFFF until the last page
+  TW_UINT16 conditionCode = TWCC_SUCCESS;  // what DAT_STATUS reports
+  // Events handed out by MSG_PROCESSEVENT, one per call.
+  std::deque<TW_UINT16> events;
+  // A packed DIB handed over by native transfers (pointer-sized "handle").
+  std::vector<uint8_t> nativeImage;
+
+  // Makes the next calls of the triplet return these codes, one per call,
+  // instead of the normal answer (the normal effect is skipped too).
+  void Answer(TW_UINT16 dat, TW_UINT16 msg, std::vector<TW_UINT16> codes);
+  static TW_IDENTITY Identity(const char* productName);
+
+  // --- record ---
+  std::vector<std::string> trace;  // the tests add their events here too
+  std::vector<std::string> fileNames;  // TW_SETUPFILEXFER names set, in order
+  std::vector<TW_USERINTERFACE> enables;
+  TW_IDENTITY lastOrigin{};
+  std::vector<MSG> processed;  // the message records passed with MSG_PROCESSEVENT
+  int openSources = 0;
+  bool dsmOpen = false;
+  // Calls made while no source manager was loaded (the layer must make none).
+  int callsWhileUnloaded = 0;
+
+  static TW_UINT16 TW_CALLINGSTYLE Entry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
+                                         TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
+  // The calls recorded since the last Take(), joined by spaces.
+  std::string Take();
+
+ private:
+  TW_UINT16 Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+                   TW_MEMREF data);
+  std::map<std::pair<TW_UINT16, TW_UINT16>, std::deque<TW_UINT16>> answers_;
+  size_t next_ = 0;
+  size_t taken_ = 0;
+  int page_ = 0;
+  int left_ = 0;
+  TW_SETUPFILEXFER file_{};
+};
+
+// A platform on which TWAIN_32.DLL is found in the folders the test names and
+// loads as the current TFakeDsm. Global memory is a std::vector the fake owns;
+// bitmaps are counted.
+class TFakeTwainPlatform : public TTwainPlatform {
+ public:
+  TFakeTwainPlatform();   // installs itself
+  ~TFakeTwainPlatform() override;  // restores the system's platform
+
+  std::map<TDirectoryKind, std::wstring> folders;  // dkApplication: the exe's path
+  std::vector<std::wstring> filesPresent;          // full paths that exist
+  bool loadFails = false;
+  bool noOrdinal1 = false;
+  std::vector<std::wstring> loaded;  // paths passed to LoadModule
+  int freed = 0;
+  int bitmapsMade = 0;
+  int bitmapsDeleted = 0;
+  int globalsFreed = 0;
+  size_t lastPixelOffset = 0;  // of the last bitmap made, from the header
+
+  std::wstring Folder(TDirectoryKind kind) override;
+  bool FileExists(const std::wstring& path) override;
+  HMODULE LoadModule(const std::wstring& path) override;
+  DSMENTRYPROC EntryByOrdinal1(HMODULE module) override;
+  bool FreeModule(HMODULE module) override;
+  POINT CursorPos() override { return {12, 34}; }
+  void* LockGlobal(TW_HANDLE handle, size_t& size) override;
+  void UnlockGlobal(TW_HANDLE) override {}
+  void FreeGlobal(TW_HANDLE handle) override;
+  HBITMAP CreateBitmap(HWND window, const void* header, const void* pixels) override;
+  void DeleteBitmap(HBITMAP) override { ++bitmapsDeleted; }
+};

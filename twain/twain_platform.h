@@ -1,0 +1,61 @@
+// What the acquisition layer asks of the operating system: folders, files,
+// loading the source manager library, global memory and bitmaps. The system's
+// own implementation is the default; unit tests put a fake in its place.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "twain.h"
+
+#ifndef _WIN32
+// The native build compiles the portable part of the layer against these
+// stand-ins for the Windows types it passes around.
+using HWND = void*;
+using HMODULE = void*;
+using HBITMAP = void*;
+struct POINT {
+  long x, y;
+};
+struct MSG {
+  HWND hwnd;
+  unsigned message;
+  uintptr_t wParam;
+  intptr_t lParam;
+  unsigned long time;
+  POINT pt;
+};
+#endif
+
+// Folder kinds searched for TWAIN_32.DLL, in this order.
+enum TDirectoryKind { dkWindows, dkSystem, dkApplication, dkCurrent, dkTemp };
+
+class TTwainPlatform {
+ public:
+  virtual ~TTwainPlatform() = default;
+  // The folder of the given kind; for dkApplication the executable's full path.
+  virtual std::wstring Folder(TDirectoryKind kind) = 0;
+  virtual bool FileExists(const std::wstring& path) = 0;
+  virtual HMODULE LoadModule(const std::wstring& path) = 0;
+  virtual DSMENTRYPROC EntryByOrdinal1(HMODULE module) = 0;
+  virtual bool FreeModule(HMODULE module) = 0;
+  // The current mouse position, for the message record handed to the sources.
+  virtual POINT CursorPos() = 0;
+  // Global memory handed over by a native transfer.
+  virtual void* LockGlobal(TW_HANDLE handle, size_t& size) = 0;
+  virtual void UnlockGlobal(TW_HANDLE handle) = 0;
+  virtual void FreeGlobal(TW_HANDLE handle) = 0;
+  // A device-dependent bitmap made from a packed DIB's header and pixels with
+  // the device context of window.
+  virtual HBITMAP CreateBitmap(HWND window, const void* header, const void* pixels) = 0;
+  virtual void DeleteBitmap(HBITMAP bitmap) = 0;
+};
+
+// The platform in use; SetTwainPlatform(nullptr) restores the system's own.
+TTwainPlatform& TwainPlatform();
+void SetTwainPlatform(TTwainPlatform* platform);
+
+// Texts handed to the source manager use the system's 8-bit (ANSI) code page.
+std::string TwainToAnsi(std::wstring_view text);
+std::wstring TwainFromAnsi(std::string_view text);

@@ -1,0 +1,100 @@
+#include <windows.h>
+
+#include "twain_platform.h"
+
+namespace {
+
+// Asks for a folder into a 261-character buffer, passing 260; when the
+// answer is longer, asks again with a buffer of that length plus one.
+template <class Query>
+std::wstring AskFolder(Query query) {
+  std::wstring buf(261, L'\0');
+  DWORD n = query(buf.data(), 260);
+  if (n > 260) {
+    buf.assign(n + 1, L'\0');
+    n = query(buf.data(), n + 1);
+  }
+  buf.resize(n <= buf.size() ? n : 0);
+  return buf;
+}
+
+class TWin32Platform final : public TTwainPlatform {
+ public:
+  std::wstring Folder(TDirectoryKind kind) override {
+    switch (kind) {
+      case dkWindows: return AskFolder([](wchar_t* b, DWORD n) { return DWORD(GetWindowsDirectoryW(b, n)); });
+      case dkSystem: return AskFolder([](wchar_t* b, DWORD n) { return DWORD(GetSystemDirectoryW(b, n)); });
+      case dkApplication: {
+        // GetModuleFileNameW does not report the length it would need.
+        std::wstring buf(261, L'\0');
+        for (;;) {
+          DWORD n = GetModuleFileNameW(nullptr, buf.data(), DWORD(buf.size()));
+          if (n < buf.size()) {
+            buf.resize(n);
+            return buf;
+          }
+          buf.resize(buf.size() * 2);
+        }
+      }
+      case dkCurrent: return AskFolder([](wchar_t* b, DWORD n) { return GetCurrentDirectoryW(n, b); });
+      case dkTemp: return AskFolder([](wchar_t* b, DWORD n) { return GetTempPathW(n, b); });
+    }
+    return {};
+  }
+  bool FileExists(const std::wstring& path) override {
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(path.c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    FindClose(h);
+    return true;
+  }
+  HMODULE LoadModule(const std::wstring& path) override { return LoadLibraryW(path.c_str()); }
+  DSMENTRYPROC EntryByOrdinal1(HMODULE module) override {
+    return reinterpret_cast<DSMENTRYPROC>(
+        reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(1))));
+  }
+  bool FreeModule(HMODULE module) override { return FreeLibrary(module) != 0; }
+  POINT CursorPos() override {
+    POINT pt{};
+    GetCursorPos(&pt);
+    return pt;
+  }
+  void* LockGlobal(TW_HANDLE handle, size_t& size) override {
+    size = GlobalSize(handle);
+    return GlobalLock(handle);
+  }
+  void UnlockGlobal(TW_HANDLE handle) override { GlobalUnlock(handle); }
+  void FreeGlobal(TW_HANDLE handle) override { GlobalFree(handle); }
+  HBITMAP CreateBitmap(HWND window, const void* header, const void* pixels) override {
+    HDC dc = GetDC(window);
+    HBITMAP bitmap = CreateDIBitmap(dc, static_cast<const BITMAPINFOHEADER*>(header), CBM_INIT, pixels,
+                                    static_cast<const BITMAPINFO*>(header), DIB_RGB_COLORS);
+    ReleaseDC(window, dc);
+    return bitmap;
+  }
+  void DeleteBitmap(HBITMAP bitmap) override { DeleteObject(bitmap); }
+};
+
+TWin32Platform gSystem;
+TTwainPlatform* gPlatform = &gSystem;
+
+}  // namespace
+
+TTwainPlatform& TwainPlatform() { return *gPlatform; }
+void SetTwainPlatform(TTwainPlatform* platform) { gPlatform = platform ? platform : &gSystem; }
+
+std::string TwainToAnsi(std::wstring_view text) {
+  if (text.empty()) return {};
+  int n = WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(size_t(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+std::wstring TwainFromAnsi(std::string_view text) {
+  if (text.empty()) return {};
+  int n = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
+  std::wstring out(size_t(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), out.data(), n);
+  return out;
+}
