@@ -199,7 +199,7 @@ bool TFakeTwainPlatform::FileExists(const std::wstring& path) {
   return false;
 }
 
-HMODULE TFakeTwainPlatform::LoadModule(const std::wstring& path) {
+HMODULE TFakeTwainPlatform::LoadLibraryModule(const std::wstring& path) {
   loaded.push_back(path);
   return loadFails ? nullptr : HMODULE(&gModuleTag);
 }
@@ -208,7 +208,7 @@ DSMENTRYPROC TFakeTwainPlatform::EntryByOrdinal1(HMODULE) {
   return noOrdinal1 ? nullptr : &TFakeDsm::Entry;
 }
 
-bool TFakeTwainPlatform::FreeModule(HMODULE) {
+bool TFakeTwainPlatform::FreeLibraryModule(HMODULE) {
   ++freed;
   return true;
 }
@@ -224,7 +224,7 @@ void TFakeTwainPlatform::FreeGlobal(TW_HANDLE handle) {
   ++globalsFreed;
 }
 
-HBITMAP TFakeTwainPlatform::CreateBitmap(HWND, const void* header, const void* pixels) {
+HBITMAP TFakeTwainPlatform::MakeBitmap(HWND, const void* header, const void* pixels) {
   lastPixelOffset = size_t(static_cast<const uint8_t*>(pixels) - static_cast<const uint8_t*>(header));
   ++bitmapsMade;
   return HBITMAP(&gModuleTag);

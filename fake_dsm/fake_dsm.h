@@ -80,7 +80,7 @@ class TFakeTwainPlatform : public TTwainPlatform {
   std::vector<std::wstring> filesPresent;          // full paths that exist
   bool loadFails = false;
   bool noOrdinal1 = false;
-  std::vector<std::wstring> loaded;  // paths passed to LoadModule
+  std::vector<std::wstring> loaded;  // paths passed to LoadLibraryModule
   int freed = 0;
   int bitmapsMade = 0;
   int bitmapsDeleted = 0;
@@ -89,13 +89,13 @@ class TFakeTwainPlatform : public TTwainPlatform {
 
   std::wstring Folder(TDirectoryKind kind) override;
   bool FileExists(const std::wstring& path) override;
-  HMODULE LoadModule(const std::wstring& path) override;
+  HMODULE LoadLibraryModule(const std::wstring& path) override;
   DSMENTRYPROC EntryByOrdinal1(HMODULE module) override;
-  bool FreeModule(HMODULE module) override;
+  bool FreeLibraryModule(HMODULE module) override;
   POINT CursorPos() override { return {12, 34}; }
   void* LockGlobal(TW_HANDLE handle, size_t& size) override;
   void UnlockGlobal(TW_HANDLE) override {}
   void FreeGlobal(TW_HANDLE handle) override;
-  HBITMAP CreateBitmap(HWND window, const void* header, const void* pixels) override;
-  void DeleteBitmap(HBITMAP) override { ++bitmapsDeleted; }
+  HBITMAP MakeBitmap(HWND window, const void* header, const void* pixels) override;
+  void FreeBitmap(HBITMAP) override { ++bitmapsDeleted; }
 };

@@ -13,7 +13,7 @@ TTwainFormat TwainFormatOf(TW_UINT16 code) {
 }
 
 TTwainBitmap::~TTwainBitmap() {
-  if (Handle_) TwainPlatform().DeleteBitmap(Handle_);
+  if (Handle_) TwainPlatform().FreeBitmap(Handle_);
 }
 
 TCustomTwainManager::TCustomTwainManager() { TCustomTwainManager::DoCreate(); }
@@ -80,11 +80,11 @@ bool TCustomTwainManager::LoadLibrary() {
   const std::wstring dir = GetTwainDirectory();
   if (dir.empty()) return false;
   TTwainPlatform& platform = TwainPlatform();
-  Handle_ = platform.LoadModule(dir + L"TWAIN_32.DLL");
+  Handle_ = platform.LoadLibraryModule(dir + L"TWAIN_32.DLL");
   if (!Handle_) return false;
   TwainProc_ = platform.EntryByOrdinal1(Handle_);
   if (!TwainProc_) {
-    platform.FreeModule(Handle_);
+    platform.FreeLibraryModule(Handle_);
     Handle_ = nullptr;
     return false;
   }
@@ -96,7 +96,7 @@ bool TCustomTwainManager::UnloadLibrary() {
   bool result = true;
   if (LibraryLoaded_) {
     SetSourceManagerLoaded(false);
-    result = TwainPlatform().FreeModule(Handle_);
+    result = TwainPlatform().FreeLibraryModule(Handle_);
     if (result) Handle_ = nullptr;
   }
   LibraryLoaded_ = false;

@@ -37,9 +37,9 @@ class TTwainPlatform {
   // The folder of the given kind; for dkApplication the executable's full path.
   virtual std::wstring Folder(TDirectoryKind kind) = 0;
   virtual bool FileExists(const std::wstring& path) = 0;
-  virtual HMODULE LoadModule(const std::wstring& path) = 0;
+  virtual HMODULE LoadLibraryModule(const std::wstring& path) = 0;
   virtual DSMENTRYPROC EntryByOrdinal1(HMODULE module) = 0;
-  virtual bool FreeModule(HMODULE module) = 0;
+  virtual bool FreeLibraryModule(HMODULE module) = 0;
   // The current mouse position, for the message record handed to the sources.
   virtual POINT CursorPos() = 0;
   // Global memory handed over by a native transfer.
@@ -48,8 +48,8 @@ class TTwainPlatform {
   virtual void FreeGlobal(TW_HANDLE handle) = 0;
   // A device-dependent bitmap made from a packed DIB's header and pixels with
   // the device context of window.
-  virtual HBITMAP CreateBitmap(HWND window, const void* header, const void* pixels) = 0;
-  virtual void DeleteBitmap(HBITMAP bitmap) = 0;
+  virtual HBITMAP MakeBitmap(HWND window, const void* header, const void* pixels) = 0;
+  virtual void FreeBitmap(HBITMAP bitmap) = 0;
 };
 
 // The platform in use; SetTwainPlatform(nullptr) restores the system's own.

@@ -8,9 +8,9 @@ class TNoTwainPlatform final : public TTwainPlatform {
  public:
   std::wstring Folder(TDirectoryKind) override { return {}; }
   bool FileExists(const std::wstring&) override { return false; }
-  HMODULE LoadModule(const std::wstring&) override { return nullptr; }
+  HMODULE LoadLibraryModule(const std::wstring&) override { return nullptr; }
   DSMENTRYPROC EntryByOrdinal1(HMODULE) override { return nullptr; }
-  bool FreeModule(HMODULE) override { return true; }
+  bool FreeLibraryModule(HMODULE) override { return true; }
   POINT CursorPos() override { return {}; }
   void* LockGlobal(TW_HANDLE, size_t& size) override {
     size = 0;
@@ -18,8 +18,8 @@ class TNoTwainPlatform final : public TTwainPlatform {
   }
   void UnlockGlobal(TW_HANDLE) override {}
   void FreeGlobal(TW_HANDLE) override {}
-  HBITMAP CreateBitmap(HWND, const void*, const void*) override { return nullptr; }
-  void DeleteBitmap(HBITMAP) override {}
+  HBITMAP MakeBitmap(HWND, const void*, const void*) override { return nullptr; }
+  void FreeBitmap(HBITMAP) override {}
 };
 
 TNoTwainPlatform gSystem;

@@ -48,12 +48,12 @@ class TWin32Platform final : public TTwainPlatform {
     FindClose(h);
     return true;
   }
-  HMODULE LoadModule(const std::wstring& path) override { return LoadLibraryW(path.c_str()); }
+  HMODULE LoadLibraryModule(const std::wstring& path) override { return LoadLibraryW(path.c_str()); }
   DSMENTRYPROC EntryByOrdinal1(HMODULE module) override {
     return reinterpret_cast<DSMENTRYPROC>(
         reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(1))));
   }
-  bool FreeModule(HMODULE module) override { return FreeLibrary(module) != 0; }
+  bool FreeLibraryModule(HMODULE module) override { return FreeLibrary(module) != 0; }
   POINT CursorPos() override {
     POINT pt{};
     GetCursorPos(&pt);
@@ -65,14 +65,14 @@ class TWin32Platform final : public TTwainPlatform {
   }
   void UnlockGlobal(TW_HANDLE handle) override { GlobalUnlock(handle); }
   void FreeGlobal(TW_HANDLE handle) override { GlobalFree(handle); }
-  HBITMAP CreateBitmap(HWND window, const void* header, const void* pixels) override {
+  HBITMAP MakeBitmap(HWND window, const void* header, const void* pixels) override {
     HDC dc = GetDC(window);
     HBITMAP bitmap = CreateDIBitmap(dc, static_cast<const BITMAPINFOHEADER*>(header), CBM_INIT, pixels,
                                     static_cast<const BITMAPINFO*>(header), DIB_RGB_COLORS);
     ReleaseDC(window, dc);
     return bitmap;
   }
-  void DeleteBitmap(HBITMAP bitmap) override { DeleteObject(bitmap); }
+  void FreeBitmap(HBITMAP bitmap) override { DeleteObject(bitmap); }
 };
 
 TWin32Platform gSystem;

@@ -229,7 +229,7 @@ void TTwainSource::ReadNative(TW_HANDLE handle, bool& Cancel) {
   void* header = handle ? platform.LockGlobal(handle, size) : nullptr;
   if (header) {
     const size_t offset = DibPixelOffset(header, size);
-    HBITMAP bitmap = offset ? platform.CreateBitmap(Owner_->VirtualWindow(), header,
+    HBITMAP bitmap = offset ? platform.MakeBitmap(Owner_->VirtualWindow(), header,
                                                     static_cast<const uint8_t*>(header) + offset)
                             : nullptr;
     platform.UnlockGlobal(handle);
