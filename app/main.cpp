@@ -49,8 +49,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   TSkanowanie::FStdIn = std::make_unique<skan::TPeerInput>(
       StdInReader(), [guiThread] { PostThreadMessageW(guiThread, WM_NULL, 0, 0); });
 
-  ShowWindow(form->Handle(), SW_SHOWMAXIMIZED);
-  UpdateWindow(form->Handle());
+  form->ShowMaximized();
   app.Run();
 
   Skanowanie = nullptr;

@@ -118,6 +118,17 @@ bool TSkanowanie::CreateForm() {
   return true;
 }
 
+void TSkanowanie::ShowMaximized() {
+  // The placement carries both the maximised state and the normal bounds,
+  // so the first restore gives the design size.
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof placement;
+  GetWindowPlacement(Handle(), &placement);
+  placement.showCmd = SW_SHOWMAXIMIZED;
+  SetWindowPlacement(Handle(), &placement);
+  UpdateWindow(Handle());
+}
+
 void TSkanowanie::CreateControls() {
   HWND self = Handle();
   HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -226,15 +237,18 @@ void TSkanowanie::WriteMessage(std::string_view msg) {
 }
 
 void TSkanowanie::ApplicationEvents1Idle(bool& /*Done*/) {
-  int32_t msgLen = NextMessageLength();
-  if (msgLen <= 0) return;
-  // Whatever the command does, a message still waiting gets its own poll:
-  // the reader only wakes the loop when new bytes arrive.
+  // The reader wakes the loop only when new bytes arrive, so a poll that
+  // consumed input arranges the next poll itself while bytes remain. A poll
+  // that consumed nothing (half a prefix) waits for the reader instead.
   struct PollAgain {
+    int64_t before = FStdIn ? FStdIn->Size() : -1;
     ~PollAgain() {
-      if (FStdIn && FStdIn->Size() > 0) PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
+      int64_t after = FStdIn ? FStdIn->Size() : -1;
+      if (after > 0 && after != before) PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
     }
   } pollAgain;
+  int32_t msgLen = NextMessageLength();
+  if (msgLen <= 0) return;
   std::string msg = ReadMessage(msgLen);
   if (msg.empty()) return;
   skan::HandleCommand(msg, request, scan_id, *this);

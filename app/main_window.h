@@ -36,6 +36,8 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost {
 
   // Creates the window and its controls; false when the window could not be made.
   bool CreateForm();
+  // Shows the window maximised, with its design size as the normal size.
+  void ShowMaximized();
 
   // --- Scan-request state -------------------------------------------------
   // `filename` is also read by the share server's connection threads, so it

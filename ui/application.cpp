@@ -89,6 +89,10 @@ std::wstring ExceptionMessage(std::exception_ptr error) {
 
 void TApplication::ShowException(std::exception_ptr error) {
   if (!error) return;
+  if (OnException) {
+    OnException(error);
+    return;
+  }
   std::wstring text = FailureBoxText(ExceptionMessage(error));
   HWND owner = GetActiveWindow();
   if (!owner) owner = mainWindow_;

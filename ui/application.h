@@ -23,6 +23,8 @@ class TApplication {
   // Raised each time the message queue has run empty. A handler that clears
   // `done` is called again at once instead of waiting for the next message.
   std::function<void(bool& done)> OnIdle;
+  // Replaces the failure box for exceptions that reach the loop (tests).
+  std::function<void(std::exception_ptr)> OnException;
 
   // The application's window (the main window) and its keyboard short-cuts.
   void SetMainWindow(HWND window, HACCEL accelerators = nullptr);

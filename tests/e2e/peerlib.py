@@ -76,3 +76,8 @@ class Host:
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
+        for stream in (self.proc.stdin, self.proc.stdout):
+            try:
+                stream.close()
+            except OSError:
+                pass

@@ -1,0 +1,202 @@
+"""End-to-end tests: the real Skanowanie.exe under Wine, driven byte for byte
+over pipes on its standard streams, its window inspected with winprobe."""
+import os
+import re
+import struct
+import subprocess
+import tempfile
+import time
+import unittest
+
+from peerlib import Host, frame, wine_env
+
+EXE = os.environ.get("SKAN_EXE")
+PROBE = os.environ.get("SKAN_WINPROBE")
+
+INIT = b'{"POL":"Init_SCAN","email":"biuro@example.com","serialnumber":"SN-1"}'
+SCAN_ID = rb"\d{4}_\d{2}_\d{2}_\d{2}_\d{2}_\d{2}_\d{3}"
+
+
+def probe(*args, timeout=60):
+    out = subprocess.run(["wine", PROBE, *args], capture_output=True, env=wine_env(),
+                         timeout=timeout)
+    return out.stdout.decode("utf-8")
+
+
+def unix_path(windows_path):
+    out = subprocess.run(["winepath", "-u", windows_path], capture_output=True, env=wine_env(),
+                         text=True)
+    return out.stdout.strip()
+
+
+def log_lines():
+    return [line for line in probe("log").split("\r\n") if line]
+
+
+def state():
+    return dict(line.split(" ", 1) for line in probe("state").splitlines() if " " in line)
+
+
+@unittest.skipUnless(EXE and PROBE, "SKAN_EXE and SKAN_WINPROBE must name the built programs")
+class HostTest(unittest.TestCase):
+    def setUp(self):
+        self.host = Host(EXE)
+        # The window exists once winprobe finds it; the peer may talk earlier.
+        self.assertIn("window", probe("wait"))
+
+    def tearDown(self):
+        self.host.kill()
+
+    def roundtrip(self, body):
+        self.host.send(body)
+        return self.host.read_frame()
+
+    def end(self):
+        raw, _ = self.roundtrip(b'{"POL":"END"}')
+        self.assertEqual(raw, b"\x24\x00\x00\x00" + b'{"POL":"SCANEDqq","SCANED": "Pa Pa"}')
+        self.assertEqual(self.host.wait(30), 0)
+
+    def test_protocol_replies_log_and_folders(self):
+        raw, body = self.roundtrip(INIT)
+        self.assertRegex(raw, re.compile(rb"^\x3c\x00\x00\x00\{\"POL\":\"Init_SCAN\",\"Initscan_id\": \""
+                                         + SCAN_ID + rb"\"\}$"))
+        scan_id = re.search(SCAN_ID, body).group(0).decode()
+
+        raw, _ = self.roundtrip(b'{"POL":"ifscaned"}')
+        self.assertEqual(raw, b"\x28\x00\x00\x00" + b'{"POL":"IFSCANED","SCANED": "Init_SCAN"}')
+        raw, _ = self.roundtrip(b'{"POL":"hello"}')
+        self.assertEqual(raw, b"\x21\x00\x00\x00" + b'{"Nieznane polecenie ": "hello" }')
+        raw, _ = self.roundtrip(b'{"POL":{"x":1}}')
+        self.assertEqual(raw, b"\x1c\x00\x00\x00" + b'{"Nieznane polecenie ": "" }')
+        raw, _ = self.roundtrip('{"POL":"zażółć \\"x\\""}'.encode())
+        self.assertEqual(raw, frame('{"Nieznane polecenie ": "zażółć \\"x\\"" }'.encode()))
+
+        lines = log_lines()
+        n_init = 4 + len(INIT)
+        expected_head = [
+            f"Jest następna woiadomość: {n_init}",
+            "tekst: Init_SCAN",
+            f'reply: {{"POL":"Init_SCAN","Initscan_id": "{scan_id}"}}',
+        ]
+        self.assertEqual(lines[:3], expected_head)
+        self.assertRegex(lines[3], r"^tmpPath: [A-Z]:\\.*\\scan\\$")
+        self.assertRegex(lines[4], r"^tmpPath: [A-Z]:\\.*\\scan\\" + SCAN_ID.decode() + r"\\$")
+        self.assertEqual(lines[5:], [
+            "Jest następna woiadomość: 22",
+            "tekst: ifscaned",
+            'reply: {"POL":"IFSCANED","SCANED": "Init_SCAN"}',
+            "Jest następna woiadomość: 19",
+            "tekst: hello",
+            "Jest następna woiadomość: 19",
+            "tekst: ",
+            "Jest następna woiadomość: " + str(4 + len('{"POL":"zażółć \\"x\\""}'.encode())),
+            'tekst: zażółć "x"',
+        ])
+        # Both folders exist in the prefix's temporary folder.
+        scan_folder = lines[3][len("tmpPath: "):]
+        request_folder = lines[4][len("tmpPath: "):]
+        self.assertTrue(os.path.isdir(unix_path(scan_folder)))
+        self.assertTrue(os.path.isdir(unix_path(request_folder)))
+        self.end()
+
+    def test_garbage_never_stops_the_next_command(self):
+        ifscaned = b'{"POL":"IFSCANED"}'
+        answer = b"\x1f\x00\x00\x00" + b'{"POL":"IFSCANED","SCANED": ""}'
+        garbage = [
+            frame(b"{not json"),
+            frame(b'["END"]'),
+            frame(b'"END"'),
+            frame(b'{"POL":"END"} trailing'),
+            frame(b"\xff\xfe{}"),
+            frame(b""),                               # zero prefix
+            struct.pack("<i", -1),                    # negative prefix
+            struct.pack("<I", 0x80000000),
+            frame(b"x" * (2 * 1024 * 1024 + 3)),      # above the body limit: dropped
+        ]
+        for g in garbage:
+            self.host.send_raw(g)
+            self.host.send(ifscaned)
+            raw, _ = self.host.read_frame()
+            self.assertEqual(raw, answer, f"after garbage {g[:16]!r}")
+
+        # A prefix and a body that arrive in pieces.
+        data = frame(ifscaned)
+        for cut in ([1, 3], [2, 5, 9], [4], [6, 7, 20]):
+            start = 0
+            for c in cut + [len(data)]:
+                self.host.send_raw(data[start:c])
+                start = c
+                time.sleep(0.05)
+            raw, _ = self.host.read_frame()
+            self.assertEqual(raw, answer, f"split at {cut}")
+
+        # Two messages in one write are both answered, in order.
+        self.host.send_raw(frame(ifscaned) + frame(b'{"POL":"x"}'))
+        self.assertEqual(self.host.read_frame()[0], answer)
+        self.assertEqual(self.host.read_frame()[0], frame(b'{"Nieznane polecenie ": "x" }'))
+        self.end()
+
+    def test_window_buttons_and_size_behaviours(self):
+        st = state()
+        self.assertEqual(st["caption"], "0")
+        self.assertEqual(st["frame"], "0")
+        self.assertEqual(st["appwindow"], "1")
+        self.assertEqual(st["maximized"], "1")
+        self.assertEqual(st["window"], st["work"])
+        self.assertEqual(st["title"], "")
+
+        rows = [r.split("\t") for r in probe("controls").splitlines()]
+        top = [(r[3], r[1]) for r in rows if r[0] == "0"]
+        self.assertEqual(top, [("Edit", "0"), ("TPanel", "1"), ("TSplitter", "1"),
+                               ("TDocumentPane", "1")])
+        buttons = [(r[5], r[4]) for r in rows if r[0] == "1" and r[3] == "Button"]
+        self.assertEqual(buttons, [("Exit", "6 8 160 160"), ("Load PDF", "3 240 160 160"),
+                                   ("Scan to PDF", "3 406 160 160"),
+                                   ("Confirm and send", "3 572 160 160")])
+        panel = next(r for r in rows if r[3] == "TPanel")
+        self.assertEqual(panel[4].split()[:3], ["0", "0", "173"])
+
+        restored = dict(line.split(" ", 1) for line in probe("dblclick-panel").splitlines())
+        self.assertEqual(restored["maximized"], "0")
+        self.assertEqual(restored["window"].split()[2:], ["1138", "797"])
+        again = dict(line.split(" ", 1) for line in probe("dblclick-panel").splitlines())
+        self.assertEqual(again["maximized"], "1")
+        self.assertEqual(again["window"], again["work"])
+        self.end()
+
+    def test_close_request_keeps_a_users_own_file(self):
+        with tempfile.NamedTemporaryFile(suffix=".pdf", delete=False, dir="/tmp") as f:
+            f.write(b"%PDF-1.4\n%%EOF\n")
+            users_file = f.name
+        try:
+            windows_path = "Z:" + users_file.replace("/", "\\")
+            shown = probe("load-pdf", windows_path).strip()
+            self.assertEqual(shown.lower(), windows_path.lower())
+            probe("close")
+            self.assertEqual(self.host.wait(30), 0)
+            self.assertTrue(os.path.exists(users_file))
+        finally:
+            os.unlink(users_file)
+
+    def test_exit_button_ends_with_code_zero(self):
+        probe("click", "Exit")
+        self.assertEqual(self.host.wait(30), 0)
+
+
+@unittest.skipUnless(EXE and PROBE, "SKAN_EXE and SKAN_WINPROBE must name the built programs")
+class NoPeerTest(unittest.TestCase):
+    def test_runs_without_connected_streams(self):
+        proc = subprocess.Popen(["wine", EXE], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, env=wine_env())
+        try:
+            self.assertIn("maximized 1", probe("wait"))
+            self.assertEqual(log_lines(), [])
+            probe("close")
+            self.assertEqual(proc.wait(30), 0)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+
+
+if __name__ == "__main__":
+    unittest.main()

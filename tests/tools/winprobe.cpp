@@ -1,0 +1,169 @@
+// Test tool: inspects and drives the host's main window from another process.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Utf8(const std::wstring& w) {
+  if (w.empty()) return {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(n, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), s.data(), n, nullptr, nullptr);
+  return s;
+}
+
+
+void Print(const std::string& s) {
+  DWORD written;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), s.data(), DWORD(s.size()), &written, nullptr);
+}
+
+std::wstring Text(HWND w) {
+  // WM_GETTEXT is marshalled across processes by the system.
+  LRESULT n = SendMessageW(w, WM_GETTEXTLENGTH, 0, 0);
+  std::wstring t(size_t(n) + 1, L'\0');
+  n = SendMessageW(w, WM_GETTEXT, t.size(), reinterpret_cast<LPARAM>(t.data()));
+  t.resize(size_t(n));
+  return t;
+}
+
+std::wstring ClassOf(HWND w) {
+  wchar_t c[256];
+  int n = GetClassNameW(w, c, 256);
+  return std::wstring(c, n);
+}
+
+HWND MainWindow(int timeoutMs = 20000) {
+  for (int waited = 0; waited <= timeoutMs; waited += 50) {
+    HWND w = FindWindowW(L"TSkanowanie", nullptr);
+    if (w && IsWindowVisible(w)) return w;
+    Sleep(50);
+  }
+  return nullptr;
+}
+
+std::vector<HWND> Children(HWND parent) {
+  std::vector<HWND> out;
+  for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) out.push_back(c);
+  return out;
+}
+
+HWND ChildOfClass(HWND parent, const wchar_t* cls) {
+  for (HWND c : Children(parent))
+    if (ClassOf(c) == cls) return c;
+  return nullptr;
+}
+
+std::string RectText(const RECT& r) {
+  char b[96];
+  std::snprintf(b, sizeof b, "%ld %ld %ld %ld", r.left, r.top, r.right - r.left, r.bottom - r.top);
+  return b;
+}
+
+std::string State(HWND main) {
+  RECT r, work;
+  GetWindowRect(main, &r);
+  MONITORINFO mi{};
+  mi.cbSize = sizeof mi;
+  GetMonitorInfoW(MonitorFromWindow(main, MONITOR_DEFAULTTONEAREST), &mi);
+  work = mi.rcWork;
+  LONG style = GetWindowLongW(main, GWL_STYLE), ex = GetWindowLongW(main, GWL_EXSTYLE);
+  char b[512];
+  std::snprintf(b, sizeof b,
+                "window %s\nwork %s\nmaximized %d\ncaption %d\nframe %d\nappwindow %d\ntitle %s\n",
+                RectText(r).c_str(), RectText(work).c_str(), IsZoomed(main) ? 1 : 0,
+                (style & WS_CAPTION) == WS_CAPTION ? 1 : 0, (style & WS_THICKFRAME) ? 1 : 0,
+                (ex & WS_EX_APPWINDOW) ? 1 : 0, Utf8(Text(main)).c_str());
+  return b;
+}
+
+void Controls(HWND parent, int depth, std::string& out) {
+  for (HWND c : Children(parent)) {
+    RECT r;
+    GetWindowRect(c, &r);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    char b[64];
+    std::snprintf(b, sizeof b, "%d\t%d\t%d\t", depth, IsWindowVisible(c) ? 1 : 0,
+                  IsWindowEnabled(c) ? 1 : 0);
+    out += b + Utf8(ClassOf(c)) + "\t" + RectText(r) + "\t" +
+           (ClassOf(c) == L"Edit" ? std::string("<log>") : Utf8(Text(c))) + "\n";
+    Controls(c, depth + 1, out);
+  }
+}
+
+HWND FindButton(HWND main, const std::wstring& hint) {
+  HWND panel = ChildOfClass(main, L"TPanel");
+  for (HWND c : Children(panel))
+    if (Text(c) == hint) return c;
+  return nullptr;
+}
+
+HWND WaitDialog(HWND owner) {
+  for (int i = 0; i < 200; ++i) {
+    HWND found = nullptr;
+    for (HWND w = GetTopWindow(nullptr); w; w = GetWindow(w, GW_HWNDNEXT))
+      if (ClassOf(w) == L"#32770" && GetWindow(w, GW_OWNER) == owner && IsWindowVisible(w))
+        found = w;
+    if (found) return found;
+    Sleep(50);
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) return 2;
+  std::wstring cmd = argv[1];
+  HWND main = MainWindow();
+  if (!main) {
+    Print("no main window\n");
+    return 1;
+  }
+  if (cmd == L"wait" || cmd == L"state") {
+    Print(State(main));
+  } else if (cmd == L"log") {
+    Print(Utf8(Text(ChildOfClass(main, L"Edit"))));
+  } else if (cmd == L"controls") {
+    std::string out;
+    Controls(main, 0, out);
+    Print(out);
+  } else if (cmd == L"dblclick-panel") {
+    HWND panel = ChildOfClass(main, L"TPanel");
+    // A free spot between the Exit and Load PDF buttons.
+    LPARAM at = MAKELPARAM(80, 200);
+    SendMessageW(panel, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+    SendMessageW(panel, WM_LBUTTONUP, 0, at);
+    Sleep(200);
+    Print(State(main));
+  } else if (cmd == L"click" && argc > 2) {
+    HWND button = FindButton(main, argv[2]);
+    if (!button) return 1;
+    PostMessageW(button, BM_CLICK, 0, 0);
+  } else if (cmd == L"load-pdf" && argc > 2) {
+    HWND button = FindButton(main, L"Load PDF");
+    if (!button) return 1;
+    PostMessageW(button, BM_CLICK, 0, 0);
+    HWND dialog = WaitDialog(main);
+    if (!dialog) {
+      Print("no dialog\n");
+      return 1;
+    }
+    // The file-name box of the common dialog (cmb13, or edt1 in old styles).
+    HWND name = GetDlgItem(dialog, 0x47C);
+    if (!name) name = GetDlgItem(dialog, 0x480);
+    SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2]));
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+    for (int i = 0; i < 100 && IsWindow(dialog); ++i) Sleep(50);
+    Print(Utf8(Text(ChildOfClass(main, L"TDocumentPane"))) + "\n");
+  } else if (cmd == L"close") {
+    PostMessageW(main, WM_CLOSE, 0, 0);
+  } else {
+    return 2;
+  }
+  return 0;
+}
