@@ -6,13 +6,25 @@ export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
-# Creates the prefix once; later calls return at once.
+# Creates and configures the prefix once; later calls return at once.
+# - Programs run in Wine's own virtual desktop, which manages windows itself:
+#   on a bare X server (Xvfb, no window manager) a maximised window would
+#   otherwise keep its old X geometry.
+# - Wine's crash dialog is off: a dialog nobody answers would hang CI.
 skan_wine_prefix() {
+  local marker="$WINEPREFIX/.skan-configured-1"
+  [ -f "$marker" ] && return 0
+  mkdir -p "$(dirname "$WINEPREFIX")"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$(dirname "$WINEPREFIX")"
     wineboot -i >/dev/null 2>&1 </dev/null || true
-    wineserver -w >/dev/null 2>&1 </dev/null || true
   fi
+  {
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1920x1080 /f
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
+  } >/dev/null 2>&1 </dev/null || true
+  wineserver -w >/dev/null 2>&1 </dev/null || true
+  touch "$marker"
 }
 
 # A persistent wineserver saves start-up time for every test program. It must
