@@ -29,6 +29,10 @@ def unix_path(windows_path):
     return out.stdout.strip()
 
 
+def xdotool(*args):
+    subprocess.run(["xdotool", *map(str, args)], check=True, timeout=30)
+
+
 def log_lines():
     return [line for line in probe("log").split("\r\n") if line]
 
@@ -159,6 +163,23 @@ class HostTest(unittest.TestCase):
         restored = dict(line.split(" ", 1) for line in probe("dblclick-panel").splitlines())
         self.assertEqual(restored["maximized"], "0")
         self.assertEqual(restored["window"].split()[2:], ["1138", "797"])
+        # Dragging the button column with the left button moves the window;
+        # the right button does not, it opens the context menu.
+        x, y = (int(v) for v in restored["window"].split()[:2])
+        xdotool("mousemove", x + 80, y + 200, "mousedown", 1, "sleep", 0.2,
+                "mousemove", x + 130, y + 230, "sleep", 0.2, "mousemove", x + 180, y + 260,
+                "sleep", 0.2, "mouseup", 1)
+        moved = state()["window"].split()
+        self.assertEqual(moved, [str(x + 100), str(y + 60), "1138", "797"])
+        xdotool("mousemove", x + 180, y + 260, "mousedown", 3, "sleep", 0.2,
+                "mousemove", x + 280, y + 300, "sleep", 0.2, "mouseup", 3)
+        menu = probe("menu").splitlines()
+        self.assertEqual(menu[:1], ["open"])
+        if len(menu) > 1:  # item texts, where the platform lets another process read them
+            self.assertEqual(menu[1:], ["Ładuj z pliku", "-", "Skanuj do PDF", "Zapisz"])
+        xdotool("key", "Escape")
+        self.assertEqual(state()["window"].split(), moved)
+
         again = dict(line.split(" ", 1) for line in probe("dblclick-panel").splitlines())
         self.assertEqual(again["maximized"], "1")
         self.assertEqual(again["window"], again["work"])

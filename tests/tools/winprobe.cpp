@@ -160,6 +160,33 @@ int wmain(int argc, wchar_t** argv) {
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
     for (int i = 0; i < 100 && IsWindow(dialog); ++i) Sleep(50);
     Print(Utf8(Text(ChildOfClass(main, L"TDocumentPane"))) + "\n");
+  } else if (cmd == L"menu") {
+    // The open context menu: its items, one per line ("-" for a separator).
+    HWND popup = nullptr;
+    for (int i = 0; i < 100 && !popup; ++i, Sleep(50)) {
+      popup = FindWindowW(L"#32768", nullptr);
+      if (popup && !IsWindowVisible(popup)) popup = nullptr;
+    }
+    if (!popup) {
+      Print("no menu\n");
+      return 1;
+    }
+    // Item texts are readable where menus are shared between processes
+    // (Windows); elsewhere only "open" is printed.
+    HMENU menu = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
+    std::string out = "open\n";
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+      wchar_t text[256] = L"";
+      MENUITEMINFOW info{};
+      info.cbSize = sizeof info;
+      info.fMask = MIIM_FTYPE | MIIM_STRING;
+      info.dwTypeData = text;
+      info.cch = 255;
+      GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info);
+      out += (info.fType & MFT_SEPARATOR) ? std::string("-") : Utf8(text);
+      out += "\n";
+    }
+    Print(out);
   } else if (cmd == L"close") {
     PostMessageW(main, WM_CLOSE, 0, 0);
   } else {
