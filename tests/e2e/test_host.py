@@ -221,3 +221,36 @@ class NoPeerTest(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+@unittest.skipUnless(EXE and PROBE, "SKAN_EXE and SKAN_WINPROBE must name the built programs")
+class HighDpiTest(unittest.TestCase):
+    """At 144 dpi the layout and the pictures scale by 1.5."""
+
+    KEY = r"HKCU\Control Panel\Desktop"
+
+    def setUp(self):
+        subprocess.run(["wine", "reg", "add", self.KEY, "/v", "LogPixels", "/t", "REG_DWORD",
+                        "/d", "144", "/f"], capture_output=True, env=wine_env(), check=True)
+
+    def tearDown(self):
+        subprocess.run(["wine", "reg", "delete", self.KEY, "/v", "LogPixels", "/f"],
+                       capture_output=True, env=wine_env())
+
+    def test_layout_scales(self):
+        host = Host(EXE)
+        try:
+            probe("wait")
+            rows = [r.split("\t") for r in probe("controls").splitlines()]
+            layout = [(r[3], r[4]) for r in rows if r[3] != "Edit"]
+            self.assertEqual(layout[:6], [
+                ("TPanel", "0 0 260 1080"),
+                ("Button", "9 12 240 240"), ("Button", "5 360 240 240"),
+                ("Button", "5 609 240 240"), ("Button", "5 858 240 240"),
+                ("TSplitter", "260 0 5 1080"),
+            ])
+            host.send(b'{"POL":"END"}')
+            host.read_frame()
+            self.assertEqual(host.wait(30), 0)
+        finally:
+            host.kill()
