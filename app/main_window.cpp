@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include <commctrl.h>
 #include <commdlg.h>
 #include <windowsx.h>
 
@@ -139,6 +140,7 @@ void TSkanowanie::CreateControls() {
                               ES_AUTOHSCROLL | ES_READONLY,
                           0, 0, 0, 0, self, reinterpret_cast<HMENU>(kMemo1), instance, nullptr);
   SendMessageW(Memo1, EM_SETLIMITTEXT, 0, 0);
+  SetWindowSubclass(Memo1, Memo1Proc, 1, reinterpret_cast<DWORD_PTR>(this));
 
   Panel2.Create(self, kPanel2);
   Panel2.OnMouseDown = [this](UINT button) { Panel2MouseDown(button); };
@@ -256,11 +258,38 @@ void TSkanowanie::ApplicationEvents1Idle(bool& /*Done*/) {
 
 void TSkanowanie::AppendLog(std::wstring_view line) {
   if (!Memo1) return;
-  std::wstring text(line);
-  text += L"\r\n";
-  int end = GetWindowTextLengthW(Memo1);
-  SendMessageW(Memo1, EM_SETSEL, end, end);
-  SendMessageW(Memo1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+  pendingLog_ += line;
+  pendingLog_ += L"\r\n";
+}
+
+void TSkanowanie::FlushLog() {
+  if (!Memo1 || pendingLog_.empty()) return;
+  std::wstring text;
+  text.swap(pendingLog_);
+  int end = static_cast<int>(DefSubclassProc(Memo1, WM_GETTEXTLENGTH, 0, 0));
+  DefSubclassProc(Memo1, EM_SETSEL, end, end);
+  DefSubclassProc(Memo1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+LRESULT CALLBACK TSkanowanie::Memo1Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
+                                        UINT_PTR, DWORD_PTR data) {
+  switch (msg) {
+    case WM_GETTEXT:
+    case WM_GETTEXTLENGTH:
+    case EM_GETLINECOUNT:
+    case EM_GETLINE:
+    case EM_LINEINDEX:
+    case EM_LINELENGTH:
+    case EM_GETHANDLE:
+    case WM_SHOWWINDOW:
+    case WM_PAINT:
+      ui::Guarded([&] { reinterpret_cast<TSkanowanie*>(data)->FlushLog(); });
+      break;
+    case WM_NCDESTROY:
+      RemoveWindowSubclass(hwnd, Memo1Proc, 1);
+      break;
+  }
+  return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
 void TSkanowanie::Log(std::string_view line) { AppendLog(ui::Widen(line)); }

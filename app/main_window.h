@@ -71,6 +71,8 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost {
 
   // Appends one line to the hidden log pane.
   void AppendLog(std::wstring_view line);
+  // Moves lines appended since the last read into the pane's control.
+  void FlushLog();
 
   TDocumentPane WebBrowser1;
   HWND Memo1 = nullptr;
@@ -91,6 +93,13 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost {
   void Layout();
   void ApplyDpi();
   void ShowPopupMenu(LPARAM screenPoint);
+
+  static LRESULT CALLBACK Memo1Proc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+
+  // Lines not yet in Memo1. Appending to an edit control costs time in
+  // proportion to the text it already holds, and the log only grows; the
+  // lines are handed over in one piece when anyone reads the pane.
+  std::wstring pendingLog_;
 
   mutable std::mutex filenameLock_;
   std::wstring filename_;
