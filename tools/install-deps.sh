@@ -9,6 +9,7 @@ packages=(
   libz-mingw-w64-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   wine wine32 xvfb xauth xdotool x11-apps imagemagick netpbm
+  zlib1g-dev qpdf poppler-utils mupdf-tools img2pdf hyperfine
 )
 
 sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

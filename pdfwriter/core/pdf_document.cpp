@@ -1,0 +1,259 @@
+#include "pdf_document.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace pdfw {
+
+namespace {
+
+std::string Ref(uint32_t object) { return std::to_string(object) + " 0 R"; }
+
+std::string ContentOf(const TCanvas& canvas) {
+  std::string s;
+  for (const TPlacement& p : canvas.items) {
+    s += "q";
+    for (double v : p.matrix) s += " " + FormatReal(v);
+    s += " cm /";
+    s += p.form ? "Fm" : "Im";
+    s += std::to_string(p.index);
+    s += " Do Q\n";
+  }
+  return s;
+}
+
+bool IsRegularNameChar(char c) {
+  return c > ' ' && c <= '~' && !std::strchr("()<>[]{}/%#", c);
+}
+
+}  // namespace
+
+double PointsPerUnit(uint32_t unit) {
+  switch (unit) {
+    case 1: return 72.0 / 25.4;
+    case 2: return 7.2 / 25.4;
+    case 3: return 0.72 / 25.4;
+    case 4: return 0.072 / 25.4;
+    case 5: return 72.0;
+    case 6: return 7.2;
+    case 7: return 0.72;
+    case 8: return 0.072;
+    default: return 0;
+  }
+}
+
+bool IsValidUnit(uint32_t unit) { return unit >= 1 && unit <= 8; }
+
+std::string FormatReal(double value) {
+  if (!std::isfinite(value)) throw TPdfError(kErrInvalidParameter, "pdfwriter: a number is not finite");
+  char buffer[64];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 4);
+  if (ec != std::errc()) throw TPdfError(kErrInvalidParameter, "pdfwriter: a number is out of range");
+  std::string s(buffer, end);
+  while (!s.empty() && s.back() == '0') s.pop_back();
+  if (!s.empty() && s.back() == '.') s.pop_back();
+  if (s == "-0" || s.empty()) s = "0";
+  return s;
+}
+
+std::string FormatTextString(const std::u16string& text) {
+  bool ascii = true;
+  for (char16_t c : text) ascii = ascii && c >= 0x20 && c < 0x7F;
+  if (ascii) {
+    std::string s = "(";
+    for (char16_t c : text) {
+      if (c == '(' || c == ')' || c == '\\') s += '\\';
+      s += static_cast<char>(c);
+    }
+    return s + ")";
+  }
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string s = "<FEFF";
+  for (char16_t c : text)
+    for (int shift : {12, 8, 4, 0}) s += kHex[(c >> shift) & 15];
+  return s + ">";
+}
+
+TDocument::TDocument(std::unique_ptr<TByteStore> store) : store_(std::move(store)) {}
+
+uint32_t TDocument::AddImage(const TRaster& raster) {
+  TStoredImage image;
+  image.info = DescribeRaster(raster);
+  image.length = DeflateRaster(raster, *store_, &image.offset);
+  images_.push_back(std::move(image));
+  return static_cast<uint32_t>(images_.size() - 1);
+}
+
+uint32_t TDocument::AddEncodedImage(const TImageInfo& info, const void* data, size_t size) {
+  TStoredImage image;
+  image.info = info;
+  image.offset = store_->Append(data, size);
+  image.length = size;
+  images_.push_back(std::move(image));
+  return static_cast<uint32_t>(images_.size() - 1);
+}
+
+void TDocument::InsertPage(size_t index, double widthPt, double heightPt) {
+  if (index > pages_.size()) throw TPdfError(kErrInvalidParameter, "pdfwriter: page index out of range");
+  if (!(widthPt > 0) || !(heightPt > 0) || widthPt > 14400 || heightPt > 14400)
+    throw TPdfError(kErrInvalidParameter, "pdfwriter: page size must be above 0 and at most 200 inches");
+  TCanvas page;
+  page.width = widthPt;
+  page.height = heightPt;
+  pages_.insert(pages_.begin() + static_cast<std::ptrdiff_t>(index), std::move(page));
+}
+
+void TDocument::DeletePage(size_t index) {
+  if (index >= pages_.size()) throw TPdfError(kErrInvalidParameter, "pdfwriter: page index out of range");
+  pages_.erase(pages_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+TCanvas& TDocument::Page(size_t index) {
+  if (index >= pages_.size()) throw TPdfError(kErrInvalidParameter, "pdfwriter: page index out of range");
+  return pages_[index];
+}
+
+void TDocument::CoverWithImage(TCanvas& canvas, uint32_t image) {
+  TPlacement p;
+  p.index = image;
+  p.matrix = {canvas.width, 0, 0, canvas.height, 0, 0};
+  canvas.items.push_back(p);
+}
+
+uint32_t TDocument::AddResource(TCanvas canvas) {
+  forms_.push_back(std::move(canvas));
+  return static_cast<uint32_t>(forms_.size());
+}
+
+const TCanvas& TDocument::Resource(uint32_t id) const {
+  if (id == 0 || id > forms_.size()) throw TPdfError(kErrInvalidParameter, "pdfwriter: no resource with this ID");
+  return forms_[id - 1];
+}
+
+void TDocument::SetInfo(const std::string& name, const std::u16string& value) {
+  if (name.empty() || name.size() > 127)
+    throw TPdfError(kErrInvalidParameter, "pdfwriter: document information name must be 1 to 127 characters");
+  for (char c : name)
+    if (!IsRegularNameChar(c))
+      throw TPdfError(kErrInvalidParameter, "pdfwriter: document information name has a character PDF names cannot hold");
+  for (auto& entry : info_) {
+    if (entry.first == name) {
+      entry.second = value;
+      return;
+    }
+  }
+  info_.emplace_back(name, value);
+}
+
+const std::u16string* TDocument::FindInfo(const std::string& name) const {
+  for (const auto& entry : info_)
+    if (entry.first == name) return &entry.second;
+  return nullptr;
+}
+
+void TDocument::Save(TSink& sink) const {
+  if (pages_.empty())
+    throw TPdfError(kErrInvalidFunction, "pdfwriter: the document has no pages; a PDF needs at least one page");
+  for (const TCanvas& form : forms_)
+    for (const TPlacement& p : form.items)
+      if (p.form && (p.index == 0 || p.index > forms_.size()))
+        throw TPdfError(kErrInvalidParameter, "pdfwriter: a resource draws a resource that does not exist");
+
+  // Object numbers: catalog, page tree, information, then two per page
+  // (dictionary, content), one per form, one per image that is drawn.
+  const uint32_t catalog = 1, pageTree = 2;
+  uint32_t next = 3;
+  const uint32_t info = info_.empty() ? 0 : next++;
+  const uint32_t firstPage = next;
+  next += static_cast<uint32_t>(pages_.size()) * 2;
+  const uint32_t firstForm = next;
+  next += static_cast<uint32_t>(forms_.size());
+  std::vector<uint32_t> imageObject(images_.size(), 0);
+  auto markImages = [&](const TCanvas& c) {
+    for (const TPlacement& p : c.items) {
+      if (p.form) continue;
+      if (p.index >= images_.size()) throw TPdfError(kErrInvalidParameter, "pdfwriter: a page draws a missing image");
+      if (!imageObject[p.index]) imageObject[p.index] = next++;
+    }
+  };
+  for (const TCanvas& c : pages_) markImages(c);
+  for (const TCanvas& c : forms_) markImages(c);
+
+  std::vector<uint64_t> offsets(next, 0);
+  const uint64_t base = sink.Position();
+  auto begin = [&](uint32_t object) {
+    offsets[object] = sink.Position() - base;
+    sink.Write(std::to_string(object) + " 0 obj\n");
+  };
+  auto resources = [&](const TCanvas& c) {
+    std::string s = "<< /XObject <<";
+    for (const TPlacement& p : c.items) {
+      s += p.form ? " /Fm" : " /Im";
+      s += std::to_string(p.index) + " " + Ref(p.form ? firstForm + p.index - 1 : imageObject[p.index]);
+    }
+    return s + " >> >>";
+  };
+  auto stream = [&](const std::string& dict, const std::string& data) {
+    sink.Write("<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n");
+    sink.Write(data);
+    sink.Write("\nendstream\nendobj\n");
+  };
+
+  sink.Write("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
+  begin(catalog);
+  sink.Write("<< /Type /Catalog /Pages " + Ref(pageTree) + " >>\nendobj\n");
+  begin(pageTree);
+  std::string kids;
+  for (size_t i = 0; i < pages_.size(); ++i) kids += (i ? " " : "") + Ref(firstPage + static_cast<uint32_t>(i) * 2);
+  sink.Write("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages_.size()) + " >>\nendobj\n");
+  if (info) {
+    begin(info);
+    std::string s = "<<";
+    for (const auto& [name, value] : info_) s += " /" + name + " " + FormatTextString(value);
+    sink.Write(s + " >>\nendobj\n");
+  }
+  for (size_t i = 0; i < pages_.size(); ++i) {
+    const TCanvas& page = pages_[i];
+    const uint32_t object = firstPage + static_cast<uint32_t>(i) * 2;
+    begin(object);
+    sink.Write("<< /Type /Page /Parent " + Ref(pageTree) + " /MediaBox [0 0 " + FormatReal(page.width) + " " +
+               FormatReal(page.height) + "] /Resources " + resources(page) + " /Contents " + Ref(object + 1) +
+               " >>\nendobj\n");
+    begin(object + 1);
+    stream("", ContentOf(page));
+  }
+  for (size_t i = 0; i < forms_.size(); ++i) {
+    const TCanvas& form = forms_[i];
+    begin(firstForm + static_cast<uint32_t>(i));
+    stream("/Type /XObject /Subtype /Form /BBox [0 0 " + FormatReal(form.width) + " " + FormatReal(form.height) +
+               "] /Resources " + resources(form),
+           ContentOf(form));
+  }
+  for (size_t i = 0; i < images_.size(); ++i) {
+    if (!imageObject[i]) continue;
+    const TStoredImage& image = images_[i];
+    begin(imageObject[i]);
+    std::string dict = "<< /Type /XObject /Subtype /Image /Width " + std::to_string(image.info.width) +
+                       " /Height " + std::to_string(image.info.height) + " /ColorSpace " + image.info.colorSpace +
+                       " /BitsPerComponent " + std::to_string(image.info.bitsPerComponent);
+    if (!image.info.decode.empty()) dict += " /Decode " + image.info.decode;
+    dict += " /Filter " + image.info.filter + " /Length " + std::to_string(image.length) + " >>\nstream\n";
+    sink.Write(dict);
+    store_->CopyTo(image.offset, image.length, sink);
+    sink.Write("\nendstream\nendobj\n");
+  }
+
+  const uint64_t xref = sink.Position() - base;
+  std::string table = "xref\n0 " + std::to_string(next) + "\n0000000000 65535 f \n";
+  for (uint32_t object = 1; object < next; ++object) {
+    const std::string offset = std::to_string(offsets[object]);
+    table += std::string(offset.size() < 10 ? 10 - offset.size() : 0, '0') + offset + " 00000 n \n";
+  }
+  table += "trailer\n<< /Size " + std::to_string(next) + " /Root " + Ref(catalog);
+  if (info) table += " /Info " + Ref(info);
+  table += " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  sink.Write(table);
+}
+
+}  // namespace pdfw

@@ -1,0 +1,84 @@
+// The document model of the library and its serialisation to PDF 1.4:
+// pages and reusable resources (form XObjects) are canvases that place images
+// and forms; finished image streams live in a byte store until the save.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pdf_image.h"
+#include "pdf_store.h"
+
+namespace pdfw {
+
+// Points (1/72 inch) per unit, indexed by the unit's ordinal 1..8
+// (mm, 1/10 mm, 1/100 mm, 1/1000 mm, inch, 1/10, 1/100, 1/1000 inch).
+double PointsPerUnit(uint32_t unit);
+bool IsValidUnit(uint32_t unit);
+
+// Numbers as PDF wants them: '.' whatever the C locale, at most 4 decimals,
+// no exponent, no trailing zeros.
+std::string FormatReal(double value);
+
+// A PDF text string: literal when the text is printable ASCII, otherwise
+// UTF-16BE with a byte-order mark, in hexadecimal.
+std::string FormatTextString(const std::u16string& text);
+
+struct TPlacement {
+  bool form = false;  // false: an image index, true: a resource index
+  uint32_t index = 0;
+  // Maps the image's unit square, or the form's own space in points, onto
+  // the canvas (points, origin at the bottom left).
+  std::array<double, 6> matrix{1, 0, 0, 1, 0, 0};
+};
+
+struct TCanvas {
+  double width = 0;  // points
+  double height = 0;
+  std::vector<TPlacement> items;
+};
+
+class TDocument {
+ public:
+  explicit TDocument(std::unique_ptr<TByteStore> store);
+
+  // Images: the samples are compressed and stored now; the result is the
+  // image's index for placements.
+  uint32_t AddImage(const TRaster& raster);
+  uint32_t AddEncodedImage(const TImageInfo& info, const void* data, size_t size);
+
+  size_t PageCount() const { return pages_.size(); }
+  void InsertPage(size_t index, double widthPt, double heightPt);
+  void DeletePage(size_t index);
+  TCanvas& Page(size_t index);
+  // Places an image over the whole canvas.
+  static void CoverWithImage(TCanvas& canvas, uint32_t image);
+
+  // Resources are numbered from 1; 0 means none.
+  uint32_t AddResource(TCanvas canvas);
+  const TCanvas& Resource(uint32_t id) const;
+  size_t ResourceCount() const { return forms_.size(); }
+
+  void SetInfo(const std::string& name, const std::u16string& value);
+  const std::u16string* FindInfo(const std::string& name) const;
+
+  // Writes the whole file. A document without pages is refused.
+  void Save(TSink& sink) const;
+
+ private:
+  struct TStoredImage {
+    TImageInfo info;
+    uint64_t offset = 0;
+    uint64_t length = 0;
+  };
+  std::unique_ptr<TByteStore> store_;
+  std::vector<TStoredImage> images_;
+  std::vector<TCanvas> pages_;
+  std::vector<TCanvas> forms_;
+  std::vector<std::pair<std::string, std::u16string>> info_;
+};
+
+}  // namespace pdfw

@@ -1,0 +1,347 @@
+// The library's portable core: numbers and strings, image encoding for every
+// bitmap depth, the file structure, and rendering by other PDF readers.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "pdf_document.h"
+#include "pdf_test_util.h"
+
+namespace {
+
+using pdftest::IntAfter;
+using pdfw::TDocument;
+using pdfw::TRaster;
+using pdfw::TRgb;
+
+std::string SaveToString(const TDocument& doc) {
+  pdfw::TStringSink sink;
+  doc.Save(sink);
+  return sink.Data();
+}
+
+bool HaveTool(const char* name) {
+  return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::filesystem::path OutDir() {
+  auto dir = std::filesystem::temp_directory_path() / ("pdfwriter_core_test_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+std::string WriteFile(const std::string& name, const std::string& bytes) {
+  auto path = OutDir() / name;
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path.string();
+}
+
+// A small bitmap whose pixels differ from row to row and column to column,
+// with an odd width so that DIB row padding matters.
+struct TTestBitmap {
+  TRaster raster;
+  std::vector<uint8_t> bits;
+  std::string packedTopDown;  // the samples the PDF must hold
+};
+
+TTestBitmap MakeBitmap(uint16_t bpp, std::vector<TRgb> palette, uint32_t w = 13, uint32_t h = 5) {
+  TTestBitmap b;
+  const size_t stride = pdfw::DibStride(w, bpp);
+  b.bits.assign(stride * h, 0xEE);  // padding filled with junk on purpose
+  for (uint32_t y = 0; y < h; ++y) {
+    uint8_t* row = b.bits.data() + stride * (h - 1 - y);  // bottom-up
+    std::string packed;
+    if (bpp >= 24) {
+      for (uint32_t x = 0; x < w; ++x) {
+        uint8_t r = static_cast<uint8_t>(x * 19), g = static_cast<uint8_t>(y * 50), bl = static_cast<uint8_t>(x + y);
+        uint8_t* p = row + x * (bpp / 8);
+        p[0] = bl, p[1] = g, p[2] = r;
+        packed += static_cast<char>(r), packed += static_cast<char>(g), packed += static_cast<char>(bl);
+      }
+    } else {
+      const size_t rowBytes = (size_t{w} * bpp + 7) / 8;
+      for (size_t i = 0; i < rowBytes; ++i) row[i] = static_cast<uint8_t>(i * 37 + y * 101);
+      if (bpp < 8 && (w * bpp) % 8) row[rowBytes - 1] &= static_cast<uint8_t>(0xFF << (8 - (w * bpp) % 8));
+      packed.assign(reinterpret_cast<char*>(row), rowBytes);
+    }
+    b.packedTopDown += packed;
+  }
+  b.raster.width = w;
+  b.raster.height = h;
+  b.raster.bitsPerPixel = bpp;
+  b.raster.bits = b.bits.data();
+  b.raster.stride = stride;
+  b.raster.palette = std::move(palette);
+  return b;
+}
+
+std::vector<TRgb> GrayRamp(int bits, bool inverted = false) {
+  std::vector<TRgb> p;
+  const int n = 1 << bits;
+  for (int i = 0; i < n; ++i) {
+    auto v = static_cast<uint8_t>((inverted ? n - 1 - i : i) * 255 / (n - 1));
+    p.push_back({v, v, v});
+  }
+  return p;
+}
+
+std::vector<TRgb> Colours(int n) {
+  std::vector<TRgb> p;
+  for (int i = 0; i < n; ++i) p.push_back({static_cast<uint8_t>(i * 7), 0x20, static_cast<uint8_t>(255 - i)});
+  return p;
+}
+
+const std::string* ImageObject(const pdftest::TPdf& pdf) {
+  for (const auto& [n, text] : pdf.objects)
+    if (text.find("/Subtype /Image") != std::string::npos) return &text;
+  return nullptr;
+}
+
+TEST(PdfNumbers, FormatRealIsShortAndIgnoresTheLocale) {
+  struct {
+    double value;
+    const char* text;
+  } cases[] = {{0, "0"}, {1, "1"}, {-0.00001, "0"}, {0.5, "0.5"}, {-3.25, "-3.25"}, {1e6, "1000000"},
+               {210 * 72 / 25.4, "595.2756"}, {297 * 72 / 25.4, "841.8898"}, {0.00005, "0.0001"}};
+  for (const char* locale : {"C", "de_DE.UTF-8", "pl_PL.UTF-8"}) {
+    if (!std::setlocale(LC_ALL, locale)) continue;  // comma locales are optional on the machine
+    for (const auto& c : cases) EXPECT_EQ(pdfw::FormatReal(c.value), c.text) << c.value << " in " << locale;
+  }
+  std::setlocale(LC_ALL, "C");
+}
+
+TEST(PdfStrings, TextStringsAreEscapedOrUtf16) {
+  EXPECT_EQ(pdfw::FormatTextString(u"Skan 1"), "(Skan 1)");
+  EXPECT_EQ(pdfw::FormatTextString(u"a(b)\\c"), "(a\\(b\\)\\\\c)");
+  EXPECT_EQ(pdfw::FormatTextString(u"\u0142a"), "<FEFF01420061>");
+  EXPECT_EQ(pdfw::FormatTextString(u"x\ny"), "<FEFF0078000A0079>");
+}
+
+// Each depth keeps its own samples: black-and-white stays 1 bit, grey 8 bits,
+// palettes stay indexed, colour becomes RGB.
+TEST(PdfImages, EveryBitmapDepthIsStoredLosslessly) {
+  struct {
+    const char* what;
+    uint16_t bpp;
+    std::vector<TRgb> palette;
+    std::string colorSpace;
+    long long bpc;
+    const char* decode;
+  } cases[] = {
+      {"black and white", 1, GrayRamp(1), "/DeviceGray", 1, nullptr},
+      {"white and black", 1, GrayRamp(1, true), "/DeviceGray", 1, "/Decode [1 0]"},
+      {"16 colours", 4, Colours(16), "[/Indexed /DeviceRGB 15 <", 4, nullptr},
+      {"16 greys", 4, GrayRamp(4), "/DeviceGray", 4, nullptr},
+      {"grey", 8, GrayRamp(8), "/DeviceGray", 8, nullptr},
+      {"short palette", 8, Colours(200), "[/Indexed /DeviceRGB 199 <", 8, nullptr},
+      {"colour", 24, {}, "/DeviceRGB", 8, nullptr},
+      {"colour with padding byte", 32, {}, "/DeviceRGB", 8, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TTestBitmap b = MakeBitmap(c.bpp, c.palette);
+    TDocument doc(std::make_unique<pdfw::TMemoryStore>());
+    doc.InsertPage(0, 100, 50);
+    TDocument::CoverWithImage(doc.Page(0), doc.AddImage(b.raster));
+    const auto pdf = pdftest::ParsePdf(SaveToString(doc));
+    const std::string* image = ImageObject(pdf);
+    ASSERT_NE(image, nullptr);
+    EXPECT_NE(image->find("/ColorSpace " + c.colorSpace), std::string::npos) << *image;
+    EXPECT_EQ(IntAfter(*image, "/BitsPerComponent"), c.bpc);
+    EXPECT_EQ(IntAfter(*image, "/Width"), 13);
+    EXPECT_EQ(IntAfter(*image, "/Height"), 5);
+    EXPECT_EQ(image->find("/Decode") != std::string::npos, c.decode != nullptr);
+    if (c.decode) {
+      EXPECT_NE(image->find(c.decode), std::string::npos);
+    }
+    EXPECT_EQ(pdftest::Inflate(pdftest::StreamOf(*image)), b.packedTopDown);
+  }
+}
+
+TEST(PdfImages, UnsupportedRastersAreRefused) {
+  TTestBitmap b = MakeBitmap(8, GrayRamp(8));
+  TDocument doc(std::make_unique<pdfw::TMemoryStore>());
+  TRaster bad = b.raster;
+  bad.bitsPerPixel = 16;
+  EXPECT_THROW(doc.AddImage(bad), pdfw::TPdfError);
+  bad = b.raster;
+  bad.stride = 4;  // shorter than 13 pixels
+  EXPECT_THROW(doc.AddImage(bad), pdfw::TPdfError);
+  bad = b.raster;
+  bad.palette.clear();
+  EXPECT_THROW(doc.AddImage(bad), pdfw::TPdfError);
+}
+
+TEST(PdfDocument, EmptyDocumentIsRefusedWithAClearMessage) {
+  TDocument doc(std::make_unique<pdfw::TMemoryStore>());
+  try {
+    SaveToString(doc);
+    FAIL() << "saved a document without pages";
+  } catch (const pdfw::TPdfError& e) {
+    EXPECT_NE(std::string(e.what()).find("no pages"), std::string::npos) << e.what();
+  }
+}
+
+TEST(PdfDocument, PagesKeepTheirOrderThroughInsertAndDelete) {
+  TDocument doc(std::make_unique<pdfw::TMemoryStore>());
+  doc.InsertPage(0, 20, 10);   // [20]
+  doc.InsertPage(1, 40, 10);   // [20 40]
+  doc.InsertPage(0, 10, 10);   // [10 20 40]
+  doc.InsertPage(2, 30, 10);   // [10 20 30 40]
+  doc.InsertPage(4, 50, 10);   // [10 20 30 40 50]
+  doc.DeletePage(4);           // [10 20 30 40]
+  doc.DeletePage(0);           // [20 30 40]
+  EXPECT_THROW(doc.InsertPage(4, 1, 1), pdfw::TPdfError);
+  EXPECT_THROW(doc.DeletePage(3), pdfw::TPdfError);
+  EXPECT_THROW(doc.InsertPage(0, 0, 10), pdfw::TPdfError);
+  const auto pdf = pdftest::ParsePdf(SaveToString(doc));
+  std::vector<long long> widths;
+  for (int object : pdftest::PageObjects(pdf)) {
+    const std::string& page = pdf.objects.at(object);
+    widths.push_back(IntAfter(page, "/MediaBox [0 0"));
+  }
+  EXPECT_EQ(widths, (std::vector<long long>{20, 30, 40}));
+  EXPECT_EQ(IntAfter(pdf.objects.at(2), "/Count"), 3);
+}
+
+// The page sizes the scan assembly passes for each unit give A4 (metric
+// units exactly; inch units truncated a little smaller).
+TEST(PdfDocument, A4InEveryUnit) {
+  struct {
+    uint32_t unit, w, h;
+    const char* mediaBox;
+  } cases[] = {
+      {1, 210, 297, "[0 0 595.2756 841.8898]"},      {2, 2100, 2970, "[0 0 595.2756 841.8898]"},
+      {3, 21000, 29700, "[0 0 595.2756 841.8898]"},  {4, 210000, 297000, "[0 0 595.2756 841.8898]"},
+      {5, 8, 11, "[0 0 576 792]"},                    {6, 82, 116, "[0 0 590.4 835.2]"},
+      {7, 826, 1169, "[0 0 594.72 841.68]"},          {8, 8267, 11692, "[0 0 595.224 841.824]"},
+  };
+  for (const auto& c : cases) {
+    TDocument doc(std::make_unique<pdfw::TMemoryStore>());
+    doc.InsertPage(0, c.w * pdfw::PointsPerUnit(c.unit), c.h * pdfw::PointsPerUnit(c.unit));
+    const std::string bytes = SaveToString(doc);
+    EXPECT_NE(bytes.find(std::string("/MediaBox ") + c.mediaBox), std::string::npos) << "unit " << c.unit;
+  }
+  EXPECT_FALSE(pdfw::IsValidUnit(0));
+  EXPECT_FALSE(pdfw::IsValidUnit(9));
+}
+
+TEST(PdfDocument, ResourcesAndInformationAreWritten) {
+  TDocument doc(std::make_unique<pdfw::TMemoryStore>());
+  TTestBitmap b = MakeBitmap(24, {});
+  pdfw::TCanvas stamp{30, 20, {}};
+  TDocument::CoverWithImage(stamp, doc.AddImage(b.raster));
+  const uint32_t form = doc.AddResource(stamp);
+  EXPECT_EQ(form, 1u);
+  EXPECT_THROW(doc.Resource(2), pdfw::TPdfError);
+  doc.InsertPage(0, 100, 100);
+  doc.Page(0).items.push_back({true, form, {2, 0, 0, 2, 10, 10}});
+  doc.SetInfo("Title", u"Skan \u0142");
+  doc.SetInfo("Title", u"Skan 2");  // replaces
+  doc.SetInfo("Author", u"x");
+  EXPECT_THROW(doc.SetInfo("Bad Name", u"x"), pdfw::TPdfError);
+  EXPECT_THROW(doc.SetInfo("", u"x"), pdfw::TPdfError);
+  ASSERT_NE(doc.FindInfo("Title"), nullptr);
+  EXPECT_EQ(*doc.FindInfo("Title"), u"Skan 2");
+  EXPECT_EQ(doc.FindInfo("Subject"), nullptr);
+
+  const std::string bytes = SaveToString(doc);
+  const auto pdf = pdftest::ParsePdf(bytes);
+  EXPECT_NE(pdf.trailer.find("/Info"), std::string::npos);
+  EXPECT_NE(bytes.find("/Title (Skan 2) /Author (x)"), std::string::npos);
+  EXPECT_NE(bytes.find("q 2 0 0 2 10 10 cm /Fm1 Do Q"), std::string::npos);
+  EXPECT_NE(bytes.find("/Subtype /Form /BBox [0 0 30 20]"), std::string::npos);
+  if (HaveTool("qpdf")) {
+    EXPECT_EQ(std::system(("qpdf --check " + WriteFile("forms.pdf", bytes) + " >/dev/null").c_str()), 0);
+  }
+}
+
+TEST(PdfDocument, DeletedPagesLeaveNoImagesBehind) {
+  TDocument doc(std::make_unique<pdfw::TMemoryStore>());
+  TTestBitmap b = MakeBitmap(24, {});
+  for (int i = 0; i < 2; ++i) {
+    doc.InsertPage(doc.PageCount(), 10, 10);
+    TDocument::CoverWithImage(doc.Page(doc.PageCount() - 1), doc.AddImage(b.raster));
+  }
+  doc.DeletePage(0);
+  const auto pdf = pdftest::ParsePdf(SaveToString(doc));
+  int images = 0;
+  for (const auto& [n, text] : pdf.objects) images += text.find("/Subtype /Image") != std::string::npos;
+  EXPECT_EQ(images, 1);
+}
+
+// Streams read back from the file store while more are being appended, as a
+// save between two pages does.
+TEST(PdfStore, SpillStoreReadsBackInterleavedRanges) {
+  auto store = pdfw::MakeSpillStore();
+  std::string a(100000, 'a'), b(70000, 'b'), c(5, 'c');
+  const uint64_t oa = store->Append(a.data(), a.size());
+  const uint64_t ob = store->Append(b.data(), b.size());
+  pdfw::TStringSink first;
+  store->CopyTo(ob, b.size(), first);
+  const uint64_t oc = store->Append(c.data(), c.size());
+  pdfw::TStringSink second;
+  store->CopyTo(oa, a.size(), second);
+  store->CopyTo(oc, c.size(), second);
+  EXPECT_EQ(first.Data(), b);
+  EXPECT_EQ(second.Data(), a + c);
+  EXPECT_EQ(oc, a.size() + b.size());
+  pdfw::TStringSink none;
+  EXPECT_THROW(store->CopyTo(oc, 6, none), pdfw::TPdfError);
+}
+
+// Other readers accept the file, and a page whose size in points equals the
+// bitmap's size in pixels renders at 72 dpi to exactly the bitmap's pixels
+// (mutool renders without colour management; poppler's output is only
+// checked for being produced, as it shifts DeviceRGB values slightly).
+TEST(PdfRender, LosslessPagesRenderToTheSourcePixels) {
+  if (!HaveTool("pdftoppm") || !HaveTool("qpdf") || !HaveTool("mutool")) GTEST_SKIP() << "PDF tools missing";
+  struct {
+    const char* name;
+    uint16_t bpp;
+    std::vector<TRgb> palette;
+    bool gray;
+  } cases[] = {{"rgb", 24, {}, false}, {"gray", 8, GrayRamp(8), true}, {"bw", 1, GrayRamp(1), true},
+               {"indexed", 8, Colours(256), false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TTestBitmap b = MakeBitmap(c.bpp, c.palette, 40, 24);
+    TDocument doc(pdfw::MakeSpillStore());
+    doc.InsertPage(0, 40, 24);
+    TDocument::CoverWithImage(doc.Page(0), doc.AddImage(b.raster));
+    const std::string path = WriteFile(std::string(c.name) + ".pdf", SaveToString(doc));
+    ASSERT_EQ(std::system(("qpdf --check " + path + " >/dev/null").c_str()), 0);
+    const std::string out = (OutDir() / c.name).string();
+    ASSERT_EQ(std::system(("pdftoppm -r 72 -singlefile " + path + " " + out).c_str()), 0);
+    EXPECT_EQ(pdftest::ReadFileBytes(out + ".ppm").rfind("P6\n40 24\n255\n", 0), 0u);
+    const std::string image = out + (c.gray ? ".pgm" : ".ppm");
+    ASSERT_EQ(std::system(("mutool draw -q -r 72 -c " + std::string(c.gray ? "gray" : "rgb") + " -o " + image +
+                           " " + path + " 2>/dev/null")
+                              .c_str()),
+              0);
+    const std::string pnm = pdftest::ReadFileBytes(image);
+    const std::string header = std::string(c.gray ? "P5" : "P6") + "\n40 24\n255\n";
+    ASSERT_EQ(pnm.compare(0, header.size(), header), 0);
+    const std::string pixels = pnm.substr(header.size());
+    int components = 0;
+    const auto expected = pdfw::ExpandRaster(b.raster, &components);
+    ASSERT_EQ(pixels.size(), expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), reinterpret_cast<const uint8_t*>(pixels.data())));
+  }
+}
+
+}  // namespace
+
+namespace {
+// Removes the rendered files of this run.
+struct TCleanOutDir {
+  ~TCleanOutDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(OutDir(), ignored);
+  }
+} cleanOutDir;
+}  // namespace
