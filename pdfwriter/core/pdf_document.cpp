@@ -14,7 +14,10 @@ std::string ContentOf(const TCanvas& canvas) {
   std::string s;
   for (const TPlacement& p : canvas.items) {
     s += "q";
-    for (double v : p.matrix) s += " " + FormatReal(v);
+    for (double v : p.matrix) {
+      s += ' ';
+      s += FormatReal(v);
+    }
     s += " cm /";
     s += p.form ? "Fm" : "Im";
     s += std::to_string(p.index);
@@ -53,7 +56,7 @@ std::string FormatReal(double value) {
   std::string s(buffer, end);
   while (!s.empty() && s.back() == '0') s.pop_back();
   if (!s.empty() && s.back() == '.') s.pop_back();
-  if (s == "-0" || s.empty()) s = "0";
+  if (s == "-0" || s.empty()) s.assign(1, '0');
   return s;
 }
 
@@ -205,7 +208,10 @@ void TDocument::Save(TSink& sink) const {
   sink.Write("<< /Type /Catalog /Pages " + Ref(pageTree) + " >>\nendobj\n");
   begin(pageTree);
   std::string kids;
-  for (size_t i = 0; i < pages_.size(); ++i) kids += (i ? " " : "") + Ref(firstPage + static_cast<uint32_t>(i) * 2);
+  for (size_t i = 0; i < pages_.size(); ++i) {
+    if (i) kids += ' ';
+    kids += Ref(firstPage + static_cast<uint32_t>(i) * 2);
+  }
   sink.Write("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages_.size()) + " >>\nendobj\n");
   if (info) {
     begin(info);

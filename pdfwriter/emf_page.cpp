@@ -1,0 +1,235 @@
+#include "emf_page.h"
+
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "jpeg_wic.h"
+
+namespace pdfw {
+
+namespace {
+
+constexpr uint32_t kFlagJpeg = 8;  // PdfWriterDrawFlag_CompressImagesWithJPEG
+// A rasterised page is 3 bytes per pixel; this keeps it well inside a 32-bit
+// process (about 190 MB).
+constexpr uint64_t kMaxAreaPixels = 64ull * 1000 * 1000;
+
+struct TDeleteEmf {
+  void operator()(HENHMETAFILE h) const { DeleteEnhMetaFile(h); }
+};
+using TEmf = std::unique_ptr<std::remove_pointer_t<HENHMETAFILE>, TDeleteEmf>;
+
+// A bitmap carried by a blit record, checked against the record's bounds.
+struct TBlit {
+  int32_t xDest, yDest, cxDest, cyDest;
+  int32_t xSrc, ySrc, cxSrc, cySrc;
+  uint32_t rop, usage;
+  uint32_t offBmi, cbBmi, offBits, cbBits;
+};
+
+bool IsStateRecord(DWORD type) {
+  switch (type) {
+    case EMR_HEADER:
+    case EMR_EOF:
+    case EMR_SETSTRETCHBLTMODE:
+    case EMR_SETBRUSHORGEX:
+    case EMR_SETICMMODE:
+    case EMR_SETBKMODE:
+    case EMR_SETBKCOLOR:
+    case EMR_SETTEXTCOLOR:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::optional<TBlit> BlitOf(const ENHMETARECORD* rec) {
+  TBlit b{};
+  if (rec->iType == EMR_STRETCHDIBITS && rec->nSize >= sizeof(EMRSTRETCHDIBITS)) {
+    EMRSTRETCHDIBITS r;
+    std::memcpy(&r, rec, sizeof r);
+    b = {r.xDest, r.yDest, r.cxDest, r.cyDest, r.xSrc, r.ySrc, r.cxSrc, r.cySrc,
+         r.dwRop, r.iUsageSrc, r.offBmiSrc, r.cbBmiSrc, r.offBitsSrc, r.cbBitsSrc};
+    return b;
+  }
+  if (rec->iType == EMR_STRETCHBLT && rec->nSize >= sizeof(EMRSTRETCHBLT)) {
+    EMRSTRETCHBLT r;
+    std::memcpy(&r, rec, sizeof r);
+    if (r.cbBmiSrc == 0) return std::nullopt;  // a fill without a source bitmap
+    b = {r.xDest, r.yDest, r.cxDest, r.cyDest, r.xSrc, r.ySrc, r.cxSrc, r.cySrc,
+         r.dwRop, r.iUsageSrc, r.offBmiSrc, r.cbBmiSrc, r.offBitsSrc, r.cbBitsSrc};
+    return b;
+  }
+  return std::nullopt;
+}
+
+// The blit's bitmap as a raster when it is one the PDF core takes as it is
+// and it covers the whole drawing area.
+std::optional<TRaster> CoveringRaster(const ENHMETARECORD* rec, const TBlit& b, const TDrawingArea& area) {
+  if (b.rop != SRCCOPY || b.usage != DIB_RGB_COLORS || b.xDest != 0 || b.yDest != 0 ||
+      b.cxDest != static_cast<int32_t>(area.widthPx) || b.cyDest != static_cast<int32_t>(area.heightPx))
+    return std::nullopt;
+  const uint64_t size = rec->nSize;
+  if (b.cbBmi < sizeof(BITMAPINFOHEADER) || uint64_t{b.offBmi} + b.cbBmi > size ||
+      uint64_t{b.offBits} + b.cbBits > size)
+    return std::nullopt;
+  const auto* base = reinterpret_cast<const uint8_t*>(rec);
+  BITMAPINFOHEADER h;
+  std::memcpy(&h, base + b.offBmi, sizeof h);
+  if (h.biSize < sizeof h || h.biSize > b.cbBmi || h.biPlanes != 1 || h.biCompression != BI_RGB ||
+      !IsSupportedRaster(h.biBitCount) || h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == INT32_MIN)
+    return std::nullopt;
+  const uint32_t width = static_cast<uint32_t>(h.biWidth);
+  const uint32_t height = static_cast<uint32_t>(h.biHeight < 0 ? -h.biHeight : h.biHeight);
+  if (b.xSrc != 0 || b.ySrc != 0 || b.cxSrc != h.biWidth || b.cySrc != static_cast<int32_t>(height))
+    return std::nullopt;
+  TRaster r;
+  r.width = width;
+  r.height = height;
+  r.bitsPerPixel = h.biBitCount;
+  r.stride = DibStride(width, h.biBitCount);
+  r.topDown = h.biHeight < 0;
+  if (r.stride * uint64_t{height} > b.cbBits) return std::nullopt;
+  r.bits = base + b.offBits;
+  if (h.biBitCount <= 8) {
+    const uint32_t max = 1u << h.biBitCount;
+    const uint32_t colours = h.biClrUsed == 0 || h.biClrUsed > max ? max : h.biClrUsed;
+    if (h.biSize + uint64_t{colours} * sizeof(RGBQUAD) > b.cbBmi) return std::nullopt;
+    const uint8_t* quads = base + b.offBmi + h.biSize;
+    for (uint32_t i = 0; i < colours; ++i) r.palette.push_back({quads[i * 4 + 2], quads[i * 4 + 1], quads[i * 4]});
+  }
+  return r;
+}
+
+uint32_t AddImage(const TRaster& raster, const TDrawingArea& area, TDocument& doc) {
+  // JPEG only where it pays: black-and-white pages stay 1 bit, losslessly.
+  if (!(area.drawFlags & kFlagJpeg) || raster.bitsPerPixel == 1) return doc.AddImage(raster);
+  int components = 0;
+  const std::vector<uint8_t> samples = ExpandRaster(raster, &components);
+  const std::string jpeg = EncodeJpeg(samples.data(), raster.width, raster.height, components);
+  TImageInfo info;
+  info.width = raster.width;
+  info.height = raster.height;
+  info.bitsPerComponent = 8;
+  info.colorSpace = components == 1 ? "/DeviceGray" : "/DeviceRGB";
+  info.filter = "/DCTDecode";
+  return doc.AddEncodedImage(info, jpeg.data(), jpeg.size());
+}
+
+// Plays the drawing onto a white 24-bit bitmap of the drawing area's size.
+uint32_t Rasterise(HENHMETAFILE emf, const TDrawingArea& area, TDocument& doc) {
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  bi.bmiHeader.biWidth = static_cast<LONG>(area.widthPx);
+  bi.bmiHeader.biHeight = -static_cast<LONG>(area.heightPx);  // top-down
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 24;
+  bi.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HDC mem = CreateCompatibleDC(nullptr);
+  if (!mem) throw TPdfError(kErrNotEnoughMemory, "pdfwriter: no device context for drawing the page");
+  HBITMAP dib = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (!dib || !bits) {
+    DeleteDC(mem);
+    throw TPdfError(kErrNotEnoughMemory, "pdfwriter: not enough memory to draw the page");
+  }
+  HGDIOBJ old = SelectObject(mem, dib);
+  RECT rect{0, 0, static_cast<LONG>(area.widthPx), static_cast<LONG>(area.heightPx)};
+  FillRect(mem, &rect, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  const BOOL played = PlayEnhMetaFile(mem, emf, &rect);
+  GdiFlush();
+  uint32_t image = 0;
+  std::optional<TPdfError> failure;
+  if (!played) {
+    failure.emplace(kErrInvalidFunction, "pdfwriter: the page's drawing cannot be played back");
+  } else {
+    TRaster r;
+    r.width = area.widthPx;
+    r.height = area.heightPx;
+    r.bitsPerPixel = 24;
+    r.stride = DibStride(area.widthPx, 24);
+    r.topDown = true;
+    r.bits = static_cast<const uint8_t*>(bits);
+    try {
+      image = AddImage(r, area, doc);
+    } catch (const TPdfError& e) {
+      failure = e;
+    }
+  }
+  SelectObject(mem, old);
+  DeleteObject(dib);
+  DeleteDC(mem);
+  if (failure) throw *failure;
+  return image;
+}
+
+}  // namespace
+
+HDC BeginRecording(const TDrawingArea& area) {
+  if (area.widthPx == 0 || area.heightPx == 0 || area.widthPx > 0x7FFF || area.heightPx > 0x7FFF ||
+      uint64_t{area.widthPx} * area.heightPx > kMaxAreaPixels)
+    throw TPdfError(kErrInvalidParameter, "pdfwriter: the drawing area must be 1 to 32767 pixels each way and at most 64 million pixels");
+  // The frame is given in 1/100 mm of the reference device; choosing it as
+  // widthPx x heightPx of that device's pixels makes playback map the logical
+  // coordinates 0..widthPx onto the target rectangle one to one.
+  HDC ref = GetDC(nullptr);
+  if (!ref) throw TPdfError(kErrNotEnoughMemory, "pdfwriter: no reference device context");
+  const int mmX = GetDeviceCaps(ref, HORZSIZE), mmY = GetDeviceCaps(ref, VERTSIZE);
+  const int pxX = GetDeviceCaps(ref, HORZRES), pxY = GetDeviceCaps(ref, VERTRES);
+  RECT frame{0, 0, MulDiv(static_cast<int>(area.widthPx), mmX * 100, pxX),
+             MulDiv(static_cast<int>(area.heightPx), mmY * 100, pxY)};
+  HDC dc = CreateEnhMetaFileW(ref, nullptr, &frame, nullptr);
+  ReleaseDC(nullptr, ref);
+  if (!dc) throw TPdfError(kErrNotEnoughMemory, "pdfwriter: the page's device context cannot be created");
+  return dc;
+}
+
+void DiscardRecording(HDC dc) {
+  if (HENHMETAFILE emf = CloseEnhMetaFile(dc)) DeleteEnhMetaFile(emf);
+}
+
+void FinishRecording(HDC dc, const TDrawingArea& area, TDocument& doc, TCanvas& canvas) {
+  TEmf emf(CloseEnhMetaFile(dc));
+  if (!emf) throw TPdfError(kErrInvalidParameter, "pdfwriter: the page's device context cannot be closed");
+  const UINT size = GetEnhMetaFileBits(emf.get(), 0, nullptr);
+  std::vector<uint8_t> bytes(size);
+  if (size < sizeof(ENHMETAHEADER) || GetEnhMetaFileBits(emf.get(), size, bytes.data()) != size)
+    throw TPdfError(kErrInvalidFunction, "pdfwriter: the page's drawing cannot be read");
+
+  // Classify: nothing drawn, one covering blit, or anything else.
+  const ENHMETARECORD* blit = nullptr;
+  bool other = false;
+  for (size_t at = 0; at + 8 <= bytes.size();) {
+    const auto* rec = reinterpret_cast<const ENHMETARECORD*>(bytes.data() + at);
+    if (rec->nSize < 8 || rec->nSize > bytes.size() - at) {
+      other = true;
+      break;
+    }
+    if (!IsStateRecord(rec->iType)) {
+      if (!blit && BlitOf(rec)) {
+        blit = rec;
+      } else {
+        other = true;
+      }
+    }
+    if (rec->iType == EMR_EOF) break;
+    at += rec->nSize;
+  }
+  if (!blit && !other) return;  // an empty page
+  std::optional<TRaster> raster;
+  if (blit && !other) raster = CoveringRaster(blit, *BlitOf(blit), area);
+  uint32_t image;
+  if (raster) {
+    emf.reset();  // the copy in `bytes` is all that is needed from here on
+    image = AddImage(*raster, area, doc);
+  } else {
+    bytes.clear();
+    bytes.shrink_to_fit();
+    image = Rasterise(emf.get(), area, doc);
+  }
+  TDocument::CoverWithImage(canvas, image);
+}
+
+}  // namespace pdfw
