@@ -1,5 +1,6 @@
 #include "pdf_document.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -191,7 +192,10 @@ void TDocument::Save(TSink& sink) const {
   };
   auto resources = [&](const TCanvas& c) {
     std::string s = "<< /XObject <<";
+    std::vector<std::pair<bool, uint32_t>> named;  // each name once, however often it is drawn
     for (const TPlacement& p : c.items) {
+      if (std::find(named.begin(), named.end(), std::make_pair(p.form, p.index)) != named.end()) continue;
+      named.emplace_back(p.form, p.index);
       s += p.form ? " /Fm" : " /Im";
       s += std::to_string(p.index) + " " + Ref(p.form ? firstForm + p.index - 1 : imageObject[p.index]);
     }

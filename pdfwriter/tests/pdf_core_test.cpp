@@ -240,6 +240,7 @@ TEST(PdfDocument, ResourcesAndInformationAreWritten) {
   EXPECT_THROW(doc.Resource(2), pdfw::TPdfError);
   doc.InsertPage(0, 100, 100);
   doc.Page(0).items.push_back({true, form, {2, 0, 0, 2, 10, 10}});
+  doc.Page(0).items.push_back({true, form, {1, 0, 0, 1, 50, 50}});  // drawn twice, named once
   doc.SetInfo("Title", u"Skan \u0142");
   doc.SetInfo("Title", u"Skan 2");  // replaces
   doc.SetInfo("Author", u"x");
@@ -253,7 +254,10 @@ TEST(PdfDocument, ResourcesAndInformationAreWritten) {
   const auto pdf = pdftest::ParsePdf(bytes);
   EXPECT_NE(pdf.trailer.find("/Info"), std::string::npos);
   EXPECT_NE(bytes.find("/Title (Skan 2) /Author (x)"), std::string::npos);
-  EXPECT_NE(bytes.find("q 2 0 0 2 10 10 cm /Fm1 Do Q"), std::string::npos);
+  EXPECT_NE(bytes.find("q 2 0 0 2 10 10 cm /Fm1 Do Q\nq 1 0 0 1 50 50 cm /Fm1 Do Q"), std::string::npos);
+  EXPECT_NE(bytes.find("/Resources << /XObject << /Fm1 "), std::string::npos);
+  const size_t names = bytes.find("/XObject << /Fm1 ");
+  EXPECT_EQ(bytes.find("/Fm1", names + 17), bytes.find("cm /Fm1 Do") + 3) << "the page's resources name the form once";
   EXPECT_NE(bytes.find("/Subtype /Form /BBox [0 0 30 20]"), std::string::npos);
   if (HaveTool("qpdf")) {
     EXPECT_EQ(std::system(("qpdf --check " + WriteFile("forms.pdf", bytes) + " >/dev/null").c_str()), 0);

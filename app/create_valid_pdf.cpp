@@ -1,0 +1,189 @@
+#include "create_valid_pdf.h"
+
+#include <windows.h>
+
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include "pdf/pdfwriter.h"
+
+namespace scan {
+
+namespace {
+
+// A4 at 10 drawing pixels per millimetre.
+constexpr double kPageWidthMM = 210;
+constexpr double kPageHeightMM = 297;
+constexpr uint32_t kSurfaceWidth = 2100;
+constexpr uint32_t kSurfaceHeight = 2970;
+
+std::string Utf8(const std::wstring& w) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(n, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+  return s;
+}
+
+std::string SystemMessage(DWORD code) {
+  wchar_t* buffer = nullptr;
+  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                     FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::wstring text = n && buffer ? std::wstring(buffer, n) : L"System error " + std::to_wstring(code);
+  if (buffer) LocalFree(buffer);
+  while (!text.empty() && (text.back() <= L' ' || text.back() == L'.')) text.pop_back();
+  return Utf8(text);
+}
+
+uint32_t ToUnsigned32(double v) {
+  const double t = v < 0 ? -std::floor(-v) : std::floor(v);  // toward zero
+  if (!(t >= 0 && t <= 4294967295.0)) throw std::range_error("Page size out of range");
+  return static_cast<uint32_t>(t);
+}
+
+[[noreturn]] void InvalidBitmap() { throw std::runtime_error("Bitmap image is not valid"); }
+
+// A Windows bitmap file held in memory, checked before GDI sees it.
+class TBitmapFile {
+ public:
+  explicit TBitmapFile(const std::wstring& path) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      throw std::runtime_error("Cannot open file \"" + Utf8(path) + "\". " + SystemMessage(error));
+    }
+    LARGE_INTEGER size{};
+    bool ok = GetFileSizeEx(h, &size) && size.QuadPart < 0x40000000;  // a 1 GB page is not a scan
+    if (ok) {
+      bytes_.resize(static_cast<size_t>(size.QuadPart));
+      size_t done = 0;
+      while (ok && done < bytes_.size()) {
+        DWORD got = 0;
+        ok = ReadFile(h, bytes_.data() + done, static_cast<DWORD>(bytes_.size() - done), &got, nullptr) && got > 0;
+        done += got;
+      }
+    }
+    CloseHandle(h);
+    if (!ok) InvalidBitmap();
+    Check();
+  }
+
+  const BITMAPINFO* Info() const { return reinterpret_cast<const BITMAPINFO*>(bytes_.data() + sizeof(BITMAPFILEHEADER)); }
+  const void* Bits() const { return bytes_.data() + bitsOffset_; }
+  int Width() const { return header_.biWidth; }
+  int Height() const { return header_.biHeight < 0 ? -header_.biHeight : header_.biHeight; }
+  int BitsPerPixel() const { return header_.biBitCount * header_.biPlanes; }
+
+ private:
+  void Check() {
+    BITMAPFILEHEADER file;
+    if (bytes_.size() < sizeof file + sizeof header_) InvalidBitmap();
+    std::memcpy(&file, bytes_.data(), sizeof file);
+    if (file.bfType != 0x4D42) InvalidBitmap();  // "BM"
+    std::memcpy(&header_, bytes_.data() + sizeof file, sizeof header_);
+    const size_t infoEnd = sizeof file + header_.biSize;
+    if (header_.biSize < sizeof header_ || infoEnd > bytes_.size() || header_.biWidth <= 0 || header_.biHeight == 0 ||
+        header_.biHeight == INT32_MIN || header_.biPlanes != 1)
+      InvalidBitmap();
+    bitsOffset_ = file.bfOffBits;
+    if (bitsOffset_ < infoEnd || bitsOffset_ > bytes_.size()) InvalidBitmap();
+    const size_t available = bytes_.size() - bitsOffset_;
+    if (header_.biCompression == BI_RGB || header_.biCompression == BI_BITFIELDS) {
+      const uint64_t stride = (uint64_t{static_cast<uint32_t>(header_.biWidth)} * header_.biBitCount + 31) / 32 * 4;
+      if (header_.biBitCount == 0 || stride * static_cast<uint64_t>(Height()) > available) InvalidBitmap();
+      if (header_.biCompression == BI_BITFIELDS && header_.biSize == sizeof header_ && infoEnd + 12 > bytes_.size())
+        InvalidBitmap();
+    } else if (header_.biCompression == BI_RLE8 || header_.biCompression == BI_RLE4) {
+      if (header_.biSizeImage == 0 || header_.biSizeImage > available) InvalidBitmap();
+    } else {
+      InvalidBitmap();
+    }
+    if (header_.biBitCount <= 8) {
+      const uint64_t colours = header_.biClrUsed ? header_.biClrUsed : uint64_t{1} << header_.biBitCount;
+      if (infoEnd + colours * sizeof(RGBQUAD) > bitsOffset_) InvalidBitmap();
+    }
+  }
+
+  std::vector<uint8_t> bytes_;
+  BITMAPINFOHEADER header_{};
+  size_t bitsOffset_ = 0;
+};
+
+// Copies the whole bitmap onto the whole drawing surface.
+void DrawStretched(HDC dc, const TBitmapFile& bitmap, const std::wstring& path) {
+  if (bitmap.BitsPerPixel() > 1) {
+    const int surface = GetDeviceCaps(dc, BITSPIXEL) * GetDeviceCaps(dc, PLANES);
+    if (surface <= 8 && surface < bitmap.BitsPerPixel()) {
+      SetStretchBltMode(dc, HALFTONE);
+      SetBrushOrgEx(dc, 0, 0, nullptr);
+    } else {
+      SetStretchBltMode(dc, COLORONCOLOR);
+    }
+  }
+  if (StretchDIBits(dc, 0, 0, kSurfaceWidth, kSurfaceHeight, 0, 0, bitmap.Width(), bitmap.Height(), bitmap.Bits(),
+                    bitmap.Info(), DIB_RGB_COLORS, SRCCOPY) == 0)
+    throw std::runtime_error("Cannot draw the bitmap \"" + Utf8(path) + "\"");
+}
+
+// The path in the ANSI code page, or nothing when some character has no
+// exact equivalent there.
+bool ToAnsiExactly(const std::wstring& w, std::string& ansi) {
+  BOOL usedDefault = FALSE;
+  const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                                    nullptr, &usedDefault);
+  if (n <= 0 && !w.empty()) return false;
+  ansi.assign(n, '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w.data(), static_cast<int>(w.size()), ansi.data(), n, nullptr,
+                      &usedDefault);
+  return !usedDefault;
+}
+
+}  // namespace
+
+std::wstring ChangeFileExt(const std::wstring& path, const std::wstring& ext) {
+  const size_t dot = path.find_last_of(L".\\/:");
+  if (dot != std::wstring::npos && path[dot] == L'.') return path.substr(0, dot) + ext;
+  return path + ext;
+}
+
+std::wstring MakeTempFile(const std::wstring& folder) {
+  wchar_t name[MAX_PATH];
+  if (GetTempFileNameW(folder.c_str(), L"tmp", 0, name) == 0) throw std::runtime_error(SystemMessage(GetLastError()));
+  return name;
+}
+
+std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder) {
+  TPdfWriter pdf;  // frees its context and the library on every way out
+  return CreateValidPDF(pdf, lista, tempFolder);
+}
+
+std::wstring CreateValidPDF(TPdfWriter& pdf, const std::vector<std::wstring>& lista, const std::wstring& tempFolder) {
+  pdf.CreateMemDocument();
+  for (const std::wstring& page : lista) {
+    const uint32_t height = ToUnsigned32(pdf.MMToUnit(kPageHeightMM));
+    const uint32_t width = ToUnsigned32(pdf.MMToUnit(kPageWidthMM));
+    HDC dc = pdf.AddPage(width, height, kSurfaceWidth, kSurfaceHeight, PdfWriterDrawFlag_None);
+    if (GetFileAttributesW(page.c_str()) == INVALID_FILE_ATTRIBUTES)
+      throw std::runtime_error("Plik \r" + Utf8(page) + "\r" + "nie istnieje");
+    {
+      const TBitmapFile bitmap(page);  // released before the page is finished
+      DrawStretched(dc, bitmap, page);
+    }
+    if (dc) pdf.FinishPage(dc);
+  }
+  const std::wstring result = ChangeFileExt(MakeTempFile(tempFolder), L".pdf");
+  // The library takes ANSI file names; a path the code page cannot spell
+  // would name some other file, so such a path goes by its UTF-16 form.
+  std::string ansi;
+  if (ToAnsiExactly(result, ansi))
+    pdf.SaveToFile(ansi);
+  else
+    pdf.SaveToFileW(result);
+  pdf.Close();
+  return result;
+}
+
+}  // namespace scan

@@ -1,0 +1,31 @@
+// PDF assembly: one A4 page per page bitmap, each bitmap stretched over its
+// whole page, written through the PDF-writing library to a fresh file in the
+// temporary folder.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class TPdfWriter;
+
+namespace scan {
+
+// A fresh unique name in `folder` ("tmp" + hex digits + ".tmp"), reserved by
+// an empty file that stays. Raises std::runtime_error with the system's
+// message when the platform cannot make one.
+std::wstring MakeTempFile(const std::wstring& folder);
+
+// Draws every bitmap of `lista` onto an A4 page and saves the PDF beside a new
+// placeholder from MakeTempFile(tempFolder), with ".pdf" for its extension;
+// returns that path. Failures are raised: TPdfWriterException from the
+// library, std::runtime_error (UTF-8 text) for a missing or broken bitmap.
+std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder);
+
+// The same with a library object the caller made (and may have set a unit on).
+std::wstring CreateValidPDF(TPdfWriter& pdf, const std::vector<std::wstring>& lista, const std::wstring& tempFolder);
+
+// `path` with its extension replaced: cut at the last dot of the file-name
+// part, or appended when that part has no dot.
+std::wstring ChangeFileExt(const std::wstring& path, const std::wstring& ext);
+
+}  // namespace scan

@@ -1,0 +1,135 @@
+#include "encode_file.h"
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace scan {
+
+namespace {
+
+constexpr size_t kLineLength = 76;  // RFC 2045's limit, which the export keeps
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+#ifdef _WIN32
+std::string Utf8(const std::wstring& w) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(n, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+  return s;
+}
+
+// The system's text for an error code, without the trailing line break and
+// full stop, as message boxes show it.
+std::string SystemMessage(DWORD code) {
+  wchar_t* buffer = nullptr;
+  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                     FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::wstring text = n && buffer ? std::wstring(buffer, n) : L"System error " + std::to_wstring(code);
+  if (buffer) LocalFree(buffer);
+  while (!text.empty() && (text.back() <= L' ' || text.back() == L'.')) text.pop_back();
+  return Utf8(text);
+}
+#endif
+
+}  // namespace
+
+std::string Base64Lines(std::string_view bytes) {
+  std::string out;
+  const size_t chars = (bytes.size() + 2) / 3 * 4;
+  out.reserve(chars + chars / kLineLength * 2 + 2);
+  size_t column = 0;
+  auto put = [&](char c) {
+    out += c;
+    if (++column == kLineLength) {
+      out += "\r\n";
+      column = 0;
+    }
+  };
+  size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    const uint32_t v = (uint32_t(uint8_t(bytes[i])) << 16) | (uint32_t(uint8_t(bytes[i + 1])) << 8) |
+                       uint8_t(bytes[i + 2]);
+    put(kAlphabet[v >> 18]);
+    put(kAlphabet[(v >> 12) & 63]);
+    put(kAlphabet[(v >> 6) & 63]);
+    put(kAlphabet[v & 63]);
+  }
+  if (const size_t rest = bytes.size() - i) {
+    const uint32_t v = (uint32_t(uint8_t(bytes[i])) << 16) | (rest == 2 ? uint32_t(uint8_t(bytes[i + 1])) << 8 : 0);
+    put(kAlphabet[v >> 18]);
+    put(kAlphabet[(v >> 12) & 63]);
+    put(rest == 2 ? kAlphabet[(v >> 6) & 63] : '=');
+    put('=');
+  }
+  return out;
+}
+
+std::string EncodeFile(const std::filesystem::path& filename) {
+#ifdef _WIN32
+  HANDLE h = CreateFileW(filename.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    throw std::runtime_error("Cannot open file \"" + Utf8(filename.wstring()) + "\". " + SystemMessage(error));
+  }
+  std::string bytes;
+  LARGE_INTEGER size{};
+  DWORD error = 0;
+  if (!GetFileSizeEx(h, &size) || size.QuadPart > 0x7FFFFFFF) {
+    error = GetLastError() ? GetLastError() : ERROR_FILE_TOO_LARGE;
+  } else {
+    bytes.resize(static_cast<size_t>(size.QuadPart));
+    size_t done = 0;
+    while (done < bytes.size()) {
+      DWORD got = 0;
+      if (!ReadFile(h, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr) || got == 0) {
+        error = GetLastError() ? GetLastError() : ERROR_HANDLE_EOF;
+        break;
+      }
+      done += got;
+    }
+  }
+  CloseHandle(h);
+  if (error) throw std::runtime_error("Cannot read file \"" + Utf8(filename.wstring()) + "\". " + SystemMessage(error));
+  return Base64Lines(bytes);
+#else
+  std::ifstream in(filename, std::ios::binary);
+  if (!in)
+    throw std::runtime_error("Cannot open file \"" + filename.string() + "\". " +
+                             std::error_code(errno, std::generic_category()).message());
+  std::ostringstream s;
+  s << in.rdbuf();
+  return Base64Lines(s.str());
+#endif
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') continue;
+    lines.emplace_back(text.substr(start, i - start));
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) lines.emplace_back(text.substr(start));
+  return lines;
+}
+
+std::string JoinLinesCrLf(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const std::string& line : lines) {
+    out += line;
+    out += "\r\n";
+  }
+  return out;
+}
+
+}  // namespace scan

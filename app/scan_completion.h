@@ -1,0 +1,43 @@
+// Scan completion: at the end of a batch the peer is told the document is
+// being prepared, the pages become one PDF, its Base64 export is written, the
+// document pane shows it and the request's status becomes "Redy_SCAN".
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace scan {
+
+// What scan completion needs of the main window.
+class TScanCompletionHost {
+ public:
+  virtual ~TScanCompletionHost() = default;
+  // The page list `lista`, or null when there is none.
+  virtual const std::vector<std::wstring>* Lista() = 0;
+  // Releases `lista` and sets it to none.
+  virtual void ReleaseLista() = 0;
+  virtual void SetFilename(const std::wstring& filename) = 0;
+  virtual void SetScanStatus(const std::wstring& status) = 0;
+  // Sends one message body (UTF-8) to the peer; failures are the host's.
+  virtual void WriteMessage(const std::string& utf8Body) = 0;
+  virtual void AppendLog(const std::wstring& line) = 0;
+  virtual std::wstring ScanId() = 0;
+  // Points the document pane at a local file.
+  virtual void Navigate(const std::wstring& path) = 0;
+  // The system temporary folder, ending in "\".
+  virtual std::wstring TempFolder() = 0;
+};
+
+// Message bodies 5 and 6 of the peer protocol.
+extern const char* const kMessagePreparing;  // {"Nieznane polecenie ": "Dokument zeskanowany, ..." }
+extern const char* const kMessagePart;       // {"Czesc ": "1" }
+
+// The handler of the TWAIN manager's end-of-batch event. Failures are raised
+// (the message loop shows them); `lista` is released however it ends.
+void TwainManager1TransferComplete(TScanCompletionHost& host);
+
+// Writes `lines`, each followed by CR LF, to `path` (created or emptied).
+// Raises "Cannot create file "<path>". <system message>" when it cannot.
+void SaveLines(const std::wstring& path, const std::vector<std::string>& lines);
+
+}  // namespace scan

@@ -1,0 +1,77 @@
+// The Base64 export: known answers, line lengths and breaks, and the list
+// round trip that writes the export file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "encode_file.h"
+
+namespace {
+
+TEST(Base64Export, KnownAnswersOfRfc4648) {
+  using namespace std::string_literals;
+  const std::pair<std::string, std::string> vectors[] = {
+      {"", ""},           {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xFF\xFE\x00"s, "//4A"},
+  };
+  for (const auto& [in, out] : vectors) EXPECT_EQ(scan::Base64Lines(in), out) << in;
+}
+
+// Sizes around the 57-byte line (76 characters) and their file sizes.
+TEST(Base64Export, LinesOf76WithCrLf) {
+  struct {
+    size_t bytes;
+    size_t encoded;      // Base64Lines' size
+    size_t exportSize;   // the export file's size
+  } cases[] = {{0, 0, 0}, {1, 4, 6}, {56, 76 + 2, 78}, {57, 78, 78}, {58, 78 + 4, 84}, {114, 156, 156},
+               {115, 160, 162}, {1000, 1336 + 34, 1336 + 36}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    std::string data(c.bytes, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + 3);
+    const std::string text = scan::Base64Lines(data);
+    EXPECT_EQ(text.size(), c.encoded);
+    const std::string file = scan::JoinLinesCrLf(scan::SplitLines(text));
+    EXPECT_EQ(file.size(), c.exportSize);
+    // Every line of the file is 76 characters but the last, each ends in CR LF.
+    const auto lines = scan::SplitLines(file);
+    for (size_t i = 0; i + 1 < lines.size(); ++i) EXPECT_EQ(lines[i].size(), 76u);
+    if (!lines.empty()) {
+      EXPECT_LE(lines.back().size(), 76u);
+      EXPECT_EQ(file.substr(file.size() - 2), "\r\n");
+    }
+    EXPECT_EQ(file.find('\n'), file.empty() ? std::string::npos : file.find("\r\n") + 1);
+  }
+  EXPECT_EQ(scan::JoinLinesCrLf(scan::SplitLines(scan::Base64Lines(std::string(58, 'x')))),
+            "eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4\r\neA==\r\n");
+}
+
+TEST(Base64Export, SplitLinesCutsAtEveryKindOfBreak) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(scan::SplitLines(""), V{});
+  EXPECT_EQ(scan::SplitLines("a"), V{"a"});
+  EXPECT_EQ(scan::SplitLines("a\r\n"), V{"a"});
+  EXPECT_EQ(scan::SplitLines("a\r\nb"), (V{"a", "b"}));
+  EXPECT_EQ(scan::SplitLines("a\rb\nc"), (V{"a", "b", "c"}));
+  EXPECT_EQ(scan::SplitLines("a\r\n\r\nb"), (V{"a", "", "b"}));
+  EXPECT_EQ(scan::SplitLines("\n"), V{""});
+}
+
+TEST(Base64Export, EncodeFileReadsTheWholeFileOrSaysWhyNot) {
+  const auto path = std::filesystem::temp_directory_path() / "encode_file_test.bin";
+  std::string data;
+  for (int i = 0; i < 100000; ++i) data += static_cast<char>(i * 31);
+  std::ofstream(path, std::ios::binary) << data;
+  EXPECT_EQ(scan::EncodeFile(path), scan::Base64Lines(data));
+  std::filesystem::remove(path);
+  try {
+    scan::EncodeFile(path);
+    FAIL() << "read a missing file";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Cannot open file \"", 0), 0u) << e.what();
+    EXPECT_NE(std::string(e.what()).find("encode_file_test.bin\". "), std::string::npos) << e.what();
+  }
+}
+
+}  // namespace

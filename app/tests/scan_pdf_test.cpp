@@ -1,0 +1,460 @@
+// PDF assembly and scan completion with the real pdfwriter.dll: bitmaps made
+// here become A4 pages holding their own pixels; the export and the messages
+// of a completion; and how each failure leaves things. The PDFs stay in the
+// output folder for the readers' check that runs after this program.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "create_valid_pdf.h"
+#include "encode_file.h"
+#include "pdf/pdfwriter.h"
+#include "pdf_test_util.h"
+#include "scan_completion.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::wstring Widen(const std::string& s) {
+  std::wstring w;
+  for (char c : s) w += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+  return w;
+}
+
+std::string Utf8(const std::wstring& w) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(n, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+  return s;
+}
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+struct TBitmap {
+  uint32_t width, height;
+  uint16_t bpp;
+  std::vector<uint32_t> palette;  // 0x00RRGGBB
+  std::function<uint32_t(uint32_t x, uint32_t y)> pixel;  // index, or 0x00RRGGBB for 24 bits
+};
+
+// Writes a bottom-up BI_RGB bitmap file and returns the samples a lossless
+// PDF image of it holds (rows top-down, packed to bytes).
+std::string WriteBmp(const fs::path& path, const TBitmap& b) {
+  const uint32_t stride = (b.width * b.bpp + 31) / 32 * 4;
+  std::vector<uint8_t> bits(size_t{stride} * b.height, 0);
+  std::string samples;
+  for (uint32_t y = 0; y < b.height; ++y) {
+    uint8_t* row = bits.data() + size_t{stride} * (b.height - 1 - y);
+    for (uint32_t x = 0; x < b.width; ++x) {
+      const uint32_t v = b.pixel(x, y);
+      if (b.bpp == 24) {
+        row[x * 3] = v & 0xFF, row[x * 3 + 1] = (v >> 8) & 0xFF, row[x * 3 + 2] = (v >> 16) & 0xFF;
+      } else {
+        const uint32_t bit = x * b.bpp;
+        row[bit / 8] |= static_cast<uint8_t>(v << (8 - b.bpp - bit % 8));
+      }
+    }
+    if (b.bpp == 24) {
+      for (uint32_t x = 0; x < b.width; ++x) {
+        const uint32_t v = b.pixel(x, y);
+        samples += static_cast<char>((v >> 16) & 0xFF), samples += static_cast<char>((v >> 8) & 0xFF),
+            samples += static_cast<char>(v & 0xFF);
+      }
+    } else {
+      samples.append(reinterpret_cast<char*>(row), (b.width * b.bpp + 7) / 8);
+    }
+  }
+  BITMAPINFOHEADER h{};
+  h.biSize = sizeof h;
+  h.biWidth = static_cast<LONG>(b.width);
+  h.biHeight = static_cast<LONG>(b.height);
+  h.biPlanes = 1;
+  h.biBitCount = b.bpp;
+  h.biCompression = BI_RGB;
+  h.biSizeImage = static_cast<DWORD>(bits.size());
+  h.biXPelsPerMeter = h.biYPelsPerMeter = 11811;  // 300 dpi
+  h.biClrUsed = static_cast<DWORD>(b.palette.size());
+  BITMAPFILEHEADER f{};
+  f.bfType = 0x4D42;
+  f.bfOffBits = static_cast<DWORD>(sizeof f + sizeof h + b.palette.size() * 4);
+  f.bfSize = static_cast<DWORD>(f.bfOffBits + bits.size());
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(&f), sizeof f);
+  out.write(reinterpret_cast<const char*>(&h), sizeof h);
+  for (uint32_t c : b.palette) {
+    const uint8_t quad[4] = {static_cast<uint8_t>(c & 0xFF), static_cast<uint8_t>((c >> 8) & 0xFF),
+                             static_cast<uint8_t>((c >> 16) & 0xFF), 0};
+    out.write(reinterpret_cast<const char*>(quad), 4);
+  }
+  out.write(reinterpret_cast<const char*>(bits.data()), static_cast<std::streamsize>(bits.size()));
+  return samples;
+}
+
+std::vector<uint32_t> GrayPalette(int n) {
+  std::vector<uint32_t> p;
+  for (int i = 0; i < n; ++i) {
+    const uint32_t v = static_cast<uint32_t>(i * 255 / (n - 1));
+    p.push_back(v << 16 | v << 8 | v);
+  }
+  return p;
+}
+
+const TBitmap kColour{300, 200, 24, {}, [](uint32_t x, uint32_t y) { return (x % 256) << 16 | (y % 256) << 8 | ((x + y) & 0xFF); }};
+const TBitmap kGray{150, 100, 8, GrayPalette(256), [](uint32_t x, uint32_t y) { return (x * 3 + y) & 0xFF; }};
+const TBitmap kBlackWhite{64, 40, 1, GrayPalette(2), [](uint32_t x, uint32_t y) { return ((x / 4 + y / 4) & 1); }};
+
+// The image object drawn on a page.
+std::string ImageOfPage(const pdftest::TPdf& pdf, int pageObject) {
+  const std::string& page = pdf.objects.at(pageObject);
+  const size_t at = page.find("/Im");
+  if (at == std::string::npos) return "";
+  const long long object = std::strtoll(page.c_str() + page.find(' ', at) + 1, nullptr, 10);
+  return pdf.objects.at(static_cast<int>(object));
+}
+
+class ScanPdf : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    folder_ = fs::path(L"Z:" + Widen(SKAN_PDF_OUT)) / (std::string(info->name()));
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+    fs::create_directories(folder_);
+  }
+  std::wstring Temp() const { return folder_.wstring() + L"\\"; }
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder_)) names.push_back(Utf8(e.path().filename().wstring()));
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  fs::path folder_;
+};
+
+std::string Raised(const std::function<void()>& op) {
+  try {
+    op();
+  } catch (const TPdfWriterException& e) {
+    return "pdf " + std::to_string(e.getCode()) + " " + e.what();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "no exception";
+}
+
+TEST_F(ScanPdf, PagesAreA4InListOrderAndHoldEachBitmapsOwnPixels) {
+  const TBitmap* bitmaps[] = {&kColour, &kGray, &kBlackWhite};
+  const char* spaces[] = {"/DeviceRGB", "/DeviceGray", "/DeviceGray"};
+  const int depths[] = {8, 8, 1};
+  std::vector<std::wstring> lista;
+  std::vector<std::string> samples;
+  for (int i = 0; i < 3; ++i) {
+    const fs::path page = folder_ / ("page" + std::to_string(i) + ".bmp");
+    samples.push_back(WriteBmp(page, *bitmaps[i]));
+    lista.push_back(page.wstring());
+  }
+  const std::wstring result = scan::CreateValidPDF(lista, Temp());
+  ASSERT_EQ(result.substr(result.size() - 4), L".pdf");
+  EXPECT_TRUE(fs::exists(scan::ChangeFileExt(result, L".tmp"))) << "the placeholder stays";
+  EXPECT_EQ(fs::path(result).parent_path(), folder_);
+
+  const auto pdf = pdftest::ParsePdf(ReadAll(result));
+  const auto pages = pdftest::PageObjects(pdf);
+  ASSERT_EQ(pages.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_NE(pdf.objects.at(pages[i]).find("/MediaBox [0 0 595.2756 841.8898]"), std::string::npos);
+    const std::string image = ImageOfPage(pdf, pages[i]);
+    EXPECT_EQ(pdftest::IntAfter(image, "/Width"), bitmaps[i]->width);
+    EXPECT_EQ(pdftest::IntAfter(image, "/Height"), bitmaps[i]->height);
+    EXPECT_EQ(pdftest::IntAfter(image, "/BitsPerComponent"), depths[i]);
+    EXPECT_NE(image.find(std::string("/ColorSpace ") + spaces[i]), std::string::npos);
+    EXPECT_EQ(pdftest::Inflate(pdftest::StreamOf(image)), samples[i]);
+  }
+  // The page content stretches the image over the whole page.
+  EXPECT_NE(ReadAll(result).find("q 595.2756 0 0 841.8898 0 0 cm /Im0 Do Q"), std::string::npos);
+}
+
+TEST_F(ScanPdf, A4InEveryUnitTheLibraryMayStartWith) {
+  WriteBmp(folder_ / "p.bmp", kBlackWhite);
+  const std::pair<TPdfWriterUnit, const char*> units[] = {
+      {PdfWriterUnit_mm, "[0 0 595.2756 841.8898]"},       {PdfWriterUnit_10th_mm, "[0 0 595.2756 841.8898]"},
+      {PdfWriterUnit_100th_mm, "[0 0 595.2756 841.8898]"}, {PdfWriterUnit_1000th_mm, "[0 0 595.2756 841.8898]"},
+      {PdfWriterUnit_inch, "[0 0 576 792]"},               {PdfWriterUnit_10th_inch, "[0 0 590.4 835.2]"},
+      {PdfWriterUnit_100th_inch, "[0 0 594.72 841.68]"},   {PdfWriterUnit_1000th_inch, "[0 0 595.224 841.824]"},
+  };
+  for (const auto& [unit, box] : units) {
+    TPdfWriter pdf;
+    pdf.SetUnit(unit);
+    const std::wstring result = scan::CreateValidPDF(pdf, {(folder_ / "p.bmp").wstring()}, Temp());
+    EXPECT_NE(ReadAll(result).find(std::string("/MediaBox ") + box), std::string::npos) << static_cast<int>(unit);
+  }
+}
+
+TEST_F(ScanPdf, AssemblyFailuresLeaveNoPdf) {
+  WriteBmp(folder_ / "a.bmp", kGray);
+  std::ofstream(folder_ / "text.bmp") << "not a bitmap at all, just some text";
+  const std::wstring a = (folder_ / "a.bmp").wstring(), missing = (folder_ / "missing.bmp").wstring(),
+                     text = (folder_ / "text.bmp").wstring();
+  const auto before = Files();
+  EXPECT_EQ(Raised([&] { scan::CreateValidPDF({a, missing, a}, Temp()); }),
+            "Plik \r" + Utf8(missing) + "\rnie istnieje");
+  EXPECT_EQ(Raised([&] { scan::CreateValidPDF({a, text}, Temp()); }), "Bitmap image is not valid");
+  EXPECT_EQ(Files(), before) << "no placeholder, no PDF";
+
+  // An empty list reaches the library, which refuses a document without pages.
+  const std::string refused = Raised([&] { scan::CreateValidPDF({}, Temp()); });
+  EXPECT_EQ(refused.rfind("pdf 1 pdfwriter: the document has no pages", 0), 0u) << refused;
+  for (const auto& name : Files()) EXPECT_EQ(name.find(".pdf"), std::string::npos) << name;
+}
+
+// A folder the ANSI code page cannot spell still gets its PDF under the
+// returned name.
+TEST_F(ScanPdf, TemporaryFolderOutsideTheAnsiCodePage) {
+  const fs::path folder = folder_ / L"skan_\u0142\u0105\u4e2d";
+  fs::create_directories(folder);
+  WriteBmp(folder_ / "p.bmp", kBlackWhite);
+  const std::wstring result = scan::CreateValidPDF({(folder_ / "p.bmp").wstring()}, folder.wstring() + L"\\");
+  EXPECT_EQ(fs::path(result).parent_path(), folder);
+  EXPECT_NO_THROW(pdftest::ParsePdf(ReadAll(result)));
+}
+
+// The library itself: JPEG on request, rasterising of drawing that is not one
+// covering blit, empty pages, resources, information, and refusals.
+TEST_F(ScanPdf, LibraryTurnsOtherDrawingIntoPages) {
+  const fs::path bmp = folder_ / "c.bmp";
+  WriteBmp(bmp, kColour);
+  const std::string file = ReadAll(bmp);
+  const auto* info = reinterpret_cast<const BITMAPINFO*>(file.data() + sizeof(BITMAPFILEHEADER));
+  const void* bits = file.data() + reinterpret_cast<const BITMAPFILEHEADER*>(file.data())->bfOffBits;
+
+  TPdfWriter pdf;
+  pdf.SetUnit(PdfWriterUnit_mm);
+  pdf.CreateMemDocument();
+  // 1: one covering blit, JPEG requested.
+  HDC dc = pdf.AddPage(210, 297, 2100, 2970, PdfWriterDrawFlag_CompressImagesWithJPEG);
+  StretchDIBits(dc, 0, 0, 2100, 2970, 0, 0, 300, 200, bits, info, DIB_RGB_COLORS, SRCCOPY);
+  pdf.FinishPage(dc);
+  // 2: a blit into half the page plus a filled rectangle: rasterised.
+  dc = pdf.AddPage(100, 50, 200, 100, PdfWriterDrawFlag_None);
+  StretchDIBits(dc, 0, 0, 100, 100, 0, 0, 300, 200, bits, info, DIB_RGB_COLORS, SRCCOPY);
+  RECT black{150, 0, 200, 100};
+  FillRect(dc, &black, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  pdf.FinishPage(dc);
+  // 3: nothing drawn.
+  pdf.FinishPage(pdf.AddPage(50, 50, 10, 10, PdfWriterDrawFlag_None));
+  // 4: a resource drawn twice on a page inserted first.
+  dc = pdf.AddResource(20, 10, 40, 20, PdfWriterDrawFlag_None);
+  FillRect(dc, &black, static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH)));
+  const uint32_t stamp = pdf.FinishResource(dc);
+  pdf.FinishPage(pdf.InsertPage(0, 60, 60, 6, 6, PdfWriterDrawFlag_None));
+  pdf.DrawResource(stamp, 0, PdfWriterUnit_mm, 5, 5, 1000, 1000);
+  pdf.DrawResourceWithMatrix(stamp, 0, 0.5, 0, 0, 0.5, 30, 30);
+  const uint32_t copy = pdf.PageToResource(2);
+  uint32_t w = 0, h = 0;
+  pdf.GetResourceSize(stamp, w, h);
+  EXPECT_EQ(w * 1000 + h, 20010u);
+  pdf.GetPageSize(2, w, h);
+  EXPECT_EQ(w * 1000 + h, 100050u);
+  EXPECT_GT(copy, stamp);
+  pdf.SetDocumentInfo("Title", L"Skan \u0142\u0105ki");
+  EXPECT_TRUE(pdf.GetDocumentInfoExists("Title"));
+  EXPECT_FALSE(pdf.GetDocumentInfoExists("Author"));
+  EXPECT_EQ(pdf.GetDocumentInfo("Title"), L"Skan \u0142\u0105ki");
+  EXPECT_EQ(pdf.GetPageCount(), 4u);
+
+  // A page left unfinished blocks the save; deleting it unblocks it.
+  pdf.AddPage(10, 10, 10, 10, PdfWriterDrawFlag_None);
+  EXPECT_EQ(Raised([&] { pdf.SaveToFileW((folder_ / "x.pdf").wstring()); }),
+            "pdf 1 pdfwriter: a page has not been finished (FinishPage) yet");
+  pdf.DeletePage(4);
+
+  uint32_t size = 0;
+  EXPECT_TRUE(pdf.SaveToData(nullptr, size));
+  std::string data(size, '\0');
+  uint32_t small = 10;
+  EXPECT_FALSE(pdf.SaveToData(data.data(), small));
+  EXPECT_EQ(small, size);
+  EXPECT_TRUE(pdf.SaveToData(data.data(), size));
+  const fs::path saved = folder_ / "drawing.pdf";
+  pdf.SaveToFileW(saved.wstring());
+  EXPECT_EQ(ReadAll(saved), data) << "file and data saves agree";
+  pdf.Close();
+  EXPECT_EQ(Raised([&] { pdf.GetPageCount(); }), "pdf 1 pdfwriter: no document is open");
+
+  const auto parsed = pdftest::ParsePdf(data);
+  const auto pages = pdftest::PageObjects(parsed);
+  ASSERT_EQ(pages.size(), 4u);
+  const std::string jpeg = ImageOfPage(parsed, pages[1]);
+  EXPECT_NE(jpeg.find("/Filter /DCTDecode"), std::string::npos);
+  EXPECT_EQ(pdftest::StreamOf(jpeg).substr(0, 2), "\xFF\xD8");
+  const std::string raster = ImageOfPage(parsed, pages[2]);
+  EXPECT_EQ(pdftest::IntAfter(raster, "/Width"), 200);
+  EXPECT_EQ(pdftest::IntAfter(raster, "/Height"), 100);
+  const std::string pixels = pdftest::Inflate(pdftest::StreamOf(raster));
+  ASSERT_EQ(pixels.size(), 200u * 100 * 3);
+  EXPECT_EQ(pixels.substr((50 * 200 + 175) * 3, 3), std::string(3, '\0')) << "the black rectangle";
+  EXPECT_EQ(pixels.substr((50 * 200 + 125) * 3, 3), "\xFF\xFF\xFF") << "white where nothing was drawn";
+  EXPECT_EQ(ImageOfPage(parsed, pages[3]), "") << "an empty page has no image";
+  EXPECT_NE(parsed.objects.at(pages[0]).find("/Fm1"), std::string::npos);
+  EXPECT_NE(data.find("/Title <FEFF"), std::string::npos);
+}
+
+TEST_F(ScanPdf, LibraryRefusalsComeThroughTheErrorCallback) {
+  TPdfWriter pdf;
+  EXPECT_EQ(Raised([&] { pdf.LoadFromFile("a.pdf", "", true, false); }),
+            "pdf 50 pdfwriter: LoadFromFile is not supported by this library");
+  EXPECT_EQ(Raised([&] { pdf.AddPage(210, 297, 2100, 2970, 0); }), "pdf 1 pdfwriter: no document is open");
+  EXPECT_EQ(Raised([&] { pdf.SetUnit(static_cast<TPdfWriterUnit>(9)); }), "pdf 87 pdfwriter: unknown unit 9");
+  pdf.CreateMemDocument();
+  EXPECT_EQ(Raised([&] { pdf.CreateMemDocument(); }), "pdf 1 pdfwriter: a document is already open; close it first");
+  EXPECT_EQ(Raised([&] { pdf.FinishPage(reinterpret_cast<HDC>(0x1234)); }),
+            "pdf 87 pdfwriter: the device context is not an open page of this document");
+  EXPECT_EQ(Raised([&] { pdf.AddPage(210, 297, 0, 10, 0); }).substr(0, 40), "pdf 87 pdfwriter: the drawing area must ");
+  pdf.Close();
+
+  // A document on file is written when it is closed.
+  const fs::path path = folder_ / "on-file.pdf";
+  pdf.CreateFileDocumentW(path.wstring());
+  pdf.FinishPage(pdf.AddPage(100, 100, 10, 10, 0));
+  pdf.Close();
+  EXPECT_NO_THROW(pdftest::ParsePdf(ReadAll(path)));
+  EXPECT_EQ(Raised([&] { pdf.CreateFileDocumentW((folder_ / "no-such-folder" / "x.pdf").wstring()); })
+                .substr(0, 40),
+            "pdf 3 pdfwriter: cannot create the PDF f");
+}
+
+// --- Scan completion -------------------------------------------------------
+
+class TFakeHost : public scan::TScanCompletionHost {
+ public:
+  explicit TFakeHost(std::wstring temp) : temp_(std::move(temp)) {}
+  const std::vector<std::wstring>* Lista() override { return hasLista ? &pages : nullptr; }
+  void ReleaseLista() override { released = true; }
+  void SetFilename(const std::wstring& f) override { filename = f; }
+  void SetScanStatus(const std::wstring& s) override { statuses.push_back(s); }
+  void WriteMessage(const std::string& body) override {
+    messages.push_back(body);
+    for (const auto& e : fs::directory_iterator(temp_))
+      if (e.path().extension() == ".pdf") pdfBeforeMessage = true;
+  }
+  void AppendLog(const std::wstring& line) override { log.push_back(line); }
+  std::wstring ScanId() override { return scanId; }
+  void Navigate(const std::wstring& path) override { navigated.push_back(path); }
+  std::wstring TempFolder() override { return temp_; }
+
+  std::vector<std::wstring> pages;
+  bool hasLista = true;
+  bool released = false;
+  std::wstring filename = L"before";
+  std::wstring scanId;
+  std::vector<std::wstring> statuses, log, navigated;
+  std::vector<std::string> messages;
+  bool pdfBeforeMessage = false;
+
+ private:
+  std::wstring temp_;
+};
+
+TEST_F(ScanPdf, CompletionExportsThePdfAndReportsReady) {
+  TFakeHost host(Temp());
+  host.scanId = L"2025_03_07_09_05_02_045";
+  fs::create_directory(folder_ / "scan");  // made by Init_SCAN and the scan start
+  for (const char* name : {"1.bmp", "2.bmp", "3.bmp"}) {
+    WriteBmp(folder_ / name, kGray);
+    host.pages.push_back((folder_ / name).wstring());
+  }
+  scan::TwainManager1TransferComplete(host);
+
+  ASSERT_EQ(host.messages.size(), 2u);
+  EXPECT_EQ(host.messages[0],
+            "{\"Nieznane polecenie \": \"Dokument zeskanowany, przygotowuj\xC4\x99 do wysy\xC5\x82ki.\" }");
+  EXPECT_EQ(host.messages[0].size(), 76u);
+  EXPECT_EQ(host.messages[1], "{\"Czesc \": \"1\" }");
+  EXPECT_FALSE(host.pdfBeforeMessage) << "messages 5 and 6 go out before the PDF exists";
+  EXPECT_EQ(host.statuses, (std::vector<std::wstring>{L"Prepared_SCAN", L"Redy_SCAN"}));
+  EXPECT_TRUE(host.released);
+  ASSERT_EQ(host.filename.substr(host.filename.size() - 4), L".pdf");
+  EXPECT_EQ(host.navigated, std::vector<std::wstring>{host.filename});
+  const std::wstring folder = Temp() + L"scan\\2025_03_07_09_05_02_045\\";
+  EXPECT_EQ(host.log, (std::vector<std::wstring>{host.filename, L"scan_id: 2025_03_07_09_05_02_045",
+                                                 L"lfilename: " + folder}));
+
+  const std::string pdf = ReadAll(host.filename);
+  EXPECT_EQ(pdftest::PageObjects(pdftest::ParsePdf(pdf)).size(), 3u);
+  const std::string exported = ReadAll(folder + L"scan.bs");
+  EXPECT_EQ(exported, scan::JoinLinesCrLf(scan::SplitLines(scan::Base64Lines(pdf))));
+  EXPECT_EQ(exported.size(), (pdf.size() + 2) / 3 * 4 + ((pdf.size() + 2) / 3 * 4 + 75) / 76 * 2);
+
+  // A second scan under the same request overwrites the export.
+  host.pages = {(folder_ / "1.bmp").wstring()};
+  scan::TwainManager1TransferComplete(host);
+  EXPECT_EQ(ReadAll(folder + L"scan.bs"), scan::JoinLinesCrLf(scan::SplitLines(scan::Base64Lines(ReadAll(host.filename)))));
+}
+
+TEST_F(ScanPdf, CompletionWithoutRequestPutsTheExportBesideThePdf) {
+  TFakeHost host(Temp());
+  WriteBmp(folder_ / "1.bmp", kBlackWhite);
+  host.pages = {(folder_ / "1.bmp").wstring()};
+  scan::TwainManager1TransferComplete(host);
+  EXPECT_EQ(host.log, (std::vector<std::wstring>{host.filename, L"scan_id: "}));
+  const std::wstring bs = scan::ChangeFileExt(host.filename, L".bs");
+  EXPECT_EQ(ReadAll(bs), scan::JoinLinesCrLf(scan::SplitLines(scan::Base64Lines(ReadAll(host.filename)))));
+  EXPECT_FALSE(fs::exists(folder_ / "scan"));
+}
+
+TEST_F(ScanPdf, CompletionFailuresKeepPreparedAndReleaseTheList) {
+  {
+    SCOPED_TRACE("a missing page");
+    TFakeHost host(Temp());
+    host.scanId = L"id";
+    host.pages = {(folder_ / "gone.bmp").wstring()};
+    EXPECT_EQ(Raised([&] { scan::TwainManager1TransferComplete(host); }),
+              "Plik \r" + Utf8(host.pages[0]) + "\rnie istnieje");
+    EXPECT_EQ(host.statuses, std::vector<std::wstring>{L"Prepared_SCAN"});
+    EXPECT_EQ(host.messages.size(), 2u);
+    EXPECT_EQ(host.filename, L"before");
+    EXPECT_TRUE(host.released);
+    EXPECT_TRUE(host.navigated.empty());
+    EXPECT_TRUE(host.log.empty());
+  }
+  {
+    SCOPED_TRACE("the export folder cannot be made: a file is in its way");
+    TFakeHost host(Temp());
+    host.scanId = L"blocked";
+    WriteBmp(folder_ / "1.bmp", kBlackWhite);
+    host.pages = {(folder_ / "1.bmp").wstring()};
+    std::ofstream(folder_ / "scan") << "a file named like the folder";
+    const std::string raised = Raised([&] { scan::TwainManager1TransferComplete(host); });
+    const std::string expected = "Cannot create file \"" + Utf8(Temp()) + "scan\\blocked\\scan.bs\". ";
+    EXPECT_EQ(raised.substr(0, expected.size()), expected);
+    EXPECT_GT(raised.size(), expected.size()) << "with the system's message";
+    EXPECT_EQ(host.statuses, std::vector<std::wstring>{L"Prepared_SCAN"});
+    EXPECT_TRUE(fs::exists(host.filename));
+    EXPECT_EQ(host.log.size(), 3u);
+    EXPECT_TRUE(host.navigated.empty());
+    EXPECT_TRUE(host.released);
+  }
+  {
+    SCOPED_TRACE("no page list: the library refuses the empty document");
+    TFakeHost host(Temp());
+    host.hasLista = false;
+    EXPECT_EQ(Raised([&] { scan::TwainManager1TransferComplete(host); }).substr(0, 42),
+              "pdf 1 pdfwriter: the document has no pages");
+    EXPECT_EQ(host.statuses, std::vector<std::wstring>{L"Prepared_SCAN"});
+    EXPECT_TRUE(host.released);
+  }
+}
+
+}  // namespace
