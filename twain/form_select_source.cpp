@@ -1,0 +1,198 @@
+#include "form_select_source.h"
+
+#include <commctrl.h>
+
+#include <stdexcept>
+#include <vector>
+
+#include "application.h"
+
+std::wstring TFormSelectSource::Caption = L"Select source";
+std::wstring TFormSelectSource::OkCaption = L"&OK";
+std::wstring TFormSelectSource::CancelCaption = L"&Cancel";
+
+namespace {
+
+constexpr wchar_t kPanelClass[] = L"TFormSelectSourcePanel";
+constexpr int kIdList = 100, kIdOK = IDOK, kIdCancel = IDCANCEL;
+constexpr int kWidth = 300, kHeight = 200, kPanelHeight = 41, kInset = 3;
+constexpr int kButtonWidth = 75, kButtonHeight = 25, kButtonGap = 6;
+
+void RegisterClasses(HINSTANCE instance, WNDPROC form, WNDPROC panel) {
+  static bool done = false;
+  if (done) return;
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+  wc.lpfnWndProc = form;
+  wc.lpszClassName = TFormSelectSource::kClassName;
+  RegisterClassExW(&wc);
+  wc.lpfnWndProc = panel;
+  wc.lpszClassName = kPanelClass;
+  RegisterClassExW(&wc);
+  done = true;
+}
+
+// Top-level windows of this thread that a modal dialog disables meanwhile.
+struct TDisabledWindows {
+  std::vector<HWND> windows;
+  HWND except;
+  static BOOL CALLBACK Collect(HWND w, LPARAM self) {
+    auto* d = reinterpret_cast<TDisabledWindows*>(self);
+    if (w != d->except && IsWindowVisible(w) && IsWindowEnabled(w)) {
+      d->windows.push_back(w);
+      EnableWindow(w, FALSE);
+    }
+    return TRUE;
+  }
+  explicit TDisabledWindows(HWND dialog) : except(dialog) {
+    EnumThreadWindows(GetCurrentThreadId(), Collect, LPARAM(this));
+  }
+  ~TDisabledWindows() {
+    for (HWND w : windows)
+      if (IsWindow(w)) EnableWindow(w, TRUE);
+  }
+};
+
+}  // namespace
+
+TFormSelectSource::TFormSelectSource() {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  RegisterClasses(instance, FormProc, PanelProc);
+  Font_ = HFONT(GetStockObject(DEFAULT_GUI_FONT));
+
+  // Centred on the work area of the monitor under the mouse pointer.
+  POINT cursor{};
+  GetCursorPos(&cursor);
+  MONITORINFO mi{};
+  mi.cbSize = sizeof mi;
+  GetMonitorInfoW(MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST), &mi);
+  const RECT& work = mi.rcWork;
+  const int left = (work.left + work.right - kWidth) / 2;
+  const int top = (work.top + work.bottom - kHeight) / 2;
+
+  // Resizable frame with the system menu only: no minimise or maximise box.
+  Hwnd_ = CreateWindowExW(WS_EX_DLGMODALFRAME, kClassName, Caption.c_str(),
+                          WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN,
+                          left, top, kWidth, kHeight, nullptr, nullptr, instance, this);
+  if (!Hwnd_) throw std::runtime_error("Cannot create the source selection window");
+
+  LBSources = CreateWindowExW(WS_EX_CLIENTEDGE, L"LISTBOX", L"",
+                              WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY |
+                                  LBS_NOINTEGRALHEIGHT,
+                              0, 0, 10, 10, Hwnd_, HMENU(INT_PTR(kIdList)), instance, nullptr);
+  PnlBottom = CreateWindowExW(0, kPanelClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 10,
+                              kPanelHeight, Hwnd_, nullptr, instance, nullptr);
+  BtnOK = CreateWindowExW(0, L"BUTTON", OkCaption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
+                          0, 0, kButtonWidth, kButtonHeight, PnlBottom, HMENU(INT_PTR(kIdOK)), instance, nullptr);
+  BtnCancel = CreateWindowExW(0, L"BUTTON", CancelCaption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
+                              0, 0, kButtonWidth, kButtonHeight, PnlBottom, HMENU(INT_PTR(kIdCancel)), instance,
+                              nullptr);
+  for (HWND w : {LBSources, BtnOK, BtnCancel}) {
+    SendMessageW(w, WM_SETFONT, WPARAM(Font_), FALSE);
+    // Enter works without a dialog manager in the loop.
+    SetWindowSubclass(w, EnterKeyProc, 1, DWORD_PTR(this));
+  }
+  FormResize();
+}
+
+TFormSelectSource::~TFormSelectSource() {
+  if (Hwnd_) {
+    for (HWND w : {LBSources, BtnOK, BtnCancel}) RemoveWindowSubclass(w, EnterKeyProc, 1);
+    SetWindowLongPtrW(Hwnd_, GWLP_USERDATA, 0);
+    DestroyWindow(Hwnd_);
+  }
+}
+
+TFormSelectSource::TModalResult TFormSelectSource::ShowModal() {
+  // Stays above the window that is active when it opens.
+  if (HWND active = GetActiveWindow(); active && active != Hwnd_)
+    SetWindowLongPtrW(Hwnd_, GWLP_HWNDPARENT, LONG_PTR(active));
+  ModalResult_ = mrNone;
+  ui::TApplication& app = ui::TApplication::Instance();
+  {
+    TDisabledWindows disabled(Hwnd_);
+    ShowWindow(Hwnd_, SW_SHOW);
+    SetForegroundWindow(Hwnd_);
+    SetFocus(LBSources);
+    try {
+      while (ModalResult_ == mrNone) {
+        app.HandleMessage();
+        app.RaisePending();
+        if (app.Terminated()) ModalResult_ = mrCancel;
+      }
+    } catch (...) {
+      ShowWindow(Hwnd_, SW_HIDE);
+      throw;
+    }
+  }
+  ShowWindow(Hwnd_, SW_HIDE);
+  return ModalResult_;
+}
+
+void TFormSelectSource::FormResize() {
+  RECT client{};
+  GetClientRect(Hwnd_, &client);
+  const int cw = client.right, ch = client.bottom;
+  MoveWindow(PnlBottom, 0, ch - kPanelHeight, cw, kPanelHeight, TRUE);
+  MoveWindow(LBSources, kInset, kInset, cw - 2 * kInset, ch - kPanelHeight - 2 * kInset, TRUE);
+  RECT panel{};
+  GetClientRect(PnlBottom, &panel);
+  const int cancelLeft = panel.right - kButtonWidth - kButtonGap;
+  const int okLeft = cancelLeft - kButtonWidth - kButtonGap;
+  const int top = (panel.bottom - kButtonHeight) / 2;
+  MoveWindow(BtnCancel, cancelLeft, top, kButtonWidth, kButtonHeight, TRUE);
+  MoveWindow(BtnOK, okLeft, top, kButtonWidth, kButtonHeight, TRUE);
+}
+
+void TFormSelectSource::Command(WORD id, WORD code) {
+  if (id == kIdList && code == LBN_DBLCLK) Close(mrOK);
+  else if (id == kIdOK && code == BN_CLICKED) Close(mrOK);
+  else if (id == kIdCancel && code == BN_CLICKED) Close(mrCancel);
+}
+
+LRESULT TFormSelectSource::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_SIZE:
+      if (LBSources) FormResize();
+      return 0;
+    case WM_COMMAND:
+      Command(LOWORD(wp), HIWORD(wp));
+      return 0;
+    case WM_CLOSE:  // close box and the system menu's Close
+      Close(mrCancel);
+      return 0;
+  }
+  return DefWindowProcW(Hwnd_, msg, wp, lp);
+}
+
+LRESULT CALLBACK TFormSelectSource::FormProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NCCREATE) {
+    auto* self = static_cast<TFormSelectSource*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+    self->Hwnd_ = hwnd;
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, LONG_PTR(self));
+  }
+  auto* self = reinterpret_cast<TFormSelectSource*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
+  return ui::Guarded([&] { return self->WndProc(msg, wp, lp); }, LRESULT(0));
+}
+
+// The panel hands its buttons' notifications to the form.
+LRESULT CALLBACK TFormSelectSource::PanelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_COMMAND) return SendMessageW(GetParent(hwnd), msg, wp, lp);
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+// Enter presses the focused button, or OK from the list: the default button.
+LRESULT CALLBACK TFormSelectSource::EnterKeyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
+                                                 DWORD_PTR data) {
+  if (msg == WM_GETDLGCODE) return DefSubclassProc(hwnd, msg, wp, lp) | DLGC_WANTALLKEYS;
+  if (msg == WM_KEYDOWN && wp == VK_RETURN) {
+    auto* self = reinterpret_cast<TFormSelectSource*>(data);
+    self->Close(hwnd == self->BtnCancel ? mrCancel : mrOK);
+    return 0;
+  }
+  return DefSubclassProc(hwnd, msg, wp, lp);
+}
