@@ -133,6 +133,7 @@ TW_UINT16 TFakeDsm::Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
           return TWRC_SUCCESS;
         case MSG_OPENDS:
           ++openSources;
+          if (newIdOnOpen) id->Id += 1000;
           return TWRC_SUCCESS;
         case MSG_CLOSEDS:
           --openSources;

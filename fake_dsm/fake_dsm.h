@@ -33,6 +33,9 @@ class TFakeDsm {
   TW_UINT16 conditionCode = TWCC_SUCCESS;  // what DAT_STATUS reports
   // Events handed out by MSG_PROCESSEVENT, one per call.
   std::deque<TW_UINT16> events;
+  // MSG_OPENDS gives the source's record a new Id, as Wine's source manager
+  // does; the default source's record then no longer matches it.
+  bool newIdOnOpen = false;
   // A packed DIB handed over by native transfers (pointer-sized "handle").
   std::vector<uint8_t> nativeImage;
 

@@ -161,6 +161,15 @@ TEST_F(RealDsm, ListsTheVirtualScannerFirstAsTheDefault) {
   ASSERT_EQ(Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &def), TWRC_SUCCESS);
   EXPECT_EQ(memcmp(&def, &all[0], sizeof def), 0);  // byte-equal to its listed record
   for (const TW_IDENTITY& id : all) printf("source: %s (Id %u)\n", id.ProductName, unsigned(id.Id));
+  // Measured: MSG_OPENDS gives the opened source's record a new Id, so the
+  // default source's record no longer matches it byte for byte.
+  source_ = all[0];
+  ASSERT_EQ(Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source_), TWRC_SUCCESS);
+  printf("after MSG_OPENDS: Id %u\n", unsigned(source_.Id));
+  TW_IDENTITY after{};
+  ASSERT_EQ(Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &after), TWRC_SUCCESS);
+  printf("default now: Id %u, equal to the listed record: %d\n", unsigned(after.Id), memcmp(&after, &all[0], sizeof after) == 0);
+  ASSERT_EQ(Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source_), TWRC_SUCCESS);
   EXPECT_EQ(Call(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent_), TWRC_SUCCESS);
 }
 

@@ -1,0 +1,96 @@
+#include "scan_start.h"
+
+#include <windows.h>
+
+#include <stdexcept>
+
+#include "page_naming.h"
+#include "peer_protocol.h"
+#include "text.h"
+
+namespace {
+
+std::string SystemMessage(DWORD code) {
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                     FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message(text ? text : L"", n);
+  if (text) LocalFree(text);
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
+    message.pop_back();
+  if (message.empty()) message = L"System error " + std::to_wstring(code);
+  return ui::Narrow(message);
+}
+
+void EnsureFolder(const std::wstring& folder) {
+  if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) CreateDirectoryW(folder.c_str(), nullptr);
+}
+
+}  // namespace
+
+std::wstring TempFolder() {
+  wchar_t buffer[MAX_PATH + 1];
+  const DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+  if (n == 0 || n > MAX_PATH) return {};
+  std::wstring path(buffer, n);
+  std::wstring longPath(32768, L'\0');
+  const DWORD m = GetLongPathNameW(path.c_str(), longPath.data(), DWORD(longPath.size()));
+  if (m > 0 && m < longPath.size()) path.assign(longPath.data(), m);
+  if (path.back() != L'\\') path += L'\\';
+  return path;
+}
+
+std::wstring UniqueTempFile(const std::wstring& folder) {
+  wchar_t name[MAX_PATH] = L"";
+  if (!GetTempFileNameW(folder.c_str(), L"tmp", 0, name)) throw std::runtime_error(SystemMessage(GetLastError()));
+  return name;
+}
+
+std::wstring MyGetTempFile(std::wstring_view) { return UniqueTempFile(TempFolder()); }
+
+void TScanStart::SkanujdoPDF1Click() {
+  window_.SetScanStatus(skan::scan_status::kBegin);
+  // A list left by a scan that has not completed stays; new pages follow.
+  if (!window_.Lista()) window_.Lista().emplace();
+  window_.SetTmpPath(TempFolder() + L"scan\\");
+  EnsureFolder(window_.GetTmpPath());
+
+  if (!TwainManager1_) TwainManager1_ = std::make_unique<TTwainManager>();
+  TTwainManager& twain = *TwainManager1_;
+  twain.SetLibraryLoaded(true);
+  twain.SetSourceManagerLoaded(true);
+  // No library, no source manager or no scanner: stop without a word.
+  if (!twain.LibraryLoaded() || twain.SourceCount() == 0) return;
+
+  const int i = twain.SelectSource();
+  twain.OnSourceSetupFileXfer = [this](TTwainObject* s, int index) { TwainManager1SourceSetupFileXfer(s, index); };
+  twain.OnSourceFileTransfer = [this](TTwainObject* s, int index, const TW_STR255& name, TTwainFormat f, bool& c) {
+    TwainManager1SourceFileTransfer(s, index, name, f, c);
+  };
+  twain.OnTransferComplete = [this](TTwainObject* s, int index, bool canceled) {
+    window_.TwainManager1TransferComplete(s, index, canceled);
+  };
+
+  // A cancelled selection (-1) means the source manager's default source,
+  // found by its identity record. Opening a source gives its record a new Id
+  // (Wine's source manager does), after which the record no longer matches,
+  // so the default is turned into its position once, before the open.
+  const int position = i == -1 ? twain.GetDefaultSource() : i;
+  // When the default source is not among the listed ones there is nothing to
+  // open, and the start ends as silently as with no scanner at all.
+  TTwainSource* source = twain.Source(position);
+  if (!source) return;
+  source->SetLoaded(true);
+  if ((source = twain.Source(position))) source->SetTransferMode(ttmFile);
+  if ((source = twain.Source(position))) source->SetEnabled(true);
+}
+
+void TScanStart::TwainManager1SourceSetupFileXfer(TTwainObject*, int Index) {
+  const std::wstring page = PageFileName(window_.GetTmpPath(), MyGetTempFile(L""));
+  window_.SetFilename(page);
+  if (auto& lista = window_.Lista()) lista->push_back(page);
+  if (TTwainSource* source = TwainManager1_->Source(Index)) source->SetupFileTransfer(page, tfBMP);
+}
+
+void TScanStart::TwainManager1SourceFileTransfer(TTwainObject*, int, const TW_STR255&, TTwainFormat, bool&) {}

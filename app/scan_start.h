@@ -1,0 +1,56 @@
+// Scan start and page naming of the main window: brings up the TWAIN layer,
+// lets the user pick a scanner, enables it, and names one BMP file per page
+// in the scan folder of the temporary folder.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "twain_manager.h"
+
+// What scan start needs of the main window.
+class IScanWindow {
+ public:
+  virtual ~IScanWindow() = default;
+  virtual void SetScanStatus(std::string_view status) = 0;
+  virtual std::wstring GetTmpPath() = 0;
+  virtual void SetTmpPath(const std::wstring& path) = 0;
+  virtual std::optional<std::vector<std::wstring>>& Lista() = 0;
+  // The window's current file: the latest page while a scan runs.
+  virtual void SetFilename(const std::wstring& path) = 0;
+  // The end of a batch (scan completion).
+  virtual void TwainManager1TransferComplete(TTwainObject* Sender, int Index, bool Canceled) = 0;
+};
+
+class TScanStart {
+ public:
+  explicit TScanStart(IScanWindow& window) : window_(window) {}
+
+  // "Scan to PDF" and the context-menu item "Skanuj do PDF".
+  void SkanujdoPDF1Click();
+  // Names the next page's file and tells the source.
+  void TwainManager1SourceSetupFileXfer(TTwainObject* Sender, int Index);
+  void TwainManager1SourceFileTransfer(TTwainObject* Sender, int Index, const TW_STR255& filename,
+                                       TTwainFormat Format, bool& Cancel);
+
+  // Made by the first scan start and kept until the window goes.
+  TTwainManager* TwainManager1() const { return TwainManager1_.get(); }
+
+ private:
+  IScanWindow& window_;
+  std::unique_ptr<TTwainManager> TwainManager1_;
+};
+
+// The system temporary folder in its long form, ending in '\' (empty when
+// the system cannot report one).
+std::wstring TempFolder();
+
+// A fresh unique name in the temporary folder: "tmp", hexadecimal digits,
+// ".tmp", reserved by an empty file that stays. Raises the system's message
+// when the name cannot be made.
+std::wstring MyGetTempFile(std::wstring_view APrefix);
+// The same in the given folder.
+std::wstring UniqueTempFile(const std::wstring& folder);
