@@ -1,0 +1,174 @@
+// The response object over an in-memory connection, the MIME table and the
+// text helpers it relies on.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "share/errors.h"
+#include "share/http_request.h"
+#include "share/http_response.h"
+#include "share/io_handler.h"
+#include "share/mime_table.h"
+#include "share/tests/raw_client.h"
+#include "share/text.h"
+
+namespace share::test {
+namespace {
+
+struct ResponseFixture {
+  TMemoryIOHandler io{""};
+  THTTPRequestInfo request;
+  TThreadSafeMimeTable mime;
+  THTTPResponseInfo response{io, request, mime};
+  ResponseFixture() {
+    request.CommandType = hcGET;
+    response.Date = 1741334702;
+  }
+};
+
+TEST(HttpDate, KnownVectors) {
+  EXPECT_EQ(FormatHTTPDate(1741334702), "Fri, 07 Mar 2025 08:05:02 GMT");
+  EXPECT_EQ(FormatHTTPDate(0), "Thu, 01 Jan 1970 00:00:00 GMT");
+  EXPECT_EQ(FormatHTTPDate(951782400), "Tue, 29 Feb 2000 00:00:00 GMT");
+}
+
+TEST(Response, ContentTypeAndCharsetRules) {
+  struct Case {
+    const char* value;
+    const char* type;
+    const char* charset;
+  };
+  const Case cases[] = {
+      {"application/pdf", "application/pdf", ""},
+      {"text/html", "text/html", "ISO-8859-1"},
+      {"text/xml", "text/xml", "us-ascii"},
+      {"text/xml-external-parsed-entity", "text/xml-external-parsed-entity", "us-ascii"},
+      {"text/svg+xml", "text/svg+xml", "us-ascii"},
+      {"text/html; charset=utf-8", "text/html", "utf-8"},
+      {"text/plain; format=flowed; charset=\"koi8-r\"", "text/plain; format=flowed", "koi8-r"},
+      {"", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    ResponseFixture f;
+    f.response.SetContentType(c.value);
+    EXPECT_EQ(f.response.ContentType(), c.type);
+    EXPECT_EQ(f.response.CharSet, c.charset);
+  }
+}
+
+TEST(Response, StatusTexts) {
+  ResponseFixture f;
+  f.response.SetResponseNo(414);
+  EXPECT_EQ(f.response.ResponseText, "Request-URI Too Long. 256 Chars max");
+  f.response.SetResponseNo(299);
+  EXPECT_EQ(f.response.ResponseText, "Unknown Response Code");
+  EXPECT_FALSE(f.response.CloseConnection);
+  f.response.SetResponseNo(404);
+  EXPECT_TRUE(f.response.CloseConnection);
+}
+
+TEST(Response, DefaultBodyAndHeaderOrder) {
+  ResponseFixture f;
+  f.response.Connection = "close";
+  f.response.ContentDisposition = "attachment";
+  f.response.CacheControl = "no-cache";
+  f.response.Location = "/x";
+  f.response.CustomHeaders.push_back("X-One: 1");
+  f.response.WriteContent();
+  EXPECT_EQ(f.io.Output(),
+            "HTTP/1.1 200 OK\r\n"
+            "Connection: close\r\n"
+            "Content-Disposition: attachment\r\n"
+            "Content-Type: text/html; charset=utf-8\r\n"
+            "Content-Length: 39\r\n"
+            "Cache-control: no-cache\r\n"
+            "Date: Fri, 07 Mar 2025 08:05:02 GMT\r\n"
+            "X-One: 1\r\n"
+            "Location: /x\r\n"
+            "\r\n"
+            "<HTML><BODY><B>200 OK</B></BODY></HTML>");
+}
+
+TEST(Response, TextBodyLengthIsInItsCharset) {
+  ResponseFixture f;
+  f.response.ContentText = "\xC5\xBC\xC3\xB3\xC5\x82w";  // "żółw" in UTF-8
+  f.response.WriteContent();
+  THttpAnswer a = ParseAnswer(f.io.Output(), true);
+  EXPECT_EQ(a.Header("Content-Type"), "text/html; charset=ISO-8859-1");
+  EXPECT_EQ(a.Header("Content-Length"), "4");
+  EXPECT_EQ(a.body, "?\xF3?w");
+}
+
+TEST(Response, SecondHeaderWriteFails) {
+  ResponseFixture f;
+  f.response.WriteHeader();
+  try {
+    f.response.WriteHeader();
+    FAIL();
+  } catch (const TShareException& e) {
+    EXPECT_STREQ(e.what(), "Header has already been written.");
+  }
+}
+
+TEST(Response, HeaderTextIsSevenBitAscii) {
+  ResponseFixture f;
+  f.response.ContentDisposition = "attachment; filename=\"skan \xC5\xBC \xF0\x9F\x98\x80.pdf\";";
+  f.response.ContentLength = 0;
+  f.response.WriteHeader();
+  EXPECT_THAT(f.io.Output(), ::testing::HasSubstr("filename=\"skan ? ??.pdf\";\r\n"));
+}
+
+TEST(MimeTable, BuiltInRowsAndFallback) {
+  TMimeTable t;
+  t.LoadTypesFromOS = false;
+  const std::pair<const char*, const char*> cases[] = {
+      {"C:\\Temp\\tmp5A3F.pdf", "application/pdf"}, {"page.BMP", "image/bmp"},
+      {"a.htm", "text/html"}, {"a.html", "text/html"}, {"a.txt", "text/plain"},
+      {"a.jpg", "image/jpeg"}, {"a.jpeg", "image/jpeg"}, {"a.png", "image/x-png"},
+      {"a.tif", "image/x-tiff"}, {"a.zip", "application/x-zip-compressed"},
+      {"noext", "application/octet-stream"}, {"a.unknownext", "application/octet-stream"},
+      {"dir.d/noext", "application/octet-stream"}, {"", "application/octet-stream"},
+  };
+  for (const auto& [name, type] : cases) EXPECT_EQ(t.GetFileMIMEType(name), type) << name;
+}
+
+TEST(MimeTable, FileExtension) {
+  EXPECT_EQ(FileExtension("a.b.PDF"), ".pdf");
+  EXPECT_EQ(FileExtension("dir.d/file"), "");
+  EXPECT_EQ(FileExtension(".hidden"), ".hidden");
+  EXPECT_EQ(FileExtension("file."), ".");
+}
+
+#ifndef _WIN32
+TEST(MimeTable, MimeTypesFileOverridesBuiltIns) {
+  TTempDir dir;
+  WriteFileBytes(dir.Path() / "mime.types",
+                 "# comment\nimage/png png\napplication/x-Skan skn SKX # trailing\n\nimage/second png\n");
+  TMimeTable t;
+  t.MimeTypesFile = dir.Path() / "mime.types";
+  EXPECT_EQ(t.GetFileMIMEType("a.png"), "image/second");
+  EXPECT_EQ(t.GetFileMIMEType("a.skx"), "application/x-skan");
+  EXPECT_EQ(t.GetFileMIMEType("a.pdf"), "application/pdf");
+}
+#else
+TEST(MimeTable, RegistryOverlayKeepsLookupsWorking) {
+  TMimeTable t;  // reads HKEY_CLASSES_ROOT
+  EXPECT_FALSE(t.GetFileMIMEType("a.pdf").empty());
+  EXPECT_EQ(t.GetFileMIMEType("noext"), "application/octet-stream");
+  EXPECT_TRUE(t.IsBuilt());
+}
+#endif
+
+TEST(Text, Conversions) {
+  EXPECT_EQ(AsciiFromBytes("a\xFFz"), "a\xEF\xBF\xBDz");
+  EXPECT_EQ(EncodeInCharSet("\xC5\xBC" "a", "us-ascii"), "?a");
+  EXPECT_EQ(EncodeInCharSet("\xC5\xBC" "a", "utf-8"), "\xC5\xBC" "a");
+  EXPECT_EQ(UrlDecode("a%20b+c%zz%4"), "a b+c%zz%4");
+  EXPECT_EQ(UrlDecode("a+b", true), "a b");
+  EXPECT_EQ(Base64Decode("dXNlcjpwYXNz"), "user:pass");
+  EXPECT_EQ(Utf8FromWide(L"sk\u0105n"), "sk\xC4\x85n");
+  EXPECT_EQ(ToHeaderAscii("\xC5"), "?");  // truncated sequence
+}
+
+}  // namespace
+}  // namespace share::test
