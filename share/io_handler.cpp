@@ -15,6 +15,8 @@ constexpr std::size_t kRecvChunk = 32 * 1024;
 // sending before the socket is closed anyway.
 constexpr int kLingerMs = 2000;
 constexpr std::size_t kLingerBytes = 1024 * 1024;
+// A read blocked on a silent peer looks for an abort this often.
+constexpr int kAbortCheckMs = 250;
 
 }  // namespace
 
@@ -102,6 +104,10 @@ void TSocketIOHandler::Fail(const char* what, int code) {
 std::size_t TSocketIOHandler::RecvRaw(char* buf, std::size_t len) {
   socket_t s = Socket();
   if (s == kInvalidSocket || aborted_) throw TConnClosedGracefully();
+  // Waits in slices: a shutdown from another thread does not end a blocked
+  // recv everywhere (not under Wine), the abort flag does.
+  while (WaitReadable(s, kAbortCheckMs) == 0)
+    if (aborted_) throw TConnClosedGracefully();
   long n = RecvSome(s, buf, len);
   if (n < 0) Fail("recv", LastSocketError());
   return static_cast<std::size_t>(n);
@@ -138,7 +144,10 @@ void TSocketIOHandler::Close() {
     while (drained < kLingerBytes && !aborted_) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                       deadline - std::chrono::steady_clock::now()).count();
-      if (left <= 0 || WaitReadable(s, static_cast<int>(left)) <= 0) break;
+      if (left <= 0) break;
+      int ready = WaitReadable(s, static_cast<int>(std::min<long long>(left, kAbortCheckMs)));
+      if (ready < 0) break;
+      if (ready == 0) continue;
       long n = RecvSome(s, scratch, sizeof scratch);
       if (n <= 0) break;
       drained += static_cast<std::size_t>(n);

@@ -1,6 +1,8 @@
 // Windows Sockets 2 and Win32 files for the socket layer.
 #include "share/socket.h"
 
+#include "share/errors.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <mswsock.h>
@@ -87,6 +89,7 @@ void TUniqueSocket::reset(socket_t s) noexcept {
 }
 
 TUniqueSocket OpenStreamSocket(TIPVersion version) {
+  SocketStartup();
   int family = version == TIPVersion::Id_IPv6 ? AF_INET6 : AF_INET;
   // Not overlapped: every call on it blocks, TransmitFile included.
   SOCKET s = WSASocketW(family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
@@ -220,6 +223,7 @@ std::string PeerAddress(socket_t s) {
 }
 
 bool SystemOffersIPv6() {
+  SocketStartup();
   // The installed transport protocols tell whether an IPv6 stack is present.
   DWORD size = 0;
   WSAEnumProtocolsW(nullptr, nullptr, &size);
