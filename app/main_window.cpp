@@ -72,7 +72,14 @@ void TStdOutStream::Write(const char* data, size_t size) {
   WriteFile(handle_, data, static_cast<DWORD>(size), &written, nullptr);
 }
 
-TSkanowanie::TSkanowanie() = default;
+TSkanowanie::TSkanowanie() {
+  TShareWindow w;
+  w.filename = [this] { return std::filesystem::path(GetFilename()); };
+  w.WriteMessage = [](const std::string& body) { WriteMessage(body); };
+  w.Log = [this](const std::wstring& line) { AppendLog(line); };
+  w.port = &port;
+  share_ = std::make_unique<TShareAction>(std::move(w));
+}
 
 TSkanowanie::~TSkanowanie() {
   if (Handle()) DestroyWindow(Handle());
@@ -345,7 +352,7 @@ void TSkanowanie::ImageButton2Click() {}
 
 void TSkanowanie::SkanujdoPDF1Click() {}
 
-void TSkanowanie::ImageButton3Click() {}
+void TSkanowanie::ImageButton3Click() { share_->ImageButton3Click(); }
 
 void TSkanowanie::ImageButton4Click() { ui::TApplication::Instance().Terminate(); }
 

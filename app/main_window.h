@@ -17,6 +17,7 @@
 #include "document_pane.h"
 #include "image_button.h"
 #include "peer_channel.h"
+#include "share_action.h"
 #include "window.h"
 
 // Standard output to the peer; a missing handle swallows what is written.
@@ -114,6 +115,10 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost {
   HICON iconBig_ = nullptr, iconSmall_ = nullptr;
   UINT dpi_ = 96;
   int panelWidth96_ = 173;  // Panel2's width at 96 dpi; the splitter changes it
+
+  // "Confirm and send" and its server HTTPServer1. Declared last, so that it
+  // is destroyed first: the server's threads read `filename` until it stops.
+  std::unique_ptr<TShareAction> share_;
 };
 
 // The main window and the identifier of the current scan request.
