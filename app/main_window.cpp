@@ -348,9 +348,16 @@ void TSkanowanie::ImageButton1Click() {
   if (FileExists(chosen)) WebBrowser1.Navigate(chosen);
 }
 
-void TSkanowanie::ImageButton2Click() {}
+void TSkanowanie::ImageButton2Click() { SkanujdoPDF1Click(); }
 
-void TSkanowanie::SkanujdoPDF1Click() {}
+void TSkanowanie::SkanujdoPDF1Click() { scanStart_.SkanujdoPDF1Click(); }
+
+void TSkanowanie::SetScanStatus(std::string_view status) { request.ScanStatus = status; }
+std::wstring TSkanowanie::GetTmpPath() { return ui::Widen(request.tmpPath); }
+void TSkanowanie::SetTmpPath(const std::wstring& path) { request.tmpPath = ui::Narrow(path); }
+
+// The end of a batch: scan completion (PDF assembly, export, preview) goes here.
+void TSkanowanie::TwainManager1TransferComplete(TTwainObject*, int, bool) {}
 
 void TSkanowanie::ImageButton3Click() { share_->ImageButton3Click(); }
 

@@ -17,6 +17,7 @@
 #include "document_pane.h"
 #include "image_button.h"
 #include "peer_channel.h"
+#include "scan_start.h"
 #include "share_action.h"
 #include "window.h"
 
@@ -30,7 +31,7 @@ class TStdOutStream {
   HANDLE handle_;
 };
 
-class TSkanowanie : public ui::TWindow, private skan::ICommandHost {
+class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private IScanWindow {
  public:
   TSkanowanie();
   ~TSkanowanie() override;
@@ -89,6 +90,15 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost {
   skan::TLocalTime Now() override;
   std::string TempFolder() override;
   void EnsureFolder(const std::string& path) override;
+
+  // IScanWindow: scan start and page naming (scan_start.h).
+  void SetScanStatus(std::string_view status) override;
+  std::wstring GetTmpPath() override;
+  void SetTmpPath(const std::wstring& path) override;
+  std::optional<std::vector<std::wstring>>& Lista() override { return lista; }
+  void SetFilename(const std::wstring& path) override { SetFilename(path, /*workingFile=*/true); }
+  void TwainManager1TransferComplete(TTwainObject* Sender, int Index, bool Canceled) override;
+  TScanStart scanStart_{*this};  // owns TwainManager1
 
   void CreateControls();
   void Layout();

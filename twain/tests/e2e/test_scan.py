@@ -1,0 +1,108 @@
+"""Scanning through the host's own "Scan to PDF" button under Wine, with
+Wine's TWAIN_32.DLL and the virtual scanner installed in the prefix in
+unattended mode. winprobe presses the button; scanprobe answers the "Select
+source" dialog and lists the page files."""
+import os
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "..", "tests", "e2e"))
+from peerlib import Host, wine_env  # noqa: E402
+
+EXE = os.environ.get("SKAN_EXE")
+WINPROBE = os.environ.get("SKAN_WINPROBE")
+SCANPROBE = os.environ.get("SKAN_SCANPROBE")
+SCANNER = os.environ.get("SKAN_VIRTUAL_SCANNER")
+
+
+def run(tool, *args, timeout=60):
+    out = subprocess.run(["wine", tool, *args], capture_output=True, env=wine_env(), timeout=timeout,
+                         stdin=subprocess.DEVNULL)
+    return out.returncode, out.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+
+
+def install_scanner(settings):
+    twain_32 = os.path.join(wine_env()["WINEPREFIX"], "drive_c", "windows", "twain_32")
+    os.makedirs(twain_32, exist_ok=True)
+    shutil.copyfile(SCANNER, os.path.join(twain_32, "sane.ds"))
+    with open(os.path.join(twain_32, "sane.ini"), "w", newline="\r\n") as f:
+        f.write("[Scanner]\nUnattended=1\nResolution=50\n" + settings)
+
+
+def page_files():
+    """{"bmp": {name: size}, "tmp": {name: size}} in T\\scan\\ and T."""
+    code, out = run(SCANPROBE, "files")
+    files = {"bmp": {}, "tmp": {}}
+    for line in out.splitlines():
+        kind, name, size = line.split(" ")
+        files[kind][name] = int(size)
+    return files
+
+
+@unittest.skipUnless(EXE and WINPROBE and SCANPROBE and SCANNER, "needs the Windows build")
+class ScanThroughTheButton(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        # The wineserver and the system processes that the first Wine program
+        # starts keep that program's output pipe open; start them here
+        # without pipes, so the captured tool runs below end when the tool does.
+        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                     env=wine_env(), timeout=120)
+        subprocess.run(["wineserver", "-p60"], **quiet)
+        subprocess.run(["wine", SCANPROBE, "files"], **quiet)
+
+    def scan(self, settings, expect_pages):
+        install_scanner(settings)
+        before = page_files()
+        host = Host(EXE)
+        try:
+            self.assertEqual(run(WINPROBE, "wait")[0], 0)
+            host.send('{"POL":"Init_SCAN","email":"a@example.com","serialnumber":"1"}')
+            host.read_frame()
+            self.assertEqual(run(WINPROBE, "click", "Scan to PDF")[0], 0)
+            code, dialog = run(SCANPROBE, "select", "cancel")  # the default source: the virtual scanner
+            self.assertEqual(code, 0, dialog)
+            self.assertIn("caption Select source\nrow Virtual Scanner\n", dialog)
+            self.assertIn("selected 0", dialog)
+            deadline = time.monotonic() + 30
+            while True:
+                after = page_files()
+                new_bmp = {n: s for n, s in after["bmp"].items() if n not in before["bmp"]}
+                new_tmp = {n: s for n, s in after["tmp"].items() if n not in before["tmp"]}
+                if len(new_tmp) >= expect_pages[1] and len(new_bmp) >= expect_pages[0] or time.monotonic() > deadline:
+                    break
+                time.sleep(0.3)
+            host.send('{"POL":"IFSCANED"}')
+            _, status = host.read_frame()
+            self.assertIn(b'"POL":"IFSCANED"', status)
+            host.send('{"POL":"END"}')
+            host.read_frame()
+            self.assertEqual(host.wait(), 0)
+        finally:
+            host.kill()
+        return new_bmp, new_tmp
+
+    def test_three_pages_become_three_bitmaps_beside_three_placeholders(self):
+        bmp, tmp = self.scan("Pages=3\n", (3, 3))
+        self.assertEqual(len(bmp), 3)
+        self.assertEqual(len(tmp), 3)
+        self.assertTrue(all(size > 1000 for size in bmp.values()))
+        self.assertTrue(all(size == 0 for size in tmp.values()))
+        # Each page is named after its placeholder.
+        self.assertEqual(sorted(n[:-4] for n in bmp), sorted(n[:-4] for n in tmp))
+
+    def test_cancel_at_the_first_page_writes_no_page(self):
+        bmp, tmp = self.scan("Pages=3\nCancelAtPage=1\n", (0, 1))
+        self.assertEqual(len(bmp), 0)
+        self.assertEqual(len(tmp), 1)  # the first page was named before it was cancelled
+
+    def test_a_feeder_with_an_unknown_count(self):
+        bmp, _ = self.scan("Pages=4\nIndeterminate=1\n", (4, 4))
+        self.assertEqual(len(bmp), 4)
+
+
+if __name__ == "__main__":
+    unittest.main()
