@@ -110,6 +110,24 @@ TEST_F(ScanStart, ThreePagesAreNamedInPageOrder) {
   EXPECT_FALSE(start->TwainManager1()->HasEnumerated());
 }
 
+// Pressing "Scan to PDF" again while the scanner's dialog of the first start
+// is still open: the selection shows again, the list stays, and the open,
+// enabled scanner is not opened or enabled a second time.
+TEST_F(ScanStart, SecondStartWhileTheScannerIsEnabled) {
+  WhenSelectDialogShows([](TFormSelectSource* f) { ChooseRow(f, 1); });
+  start->SkanujdoPDF1Click();
+  window.lista->push_back(L"C:\\page.bmp");
+  dsm.Take();
+  WhenSelectDialogShows([](TFormSelectSource* f) { ChooseRow(f, 1); });
+  start->SkanujdoPDF1Click();
+  EXPECT_TRUE(DialogShown());
+  EXPECT_EQ(*window.lista, std::vector<std::wstring>{L"C:\\page.bmp"});
+  const std::string calls = dsm.Take();
+  EXPECT_EQ(calls.find("IDENTITY/OPENDS"), std::string::npos) << calls;
+  EXPECT_EQ(calls.find("ENABLEDS"), std::string::npos) << calls;
+  EXPECT_TRUE(start->TwainManager1()->Source(1)->Enabled());
+}
+
 TEST_F(ScanStart, UniqueNameFailureRaisesTheSystemMessage) {
   const std::wstring missing = TempFolder() + L"no such folder\\";
   try {

@@ -1,7 +1,8 @@
 """Scanning through the host's own "Scan to PDF" button under Wine, with
-Wine's TWAIN_32.DLL and the virtual scanner installed in the prefix in
-unattended mode. winprobe presses the button; scanprobe answers the "Select
-source" dialog and lists the page files."""
+Wine's TWAIN_32.DLL and the virtual scanner installed in the prefix
+(unattended, or with its own dialog). winprobe presses the button; scanprobe
+answers the "Select source" dialog and the scanner's dialog and lists the
+page files."""
 import os
 import shutil
 import subprocess
@@ -24,12 +25,12 @@ def run(tool, *args, timeout=60):
     return out.returncode, out.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
 
 
-def install_scanner(settings):
+def install_scanner(settings, unattended=True):
     twain_32 = os.path.join(wine_env()["WINEPREFIX"], "drive_c", "windows", "twain_32")
     os.makedirs(twain_32, exist_ok=True)
     shutil.copyfile(SCANNER, os.path.join(twain_32, "sane.ds"))
     with open(os.path.join(twain_32, "sane.ini"), "w", newline="\r\n") as f:
-        f.write("[Scanner]\nUnattended=1\nResolution=50\n" + settings)
+        f.write("[Scanner]\n" + ("Unattended=1\n" if unattended else "") + "Resolution=50\n" + settings)
 
 
 def page_files():
@@ -54,8 +55,12 @@ class ScanThroughTheButton(unittest.TestCase):
         subprocess.run(["wineserver", "-p60"], **quiet)
         subprocess.run(["wine", SCANPROBE, "files"], **quiet)
 
-    def scan(self, settings, expect_pages):
-        install_scanner(settings)
+    @staticmethod
+    def select_dialog_open():
+        return run(SCANPROBE, "is-open")[0] == 0
+
+    def scan(self, settings, expect_pages, in_dialog=None):
+        install_scanner(settings, unattended=in_dialog is None)
         before = page_files()
         host = Host(EXE)
         try:
@@ -63,11 +68,23 @@ class ScanThroughTheButton(unittest.TestCase):
             host.send('{"POL":"Init_SCAN","email":"a@example.com","serialnumber":"1"}')
             host.read_frame()
             self.assertEqual(run(WINPROBE, "click", "Scan to PDF")[0], 0)
+            # Commands are taken while the "Select source" dialog is open.
+            deadline = time.monotonic() + 20
+            while not self.select_dialog_open() and time.monotonic() < deadline:
+                time.sleep(0.2)
+            host.send('{"POL":"IFSCANED"}')
+            _, status = host.read_frame()
+            self.assertEqual(status, b'{"POL":"IFSCANED","SCANED": "Begin_SCAN"}')
             code, dialog = run(SCANPROBE, "select", "cancel")  # the default source: the virtual scanner
             self.assertEqual(code, 0, dialog)
             self.assertIn("caption Select source\nrow Virtual Scanner\n", dialog)
             self.assertIn("selected 0", dialog)
+            if in_dialog:  # the scanner's own dialog: Scan or Cancel
+                code, out = run(SCANPROBE, "scanner", in_dialog)
+                self.assertEqual(code, 0, out)
             deadline = time.monotonic() + 30
+            if expect_pages == (0, 0):
+                time.sleep(1)  # give a wrong page the time to appear
             while True:
                 after = page_files()
                 new_bmp = {n: s for n, s in after["bmp"].items() if n not in before["bmp"]}
@@ -98,6 +115,14 @@ class ScanThroughTheButton(unittest.TestCase):
         bmp, tmp = self.scan("Pages=3\nCancelAtPage=1\n", (0, 1))
         self.assertEqual(len(bmp), 0)
         self.assertEqual(len(tmp), 1)  # the first page was named before it was cancelled
+
+    def test_scan_from_the_scanners_own_dialog(self):
+        bmp, tmp = self.scan("Pages=2\n", (2, 2), in_dialog="scan")
+        self.assertEqual(len(bmp), 2)
+
+    def test_cancel_in_the_scanners_own_dialog(self):
+        bmp, tmp = self.scan("Pages=2\n", (0, 0), in_dialog="cancel")
+        self.assertEqual((len(bmp), len(tmp)), (0, 0))
 
     def test_a_feeder_with_an_unknown_count(self):
         bmp, _ = self.scan("Pages=4\nIndeterminate=1\n", (4, 4))

@@ -5,6 +5,7 @@
 //   scanprobe select <row>|cancel|close   wait for "Select source", print its
 //                                         rows and selection, then choose
 //   scanprobe scanner scan|cancel         press a button of the scanner's dialog
+//   scanprobe is-open                     exit code 0 while "Select source" is shown
 //   scanprobe files                       T\scan\*.bmp and T\tmp*.tmp, one a line
 #include <windows.h>
 
@@ -104,6 +105,10 @@ int wmain(int argc, wchar_t** argv) {
     const bool scan = std::wstring(argv[2]) == L"scan";
     PostMessageW(ChildOf(dialog, L"Button", scan ? L"Scan" : L"Cancel"), BM_CLICK, 0, 0);
     return 0;
+  }
+  if (cmd == L"is-open") {
+    HWND form = FindWindowW(L"TFormSelectSource", nullptr);
+    return form && IsWindowVisible(form) ? 0 : 1;
   }
   if (cmd == L"files") {
     const std::wstring t = TempFolder();
