@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "application.h"
+#include "window.h"
 
 std::wstring TFormSelectSource::Caption = L"Select source";
 std::wstring TFormSelectSource::OkCaption = L"&OK";
@@ -17,6 +18,7 @@ constexpr wchar_t kPanelClass[] = L"TFormSelectSourcePanel";
 constexpr int kIdList = 100, kIdOK = IDOK, kIdCancel = IDCANCEL;
 constexpr int kWidth = 300, kHeight = 200, kPanelHeight = 41, kInset = 3;
 constexpr int kButtonWidth = 75, kButtonHeight = 25, kButtonGap = 6;
+constexpr int kFontPoints = 8;
 
 void RegisterClasses(HINSTANCE instance, WNDPROC form, WNDPROC panel) {
   static bool done = false;
@@ -61,7 +63,17 @@ struct TDisabledWindows {
 TFormSelectSource::TFormSelectSource() {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   RegisterClasses(instance, FormProc, PanelProc);
-  Font_ = HFONT(GetStockObject(DEFAULT_GUI_FONT));
+
+  // Resizable frame with the system menu only: no minimise or maximise box.
+  Hwnd_ = CreateWindowExW(WS_EX_DLGMODALFRAME, kClassName, Caption.c_str(),
+                          WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN,
+                          0, 0, kWidth, kHeight, nullptr, nullptr, instance, this);
+  if (!Hwnd_) throw std::runtime_error("Cannot create the source selection window");
+  // Sizes are given at 96 dots per inch and scale with the screen.
+  Dpi_ = ui::WindowDpi(Hwnd_);
+  Font_ = CreateFontW(-MulDiv(kFontPoints, int(Dpi_), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                      DEFAULT_PITCH, L"Tahoma");
 
   // Centred on the work area of the monitor under the mouse pointer.
   POINT cursor{};
@@ -70,25 +82,21 @@ TFormSelectSource::TFormSelectSource() {
   mi.cbSize = sizeof mi;
   GetMonitorInfoW(MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST), &mi);
   const RECT& work = mi.rcWork;
-  const int left = (work.left + work.right - kWidth) / 2;
-  const int top = (work.top + work.bottom - kHeight) / 2;
-
-  // Resizable frame with the system menu only: no minimise or maximise box.
-  Hwnd_ = CreateWindowExW(WS_EX_DLGMODALFRAME, kClassName, Caption.c_str(),
-                          WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN,
-                          left, top, kWidth, kHeight, nullptr, nullptr, instance, this);
-  if (!Hwnd_) throw std::runtime_error("Cannot create the source selection window");
+  const int width = S(kWidth), height = S(kHeight);
+  SetWindowPos(Hwnd_, nullptr, (work.left + work.right - width) / 2, (work.top + work.bottom - height) / 2,
+               width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 
   LBSources = CreateWindowExW(WS_EX_CLIENTEDGE, L"LISTBOX", L"",
                               WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY |
                                   LBS_NOINTEGRALHEIGHT,
                               0, 0, 10, 10, Hwnd_, HMENU(INT_PTR(kIdList)), instance, nullptr);
   PnlBottom = CreateWindowExW(0, kPanelClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 10,
-                              kPanelHeight, Hwnd_, nullptr, instance, nullptr);
+                              S(kPanelHeight), Hwnd_, nullptr, instance, nullptr);
   BtnOK = CreateWindowExW(0, L"BUTTON", OkCaption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
-                          0, 0, kButtonWidth, kButtonHeight, PnlBottom, HMENU(INT_PTR(kIdOK)), instance, nullptr);
+                          0, 0, S(kButtonWidth), S(kButtonHeight), PnlBottom, HMENU(INT_PTR(kIdOK)), instance,
+                          nullptr);
   BtnCancel = CreateWindowExW(0, L"BUTTON", CancelCaption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
-                              0, 0, kButtonWidth, kButtonHeight, PnlBottom, HMENU(INT_PTR(kIdCancel)), instance,
+                              0, 0, S(kButtonWidth), S(kButtonHeight), PnlBottom, HMENU(INT_PTR(kIdCancel)), instance,
                               nullptr);
   for (HWND w : {LBSources, BtnOK, BtnCancel}) {
     SendMessageW(w, WM_SETFONT, WPARAM(Font_), FALSE);
@@ -104,6 +112,7 @@ TFormSelectSource::~TFormSelectSource() {
     SetWindowLongPtrW(Hwnd_, GWLP_USERDATA, 0);
     DestroyWindow(Hwnd_);
   }
+  if (Font_) DeleteObject(Font_);
 }
 
 TFormSelectSource::TModalResult TFormSelectSource::ShowModal() {
@@ -136,15 +145,17 @@ void TFormSelectSource::FormResize() {
   RECT client{};
   GetClientRect(Hwnd_, &client);
   const int cw = client.right, ch = client.bottom;
-  MoveWindow(PnlBottom, 0, ch - kPanelHeight, cw, kPanelHeight, TRUE);
-  MoveWindow(LBSources, kInset, kInset, cw - 2 * kInset, ch - kPanelHeight - 2 * kInset, TRUE);
+  const int panelHeight = S(kPanelHeight), inset = S(kInset);
+  MoveWindow(PnlBottom, 0, ch - panelHeight, cw, panelHeight, TRUE);
+  MoveWindow(LBSources, inset, inset, cw - 2 * inset, ch - panelHeight - 2 * inset, TRUE);
   RECT panel{};
   GetClientRect(PnlBottom, &panel);
-  const int cancelLeft = panel.right - kButtonWidth - kButtonGap;
-  const int okLeft = cancelLeft - kButtonWidth - kButtonGap;
-  const int top = (panel.bottom - kButtonHeight) / 2;
-  MoveWindow(BtnCancel, cancelLeft, top, kButtonWidth, kButtonHeight, TRUE);
-  MoveWindow(BtnOK, okLeft, top, kButtonWidth, kButtonHeight, TRUE);
+  const int bw = S(kButtonWidth), bh = S(kButtonHeight), gap = S(kButtonGap);
+  const int cancelLeft = panel.right - bw - gap;
+  const int okLeft = cancelLeft - bw - gap;
+  const int top = (panel.bottom - bh) / 2;
+  MoveWindow(BtnCancel, cancelLeft, top, bw, bh, TRUE);
+  MoveWindow(BtnOK, okLeft, top, bw, bh, TRUE);
 }
 
 void TFormSelectSource::Command(WORD id, WORD code) {

@@ -41,7 +41,10 @@ class TFormSelectSource {
   void Command(WORD id, WORD code);
   void FormResize();
 
+  int S(int at96) const { return MulDiv(at96, int(Dpi_), 96); }
+
   HWND Hwnd_ = nullptr;
+  UINT Dpi_ = 96;
   HFONT Font_ = nullptr;
   TModalResult ModalResult_ = mrNone;
 };

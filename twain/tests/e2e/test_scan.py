@@ -43,18 +43,20 @@ def page_files():
     return files
 
 
+def setUpModule():
+    # The wineserver and the system processes that the first Wine program
+    # starts keep that program's output pipe open; start them here without
+    # pipes, so the captured tool runs below end when the tool does.
+    if not SCANPROBE:
+        return
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                 env=wine_env(), timeout=120)
+    subprocess.run(["wineserver", "-p60"], **quiet)
+    subprocess.run(["wine", SCANPROBE, "files"], **quiet)
+
+
 @unittest.skipUnless(EXE and WINPROBE and SCANPROBE and SCANNER, "needs the Windows build")
 class ScanThroughTheButton(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        # The wineserver and the system processes that the first Wine program
-        # starts keep that program's output pipe open; start them here
-        # without pipes, so the captured tool runs below end when the tool does.
-        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                     env=wine_env(), timeout=120)
-        subprocess.run(["wineserver", "-p60"], **quiet)
-        subprocess.run(["wine", SCANPROBE, "files"], **quiet)
-
     @staticmethod
     def select_dialog_open():
         return run(SCANPROBE, "is-open")[0] == 0
@@ -77,7 +79,7 @@ class ScanThroughTheButton(unittest.TestCase):
             self.assertEqual(status, b'{"POL":"IFSCANED","SCANED": "Begin_SCAN"}')
             code, dialog = run(SCANPROBE, "select", "cancel")  # the default source: the virtual scanner
             self.assertEqual(code, 0, dialog)
-            self.assertIn("caption Select source\nrow Virtual Scanner\n", dialog)
+            self.assertIn("caption Select source\nsize 300 200\nrow Virtual Scanner\n", dialog)
             self.assertIn("selected 0", dialog)
             if in_dialog:  # the scanner's own dialog: Scan or Cancel
                 code, out = run(SCANPROBE, "scanner", in_dialog)
@@ -127,6 +129,36 @@ class ScanThroughTheButton(unittest.TestCase):
     def test_a_feeder_with_an_unknown_count(self):
         bmp, _ = self.scan("Pages=4\nIndeterminate=1\n", (4, 4))
         self.assertEqual(len(bmp), 4)
+
+
+@unittest.skipUnless(EXE and WINPROBE and SCANPROBE and SCANNER, "needs the Windows build")
+class SelectSourceAtHighDpi(unittest.TestCase):
+    """At 144 dpi the "Select source" dialog scales by 1.5 like the main window."""
+
+    KEY = r"HKCU\Control Panel\Desktop"
+
+    def setUp(self):
+        subprocess.run(["wine", "reg", "add", self.KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "144", "/f"],
+                       capture_output=True, env=wine_env(), check=True, stdin=subprocess.DEVNULL)
+
+    def tearDown(self):
+        subprocess.run(["wine", "reg", "delete", self.KEY, "/v", "LogPixels", "/f"],
+                       capture_output=True, env=wine_env(), stdin=subprocess.DEVNULL)
+
+    def test_dialog_size_scales(self):
+        install_scanner("Pages=1\n")
+        host = Host(EXE)
+        try:
+            self.assertEqual(run(WINPROBE, "wait")[0], 0)
+            self.assertEqual(run(WINPROBE, "click", "Scan to PDF")[0], 0)
+            code, dialog = run(SCANPROBE, "select", "cancel")
+            self.assertEqual(code, 0, dialog)
+            self.assertIn("size 450 300\n", dialog)
+            host.send('{"POL":"END"}')
+            host.read_frame()
+            self.assertEqual(host.wait(), 0)
+        finally:
+            host.kill()
 
 
 if __name__ == "__main__":

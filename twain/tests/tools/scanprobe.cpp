@@ -3,7 +3,7 @@
 // and lists the page files in the temporary folder.
 //
 //   scanprobe select <row>|cancel|close   wait for "Select source", print its
-//                                         rows and selection, then choose
+//                                         size, rows and selection, then choose
 //   scanprobe scanner scan|cancel         press a button of the scanner's dialog
 //   scanprobe is-open                     exit code 0 while "Select source" is shown
 //   scanprobe files                       T\scan\*.bmp and T\tmp*.tmp, one a line
@@ -76,7 +76,10 @@ int wmain(int argc, wchar_t** argv) {
     HWND list = ChildOf(form, L"ListBox");
     HWND panel = ChildOf(form, L"TFormSelectSourcePanel");
     const int rows = int(SendMessageW(list, LB_GETCOUNT, 0, 0));
-    std::wstring out = std::wstring(L"caption ") + caption + L"\n";
+    RECT r{};
+    GetWindowRect(form, &r);
+    std::wstring out = std::wstring(L"caption ") + caption + L"\n" + L"size " + std::to_wstring(r.right - r.left) +
+                       L" " + std::to_wstring(r.bottom - r.top) + L"\n";
     for (int i = 0; i < rows; ++i) {
       wchar_t row[256] = L"";
       SendMessageW(list, LB_GETTEXT, WPARAM(i), LPARAM(row));
