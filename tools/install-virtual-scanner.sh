@@ -11,20 +11,28 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
+for arg in "$@"; do
+  case "$arg" in
+    --unattended|*=*) ;;
+    *) echo "unknown argument: $arg" >&2; exit 2 ;;
+  esac
+done
+
 ds="$SKAN_BUILD/win/virtual_scanner/virtual_scanner.ds"
 [ -f "$ds" ] || { echo "missing $ds: build the Windows tree first" >&2; exit 1; }
 skan_wine_prefix
 
 dir="$WINEPREFIX/drive_c/windows/twain_32"
 mkdir -p "$dir"
-cp "$ds" "$dir/sane.ds"
+# A new file renamed into place: a running program keeps its mapped copy.
+cp "$ds" "$dir/sane.ds.new"
+mv -f "$dir/sane.ds.new" "$dir/sane.ds"
 {
   printf '[Scanner]\r\n'
   for arg in "$@"; do
     case "$arg" in
       --unattended) printf 'Unattended=1\r\n' ;;
-      *=*) printf '%s\r\n' "$arg" ;;
-      *) echo "unknown argument: $arg" >&2; exit 2 ;;
+      *) printf '%s\r\n' "$arg" ;;
     esac
   done
 } > "$dir/sane.ini"

@@ -255,6 +255,30 @@ TEST_F(RealDsm, FailedPageReportsItsConditionCode) {
   CloseAll();
 }
 
+// Pages from a folder: its *.bmp files, in name order, handed over unchanged.
+TEST_F(RealDsm, DeliversTheBitmapsOfAFolderInNameOrder) {
+  const std::string folder = TempFolderA() + "vscan_folder\\";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  std::vector<std::vector<uint8_t>> files;
+  for (int page : {2, 1}) {  // written out of order; b.bmp holds page 1
+    files.push_back(vscan::BmpFileBytes(vscan::RenderPage(page, vscan::TPixelType::BlackWhite, 50)));
+    std::ofstream((folder + (page == 2 ? "a.bmp" : "b.bmp")).c_str(), std::ios::binary)
+        .write(reinterpret_cast<const char*>(files.back().data()), std::streamsize(files.back().size()));
+  }
+  std::ofstream((folder + "notes.txt").c_str()) << "not a page";
+  InstallScanner("ImageFolder=" + folder + "\r\n");
+  OpenDsm();
+  ASSERT_EQ(OpenEnableAndWait(), MSG_XFERREADY);
+  std::vector<int> codes, counts;
+  FileLoop("vscan_folder_", codes, counts);
+  EXPECT_EQ(codes, (std::vector<int>{TWRC_XFERDONE, TWRC_XFERDONE}));
+  for (int page = 1; page <= 2; ++page) {
+    const std::string path = TempFolderA() + "vscan_folder_" + std::to_string(page) + ".bmp";
+    EXPECT_EQ(ReadFileBytes(std::wstring(path.begin(), path.end())), files[size_t(page - 1)]) << page;
+  }
+  CloseAll();
+}
+
 TEST_F(RealDsm, CloseRequestArrivesThroughProcessEvent) {
   InstallScanner("CloseRequest=1\r\n");
   OpenDsm();
