@@ -19,3 +19,4 @@ ctest --test-dir "$SKAN_BUILD/win" --output-on-failure
 
 echo "== screenshot"
 ./tools/screenshot.sh "$SKAN_BUILD/artifacts/main-window.png"
+./tools/screenshot-scan.sh "$SKAN_BUILD/artifacts"
