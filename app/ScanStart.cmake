@@ -14,6 +14,7 @@ if(WIN32)
   # With Wine's own TWAIN_32.DLL and the virtual scanner installed in the prefix.
   skan_add_test(scan_start_dsm_test SOURCES tests/scan_start_dsm_test.cpp LIBS scan_start LABELS twain)
   add_dependencies(scan_start_dsm_test virtual_scanner)
+  target_include_directories(scan_start_dsm_test PRIVATE ${PROJECT_SOURCE_DIR}/virtual_scanner/tests)
   target_compile_definitions(scan_start_dsm_test PRIVATE
     VIRTUAL_SCANNER_DS="$<TARGET_FILE:virtual_scanner>")
   set_tests_properties(scan_start_dsm_test PROPERTIES RESOURCE_LOCK twain_32_folder)

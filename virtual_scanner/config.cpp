@@ -54,6 +54,7 @@ TScannerConfig ParseConfig(const std::string& text) {
     else if (key == "failpage") ReadInt(value, c.failPage, 0, 9999);
     else if (key == "indeterminate") c.indeterminate = yes;
     else if (key == "closerequest") c.closeRequest = yes;
+    else if (key == "nativebitfields") c.nativeBitfields = yes;
     else if (key == "imagefolder") c.imageFolder = value;
     else if (key == "pixeltype") {
       if (lv == "rgb" || lv == "color" || lv == "colour") c.pixelType = TPixelType::Rgb;

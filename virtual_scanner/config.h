@@ -17,6 +17,9 @@ struct TScannerConfig {
   int failPage = 0;          // FailPage=k: page k fails with TWCC_OPERATIONERROR (0: never)
   bool indeterminate = false;  // Indeterminate=1: a feeder, count 0xFFFF until the last page
   bool closeRequest = false;   // CloseRequest=1: unattended, ask to be closed instead of scanning
+  // NativeBitfields=1: colour pages of a native transfer come as 32-bit
+  // BI_BITFIELDS bitmaps (three colour masks after the header).
+  bool nativeBitfields = false;
   std::string imageFolder;     // ImageFolder=: deliver the *.bmp files of this folder instead
 };
 

@@ -154,6 +154,27 @@ TDib RenderPage(int pageNumber, TPixelType type, int dpi) {
   return dib;
 }
 
+TDib ToBitfields32(const TDib& dib) {
+  TDibInfo info;
+  if (!DescribeDib(dib, info) || info.bitCount != 24 || info.headerSize != kInfoHeaderSize) return dib;
+  const uint32_t rows = uint32_t(std::abs(info.height)), width = uint32_t(info.width);
+  const uint32_t pixelOffset = kInfoHeaderSize + 12;
+  TDib out(pixelOffset + 4 * width * rows, 0);
+  std::memcpy(out.data(), dib.data(), kInfoHeaderSize);
+  Put16(out.data() + 14, 32);
+  Put32(out.data() + 16, kBiBitfields);
+  Put32(out.data() + 20, 4 * width * rows);
+  Put32(out.data() + 32, 0);
+  Put32(out.data() + 40, 0x00FF0000);
+  Put32(out.data() + 44, 0x0000FF00);
+  Put32(out.data() + 48, 0x000000FF);
+  const uint32_t stride = ((width * 24 + 31) / 32) * 4;
+  for (uint32_t y = 0; y < rows; ++y)
+    for (uint32_t x = 0; x < width; ++x)
+      std::memcpy(out.data() + pixelOffset + 4 * (y * width + x), dib.data() + info.pixelOffset + y * stride + 3 * x, 3);
+  return out;
+}
+
 bool DescribeDib(const TDib& dib, TDibInfo& info) {
   if (dib.size() < 4) return false;
   info.headerSize = Get32(dib.data());

@@ -19,6 +19,11 @@ using TDib = std::vector<uint8_t>;
 // edges, an arrow pointing up, and the page number in large digits.
 TDib RenderPage(int pageNumber, TPixelType type, int dpi);
 
+// The same picture as a 32-bit BI_BITFIELDS bitmap: an info header, the red,
+// green and blue masks, then the pixels. Bitmaps other than 24-bit come back
+// unchanged.
+TDib ToBitfields32(const TDib& dib);
+
 // Width, height (positive: bottom-up rows), bits per pixel and colour-table
 // entries of a packed DIB; false when it is not a usable bitmap.
 struct TDibInfo {

@@ -400,6 +400,7 @@ TW_UINT16 TSource::Transfer(bool toFile, TW_MEMREF data) {
   if (toFile) {
     if (!WriteWholeFileA(file_.FileName, BmpFileBytes(dib))) return Fail(TWCC_FILEWRITEERROR);
   } else {
+    if (config_.nativeBitfields) dib = ToBitfields32(dib);
     HGLOBAL h = GlobalAlloc(GHND, dib.size());
     void* p = h ? GlobalLock(h) : nullptr;
     if (!p) {

@@ -2,33 +2,14 @@
 // into the prefix by the test, unattended.
 #include "scan_test_support.h"
 
-#include <fstream>
-#include <iterator>
+#include "install_scanner.h"
 
 namespace {
 
-std::vector<uint8_t> ReadBytes(const std::wstring& path) {
-  std::ifstream f(path.c_str(), std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), {}};
-}
-
-std::wstring FromUnixPath(const char* path) {
-  std::wstring w = L"Z:";
-  for (const char* p = path; *p; ++p) w += *p == '/' ? L'\\' : wchar_t(*p);
-  return w;
-}
+std::vector<uint8_t> ReadBytes(const std::wstring& path) { return ReadFileBytesW(path); }
 
 void InstallScanner(const std::string& settings) {
-  wchar_t windows[MAX_PATH];
-  const std::wstring dir = std::wstring(windows, GetWindowsDirectoryW(windows, MAX_PATH)) + L"\\twain_32\\";
-  CreateDirectoryW(dir.c_str(), nullptr);
-  const std::wstring built = FromUnixPath(VIRTUAL_SCANNER_DS), installed = dir + L"sane.ds";
-  // A loaded source cannot be replaced; the settings are read at each open.
-  if (ReadBytes(built) != ReadBytes(installed)) {
-    ASSERT_TRUE(CopyFileW(built.c_str(), installed.c_str(), FALSE)) << GetLastError();
-  }
-  std::ofstream ini((dir + L"sane.ini").c_str(), std::ios::binary | std::ios::trunc);
-  ini << "[Scanner]\r\nUnattended=1\r\nResolution=50\r\n" << settings;
+  ASSERT_TRUE(InstallVirtualScanner(WinePathOf(VIRTUAL_SCANNER_DS), settings)) << GetLastError();
 }
 
 class ScanStartWithWine : public ::testing::Test {

@@ -90,11 +90,27 @@ TEST(DescribeDib, CountsBitfieldMasks) {
   EXPECT_FALSE(DescribeDib(dib, info));  // pixels cut short
 }
 
+TEST(BitfieldsBitmap, SamePixelsAfterTheMasks) {
+  TDib rgb = RenderPage(3, TPixelType::Rgb, 50);
+  TDib bf = ToBitfields32(rgb);
+  TDibInfo info;
+  ASSERT_TRUE(DescribeDib(bf, info));
+  EXPECT_EQ(info.bitCount, 32);
+  EXPECT_EQ(info.pixelOffset, 52u);
+  for (auto [x, y] : {std::pair{0, 0}, {25, 25}, {50, 50}, {200, 300}, {412, 584}}) {
+    uint8_t a[3], b[3];
+    ASSERT_TRUE(PixelAt(rgb, x, y, a));
+    ASSERT_TRUE(PixelAt(bf, x, y, b));
+    EXPECT_EQ(std::vector<uint8_t>(a, a + 3), std::vector<uint8_t>(b, b + 3)) << x << "," << y;
+  }
+  EXPECT_EQ(ToBitfields32(RenderPage(1, TPixelType::Gray, 50)), RenderPage(1, TPixelType::Gray, 50));
+}
+
 TEST(ScannerConfig, ParsesTheScannerSection) {
   TScannerConfig c = ParseConfig(
       "[Other]\nPages=9\n[Scanner]\r\nUnattended=1\r\n Pages = 5 \nPixelType=grey\n"
       "Resolution=75\nCancelAtPage=2\nFailPage=3\nIndeterminate=yes\nImageFolder=C:\\pics\n"
-      "CloseRequest=0\n");
+      "CloseRequest=0\nNativeBitfields=1\n");
   EXPECT_TRUE(c.unattended);
   EXPECT_EQ(c.pages, 5);
   EXPECT_EQ(c.pixelType, TPixelType::Gray);
@@ -103,6 +119,7 @@ TEST(ScannerConfig, ParsesTheScannerSection) {
   EXPECT_EQ(c.failPage, 3);
   EXPECT_TRUE(c.indeterminate);
   EXPECT_FALSE(c.closeRequest);
+  EXPECT_TRUE(c.nativeBitfields);
   EXPECT_EQ(c.imageFolder, "C:\\pics");
 
   TScannerConfig d = ParseConfig("[scanner]\nPages=abc\nResolution=5\nPixelType=purple\n");
