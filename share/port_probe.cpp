@@ -8,6 +8,13 @@ TPortChk::TPortChk() {
   OnExecute = [this](TContext& context) { OnExec(context); };
 }
 
+TPortChk::~TPortChk() {
+  try {
+    SetActive(false);
+  } catch (...) {
+  }
+}
+
 void TPortChk::OnExec(TContext&) {}
 
 std::uint16_t FindAvailablePort(std::uint16_t First, std::uint16_t Count,

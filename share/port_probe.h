@@ -13,6 +13,7 @@ namespace share {
 class TPortChk : public TTCPServer {
 public:
   TPortChk();
+  ~TPortChk() override;
   void OnExec(TContext& context);
 };
 

@@ -266,6 +266,13 @@ void TCustomTCPServer::Shutdown() {
   TerminateAllConnections();
 }
 
+TTCPServer::~TTCPServer() {
+  try {
+    SetActive(false);
+  } catch (...) {
+  }
+}
+
 void TTCPServer::CheckOkToBeActive() {
   if (!OnExecute) throw TShareException("You must have an OnExecute event.");
 }

@@ -154,6 +154,11 @@ private:
 
 // A TCP server whose per-connection work is its OnExecute event.
 class TTCPServer : public TCustomTCPServer {
+public:
+  // Every derived server stops in its own destructor: running threads call
+  // its virtual operations until the stop has waited for them.
+  ~TTCPServer() override;
+
 protected:
   void CheckOkToBeActive() override;
 };

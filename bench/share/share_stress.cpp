@@ -1,0 +1,155 @@
+// Connection storms against the share server in one process: many clients
+// doing short GETs while the served file name keeps changing, then clients
+// that connect and send nothing, then a stop. Prints what it measured and
+// fails when a client got a wrong answer or threads or descriptors leak.
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "share/http_server.h"
+#include "share/tests/raw_client.h"
+
+#ifndef _WIN32
+#include <dirent.h>
+#endif
+
+using namespace share;
+using namespace share::test;
+
+namespace {
+
+// Entries in a /proc folder: threads or open descriptors of this process.
+int CountEntries(const char* folder) {
+#ifdef _WIN32
+  (void)folder;
+  return -1;
+#else
+  int n = 0;
+  if (DIR* d = opendir(folder)) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.') ++n;
+    closedir(d);
+  }
+  return n;
+#endif
+}
+
+int Arg(int argc, char** argv, const char* name, int fallback) {
+  for (int i = 1; i + 1 < argc; ++i)
+    if (std::strcmp(argv[i], name) == 0) return std::atoi(argv[i + 1]);
+  return fallback;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int clients = Arg(argc, argv, "--clients", 16);
+  const int requests = Arg(argc, argv, "--requests", 2000);
+  const int idle = Arg(argc, argv, "--idle", 100);
+
+  TTempDir dir;
+  std::vector<std::filesystem::path> files;
+  std::vector<std::size_t> sizes;
+  for (int i = 0; i < 2; ++i) {
+    files.push_back(dir.Path() / ("file" + std::to_string(i) + ".pdf"));
+    std::string body(20000 + 1000 * i, static_cast<char>('a' + i));
+    WriteFileBytes(files.back(), body);
+    sizes.push_back(body.size());
+  }
+
+  // A first thread, so that helper threads of the runtime or a sanitizer
+  // exist before the baseline is taken.
+  std::thread([] {}).join();
+  const int threadsBefore = CountEntries("/proc/self/task");
+  const int fdsBefore = CountEntries("/proc/self/fd");
+
+  std::mutex nameLock;
+  std::filesystem::path current = files[0];
+  THTTPServer server;
+  server.OnCommandGet = [&](TContext& c, THTTPRequestInfo&, THTTPResponseInfo& r) {
+    std::filesystem::path p;
+    {
+      std::lock_guard<std::mutex> guard(nameLock);
+      p = current;
+    }
+    r.CustomHeaders.push_back("Access-Control-Allow-Origin: *");
+    r.ServeFile(c, p);
+  };
+  TSocketHandle& b = server.Bindings().Add();
+  b.IP = "127.0.0.1";
+  b.Port = 0;  // any free port
+  server.SetActive(true);
+  const std::uint16_t port = server.Bindings()[0].Port;
+
+  // The GUI's part: replace the file name all the time.
+  std::atomic<bool> stopFlipping{false};
+  std::thread flipper([&] {
+    for (int i = 0; !stopFlipping; ++i) {
+      {
+        std::lock_guard<std::mutex> guard(nameLock);
+        current = files[static_cast<std::size_t>(i % 2)];
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  });
+
+  // Storm: clients x (requests / clients) connections, each one GET.
+  std::atomic<int> ok{0}, bad{0};
+  auto start = std::chrono::steady_clock::now();
+  std::vector<std::thread> workers;
+  for (int t = 0; t < clients; ++t) {
+    workers.emplace_back([&] {
+      for (int i = 0; i < requests / clients; ++i) {
+        THttpAnswer a = Exchange(port, "GET /scan.pdf HTTP/1.1\r\nHost: x\r\n\r\n");
+        bool good = a.status == 200 && (a.body.size() == sizes[0] || a.body.size() == sizes[1]) &&
+                    a.Header("Content-Length") == std::to_string(a.body.size());
+        (good ? ok : bad)++;
+      }
+    });
+  }
+  for (auto& w : workers) w.join();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  stopFlipping = true;
+  flipper.join();
+
+  // Idle clients: connect and send nothing; the others are still served.
+  std::vector<TRawClient> silent(static_cast<std::size_t>(idle));
+  int connected = 0;
+  for (auto& c : silent) connected += c.Connect(port) ? 1 : 0;
+  for (int i = 0; i < 100 && server.ConnectionThreadCount() < static_cast<std::size_t>(connected); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const std::size_t idleThreads = server.ConnectionThreadCount();
+  bool servedBeside = Exchange(port, "GET / HTTP/1.0\r\n\r\n").status == 200;
+
+  auto stopStart = std::chrono::steady_clock::now();
+  server.SetActive(false);
+  double stopMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - stopStart).count();
+  silent.clear();
+
+  const int threadsAfter = CountEntries("/proc/self/task");
+  const int fdsAfter = CountEntries("/proc/self/fd");
+
+  std::printf("storm: %d clients, %d connections in %.2f s = %.0f connections/s, %d good, %d bad\n",
+              clients, ok + bad, seconds, (ok + bad) / seconds, ok.load(), bad.load());
+  std::printf("idle: %d clients connected and silent, %zu connection threads, another client served: %s\n",
+              connected, idleThreads, servedBeside ? "yes" : "no");
+  std::printf("stop with %d idle connections: %.0f ms; connection threads left: %zu\n", connected, stopMs,
+              server.ConnectionThreadCount());
+  std::printf("threads before/after: %d/%d, descriptors before/after: %d/%d\n", threadsBefore, threadsAfter,
+              fdsBefore, fdsAfter);
+  bool leak = (threadsBefore >= 0 && threadsAfter != threadsBefore) || (fdsBefore >= 0 && fdsAfter != fdsBefore);
+  if (bad > 0 || !servedBeside || server.ConnectionThreadCount() != 0 || leak ||
+      idleThreads < static_cast<std::size_t>(connected)) {
+    std::printf("FAIL\n");
+    return 1;
+  }
+  std::printf("PASS\n");
+  return 0;
+}
