@@ -160,7 +160,10 @@ void TSocketIOHandler::Close() {
 void TSocketIOHandler::Abort() {
   std::lock_guard<std::mutex> guard(lock_);
   aborted_ = true;
-  if (socket_) ShutdownSocket(socket_.get(), TShutdown::Both);
+  if (socket_) {
+    ShutdownSocket(socket_.get(), TShutdown::Both);
+    CancelSocketIo(socket_.get());
+  }
 }
 
 bool TSocketIOHandler::Connected() const {

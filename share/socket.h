@@ -79,6 +79,9 @@ bool SendAll(socket_t s, const char* buf, std::size_t len);
 bool ConnectSocket(socket_t s, TIPVersion version, const std::string& ip, std::uint16_t port);
 enum class TShutdown { Receive, Send, Both };
 void ShutdownSocket(socket_t s, TShutdown how);
+// Ends calls blocked on the socket in other threads where a shutdown does
+// not (a pending transmit on Windows); nothing elsewhere.
+void CancelSocketIo(socket_t s);
 std::string PeerAddress(socket_t s);
 
 // Whether the system's transport protocols include one of the IPv6 family.

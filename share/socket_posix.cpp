@@ -163,6 +163,8 @@ void ShutdownSocket(socket_t s, TShutdown how) {
   errno = saved;
 }
 
+void CancelSocketIo(socket_t) {}
+
 std::string PeerAddress(socket_t s) {
   sockaddr_storage a{};
   socklen_t len = sizeof a;

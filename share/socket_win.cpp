@@ -210,6 +210,10 @@ void ShutdownSocket(socket_t s, TShutdown how) {
   WSASetLastError(saved);
 }
 
+void CancelSocketIo(socket_t s) {
+  CancelIoEx(reinterpret_cast<HANDLE>(s), nullptr);
+}
+
 std::string PeerAddress(socket_t s) {
   sockaddr_storage a{};
   int len = sizeof a;

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <regex>
 #include <stdexcept>
+#include <thread>
 
 #include "share/http_server.h"
 #include "share/tests/raw_client.h"
@@ -285,6 +286,20 @@ TEST_F(HttpServerTest, ClientThatSendsNothingKeepsItsThreadUntilStop) {
     c.ReadAll(5000);
     EXPECT_TRUE(c.Closed());
   }
+}
+
+TEST_F(HttpServerTest, StopWhileAClientDoesNotReadTheFile) {
+  served_ = dir_.Path() / "big.pdf";
+  WriteFileBytes(served_, std::string(32 * 1024 * 1024, 'b'));
+  TRawClient c;
+  ASSERT_TRUE(c.Connect(port_));
+  c.Send("GET / HTTP/1.1\r\nHost: a\r\n\r\n");
+  c.ReadUntil("\r\n\r\n");  // the header came; the body fills the buffers and stalls
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  auto start = std::chrono::steady_clock::now();
+  server_.SetActive(false);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_EQ(server_.ConnectionThreadCount(), 0u);
 }
 
 }  // namespace
