@@ -16,7 +16,10 @@
 #include "share/http_server.h"
 #include "share/tests/raw_client.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#include <tlhelp32.h>
+#else
 #include <dirent.h>
 #endif
 
@@ -25,11 +28,23 @@ using namespace share::test;
 
 namespace {
 
-// Entries in a /proc folder: threads or open descriptors of this process.
+// Threads ("/proc/self/task") or open descriptors ("/proc/self/fd") of this
+// process; on Windows its threads and its handles.
 int CountEntries(const char* folder) {
 #ifdef _WIN32
-  (void)folder;
-  return -1;
+  if (std::strcmp(folder, "/proc/self/fd") == 0) {
+    DWORD handles = 0;
+    return GetProcessHandleCount(GetCurrentProcess(), &handles) ? static_cast<int>(handles) : -1;
+  }
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snap == INVALID_HANDLE_VALUE) return -1;
+  THREADENTRY32 e{};
+  e.dwSize = sizeof e;
+  int n = 0;
+  for (BOOL more = Thread32First(snap, &e); more; more = Thread32Next(snap, &e))
+    if (e.th32OwnerProcessID == GetCurrentProcessId()) ++n;
+  CloseHandle(snap);
+  return n;
 #else
   int n = 0;
   if (DIR* d = opendir(folder)) {
