@@ -29,5 +29,12 @@ skan_wine_prefix() {
 
 # A persistent wineserver saves start-up time for every test program. It must
 # not hold the caller's stdout, or whoever waits for that stream waits for it.
-skan_wineserver_start() { wineserver -p60 >/dev/null 2>&1 </dev/null & }
+# The first program of a wineserver also starts Wine's own services
+# (services.exe, explorer's desktop, ...), which inherit its standard streams
+# and outlive it; a test runner reading that program's output would wait for
+# them. Starting them here, with no streams, keeps every later pipe clean.
+skan_wineserver_start() {
+  wineserver -p60 >/dev/null 2>&1 </dev/null &
+  wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
+}
 skan_wineserver_stop() { wineserver -k >/dev/null 2>&1 </dev/null || true; }

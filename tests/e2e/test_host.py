@@ -17,16 +17,23 @@ INIT = b'{"POL":"Init_SCAN","email":"biuro@example.com","serialnumber":"SN-1"}'
 SCAN_ID = rb"\d{4}_\d{2}_\d{2}_\d{2}_\d{2}_\d{2}_\d{3}"
 
 
+def wine_output(*command, timeout=60):
+    """Runs a Wine program and returns its standard output. The output goes
+    through a file, not a pipe: a Wine service started on the way would hold
+    a pipe open long after the program has ended."""
+    with tempfile.TemporaryFile() as out:
+        subprocess.run(list(command), stdout=out, stderr=subprocess.DEVNULL,
+                       stdin=subprocess.DEVNULL, env=wine_env(), timeout=timeout)
+        out.seek(0)
+        return out.read().decode("utf-8")
+
+
 def probe(*args, timeout=60):
-    out = subprocess.run(["wine", PROBE, *args], capture_output=True, env=wine_env(),
-                         timeout=timeout)
-    return out.stdout.decode("utf-8")
+    return wine_output("wine", PROBE, *args, timeout=timeout)
 
 
 def unix_path(windows_path):
-    out = subprocess.run(["winepath", "-u", windows_path], capture_output=True, env=wine_env(),
-                         text=True)
-    return out.stdout.strip()
+    return wine_output("winepath", "-u", windows_path).strip()
 
 
 def xdotool(*args):
@@ -230,12 +237,11 @@ class HighDpiTest(unittest.TestCase):
     KEY = r"HKCU\Control Panel\Desktop"
 
     def setUp(self):
-        subprocess.run(["wine", "reg", "add", self.KEY, "/v", "LogPixels", "/t", "REG_DWORD",
-                        "/d", "144", "/f"], capture_output=True, env=wine_env(), check=True)
+        wine_output("wine", "reg", "add", self.KEY, "/v", "LogPixels", "/t", "REG_DWORD",
+                    "/d", "144", "/f")
 
     def tearDown(self):
-        subprocess.run(["wine", "reg", "delete", self.KEY, "/v", "LogPixels", "/f"],
-                       capture_output=True, env=wine_env())
+        wine_output("wine", "reg", "delete", self.KEY, "/v", "LogPixels", "/f")
 
     def test_layout_scales(self):
         host = Host(EXE)
