@@ -124,6 +124,13 @@ TCustomHTTPServer::~TCustomHTTPServer() {
   }
 }
 
+THTTPServer::~THTTPServer() {
+  try {
+    SetActive(false);
+  } catch (...) {
+  }
+}
+
 void TCustomHTTPServer::Startup() {
   TCustomTCPServer::Startup();
   // Sessions need a timeout; without one, session handling is off.

@@ -65,6 +65,9 @@ private:
   TThreadSafeMimeTable mimeTable_;
 };
 
-class THTTPServer : public TCustomHTTPServer {};
+class THTTPServer : public TCustomHTTPServer {
+public:
+  ~THTTPServer() override;  // stops first, like every derived server
+};
 
 }  // namespace share

@@ -84,6 +84,10 @@ void ShutdownSocket(socket_t s, TShutdown how);
 void CancelSocketIo(socket_t s);
 std::string PeerAddress(socket_t s);
 
+// Runs the calling thread at the highest normal priority where that needs no
+// privilege (Windows); elsewhere it does nothing.
+void RaiseThreadPriority();
+
 // Whether the system's transport protocols include one of the IPv6 family.
 bool SystemOffersIPv6();
 // Whether a socket can be bound to ::1 (IPv6 present and configured on loopback).

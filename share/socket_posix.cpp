@@ -177,6 +177,8 @@ std::string PeerAddress(socket_t s) {
   return text;
 }
 
+void RaiseThreadPriority() {}
+
 bool SystemOffersIPv6() {
   TUniqueSocket s(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
   return static_cast<bool>(s);

@@ -226,6 +226,8 @@ std::string PeerAddress(socket_t s) {
   return text;
 }
 
+void RaiseThreadPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST); }
+
 bool SystemOffersIPv6() {
   SocketStartup();
   // The installed transport protocols tell whether an IPv6 stack is present.

@@ -152,6 +152,7 @@ void TCustomTCPServer::StartListening() {
 
 void TCustomTCPServer::ListenerRun(TListener& listener) {
   TSocketHandle& b = *listener.binding;
+  RaiseThreadPriority();  // accepting stays prompt while connections are served
   try {
     DoBeforeListenerRun(b);
   } catch (...) {
