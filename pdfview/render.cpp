@@ -1,0 +1,376 @@
+#include "render.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "image.h"
+#include "lexer.h"
+#include "pdf_limits.h"
+
+namespace pdfview {
+
+namespace {
+
+// x' = a x + c y + e, y' = b x + d y + f
+struct TMatrix {
+  double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
+  // This transformation, then `next`.
+  TMatrix Then(const TMatrix& n) const {
+    return {a * n.a + b * n.c, a * n.b + b * n.d, c * n.a + d * n.c,
+            c * n.b + d * n.d, e * n.a + f * n.c + n.e, e * n.b + f * n.d + n.f};
+  }
+  bool Invert(TMatrix& out) const {
+    double det = a * d - b * c;
+    if (!(std::fabs(det) > 1e-12) || !std::isfinite(det)) return false;
+    out = {d / det, -b / det, -c / det, a / det, (c * f - d * e) / det, (b * e - a * f) / det};
+    return true;
+  }
+};
+
+struct TColor {
+  uint8_t r = 0, g = 0, b = 0;
+};
+
+struct TState {
+  TMatrix ctm;
+  TColor fill;
+  int textRender = 0;
+};
+
+// Area-averaging reduction along rows: each output sample is the mean of the
+// source samples it covers, fractions included.
+std::vector<uint8_t> ShrinkRows(const std::vector<uint8_t>& src, int sw, int h, int ch, int dw,
+                                const TCancel& cancel) {
+  struct TTap {
+    int from, count;
+  };
+  std::vector<TTap> taps(dw);
+  std::vector<uint32_t> weights;
+  for (int x = 0; x < dw; ++x) {
+    int64_t lo = static_cast<int64_t>(x) * sw, hi = lo + sw;  // in 1/dw source pixels
+    int s0 = static_cast<int>(lo / dw), s1 = static_cast<int>((hi + dw - 1) / dw);
+    taps[x] = {s0, s1 - s0};
+    for (int s = s0; s < s1; ++s) {
+      int64_t a = std::max<int64_t>(lo, static_cast<int64_t>(s) * dw);
+      int64_t b = std::min<int64_t>(hi, static_cast<int64_t>(s + 1) * dw);
+      weights.push_back(static_cast<uint32_t>(b - a));
+    }
+  }
+  std::vector<uint8_t> out(static_cast<size_t>(dw) * h * ch);
+  const uint64_t total = static_cast<uint64_t>(sw);
+  for (int y = 0; y < h; ++y) {
+    if ((y & 127) == 0) cancel.Check();
+    const uint8_t* row = &src[static_cast<size_t>(y) * sw * ch];
+    uint8_t* o = &out[static_cast<size_t>(y) * dw * ch];
+    size_t wi = 0;
+    for (int x = 0; x < dw; ++x) {
+      uint64_t acc[3] = {0, 0, 0};
+      for (int k = 0; k < taps[x].count; ++k) {
+        uint32_t wgt = weights[wi + k];
+        const uint8_t* p = row + static_cast<size_t>(taps[x].from + k) * ch;
+        for (int c = 0; c < ch; ++c) acc[c] += static_cast<uint64_t>(p[c]) * wgt;
+      }
+      wi += taps[x].count;
+      for (int c = 0; c < ch; ++c) o[x * ch + c] = static_cast<uint8_t>((acc[c] + total / 2) / total);
+    }
+  }
+  return out;
+}
+
+// The same down the columns.
+std::vector<uint8_t> ShrinkColumns(const std::vector<uint8_t>& src, int w, int sh, int ch, int dh,
+                                   const TCancel& cancel) {
+  const size_t rowLen = static_cast<size_t>(w) * ch;
+  std::vector<uint8_t> out(rowLen * dh);
+  std::vector<uint64_t> acc(rowLen);
+  for (int y = 0; y < dh; ++y) {
+    if ((y & 63) == 0) cancel.Check();
+    std::fill(acc.begin(), acc.end(), 0);
+    int64_t lo = static_cast<int64_t>(y) * sh, hi = lo + sh;
+    int s0 = static_cast<int>(lo / dh), s1 = static_cast<int>((hi + dh - 1) / dh);
+    for (int s = s0; s < s1 && s < sh; ++s) {
+      uint64_t wgt = static_cast<uint64_t>(std::min<int64_t>(hi, static_cast<int64_t>(s + 1) * dh) -
+                                           std::max<int64_t>(lo, static_cast<int64_t>(s) * dh));
+      const uint8_t* row = &src[static_cast<size_t>(s) * rowLen];
+      for (size_t i = 0; i < rowLen; ++i) acc[i] += row[i] * wgt;
+    }
+    uint8_t* o = &out[static_cast<size_t>(y) * rowLen];
+    for (size_t i = 0; i < rowLen; ++i) o[i] = static_cast<uint8_t>((acc[i] + sh / 2) / sh);
+  }
+  return out;
+}
+
+class TPainter {
+ public:
+  TPainter(TDocument& doc, TRaster& raster, const TCancel& cancel) : doc_(doc), raster_(raster), cancel_(cancel) {}
+
+  // User space of the page to device pixels.
+  void SetDevice(const TMatrix& device) { device_ = device; }
+  void Run(const std::string& content, const TDict& resources, const TMatrix& ctm, int depth);
+
+ private:
+  void DrawXObject(const std::string& name, const TDict& resources, const TState& state, int depth);
+  // Draws an image or a solid colour (when `image` is null) through
+  // `pixelToDevice`, which maps the w x h pixel grid onto the page.
+  void Paint(const TImage* image, TColor color, int w, int h, const TMatrix& toDevice);
+  void FillRects(const std::vector<std::array<double, 4>>& rects, const TState& state);
+
+  TDocument& doc_;
+  TRaster& raster_;
+  const TCancel& cancel_;
+  TMatrix device_;
+  size_t operators_ = 0;
+};
+
+TColor GrayColor(double g) {
+  uint8_t v = static_cast<uint8_t>(std::clamp(std::lround(g * 255), 0L, 255L));
+  return {v, v, v};
+}
+
+TColor RgbColor(double r, double g, double b) {
+  auto c = [](double v) { return static_cast<uint8_t>(std::clamp(std::lround(v * 255), 0L, 255L)); };
+  return {c(r), c(g), c(b)};
+}
+
+TColor CmykColor(double c, double m, double y, double k) {
+  return RgbColor(1 - std::min(1.0, c + k), 1 - std::min(1.0, m + k), 1 - std::min(1.0, y + k));
+}
+
+void TPainter::Run(const std::string& content, const TDict& resources, const TMatrix& ctm, int depth) {
+  TInput input(content);
+  TLexer lexer(input, 0);
+  TParser parser(lexer);
+  std::vector<TState> stack;
+  TState state;
+  state.ctm = ctm;
+  std::vector<TObject> operands;
+  std::vector<std::array<double, 4>> rects;  // the current path, when it is only rectangles
+  bool otherPath = false;
+  bool inText = false;
+  TObject object;
+  std::string op;
+  auto num = [&](size_t i) { return i < operands.size() ? operands[i].Number() : 0.0; };
+  while (parser.Item(object, op)) {
+    if (op.empty()) {
+      if (operands.size() < 64) operands.push_back(std::move(object));
+      continue;
+    }
+    if (++operators_ > limits::kMaxOperators) Fail(TErrorKind::TooLarge, "a page has too many operators");
+    if ((operators_ & 1023) == 0) cancel_.Check();
+    const size_t n = operands.size();
+    if (op == "q") {
+      if (stack.size() >= static_cast<size_t>(limits::kMaxGraphicsStates)) Damaged("graphics states nested too deeply");
+      stack.push_back(state);
+    } else if (op == "Q") {
+      if (!stack.empty()) {
+        state = stack.back();
+        stack.pop_back();
+      }
+    } else if (op == "cm") {
+      if (n >= 6) state.ctm = TMatrix{num(0), num(1), num(2), num(3), num(4), num(5)}.Then(state.ctm);
+    } else if (op == "Do") {
+      if (n >= 1 && operands[0].IsName()) DrawXObject(operands[0].Name(), resources, state, depth);
+    } else if (op == "g") {
+      state.fill = GrayColor(num(0));
+    } else if (op == "rg") {
+      state.fill = RgbColor(num(0), num(1), num(2));
+    } else if (op == "k") {
+      state.fill = CmykColor(num(0), num(1), num(2), num(3));
+    } else if (op == "sc" || op == "scn") {
+      if (n == 1) state.fill = GrayColor(num(0));
+      else if (n == 3) state.fill = RgbColor(num(0), num(1), num(2));
+      else if (n == 4) state.fill = CmykColor(num(0), num(1), num(2), num(3));
+    } else if (op == "cs") {
+      state.fill = {};
+    } else if (op == "BT") {
+      inText = true;
+    } else if (op == "ET") {
+      inText = false;
+    } else if (op == "Tr") {
+      state.textRender = static_cast<int>(operands.empty() ? 0 : operands[0].IntValue());
+    } else if (op == "Tj" || op == "TJ" || op == "'" || op == "\"") {
+      // Invisible text (mode 3) is the searchable layer of a scan: nothing to draw.
+      if (state.textRender != 3) Unsupported("the page holds text");
+    } else if (op == "re") {
+      if (n >= 4) rects.push_back({num(0), num(1), num(2), num(3)});
+    } else if (op == "m" || op == "l" || op == "c" || op == "v" || op == "y" || op == "h") {
+      otherPath = true;
+    } else if (op == "n") {
+      rects.clear();
+      otherPath = false;
+    } else if (op == "f" || op == "F" || op == "f*") {
+      if (otherPath) Unsupported("the page holds vector graphics");
+      FillRects(rects, state);
+      rects.clear();
+    } else if (op == "S" || op == "s" || op == "B" || op == "B*" || op == "b" || op == "b*") {
+      Unsupported("the page holds vector graphics");
+    } else if (op == "sh") {
+      Unsupported("the page holds a shading");
+    } else if (op == "BI") {
+      Unsupported("the page holds an inline image");
+    }
+    // Everything else (text positioning, line styles, marked content,
+    // clipping, graphics state parameters) changes nothing that is drawn here.
+    (void)inText;
+    operands.clear();
+  }
+}
+
+void TPainter::DrawXObject(const std::string& name, const TDict& resources, const TState& state, int depth) {
+  TObject xobjects = doc_.Get(resources, "XObject");
+  TObject xobject = doc_.Get(xobjects.DictValue(), name);
+  if (!xobject.IsStream()) return;  // a missing resource draws nothing
+  const TDict& dict = xobject.DictValue();
+  const TObject subtype = doc_.Get(dict, "Subtype");
+  if (subtype.IsName("Image")) {
+    TImage image = DecodeImage(doc_, xobject, resources, cancel_);
+    // Pixel (i, j), row 0 at the top, onto the unit square, then the CTM.
+    TMatrix toUnit{1.0 / image.width, 0, 0, -1.0 / image.height, 0, 1};
+    Paint(&image, state.fill, image.width, image.height, toUnit.Then(state.ctm).Then(device_));
+    return;
+  }
+  if (subtype.IsName("Form")) {
+    if (depth >= limits::kMaxFormDepth) Damaged("forms nested too deeply");
+    TMatrix matrix;
+    const TArray& m = doc_.Get(dict, "Matrix").ArrayValue();
+    if (m.size() == 6) matrix = {m[0].Number(), m[1].Number(), m[2].Number(), m[3].Number(), m[4].Number(), m[5].Number()};
+    TObject own = doc_.Get(dict, "Resources");
+    TDocument::TData data = doc_.StreamData(xobject, cancel_, limits::kMaxDecodedBytes);
+    if (!data.codec.empty()) Damaged("a form compressed as an image");
+    Run(data.bytes, own.IsDict() ? own.DictValue() : resources, matrix.Then(state.ctm), depth + 1);
+    return;
+  }
+  // PostScript XObjects and unknown kinds are skipped, as the format allows.
+}
+
+void TPainter::FillRects(const std::vector<std::array<double, 4>>& rects, const TState& state) {
+  for (const auto& r : rects) {
+    // The unit square scaled to the rectangle, as a 1 x 1 image.
+    TMatrix toRect{r[2], 0, 0, -r[3], r[0], r[1] + r[3]};
+    Paint(nullptr, state.fill, 1, 1, toRect.Then(state.ctm).Then(device_));
+  }
+}
+
+void TPainter::Paint(const TImage* image, TColor color, int w, int h, const TMatrix& toDevice) {
+  // Device size of one source pixel step along each axis: shrink the image
+  // first so each device pixel averages the source pixels under it.
+  std::vector<uint8_t> shrunk;
+  const uint8_t* pixels = image ? image->pixels.data() : nullptr;
+  const int ch = image ? image->channels : 0;
+  TMatrix m = toDevice;
+  if (image) {
+    double sx = std::hypot(m.a, m.b), sy = std::hypot(m.c, m.d);
+    int nw = w, nh = h;
+    if (sx * w < w - 0.5) nw = std::max(1, static_cast<int>(std::ceil(sx * w)));
+    if (sy * h < h - 0.5) nh = std::max(1, static_cast<int>(std::ceil(sy * h)));
+    if (nw != w || nh != h) {
+      std::vector<uint8_t> tmp;
+      const std::vector<uint8_t>* cur = &image->pixels;
+      if (nw != w) {
+        tmp = ShrinkRows(*cur, w, h, ch, nw, cancel_);
+        cur = &tmp;
+      }
+      if (nh != h) shrunk = ShrinkColumns(*cur, nw, h, ch, nh, cancel_);
+      else shrunk = std::move(tmp);
+      pixels = shrunk.data();
+      // The same page area, covered by the smaller grid.
+      m = TMatrix{static_cast<double>(w) / nw, 0, 0, static_cast<double>(h) / nh, 0, 0}.Then(m);
+      w = nw;
+      h = nh;
+    }
+  }
+  TMatrix inverse;
+  if (!m.Invert(inverse)) return;  // a degenerate placement covers no area
+  // Bounding box of the four corners, clipped to the raster.
+  double xs[4], ys[4];
+  const double cx[4] = {0, static_cast<double>(w), 0, static_cast<double>(w)};
+  const double cy[4] = {0, 0, static_cast<double>(h), static_cast<double>(h)};
+  for (int k = 0; k < 4; ++k) {
+    xs[k] = m.a * cx[k] + m.c * cy[k] + m.e;
+    ys[k] = m.b * cx[k] + m.d * cy[k] + m.f;
+    if (!std::isfinite(xs[k]) || !std::isfinite(ys[k])) return;
+  }
+  int x0 = static_cast<int>(std::floor(std::max(0.0, *std::min_element(xs, xs + 4))));
+  int x1 = static_cast<int>(std::ceil(std::min<double>(raster_.width, *std::max_element(xs, xs + 4))));
+  int y0 = static_cast<int>(std::floor(std::max(0.0, *std::min_element(ys, ys + 4))));
+  int y1 = static_cast<int>(std::ceil(std::min<double>(raster_.height, *std::max_element(ys, ys + 4))));
+  for (int y = y0; y < y1; ++y) {
+    if ((y & 63) == 0) cancel_.Check();
+    // Source position of the pixel centre (x0 + 0.5, y + 0.5), then steps.
+    double u = inverse.a * (x0 + 0.5) + inverse.c * (y + 0.5) + inverse.e;
+    double v = inverse.b * (x0 + 0.5) + inverse.d * (y + 0.5) + inverse.f;
+    uint8_t* out = &raster_.rgb[(static_cast<size_t>(y) * raster_.width + x0) * 3];
+    for (int x = x0; x < x1; ++x, u += inverse.a, v += inverse.b, out += 3) {
+      if (u < 0 || v < 0 || u >= w || v >= h) continue;
+      if (!image) {
+        out[0] = color.r, out[1] = color.g, out[2] = color.b;
+        continue;
+      }
+      const uint8_t* p = pixels + (static_cast<size_t>(v) * w + static_cast<size_t>(u)) * ch;
+      if (image->stencil) {
+        int a = p[0];
+        out[0] = static_cast<uint8_t>((out[0] * (255 - a) + color.r * a + 127) / 255);
+        out[1] = static_cast<uint8_t>((out[1] * (255 - a) + color.g * a + 127) / 255);
+        out[2] = static_cast<uint8_t>((out[2] * (255 - a) + color.b * a + 127) / 255);
+      } else if (ch == 1) {
+        out[0] = out[1] = out[2] = p[0];
+      } else {
+        out[0] = p[0], out[1] = p[1], out[2] = p[2];
+      }
+    }
+  }
+}
+
+}  // namespace
+
+int PageHeightFor(const TPage& page, int width) {
+  double h = width * page.Height() / page.Width();
+  return std::max(1, static_cast<int>(std::lround(std::min(h, 1e6))));
+}
+
+TRaster RenderPage(TDocument& doc, size_t index, int width, const TCancel& cancel) {
+  const TPage& page = doc.Page(index);
+  if (width < 1) width = 1;
+  TRaster raster;
+  raster.width = width;
+  raster.height = PageHeightFor(page, width);
+  if (static_cast<uint64_t>(raster.width) * raster.height > limits::kMaxPagePixels)
+    Fail(TErrorKind::TooLarge, "the page is too large to draw at this size");
+  raster.rgb.assign(static_cast<size_t>(raster.width) * raster.height * 3, 255);
+
+  // User space to device pixels: the box's top left corner at (0, 0), y
+  // down, then the page's rotation (clockwise), then the scale.
+  const auto& b = page.box;
+  const double bw = b[2] - b[0], bh = b[3] - b[1];
+  TMatrix device{1, 0, 0, -1, -b[0], b[3]};
+  switch (page.rotate) {
+    case 90: device = device.Then({0, 1, -1, 0, bh, 0}); break;
+    case 180: device = device.Then({-1, 0, 0, -1, bw, bh}); break;
+    case 270: device = device.Then({0, -1, 1, 0, 0, bw}); break;
+    default: break;
+  }
+  const double scale = width / page.Width();
+  device = device.Then({scale, 0, 0, scale, 0, 0});
+
+  TObject pageObject = doc.Get(page.ref);
+  TObject resources = doc.Resolve(page.resources);
+  TObject contents = doc.Get(pageObject.DictValue(), "Contents");
+  std::string content;
+  TArray parts = contents.IsArray() ? contents.ArrayValue() : TArray{contents};
+  for (const TObject& part : parts) {
+    TObject stream = doc.Resolve(part);
+    if (!stream.IsStream()) continue;
+    TDocument::TData data = doc.StreamData(stream, cancel, limits::kMaxDecodedBytes);
+    if (!data.codec.empty()) Damaged("page content compressed as an image");
+    content += data.bytes;
+    content += '\n';
+    if (content.size() > limits::kMaxDecodedBytes) Fail(TErrorKind::TooLarge, "the page's content is too large");
+  }
+  TPainter painter(doc, raster, cancel);
+  painter.SetDevice(device);
+  painter.Run(content, resources.DictValue(), TMatrix{}, 0);
+  return raster;
+}
+
+}  // namespace pdfview

@@ -1,0 +1,314 @@
+// The PDF reader against files from other producers (img2pdf over
+// ImageMagick's pictures) and hand-made structures, and against damaged,
+// truncated and random bytes.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <sstream>
+
+#include "document.h"
+#include "render.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace pdfview {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path FromEnv(const char* name) {
+  const char* v = std::getenv(name);
+  std::string s = v ? v : "";
+#ifdef _WIN32
+  // The build tree's Unix path, as Wine sees it.
+  if (!s.empty() && s[0] == '/') s = "Z:" + s;
+  for (char& c : s)
+    if (c == '/') c = '\\';
+#endif
+  return fs::path(s);
+}
+
+fs::path Fixture(const std::string& name) { return FromEnv("PDFVIEW_FIXTURES") / name; }
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+struct TRgb {
+  int r, g, b;
+};
+constexpr TRgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kWhite{255, 255, 255},
+    kBlack{0, 0, 0};
+
+TRgb At(const TRaster& r, double fx, double fy) {
+  int x = std::min(r.width - 1, static_cast<int>(fx * r.width));
+  int y = std::min(r.height - 1, static_cast<int>(fy * r.height));
+  const uint8_t* p = &r.rgb[(static_cast<size_t>(y) * r.width + x) * 3];
+  return {p[0], p[1], p[2]};
+}
+
+::testing::AssertionResult Near(TRgb got, TRgb want) {
+  // JPEG and the area averaging move colours a little.
+  constexpr int kTolerance = 48;
+  if (std::abs(got.r - want.r) <= kTolerance && std::abs(got.g - want.g) <= kTolerance &&
+      std::abs(got.b - want.b) <= kTolerance)
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "got " << got.r << "," << got.g << "," << got.b << " want "
+                                       << want.r << "," << want.g << "," << want.b;
+}
+
+struct TProbe {
+  double x, y;
+  TRgb color;
+};
+
+// The test picture: red, green / blue, white with a black square.
+const std::vector<TProbe> kQuad = {
+    {0.25, 0.25, kRed}, {0.75, 0.25, kGreen}, {0.25, 0.75, kBlue}, {0.55, 0.55, kWhite}, {0.75, 0.75, kBlack}};
+
+struct TCase {
+  const char* file;
+  double aspect;  // page height / width as shown
+  std::vector<TProbe> probes;
+  bool needsCcitt = false;
+};
+
+bool PlatformDecodesCcitt() {
+#ifdef _WIN32
+  return true;
+#else
+  return false;
+#endif
+}
+
+TEST(PdfReader, DrawsEveryKindOfImagePage) {
+  const std::vector<TCase> cases = {
+      {"jpeg.pdf", 1.4, kQuad},
+      {"flate.pdf", 1.4, kQuad},
+      {"objstm.pdf", 1.4, kQuad},
+      {"ocr_layer.pdf", 1.4, kQuad},
+      {"gray.pdf", 1.4, {{0.25, 0.5, kBlack}, {0.75, 0.5, kWhite}}},
+      {"gray_jpeg.pdf", 1.4, {{0.25, 0.5, kBlack}, {0.75, 0.5, kWhite}}},
+      {"bw.pdf", 1.4, {{0.5, 0.25, kBlack}, {0.5, 0.75, kWhite}}},
+      {"g4.pdf", 1.4, {{0.5, 0.25, kBlack}, {0.5, 0.75, kWhite}}, true},
+      // A quarter turn clockwise: blue top left, red top right.
+      {"rotate90.pdf", 200.0 / 280,
+       {{0.25, 0.25, kBlue}, {0.75, 0.25, kRed}, {0.75, 0.75, kGreen}, {0.25, 0.75, kBlack}}},
+      // The update turns the page upside down; the older revision is unused.
+      {"update.pdf", 1.4, {{0.25, 0.25, kBlack}, {0.75, 0.25, kBlue}, {0.25, 0.75, kGreen}, {0.75, 0.75, kRed}}},
+      {"form.pdf", 1.4, {{0.125, 0.25, kRed}, {0.375, 0.25, kGreen}, {0.125, 0.75, kBlue}, {0.75, 0.5, kWhite}}},
+      {"stencil.pdf", 1.0, {{0.5, 0.25, kRed}, {0.25, 0.75, kBlue}, {0.75, 0.75, kWhite}}},
+      {"indexed.pdf", 1.4, {{0.25, 0.25, kRed}, {0.75, 0.25, kGreen}, {0.25, 0.75, kBlue}, {0.75, 0.75, kRed}}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.file);
+    TDocument doc(OpenFileSource(Fixture(c.file)));
+    ASSERT_EQ(doc.PageCount(), 1u);
+    EXPECT_NEAR(doc.Page(0).Height() / doc.Page(0).Width(), c.aspect, 0.01);
+    if (c.needsCcitt && !PlatformDecodesCcitt()) {
+      try {
+        RenderPage(doc, 0, 100, TNeverCancel());
+        ADD_FAILURE() << "CCITT drawn without a decoder";
+      } catch (const TPdfError& e) {
+        EXPECT_EQ(e.Kind(), TErrorKind::Unsupported);
+      }
+      continue;
+    }
+    TRaster r = RenderPage(doc, 0, 100, TNeverCancel());
+    ASSERT_EQ(r.width, 100);
+    EXPECT_EQ(r.height, PageHeightFor(doc.Page(0), 100));
+    for (const TProbe& p : c.probes) EXPECT_TRUE(Near(At(r, p.x, p.y), p.color)) << " at " << p.x << "," << p.y;
+  }
+}
+
+TEST(PdfReader, EveryPageOfAMixedDocumentAtItsOwnSize) {
+  TDocument doc(OpenFileSource(Fixture("three_pages.pdf")));
+  ASSERT_EQ(doc.PageCount(), 3u);
+  EXPECT_NEAR(doc.Page(0).Height() / doc.Page(0).Width(), 1.4, 0.01);
+  EXPECT_NEAR(doc.Page(1).Height() / doc.Page(1).Width(), 0.5, 0.01);
+  TRaster wide = RenderPage(doc, 1, 300, TNeverCancel());
+  EXPECT_EQ(wide.height, 150);
+  EXPECT_TRUE(Near(At(wide, 0.16, 0.5), kBlue));
+  EXPECT_TRUE(Near(At(wide, 0.66, 0.5), kWhite));
+  TRaster last = RenderPage(doc, 2, 50, TNeverCancel());
+  EXPECT_TRUE(Near(At(last, 0.5, 0.25), kBlack));
+  // Drawn large, a page is still the same picture.
+  TRaster big = RenderPage(doc, 0, 1000, TNeverCancel());
+  for (const TProbe& p : kQuad) EXPECT_TRUE(Near(At(big, p.x, p.y), p.color));
+}
+
+TEST(PdfReader, PagesWithTextOrVectorsAreNotDrawn) {
+  for (const char* file : {"text_only.pdf", "vector.pdf"}) {
+    SCOPED_TRACE(file);
+    TDocument doc(OpenFileSource(Fixture(file)));
+    ASSERT_EQ(doc.PageCount(), 1u);
+    try {
+      RenderPage(doc, 0, 100, TNeverCancel());
+      ADD_FAILURE() << "drawn";
+    } catch (const TPdfError& e) {
+      EXPECT_EQ(e.Kind(), TErrorKind::Unsupported) << e.what();
+    }
+  }
+}
+
+// Opens and draws every page of `bytes`; false when a TPdfError said why
+// not. Anything else (a crash, another exception) fails the test.
+bool OpenAndDraw(const std::string& bytes, TErrorKind* kind = nullptr) {
+  try {
+    TDocument doc(std::make_unique<TMemorySource>(bytes));
+    for (size_t i = 0; i < doc.PageCount() && i < 4; ++i) RenderPage(doc, i, 40, TNeverCancel());
+    return true;
+  } catch (const TPdfError& e) {
+    if (kind) *kind = e.Kind();
+    return false;
+  }
+}
+
+TEST(PdfReader, NotAPdfEmptyOrMissing) {
+  TErrorKind kind{};
+  EXPECT_FALSE(OpenAndDraw(ReadAll(Fixture("quad.png")), &kind));
+  EXPECT_EQ(kind, TErrorKind::NotPdf);
+  EXPECT_FALSE(OpenAndDraw("", &kind));
+  EXPECT_EQ(kind, TErrorKind::NotPdf);
+  // A header and nothing else, as a broken download leaves it.
+  EXPECT_FALSE(OpenAndDraw("%PDF-1.4\n%%EOF\n", &kind));
+  EXPECT_EQ(kind, TErrorKind::Damaged);
+  try {
+    OpenFileSource(Fixture("no such file.pdf"));
+    ADD_FAILURE();
+  } catch (const TPdfError& e) {
+    EXPECT_EQ(e.Kind(), TErrorKind::Unreadable);
+  }
+}
+
+TEST(PdfReader, TruncatedFilesAreDamagedNeverDrawnFromGarbage) {
+  for (const char* file : {"jpeg.pdf", "flate.pdf", "objstm.pdf", "three_pages.pdf"}) {
+    SCOPED_TRACE(file);
+    const std::string whole = ReadAll(Fixture(file));
+    ASSERT_TRUE(OpenAndDraw(whole));
+    for (int tenth = 0; tenth < 10; ++tenth) {
+      TErrorKind kind{};
+      EXPECT_FALSE(OpenAndDraw(whole.substr(0, whole.size() * tenth / 10), &kind)) << tenth << "/10";
+      if (tenth > 0) {
+        EXPECT_EQ(kind, TErrorKind::Damaged) << tenth << "/10";
+      }
+    }
+    // Cut anywhere in the last few bytes: an error or the whole document.
+    for (size_t cut = 1; cut < 40; ++cut) OpenAndDraw(whole.substr(0, whole.size() - cut));
+  }
+}
+
+TEST(PdfReader, DamagedBytesOnlyEverGiveAnError) {
+  std::mt19937 random(20261210);
+  for (const char* file : {"jpeg.pdf", "flate.pdf", "objstm.pdf", "form.pdf", "stencil.pdf", "indexed.pdf",
+                           "update.pdf", "bw.pdf"}) {
+    SCOPED_TRACE(file);
+    const std::string whole = ReadAll(Fixture(file));
+    for (int round = 0; round < 150; ++round) {
+      std::string bytes = whole;
+      int flips = 1 + static_cast<int>(random() % 8);
+      for (int k = 0; k < flips; ++k) {
+        size_t at = random() % bytes.size();
+        // Digits and delimiters break structure best.
+        static const char kChars[] = "0123456789 /<>[]()R\n";
+        bytes[at] = random() % 2 ? static_cast<char>(random()) : kChars[random() % (sizeof kChars - 1)];
+      }
+      OpenAndDraw(bytes);
+    }
+  }
+  for (int round = 0; round < 300; ++round) {
+    std::string bytes = round % 2 ? "%PDF-1.4\n" : "";
+    size_t n = random() % 3000;
+    for (size_t k = 0; k < n; ++k) bytes += static_cast<char>(random());
+    if (round % 3 == 0) bytes += "\nstartxref\n" + std::to_string(random() % (bytes.size() + 1)) + "\n%%EOF\n";
+    EXPECT_FALSE(OpenAndDraw(bytes));
+  }
+}
+
+// Regression: reference cycles and self-containing object streams once
+// recursed without end.
+TEST(PdfReader, CyclesAreDamage) {
+  const std::string cases[] = {
+      // The page tree's kid is the tree itself.
+      "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
+      "2 0 obj << /Type /Pages /Kids [2 0 R] /Count 1 >> endobj\n",
+      // A length that refers to itself.
+      "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
+      "2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj\n"
+      "3 0 obj << /Type /Page /Contents 4 0 R >> endobj\n4 0 obj << /Length 5 0 R >> stream\nq Q\nendstream endobj\n"
+      "5 0 obj 5 0 R endobj\n",
+  };
+  for (std::string bytes : cases) {
+    // Cross-reference table built by scanning for "N 0 obj".
+    std::string xref = "xref\n0 6\n0000000000 65535 f \n";
+    for (int n = 1; n <= 5; ++n) {
+      size_t at = bytes.find("\n" + std::to_string(n) + " 0 obj");
+      char line[32];
+      std::snprintf(line, sizeof line, "%010zu 00000 %c \n", at == std::string::npos ? 0 : at + 1,
+                    at == std::string::npos ? 'f' : 'n');
+      xref += line;
+    }
+    size_t start = bytes.size();
+    bytes += xref + "trailer << /Size 6 /Root 1 0 R >>\nstartxref\n" + std::to_string(start) + "\n%%EOF\n";
+    TErrorKind kind{};
+    EXPECT_FALSE(OpenAndDraw(bytes, &kind));
+    EXPECT_EQ(kind, TErrorKind::Damaged);
+  }
+}
+
+TEST(PdfReader, CancelStopsDrawing) {
+  struct TCancelled final : TCancel {
+    bool Cancelled() const override { return true; }
+  } cancelled;
+  TDocument doc(OpenFileSource(Fixture("jpeg.pdf")));
+  try {
+    RenderPage(doc, 0, 800, cancelled);
+    ADD_FAILURE();
+  } catch (const TPdfError& e) {
+    EXPECT_EQ(e.Kind(), TErrorKind::Cancelled);
+  }
+}
+
+TEST(PdfReader, TheFileIsNeitherChangedNorLocked) {
+  const fs::path copy = Fixture("shared copy.pdf");
+  fs::copy_file(Fixture("three_pages.pdf"), copy, fs::copy_options::overwrite_existing);
+  const std::string before = ReadAll(copy);
+  const auto stamp = fs::last_write_time(copy);
+  {
+    TDocument doc(OpenFileSource(copy));
+    RenderPage(doc, 0, 100, TNeverCancel());
+#ifdef _WIN32
+    // No handle stays open: another program may take the file for itself.
+    HANDLE exclusive = CreateFileW(copy.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(exclusive, INVALID_HANDLE_VALUE);
+    if (exclusive != INVALID_HANDLE_VALUE) CloseHandle(exclusive);
+#endif
+    EXPECT_EQ(ReadAll(copy), before);
+    EXPECT_TRUE(fs::last_write_time(copy) == stamp);
+    // Replaced while shown: the next page read notices instead of mixing two files.
+    {
+      std::ofstream f(copy, std::ios::binary | std::ios::app);
+      f << "more";
+    }
+    try {
+      RenderPage(doc, 1, 100, TNeverCancel());
+      ADD_FAILURE();
+    } catch (const TPdfError& e) {
+      EXPECT_EQ(e.Kind(), TErrorKind::Damaged);
+    }
+  }
+  fs::remove(copy);
+}
+
+}  // namespace
+}  // namespace pdfview
