@@ -251,7 +251,8 @@ TEST(PdfReader, CyclesAreDamage) {
     // Cross-reference table built by scanning for "N 0 obj".
     std::string xref = "xref\n0 6\n0000000000 65535 f \n";
     for (int n = 1; n <= 5; ++n) {
-      size_t at = bytes.find("\n" + std::to_string(n) + " 0 obj");
+      std::string label = std::to_string(n) + " 0 obj";
+      size_t at = bytes.find('\n' + label);
       char line[32];
       std::snprintf(line, sizeof line, "%010zu 00000 %c \n", at == std::string::npos ? 0 : at + 1,
                     at == std::string::npos ? 'f' : 'n');
