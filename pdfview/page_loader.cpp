@@ -1,0 +1,170 @@
+#include "page_loader.h"
+
+#include <algorithm>
+
+#include "document.h"
+
+namespace pdfview {
+
+class TPageLoader::TCancelFlag final : public TCancel {
+ public:
+  TCancelFlag(TPageLoader& owner, uint64_t generation, size_t page, int width)
+      : owner_(owner), generation_(generation), page_(page), width_(width) {}
+  bool Cancelled() const override { return !owner_.StillWanted(generation_, page_, width_); }
+
+ private:
+  TPageLoader& owner_;
+  uint64_t generation_;
+  size_t page_;
+  int width_;
+};
+
+TPageLoader::TPageLoader(std::function<void()> notify) : notify_(std::move(notify)) {
+  worker_ = std::thread([this] { Run(); });
+}
+
+TPageLoader::~TPageLoader() {
+  {
+    std::lock_guard guard(lock_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  worker_.join();
+}
+
+void TPageLoader::Open(std::filesystem::path path, uint64_t generation) {
+  {
+    std::lock_guard guard(lock_);
+    path_ = std::move(path);
+    generation_ = generation;
+    openPending_ = true;
+    wanted_.clear();
+    results_.clear();
+  }
+  wake_.notify_all();
+}
+
+void TPageLoader::Want(std::vector<size_t> pages, int width) {
+  {
+    std::lock_guard guard(lock_);
+    // A page already drawn and waiting in the queue is not drawn again.
+    pages.erase(std::remove_if(pages.begin(), pages.end(),
+                               [&](size_t p) {
+                                 return std::any_of(results_.begin(), results_.end(), [&](const TLoadResult& r) {
+                                   return (r.type == TLoadResult::Page && r.page == p && r.width == width) ||
+                                          (r.type == TLoadResult::PageFailed && r.page == p);
+                                 });
+                               }),
+                pages.end());
+    wanted_ = std::move(pages);
+    width_ = width;
+  }
+  wake_.notify_all();
+}
+
+std::vector<TLoadResult> TPageLoader::Take() {
+  std::lock_guard guard(lock_);
+  notified_ = false;
+  return std::exchange(results_, {});
+}
+
+bool TPageLoader::StillWanted(uint64_t generation, size_t page, int width) {
+  std::lock_guard guard(lock_);
+  return !stop_ && !openPending_ && generation == generation_ && width == width_ &&
+         std::find(wanted_.begin(), wanted_.end(), page) != wanted_.end();
+}
+
+void TPageLoader::Post(TLoadResult result) {
+  bool notify = false;
+  {
+    std::lock_guard guard(lock_);
+    if (result.generation != generation_ || openPending_) return;  // outdated
+    results_.push_back(std::move(result));
+    notify = !notified_;
+    notified_ = true;
+  }
+  if (notify && notify_) notify_();
+}
+
+void TPageLoader::Run() {
+  for (;;) {
+    std::filesystem::path path;
+    uint64_t generation = 0;
+    size_t page = 0;
+    int width = 0;
+    bool open = false;
+    {
+      std::unique_lock guard(lock_);
+      wake_.wait(guard, [&] {
+        if (stop_ || openPending_) return true;
+        return document_ && !wanted_.empty();
+      });
+      if (stop_) return;
+      generation = generation_;
+      if (openPending_) {
+        open = true;
+        openPending_ = false;
+        path = path_;
+      } else {
+        page = wanted_.front();
+        width = width_;
+      }
+    }
+    if (open) {
+      document_.reset();
+      TLoadResult result;
+      result.generation = generation;
+      try {
+        auto document = std::make_unique<TDocument>(OpenFileSource(path));
+        result.type = TLoadResult::Opened;
+        for (size_t i = 0; i < document->PageCount(); ++i)
+          result.pageSizes.emplace_back(document->Page(i).Width(), document->Page(i).Height());
+        failed_.assign(document->PageCount(), false);
+        document_ = std::move(document);
+      } catch (const TPdfError& e) {
+        result.type = TLoadResult::OpenFailed;
+        result.error = e.Kind();
+        result.detail = e.what();
+      } catch (const std::bad_alloc&) {
+        result.type = TLoadResult::OpenFailed;
+        result.error = TErrorKind::TooLarge;
+      }
+      Post(std::move(result));
+      continue;
+    }
+    TLoadResult result;
+    result.generation = generation;
+    result.page = page;
+    result.width = width;
+    bool cancelled = false;
+    if (page >= document_->PageCount()) {
+      result.type = TLoadResult::PageFailed;
+    } else {
+      try {
+        TCancelFlag cancel(*this, generation, page, width);
+        result.raster = RenderPage(*document_, page, width, cancel);
+        result.type = TLoadResult::Page;
+      } catch (const TPdfError& e) {
+        cancelled = e.Kind() == TErrorKind::Cancelled;
+        result.type = TLoadResult::PageFailed;
+        result.error = e.Kind();
+        result.detail = e.what();
+      } catch (const std::bad_alloc&) {
+        result.type = TLoadResult::PageFailed;
+        result.error = TErrorKind::TooLarge;
+      }
+    }
+    {
+      // Done with this page either way (unless it was given up because the
+      // wish changed: then the new wish decides).
+      std::lock_guard guard(lock_);
+      if (!cancelled && generation == generation_ && width == width_) {
+        auto it = std::find(wanted_.begin(), wanted_.end(), page);
+        if (it != wanted_.end()) wanted_.erase(it);
+      }
+    }
+    if (!cancelled) Post(std::move(result));
+  }
+}
+
+}  // namespace pdfview

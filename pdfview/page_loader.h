@@ -1,0 +1,82 @@
+// Reads a document and draws its pages on a worker thread of its own, so the
+// window that shows them never waits for the file or a decoder. The window
+// says which pages it wants at which width; the worker draws the most wanted
+// first and hands each result back through a queue. The worker never calls
+// into the window: `notify` runs on the worker and must only post a wake-up
+// (PostMessage on Windows), after which the window takes the results.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "error.h"
+#include "render.h"
+
+namespace pdfview {
+
+class TDocument;
+
+struct TLoadResult {
+  enum Type { Opened, OpenFailed, Page, PageFailed };
+  Type type = Opened;
+  uint64_t generation = 0;
+  // Opened: each page's size as shown, in points.
+  std::vector<std::pair<double, double>> pageSizes;
+  // OpenFailed, PageFailed: why.
+  TErrorKind error = TErrorKind::Damaged;
+  std::string detail;
+  // Page, PageFailed.
+  size_t page = 0;
+  int width = 0;
+  TRaster raster;
+};
+
+class TPageLoader {
+ public:
+  explicit TPageLoader(std::function<void()> notify);
+  TPageLoader(const TPageLoader&) = delete;
+  TPageLoader& operator=(const TPageLoader&) = delete;
+  // Stops the worker; a page being drawn is abandoned.
+  ~TPageLoader();
+
+  // Forgets the current document and reads the one at `path`. Results of
+  // earlier generations are dropped.
+  void Open(std::filesystem::path path, uint64_t generation);
+  // The pages wanted now, most wanted first, drawn `width` pixels wide.
+  // Replaces the previous wish; pages no longer wanted are abandoned.
+  void Want(std::vector<size_t> pages, int width);
+  // Results since the last call, oldest first.
+  std::vector<TLoadResult> Take();
+
+ private:
+  class TCancelFlag;
+  void Run();
+  bool StillWanted(uint64_t generation, size_t page, int width);
+  void Post(TLoadResult result);
+
+  std::function<void()> notify_;
+  std::mutex lock_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  // Guarded by lock_.
+  bool openPending_ = false;
+  std::filesystem::path path_;
+  uint64_t generation_ = 0;
+  std::vector<size_t> wanted_;
+  int width_ = 0;
+  std::vector<TLoadResult> results_;
+  bool notified_ = false;  // a wake-up is on its way and not yet answered by Take
+  // Worker only.
+  std::unique_ptr<TDocument> document_;
+  std::vector<bool> failed_;
+  std::thread worker_;
+};
+
+}  // namespace pdfview

@@ -1,0 +1,188 @@
+// The pane's portable halves: page layout and the worker that draws pages.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+
+#include "page_layout.h"
+#include "page_loader.h"
+
+namespace pdfview {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path Fixture(const std::string& name) {
+  const char* v = std::getenv("PDFVIEW_FIXTURES");
+  std::string s = v ? v : "";
+#ifdef _WIN32
+  if (!s.empty() && s[0] == '/') s = "Z:" + s;
+  for (char& c : s)
+    if (c == '/') c = '\\';
+#endif
+  return fs::path(s) / name;
+}
+
+TEST(PageLayout, StacksPagesFittedToTheWidth) {
+  TPageLayout layout;
+  // A4 portrait, a landscape page, A4 again.
+  layout.SetPages({{595, 842}, {842, 595}, {595, 842}});
+  layout.Arrange(620, 10, 8);
+  EXPECT_EQ(layout.PageWidth(), 600);
+  EXPECT_EQ(layout.Height(0), 849);
+  EXPECT_EQ(layout.Height(1), 424);
+  EXPECT_EQ(layout.Top(0), 10);
+  EXPECT_EQ(layout.Top(1), 10 + 849 + 8);
+  EXPECT_EQ(layout.Top(2), 10 + 849 + 8 + 424 + 8);
+  EXPECT_EQ(layout.TotalHeight(), layout.Top(2) + 849 + 10);
+
+  const int view = 500;
+  struct {
+    int scroll;
+    size_t first, last, current;
+  } cases[] = {
+      {0, 0, 0, 0},
+      {700, 0, 1, 1},      // the middle line is on page 2
+      {862, 1, 2, 1},      // the top edge in the gap after page 1
+      {layout.MaxScroll(view), 2, 2, 2},
+      {1100, 1, 2, 2},
+      {900, 1, 2, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.scroll);
+    auto [first, last] = layout.Visible(c.scroll, view);
+    EXPECT_EQ(first, c.first);
+    EXPECT_EQ(last, c.last);
+    EXPECT_EQ(layout.CurrentPage(c.scroll, view), c.current);
+  }
+  EXPECT_EQ(layout.ClampScroll(-5, view), 0);
+  EXPECT_EQ(layout.ClampScroll(1 << 30, view), layout.TotalHeight() - view);
+  EXPECT_EQ(PageIndicatorText(2, 12), L"3 / 12");
+}
+
+TEST(PageLayout, APositionSurvivesANewWidth) {
+  TPageLayout layout;
+  layout.SetPages(std::vector<std::pair<double, double>>(100, {595, 842}));
+  layout.Arrange(620, 10, 8);
+  int scroll = layout.Top(41) + layout.Height(41) / 4;
+  auto anchor = layout.Anchor(scroll);
+  EXPECT_EQ(anchor.first, 41u);
+  layout.Arrange(1240, 20, 16);
+  EXPECT_EQ(layout.PageAt(layout.ScrollFor(anchor)), 41u);
+  EXPECT_NEAR(layout.ScrollFor(anchor) - layout.Top(41), layout.Height(41) / 4, 2);
+}
+
+TEST(PageLayout, NoPagesAndTinyViews) {
+  TPageLayout layout;
+  layout.Arrange(0, 10, 8);
+  EXPECT_EQ(layout.TotalHeight(), 0);
+  auto [first, last] = layout.Visible(0, 100);
+  EXPECT_GT(first, last);
+  layout.SetPages({{1, 100000}});
+  layout.Arrange(5, 10, 8);  // narrower than the margins
+  EXPECT_EQ(layout.PageWidth(), 1);
+  EXPECT_GE(layout.Height(0), 1);
+}
+
+// Collects what the loader hands back, as the window would.
+class TCollector {
+ public:
+  TCollector() : loader_([this] {
+    std::lock_guard guard(lock_);
+    ++wakeUps_;
+    cv_.notify_all();
+  }) {}
+
+  TPageLoader& Loader() { return loader_; }
+
+  // Waits until `done` holds for the results so far (or a timeout).
+  bool WaitFor(const std::function<bool(const std::vector<TLoadResult>&)>& done) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (;;) {
+      for (TLoadResult& r : loader_.Take()) results_.push_back(std::move(r));
+      if (done(results_)) return true;
+      std::unique_lock guard(lock_);
+      if (cv_.wait_until(guard, until) == std::cv_status::timeout) return false;
+    }
+  }
+  std::vector<TLoadResult>& Results() { return results_; }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable cv_;
+  int wakeUps_ = 0;
+  std::vector<TLoadResult> results_;
+  TPageLoader loader_;
+};
+
+size_t Count(const std::vector<TLoadResult>& results, TLoadResult::Type type) {
+  return static_cast<size_t>(std::count_if(results.begin(), results.end(), [&](auto& r) { return r.type == type; }));
+}
+
+TEST(PageLoader, OpensThenDrawsTheWantedPagesInOrder) {
+  TCollector c;
+  c.Loader().Open(Fixture("three_pages.pdf"), 1);
+  ASSERT_TRUE(c.WaitFor([](auto& r) { return Count(r, TLoadResult::Opened) == 1; }));
+  ASSERT_EQ(c.Results()[0].pageSizes.size(), 3u);
+  c.Loader().Want({2, 0, 1}, 120);
+  ASSERT_TRUE(c.WaitFor([](auto& r) { return Count(r, TLoadResult::Page) == 3; }));
+  EXPECT_EQ(c.Results()[1].page, 2u);
+  EXPECT_EQ(c.Results()[2].page, 0u);
+  for (size_t i = 1; i < 4; ++i) {
+    EXPECT_EQ(c.Results()[i].generation, 1u);
+    EXPECT_EQ(c.Results()[i].raster.width, 120);
+  }
+}
+
+TEST(PageLoader, FailuresComeBackAsResults) {
+  struct {
+    const char* file;
+    TLoadResult::Type type;
+    TErrorKind error;
+  } cases[] = {
+      {"quad.png", TLoadResult::OpenFailed, TErrorKind::NotPdf},
+      {"missing.pdf", TLoadResult::OpenFailed, TErrorKind::Unreadable},
+      {"text_only.pdf", TLoadResult::PageFailed, TErrorKind::Unsupported},
+  };
+  uint64_t generation = 10;
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.file);
+    TCollector c;
+    c.Loader().Open(Fixture(k.file), ++generation);
+    c.Loader().Want({0}, 50);
+    ASSERT_TRUE(c.WaitFor([](auto& r) { return Count(r, TLoadResult::OpenFailed) + Count(r, TLoadResult::Opened) == 1; }));
+    if (k.type == TLoadResult::PageFailed) {
+      c.Loader().Want({0}, 50);
+      ASSERT_TRUE(c.WaitFor([](auto& r) { return Count(r, TLoadResult::PageFailed) == 1; }));
+    }
+    EXPECT_EQ(c.Results().back().type, k.type);
+    EXPECT_EQ(c.Results().back().error, k.error);
+  }
+}
+
+TEST(PageLoader, ANewDocumentDropsTheOldOnesWork) {
+  TCollector c;
+  c.Loader().Open(Fixture("jpeg.pdf"), 1);
+  c.Loader().Want({0}, 2000);
+  c.Loader().Open(Fixture("three_pages.pdf"), 2);
+  ASSERT_TRUE(c.WaitFor([](auto& r) { return !r.empty() && r.back().generation == 2; }));
+  c.Loader().Want({1}, 60);
+  ASSERT_TRUE(c.WaitFor([](auto& r) { return Count(r, TLoadResult::Page) == 1; }));
+  for (const TLoadResult& r : c.Results()) EXPECT_EQ(r.generation, 2u);
+}
+
+TEST(PageLoader, StopsPromptlyWhileDrawing) {
+  auto start = std::chrono::steady_clock::now();
+  {
+    TCollector c;
+    c.Loader().Open(Fixture("three_pages.pdf"), 1);
+    ASSERT_TRUE(c.WaitFor([](auto& r) { return !r.empty(); }));
+    c.Loader().Want({0, 1, 2}, 4000);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+}  // namespace
+}  // namespace pdfview
