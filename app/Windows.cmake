@@ -4,6 +4,6 @@ add_executable(Skanowanie WIN32
   main_window.cpp
   document_pane.cpp
   Skanowanie.rc)
-target_link_libraries(Skanowanie PRIVATE skan_core ui skan_share_action scan_start comdlg32)
+target_link_libraries(Skanowanie PRIVATE skan_core ui skan_share_action scan_start pdfview comdlg32 shell32)
 target_link_options(Skanowanie PRIVATE -municode)
 skan_warnings(Skanowanie)
