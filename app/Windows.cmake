@@ -2,8 +2,7 @@
 add_executable(Skanowanie WIN32
   main.cpp
   main_window.cpp
-  document_pane.cpp
   Skanowanie.rc)
-target_link_libraries(Skanowanie PRIVATE skan_core ui skan_share_action scan_start pdfview comdlg32 shell32)
+target_link_libraries(Skanowanie PRIVATE skan_core ui skan_share_action scan_start pdfview_win comdlg32)
 target_link_options(Skanowanie PRIVATE -municode)
 skan_warnings(Skanowanie)

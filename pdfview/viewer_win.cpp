@@ -1,4 +1,4 @@
-#include "document_pane.h"
+#include "viewer_win.h"
 
 #include <shellapi.h>
 #include <windowsx.h>
@@ -7,6 +7,8 @@
 
 #include "application.h"
 #include "page_loader.h"
+
+namespace pdfview {
 
 namespace {
 
@@ -29,14 +31,14 @@ std::wstring FileNameOf(const std::wstring& path) {
   return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
-const wchar_t* Reason(pdfview::TErrorKind why) {
+const wchar_t* Reason(TErrorKind why) {
   switch (why) {
-    case pdfview::TErrorKind::Unreadable: return L"Nie można odczytać pliku.";
-    case pdfview::TErrorKind::NotPdf: return L"To nie jest plik PDF.";
-    case pdfview::TErrorKind::Damaged: return L"Plik jest uszkodzony lub niekompletny.";
-    case pdfview::TErrorKind::Unsupported: return L"Podgląd pokazuje tylko strony zeskanowane jako obrazy.";
-    case pdfview::TErrorKind::TooLarge: return L"Plik jest za duży, aby go tu pokazać.";
-    case pdfview::TErrorKind::Cancelled: break;
+    case TErrorKind::Unreadable: return L"Nie można odczytać pliku.";
+    case TErrorKind::NotPdf: return L"To nie jest plik PDF.";
+    case TErrorKind::Damaged: return L"Plik jest uszkodzony lub niekompletny.";
+    case TErrorKind::Unsupported: return L"Podgląd pokazuje tylko strony zeskanowane jako obrazy.";
+    case TErrorKind::TooLarge: return L"Plik jest za duży, aby go tu pokazać.";
+    case TErrorKind::Cancelled: break;
   }
   return L"";
 }
@@ -69,29 +71,29 @@ class TBackBuffer {
 
 }  // namespace
 
-TDocumentPane::TDocumentPane() = default;
+TViewerWindow::TViewerWindow() = default;
 
 // The worker stops (and is joined) before the window goes: it posts to it.
-TDocumentPane::~TDocumentPane() {
+TViewerWindow::~TViewerWindow() {
   loader_.reset();
   if (font_) DeleteObject(font_);
 }
 
-bool TDocumentPane::Create(HWND parent, UINT_PTR id) {
-  RegisterClass(L"TDocumentPane", 0, LoadCursorW(nullptr, IDC_ARROW),
+bool TViewerWindow::Create(HWND parent, UINT_PTR id, const wchar_t* className) {
+  RegisterClass(className, 0, LoadCursorW(nullptr, IDC_ARROW),
                 reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1));
   // Not a tab stop: the keyboard stays with the buttons until the pane is clicked.
-  if (!TWindow::Create(WS_EX_CLIENTEDGE, L"TDocumentPane", L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_CLIPCHILDREN,
+  if (!TWindow::Create(WS_EX_CLIENTEDGE, className, L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_CLIPCHILDREN,
                        0, 0, 0, 0, parent, id))
     return false;
   ShowScrollBar(Handle(), SB_VERT, FALSE);
   ApplyDpi();
   HWND self = Handle();
-  loader_ = std::make_unique<pdfview::TPageLoader>([self] { PostMessageW(self, kResultsReady, 0, 0); });
+  loader_ = std::make_unique<TPageLoader>([self] { PostMessageW(self, kResultsReady, 0, 0); });
   return true;
 }
 
-void TDocumentPane::Navigate(const std::wstring& path) {
+void TViewerWindow::Navigate(const std::wstring& path) {
   location_ = path;
   SetWindowTextW(Handle(), path.c_str());
   ++generation_;
@@ -107,7 +109,7 @@ void TDocumentPane::Navigate(const std::wstring& path) {
   InvalidateRect(Handle(), nullptr, FALSE);
 }
 
-void TDocumentPane::ApplyDpi() {
+void TViewerWindow::ApplyDpi() {
   dpi_ = ui::WindowDpi(Handle());
   if (font_) DeleteObject(font_);
   font_ = CreateFontW(-MulDiv(kFontPoints, static_cast<int>(dpi_), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
@@ -118,15 +120,15 @@ void TDocumentPane::ApplyDpi() {
   Relayout();
 }
 
-int TDocumentPane::ViewHeight() const {
+int TViewerWindow::ViewHeight() const {
   RECT r;
   GetClientRect(Handle(), &r);
   return r.bottom;
 }
 
-int TDocumentPane::LineHeight() const { return ui::Scale(kLine, dpi_); }
+int TViewerWindow::LineHeight() const { return ui::Scale(kLine, dpi_); }
 
-void TDocumentPane::Relayout() {
+void TViewerWindow::Relayout() {
   RECT client;
   GetClientRect(Handle(), &client);
   auto anchor = layout_.Anchor(scroll_);
@@ -138,7 +140,7 @@ void TDocumentPane::Relayout() {
   RequestPages();
 }
 
-void TDocumentPane::UpdateScrollBar() {
+void TViewerWindow::UpdateScrollBar() {
   if (!opened_) return;
   SCROLLINFO si{};
   si.cbSize = sizeof si;
@@ -152,7 +154,7 @@ void TDocumentPane::UpdateScrollBar() {
   SetScrollInfo(Handle(), SB_VERT, &si, TRUE);
 }
 
-void TDocumentPane::ScrollTo(int pos) {
+void TViewerWindow::ScrollTo(int pos) {
   pos = layout_.ClampScroll(pos, ViewHeight());
   if (pos == scroll_) return;
   scroll_ = pos;
@@ -161,7 +163,7 @@ void TDocumentPane::ScrollTo(int pos) {
   RequestPages();
 }
 
-void TDocumentPane::RequestPages() {
+void TViewerWindow::RequestPages() {
   if (!loader_ || !opened_ || noticeText_ || layout_.PageCount() == 0) return;
   const int width = layout_.PageWidth();
   auto [first, last] = layout_.Visible(scroll_, ViewHeight());
@@ -189,23 +191,23 @@ void TDocumentPane::RequestPages() {
   loader_->Want(std::move(wanted), width);
 }
 
-void TDocumentPane::TakeResults() {
+void TViewerWindow::TakeResults() {
   if (!loader_) return;
   bool changed = false;
-  for (pdfview::TLoadResult& r : loader_->Take()) {
+  for (TLoadResult& r : loader_->Take()) {
     if (r.generation != generation_) continue;
     switch (r.type) {
-      case pdfview::TLoadResult::Opened:
+      case TLoadResult::Opened:
         opened_ = true;
         failed_.assign(r.pageSizes.size(), false);
         layout_.SetPages(std::move(r.pageSizes));
         ShowScrollBar(Handle(), SB_VERT, TRUE);
         Relayout();  // the scroll bar took some width
         break;
-      case pdfview::TLoadResult::OpenFailed:
+      case TLoadResult::OpenFailed:
         ShowNotice(r.error);
         break;
-      case pdfview::TLoadResult::Page: {
+      case TLoadResult::Page: {
         if (r.page >= layout_.PageCount()) break;
         TCached c;
         c.width = r.raster.width;
@@ -220,7 +222,7 @@ void TDocumentPane::TakeResults() {
         changed = true;
         break;
       }
-      case pdfview::TLoadResult::PageFailed:
+      case TLoadResult::PageFailed:
         if (r.page >= failed_.size()) break;
         failed_[r.page] = true;
         // A document whose first page cannot be drawn is not shown at all.
@@ -235,7 +237,7 @@ void TDocumentPane::TakeResults() {
   }
 }
 
-void TDocumentPane::ShowNotice(pdfview::TErrorKind why) {
+void TViewerWindow::ShowNotice(TErrorKind why) {
   HideNotice();
   std::wstring text = L"Nie można wyświetlić pliku " + FileNameOf(location_) + L".\r\n" + Reason(why);
   HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -253,13 +255,13 @@ void TDocumentPane::ShowNotice(pdfview::TErrorKind why) {
   InvalidateRect(Handle(), nullptr, TRUE);
 }
 
-void TDocumentPane::HideNotice() {
+void TViewerWindow::HideNotice() {
   if (noticeText_) DestroyWindow(noticeText_);
   if (noticeButton_) DestroyWindow(noticeButton_);
   noticeText_ = noticeButton_ = nullptr;
 }
 
-void TDocumentPane::PlaceNotice() {
+void TViewerWindow::PlaceNotice() {
   if (!noticeText_) return;
   RECT client;
   GetClientRect(Handle(), &client);
@@ -273,7 +275,7 @@ void TDocumentPane::PlaceNotice() {
              buttonHeight, TRUE);
 }
 
-void TDocumentPane::OpenExternally() {
+void TViewerWindow::OpenExternally() {
   if (location_.empty()) return;
   HWND top = GetAncestor(Handle(), GA_ROOT);
   auto result = reinterpret_cast<INT_PTR>(
@@ -283,7 +285,7 @@ void TDocumentPane::OpenExternally() {
                 MB_OK | MB_ICONWARNING);
 }
 
-long TDocumentPane::FailedPageAt(POINT p) const {
+long TViewerWindow::FailedPageAt(POINT p) const {
   if (!opened_ || layout_.PageCount() == 0 || p.x < layout_.Left() || p.x >= layout_.Left() + layout_.PageWidth())
     return -1;
   size_t page = layout_.PageAt(p.y + scroll_);
@@ -292,7 +294,7 @@ long TDocumentPane::FailedPageAt(POINT p) const {
   return static_cast<long>(page);
 }
 
-void TDocumentPane::Paint(HDC target, const RECT& client) {
+void TViewerWindow::Paint(HDC target, const RECT& client) {
   TBackBuffer buffer(target, client.right, client.bottom);
   HDC dc = buffer.dc();
   FillRect(dc, &client, GetSysColorBrush(COLOR_APPWORKSPACE));
@@ -312,7 +314,7 @@ void TDocumentPane::Paint(HDC target, const RECT& client) {
   }
 }
 
-void TDocumentPane::PaintPage(HDC dc, size_t page, const RECT& r) {
+void TViewerWindow::PaintPage(HDC dc, size_t page, const RECT& r) {
   const int w = r.right - r.left, h = r.bottom - r.top;
   auto it = cache_.find(page);
   if (it != cache_.end()) {
@@ -346,8 +348,8 @@ void TDocumentPane::PaintPage(HDC dc, size_t page, const RECT& r) {
   SelectObject(dc, old);
 }
 
-void TDocumentPane::PaintIndicator(HDC dc, const RECT& client) {
-  std::wstring text = pdfview::PageIndicatorText(layout_.CurrentPage(scroll_, client.bottom), layout_.PageCount());
+void TViewerWindow::PaintIndicator(HDC dc, const RECT& client) {
+  std::wstring text = PageIndicatorText(layout_.CurrentPage(scroll_, client.bottom), layout_.PageCount());
   HGDIOBJ old = SelectObject(dc, font_);
   SIZE size{};
   GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
@@ -363,7 +365,7 @@ void TDocumentPane::PaintIndicator(HDC dc, const RECT& client) {
   SelectObject(dc, old);
 }
 
-LRESULT TDocumentPane::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT TViewerWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_PAINT: {
       PAINTSTRUCT ps;
@@ -467,3 +469,5 @@ LRESULT TDocumentPane::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   }
   return Default(msg, wParam, lParam);
 }
+
+}  // namespace pdfview
