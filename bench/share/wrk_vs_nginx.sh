@@ -4,7 +4,7 @@
 # 1, 16 and 64 connections, each run repeated (default 3 times, 5 s each) and
 # the medians reported. nginx closes every connection too (keepalive_timeout
 # 0), as the share server answers one request per connection.
-# Usage: wrk_vs_nginx.sh [repeats] [seconds]
+# Usage: wrk_vs_nginx.sh [repeats] [seconds]   (CONNS="16" limits the connection counts)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 repeats=${1:-3}
@@ -71,7 +71,7 @@ curl -s -o "$work/check" "http://127.0.0.1:$share_port/scan.pdf"; cmp "$work/che
 curl -s -o "$work/check" "http://127.0.0.1:$nginx_port/scan.pdf"; cmp "$work/check" "$work/tmp5A3F.pdf" || { echo "nginx answer differs: $(cat "$work/nginx/error.log")"; exit 1; }
 
 results="$work/results.txt"
-for c in 1 16 64; do
+for c in ${CONNS:-1 16 64}; do
   t=$([ "$c" -eq 1 ] && echo 1 || echo 2)
   for r in $(seq "$repeats"); do
     for name in share nginx; do
@@ -99,7 +99,7 @@ for line in open(sys.argv[1]):
     rows.setdefault((p[0], int(p[1])), []).append((float(p[3]), ms(p[4]), ms(p[5])))
 print("\nmedians (requests/s, latency p50 and p99 in ms), 5 MB file, one request per connection")
 print(f"{'conns':>5} {'share req/s':>12} {'nginx req/s':>12} {'ratio':>6} {'share p50':>10} {'nginx p50':>10} {'share p99':>10} {'nginx p99':>10}")
-for c in (1, 16, 64):
+for c in sorted({k[1] for k in rows}):
     s = rows[("share", c)]; n = rows[("nginx", c)]
     med = lambda v, i: statistics.median(x[i] for x in v)
     print(f"{c:>5} {med(s,0):>12.1f} {med(n,0):>12.1f} {med(s,0)/med(n,0):>6.0%} {med(s,1):>10.2f} {med(n,1):>10.2f} {med(s,2):>10.2f} {med(n,2):>10.2f}")
