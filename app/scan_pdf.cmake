@@ -33,3 +33,13 @@ if(WIN32)
   add_test(NAME pdf_readers_check COMMAND bash ${CMAKE_SOURCE_DIR}/pdf/tests/check_pdfs.sh ${SKAN_PDF_OUT})
   set_tests_properties(pdf_readers_check PROPERTIES FIXTURES_REQUIRED pdf_out LABELS "pdf" TIMEOUT 120)
 endif()
+
+if(WIN32)
+  # bench/pdf/run.sh: the assembly alone, timed (not built by default).
+  add_executable(pdf_bench EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/pdf/pdf_bench.cpp)
+  target_link_libraries(pdf_bench PRIVATE scan_pdf psapi)
+  target_link_options(pdf_bench PRIVATE -municode)
+  set_target_properties(pdf_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/app)
+  add_dependencies(pdf_bench pdfwriter)
+  skan_warnings(pdf_bench)
+endif()
