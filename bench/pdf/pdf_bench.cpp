@@ -27,8 +27,13 @@ int wmain(int argc, wchar_t** argv) {
     PROCESS_MEMORY_COUNTERS pmc{};
     pmc.cb = sizeof pmc;
     GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc);
-    std::printf("pages %zu seconds %.3f peak_working_set_mb %.1f peak_private_mb %.1f pdf %ls\n", pages.size(),
-                seconds, pmc.PeakWorkingSetSize / 1048576.0, pmc.PeakPagefileUsage / 1048576.0, pdf.c_str());
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto secondsOf = [](const FILETIME& t) {
+      return (static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7;
+    };
+    std::printf("pages %zu seconds %.3f cpu_seconds %.3f peak_working_set_mb %.1f pdf %ls\n", pages.size(), seconds,
+                secondsOf(kernel) + secondsOf(user), pmc.PeakWorkingSetSize / 1048576.0, pdf.c_str());
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "failed: %s\n", e.what());

@@ -46,9 +46,11 @@ struct TImageInfo {
 // Indexed, 24 and 32 bits DeviceRGB.
 TImageInfo DescribeRaster(const TRaster& raster);
 
-// Flate-compresses the raster's samples row by row into `store`; returns the
-// stored length. Never holds more than one converted row besides zlib's state.
-uint64_t DeflateRaster(const TRaster& raster, TByteStore& store, uint64_t* offset);
+// Flate-compresses the raster's samples into `store` as one zlib stream;
+// returns the stored length. The rows are cut into `strips` compressed at
+// the same time (0: one per processor for large rasters); no copy of the raw
+// samples is made.
+uint64_t DeflateRaster(const TRaster& raster, TByteStore& store, uint64_t* offset, unsigned strips = 0);
 
 // The raster's samples as 8-bit grey or RGB rows, top-down, no padding, for
 // encoders that take plain samples (JPEG). `components` is 1 or 3.

@@ -162,6 +162,24 @@ TEST(PdfImages, EveryBitmapDepthIsStoredLosslessly) {
   }
 }
 
+// Strips compressed side by side make one zlib stream of all the samples,
+// whatever the number of strips and however the rows fall into them.
+TEST(PdfImages, StripsMakeOneStreamOfAllSamples) {
+  for (uint16_t bpp : {uint16_t{1}, uint16_t{8}, uint16_t{24}}) {
+    TTestBitmap b = MakeBitmap(bpp, bpp == 24 ? std::vector<TRgb>{} : GrayRamp(bpp), 1501, 97);
+    for (unsigned strips : {1u, 2u, 3u, 7u, 97u, 200u}) {
+      SCOPED_TRACE(std::to_string(bpp) + " bits, " + std::to_string(strips) + " strips");
+      pdfw::TMemoryStore store;
+      uint64_t offset = 99;
+      const uint64_t length = pdfw::DeflateRaster(b.raster, store, &offset, strips);
+      pdfw::TStringSink sink;
+      store.CopyTo(offset, length, sink);
+      EXPECT_EQ(offset, 0u);
+      EXPECT_EQ(pdftest::Inflate(sink.Data()), b.packedTopDown);  // also checks the Adler-32
+    }
+  }
+}
+
 TEST(PdfImages, UnsupportedRastersAreRefused) {
   TTestBitmap b = MakeBitmap(8, GrayRamp(8));
   TDocument doc(std::make_unique<pdfw::TMemoryStore>());
