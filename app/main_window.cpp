@@ -8,6 +8,7 @@
 
 #include "application.h"
 #include "resource.h"
+#include "scan_completion.h"
 #include "text.h"
 
 TSkanowanie* Skanowanie = nullptr;
@@ -356,8 +357,33 @@ void TSkanowanie::SetScanStatus(std::string_view status) { request.ScanStatus = 
 std::wstring TSkanowanie::GetTmpPath() { return ui::Widen(request.tmpPath); }
 void TSkanowanie::SetTmpPath(const std::wstring& path) { request.tmpPath = ui::Narrow(path); }
 
-// The end of a batch: scan completion (PDF assembly, export, preview) goes here.
-void TSkanowanie::TwainManager1TransferComplete(TTwainObject*, int, bool) {}
+// What scan completion (scan_completion.h) needs of the window. Not in an
+// anonymous namespace: for a local class, i686 GCC at -O3 drops the unused
+// `this` of the overrides that do not touch the window (WriteMessage, ScanId,
+// TempFolder) while the virtual call still passes it in ECX, and the first
+// such call crashes.
+class TSkanowanieCompletionHost : public scan::TScanCompletionHost {
+ public:
+  explicit TSkanowanieCompletionHost(TSkanowanie& window) : w_(window) {}
+  const std::vector<std::wstring>* Lista() override { return w_.lista ? &*w_.lista : nullptr; }
+  void ReleaseLista() override { w_.lista.reset(); }
+  void SetFilename(const std::wstring& filename) override { w_.SetFilename(filename, /*workingFile=*/true); }
+  void SetScanStatus(const std::wstring& status) override { w_.request.ScanStatus = ui::Narrow(status); }
+  void WriteMessage(const std::string& utf8Body) override { TSkanowanie::WriteMessage(utf8Body); }
+  void AppendLog(const std::wstring& line) override { w_.AppendLog(line); }
+  std::wstring ScanId() override { return ui::Widen(scan_id); }
+  void Navigate(const std::wstring& path) override { w_.WebBrowser1.Navigate(path); }
+  std::wstring TempFolder() override { return SystemTempFolder(); }
+
+ private:
+  TSkanowanie& w_;
+};
+
+// The end of a batch: the PDF is assembled, exported and shown.
+void TSkanowanie::TwainManager1TransferComplete(TTwainObject*, int, bool) {
+  TSkanowanieCompletionHost host(*this);
+  scan::TwainManager1TransferComplete(host);
+}
 
 void TSkanowanie::ImageButton3Click() { share_->ImageButton3Click(); }
 

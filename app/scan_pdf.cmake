@@ -43,3 +43,8 @@ if(WIN32)
   add_dependencies(pdf_bench pdfwriter)
   skan_warnings(pdf_bench)
 endif()
+
+if(WIN32 AND TARGET Skanowanie)
+  # The host loads pdfwriter.dll from its own folder at every scan completion.
+  add_dependencies(Skanowanie pdfwriter)
+endif()
