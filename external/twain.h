@@ -153,6 +153,43 @@ typedef struct {
   TW_HANDLE hParent;
 } TW_USERINTERFACE, *pTW_USERINTERFACE;
 
+// Capability containers; the items follow the fixed part.
+typedef struct {
+  TW_UINT16 ItemType;
+  TW_UINT32 NumItems;
+  TW_UINT8 ItemList[1];
+} TW_ARRAY, *pTW_ARRAY;
+
+typedef struct {
+  TW_UINT16 ItemType;
+  TW_UINT32 NumItems;
+  TW_UINT32 CurrentIndex;
+  TW_UINT32 DefaultIndex;
+  TW_UINT8 ItemList[1];
+} TW_ENUMERATION, *pTW_ENUMERATION;
+
+typedef struct {
+  TW_UINT16 ItemType;
+  TW_UINT32 MinValue;
+  TW_UINT32 MaxValue;
+  TW_UINT32 StepSize;
+  TW_UINT32 DefaultValue;
+  TW_UINT32 CurrentValue;
+} TW_RANGE, *pTW_RANGE;
+
+typedef struct {
+  TW_UINT8 Index;
+  TW_UINT8 Channel1;
+  TW_UINT8 Channel2;
+  TW_UINT8 Channel3;
+} TW_ELEMENT8, *pTW_ELEMENT8;
+
+typedef struct {
+  TW_UINT16 NumColors;
+  TW_UINT16 PaletteType;
+  TW_ELEMENT8 Colors[256];
+} TW_PALETTE8, *pTW_PALETTE8;
+
 #pragma pack(pop)
 
 // Layouts the source manager and the sources rely on byte for byte.
@@ -166,6 +203,9 @@ static_assert(sizeof(TW_IMAGEINFO) == 42);
 static_assert(sizeof(TW_IMAGELAYOUT) == 28);
 static_assert(sizeof(TW_ONEVALUE) == 6);
 static_assert(sizeof(TW_SETUPMEMXFER) == 12);
+static_assert(sizeof(TW_RANGE) == 22);
+static_assert(sizeof(TW_PALETTE8) == 1028);
+static_assert(sizeof(TW_FRAME) == 16);
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(sizeof(TW_EVENT) == 6);
 static_assert(sizeof(TW_USERINTERFACE) == 8);
@@ -296,6 +336,13 @@ static_assert(sizeof(TW_IMAGEMEMXFER) == 38);
 #define TWPT_BW 0
 #define TWPT_GRAY 1
 #define TWPT_RGB 2
+#define TWPT_PALETTE 3
+#define TWPT_CMY 4
+#define TWPT_CMYK 5
+#define TWPT_YUV 6
+#define TWPT_YUVK 7
+#define TWPT_CIEXYZ 8
+#define TWPT_BGR 12
 #define TWCP_NONE 0
 #define TWSX_NATIVE 0
 #define TWSX_FILE 1
@@ -306,7 +353,9 @@ static_assert(sizeof(TW_IMAGEMEMXFER) == 38);
 #define TWON_ENUMERATION 4
 #define TWON_ONEVALUE 5
 #define TWON_RANGE 6
+#define TWON_DONTCARE8 0xff
 #define TWON_DONTCARE16 0xffff
+#define TWON_DONTCARE32 0xffffffff
 #define TWTY_INT8 0x0000
 #define TWTY_INT16 0x0001
 #define TWTY_INT32 0x0002
@@ -315,17 +364,86 @@ static_assert(sizeof(TW_IMAGEMEMXFER) == 38);
 #define TWTY_UINT32 0x0005
 #define TWTY_BOOL 0x0006
 #define TWTY_FIX32 0x0007
+#define TWTY_FRAME 0x0008
+#define TWTY_STR32 0x0009
+#define TWTY_STR64 0x000a
+#define TWTY_STR128 0x000b
+#define TWTY_STR255 0x000c
+#define TWTY_STR1024 0x000d
+#define TWTY_UNI512 0x000e
 
-// Capabilities the virtual scanner answers.
+// Memory buffers of a memory transfer (TW_MEMORY.Flags).
+#define TWMF_APPOWNS 0x0001
+#define TWMF_DSMOWNS 0x0002
+#define TWMF_DSOWNS 0x0004
+#define TWMF_POINTER 0x0008
+#define TWMF_HANDLE 0x0010
+
+// Palette types (TW_PALETTE8.PaletteType).
+#define TWPA_RGB 0
+#define TWPA_GRAY 1
+#define TWPA_CMY 2
+
+// Units (ICAP_UNITS).
+#define TWUN_INCHES 0
+#define TWUN_CENTIMETERS 1
+#define TWUN_PICAS 2
+#define TWUN_POINTS 3
+#define TWUN_TWIPS 4
+#define TWUN_PIXELS 5
+
+// Pixel flavours (ICAP_PIXELFLAVOR).
+#define TWPF_CHOCOLATE 0
+#define TWPF_VANILLA 1
+
+// Orientation (ICAP_ORIENTATION).
+#define TWOR_ROT0 0
+#define TWOR_ROT90 1
+#define TWOR_ROT180 2
+#define TWOR_ROT270 3
+#define TWOR_PORTRAIT TWOR_ROT0
+#define TWOR_LANDSCAPE TWOR_ROT270
+
+// Paper sizes (ICAP_SUPPORTEDSIZES).
+#define TWSS_NONE 0
+#define TWSS_A4 1
+#define TWSS_B5LETTER 2
+#define TWSS_USLETTER 3
+#define TWSS_USLEGAL 4
+#define TWSS_A5 5
+#define TWSS_B4 6
+#define TWSS_B6 7
+
+// Automatic size (ICAP_AUTOSIZE).
+#define TWAS_NONE 0
+#define TWAS_AUTO 1
+#define TWAS_CURRENT 2
+
+// Capabilities.
 #define CAP_XFERCOUNT 0x0001
 #define ICAP_COMPRESSION 0x0100
 #define ICAP_PIXELTYPE 0x0101
 #define ICAP_UNITS 0x0102
 #define ICAP_XFERMECH 0x0103
+#define CAP_FEEDERENABLED 0x1002
+#define CAP_FEEDERLOADED 0x1003
+#define CAP_AUTOFEED 0x1007
+#define CAP_INDICATORS 0x100b
 #define CAP_UICONTROLLABLE 0x100e
+#define ICAP_BITDEPTH 0x112b
+#define ICAP_IMAGEFILEFORMAT 0x110c
+#define ICAP_ORIENTATION 0x1110
+#define ICAP_PHYSICALWIDTH 0x1111
+#define ICAP_PHYSICALHEIGHT 0x1112
 #define ICAP_XRESOLUTION 0x1118
 #define ICAP_YRESOLUTION 0x1119
-#define ICAP_IMAGEFILEFORMAT 0x110c
+#define ICAP_PIXELFLAVOR 0x111f
+#define ICAP_SUPPORTEDSIZES 0x1122
+#define ICAP_UNDEFINEDIMAGESIZE 0x112d
+#define ICAP_AUTOMATICBORDERDETECTION 0x1150
+#define ICAP_AUTOMATICDESKEW 0x1151
+#define ICAP_AUTOMATICROTATE 0x1152
+#define ICAP_AUTOSIZE 0x1156
 
 // Country and language of the identity's version record.
 #define TWCY_USA 1

@@ -1,6 +1,9 @@
 #include "fake_dsm.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "twain_source.h"
 
 namespace {
 
@@ -21,6 +24,10 @@ std::string DatName(TW_UINT16 dat) {
     case DAT_STATUS: return "STATUS";
     case DAT_CAPABILITY: return "CAPABILITY";
     case DAT_IMAGEINFO: return "IMAGEINFO";
+    case DAT_IMAGELAYOUT: return "IMAGELAYOUT";
+    case DAT_SETUPMEMXFER: return "SETUPMEMXFER";
+    case DAT_IMAGEMEMXFER: return "IMAGEMEMXFER";
+    case DAT_PALETTE8: return "PALETTE8";
   }
   return "DAT" + std::to_string(dat);
 }
@@ -31,6 +38,7 @@ std::string MsgName(TW_UINT16 msg) {
     case MSG_SET: return "SET";
     case MSG_RESET: return "RESET";
     case MSG_GETDEFAULT: return "GETDEFAULT";
+    case MSG_GETCURRENT: return "GETCURRENT";
     case MSG_GETFIRST: return "GETFIRST";
     case MSG_GETNEXT: return "GETNEXT";
     case MSG_OPENDSM: return "OPENDSM";
@@ -68,6 +76,52 @@ TW_IDENTITY TFakeDsm::Identity(const char* productName) {
   return id;
 }
 
+namespace {
+template <class T>
+void Append(std::vector<uint8_t>& out, T v) {
+  const auto* p = reinterpret_cast<const uint8_t*>(&v);
+  out.insert(out.end(), p, p + sizeof v);
+}
+void AppendItem(std::vector<uint8_t>& out, TW_UINT16 itemType, uint32_t item) {
+  const auto* p = reinterpret_cast<const uint8_t*>(&item);
+  out.insert(out.end(), p, p + std::min<size_t>(TwainItemSize(itemType), 4));
+}
+}  // namespace
+
+TFakeDsm::TContainerBytes TFakeDsm::OneValue(TW_UINT16 itemType, uint32_t item) {
+  TContainerBytes c{TWON_ONEVALUE, {}};
+  Append(c.bytes, itemType);
+  Append(c.bytes, item);  // the item in its 32-bit slot
+  return c;
+}
+
+TFakeDsm::TContainerBytes TFakeDsm::Enumeration(TW_UINT16 itemType, std::vector<uint32_t> items, uint32_t current,
+                                                uint32_t def) {
+  TContainerBytes c{TWON_ENUMERATION, {}};
+  Append(c.bytes, itemType);
+  Append(c.bytes, uint32_t(items.size()));
+  Append(c.bytes, current);
+  Append(c.bytes, def);
+  for (uint32_t item : items) AppendItem(c.bytes, itemType, item);
+  return c;
+}
+
+TFakeDsm::TContainerBytes TFakeDsm::Array(TW_UINT16 itemType, std::vector<uint32_t> items) {
+  TContainerBytes c{TWON_ARRAY, {}};
+  Append(c.bytes, itemType);
+  Append(c.bytes, uint32_t(items.size()));
+  for (uint32_t item : items) AppendItem(c.bytes, itemType, item);
+  return c;
+}
+
+TFakeDsm::TContainerBytes TFakeDsm::Range(TW_UINT16 itemType, uint32_t min, uint32_t max, uint32_t step,
+                                          uint32_t def, uint32_t current) {
+  TContainerBytes c{TWON_RANGE, {}};
+  Append(c.bytes, itemType);
+  for (uint32_t v : {min, max, step, def, current}) Append(c.bytes, v);
+  return c;
+}
+
 void TFakeDsm::Answer(TW_UINT16 dat, TW_UINT16 msg, std::vector<TW_UINT16> codes) {
   auto& queue = answers_[{dat, msg}];
   queue.insert(queue.end(), codes.begin(), codes.end());
@@ -102,6 +156,7 @@ TW_UINT16 TFakeDsm::Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
     const TW_UINT16 rc = scripted->second.front();
     scripted->second.pop_front();
     if (dat == DAT_PENDINGXFERS && data) static_cast<pTW_PENDINGXFERS>(data)->Count = TW_UINT16(left_);
+    if (dat == DAT_SETUPMEMXFER && data) *static_cast<pTW_SETUPMEMXFER>(data) = setupMem;
     return rc;
   }
 
@@ -182,6 +237,46 @@ TW_UINT16 TFakeDsm::Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
     case DAT_STATUS:
       static_cast<pTW_STATUS>(data)->ConditionCode = conditionCode;
       return TWRC_SUCCESS;
+    case DAT_CAPABILITY: {
+      auto* cap = static_cast<pTW_CAPABILITY>(data);
+      if (msg == MSG_SET) {
+        const auto* block = static_cast<std::vector<uint8_t>*>(cap->hContainer);
+        capabilitySets.push_back({cap->Cap, cap->ConType, block ? *block : std::vector<uint8_t>()});
+        return TWRC_SUCCESS;
+      }
+      capabilityGets.push_back(*cap);
+      auto it = capabilities.find(cap->Cap);
+      if (it == capabilities.end()) return TWRC_FAILURE;
+      cap->ConType = it->second.conType;
+      cap->hContainer = new std::vector<uint8_t>(it->second.bytes);
+      ++containersGiven;
+      return TWRC_SUCCESS;
+    }
+    case DAT_IMAGELAYOUT:
+      if (msg != MSG_SET) return TWRC_FAILURE;
+      layouts.push_back(*static_cast<pTW_IMAGELAYOUT>(data));
+      return TWRC_SUCCESS;
+    case DAT_IMAGEINFO:
+      *static_cast<pTW_IMAGEINFO>(data) = imageInfo;
+      return TWRC_SUCCESS;
+    case DAT_SETUPMEMXFER:
+      *static_cast<pTW_SETUPMEMXFER>(data) = setupMem;
+      return TWRC_SUCCESS;
+    case DAT_IMAGEMEMXFER: {
+      auto* xfer = static_cast<pTW_IMAGEMEMXFER>(data);
+      memRequests.push_back(*xfer);
+      if (memBuffers.empty()) return TWRC_FAILURE;
+      const TMemBuffer buffer = memBuffers.front();
+      memBuffers.pop_front();
+      if (!buffer.bytes.empty())
+        std::memcpy(xfer->Memory.TheMem, buffer.bytes.data(), std::min<size_t>(buffer.bytes.size(), xfer->Memory.Length));
+      xfer->BytesWritten = TW_UINT32(buffer.bytes.size());
+      return buffer.rc;
+    }
+    case DAT_PALETTE8:
+      if (!hasPalette) return TWRC_FAILURE;
+      *static_cast<pTW_PALETTE8>(data) = palette;
+      return TWRC_SUCCESS;
   }
   return TWRC_FAILURE;
 }
@@ -229,4 +324,47 @@ HBITMAP TFakeTwainPlatform::MakeBitmap(HWND, const void* header, const void* pix
   lastPixelOffset = size_t(static_cast<const uint8_t*>(pixels) - static_cast<const uint8_t*>(header));
   ++bitmapsMade;
   return HBITMAP(&gModuleTag);
+}
+
+void TFakeTwainPlatform::FreeBitmap(HBITMAP bitmap) {
+  ++bitmapsDeleted;
+  for (auto& section : sections)
+    if (HBITMAP(&section) == bitmap) section.deleted = true;
+}
+
+TW_HANDLE TFakeTwainPlatform::AllocGlobal(size_t size) {
+  ++globalsAllocated;
+  return new std::vector<uint8_t>(size, 0);
+}
+
+HBITMAP TFakeTwainPlatform::MakeSection(HWND, const void* info) {
+  if (sectionFails) return nullptr;
+  TSection section;
+  const auto* h = static_cast<const uint8_t*>(info);
+  section.info.assign(h, h + 40 + 1024);
+  int32_t width, height;
+  uint16_t bits;
+  std::memcpy(&width, h + 4, 4);
+  std::memcpy(&height, h + 8, 4);
+  std::memcpy(&bits, h + 14, 2);
+  section.width = width;
+  section.height = height;
+  section.bitsPerPixel = bits;
+  // New sections are not zeroed on every system; 0xCD shows rows never written.
+  section.pixels.assign(((size_t(bits) * size_t(width) + 31) / 32) * 4 * size_t(height), 0xCD);
+  sections.push_back(std::move(section));
+  ++bitmapsMade;
+  return HBITMAP(&sections.back());
+}
+
+bool TFakeTwainPlatform::SectionPixels(HBITMAP bitmap, int& width, int& height, int& bitsPerPixel, uint8_t*& bits) {
+  for (auto& section : sections) {
+    if (HBITMAP(&section) != bitmap || section.deleted) continue;
+    width = section.width;
+    height = section.height;
+    bitsPerPixel = section.bitsPerPixel;
+    bits = section.pixels.data();
+    return true;
+  }
+  return false;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <deque>
+#include <list>
 #include <map>
 #include <string>
 #include <tuple>
@@ -39,8 +40,38 @@ class TFakeDsm {
   // A packed DIB handed over by native transfers (pointer-sized "handle").
   std::vector<uint8_t> nativeImage;
 
+  // Capabilities: the container handed out for every get message (MSG_GET,
+  // MSG_GETCURRENT, MSG_GETDEFAULT, MSG_RESET); an absent capability fails.
+  struct TContainerBytes {
+    TW_UINT16 conType = 0;
+    std::vector<uint8_t> bytes;
+  };
+  std::map<TW_UINT16, TContainerBytes> capabilities;
+  // Builders for items of at most 4 bytes (each value is cut to the item size).
+  static TContainerBytes OneValue(TW_UINT16 itemType, uint32_t item);
+  static TContainerBytes Enumeration(TW_UINT16 itemType, std::vector<uint32_t> items, uint32_t current,
+                                     uint32_t def);
+  static TContainerBytes Array(TW_UINT16 itemType, std::vector<uint32_t> items);
+  static TContainerBytes Range(TW_UINT16 itemType, uint32_t min, uint32_t max, uint32_t step, uint32_t def,
+                               uint32_t current);
+
+  // Memory transfer: the image description, the buffer sizes, and the
+  // buffers in order (each with the return code of its call). A buffer is
+  // copied into the application's memory up to its Length, and BytesWritten
+  // says the buffer's whole size.
+  TW_IMAGEINFO imageInfo{};
+  TW_SETUPMEMXFER setupMem{0, 0, 4096};
+  struct TMemBuffer {
+    std::vector<uint8_t> bytes;
+    TW_UINT16 rc = TWRC_SUCCESS;
+  };
+  std::deque<TMemBuffer> memBuffers;
+  bool hasPalette = false;  // DAT_PALETTE8 fails without one
+  TW_PALETTE8 palette{};
+
   // Makes the next calls of the triplet return these codes, one per call,
-  // instead of the normal answer (the normal effect is skipped too).
+  // instead of the normal answer (the normal effect is skipped too, except
+  // that TW_PENDINGXFERS and TW_SETUPMEMXFER are still filled in).
   void Answer(TW_UINT16 dat, TW_UINT16 msg, std::vector<TW_UINT16> codes);
   static TW_IDENTITY Identity(const char* productName);
 
@@ -52,6 +83,16 @@ class TFakeDsm {
   std::vector<MSG> processed;  // the message records passed with MSG_PROCESSEVENT
   int openSources = 0;
   bool dsmOpen = false;
+  struct TCapabilitySet {
+    TW_UINT16 cap = 0;
+    TW_UINT16 conType = 0;
+    std::vector<uint8_t> bytes;  // the container as it arrived
+  };
+  std::vector<TCapabilitySet> capabilitySets;
+  std::vector<TW_CAPABILITY> capabilityGets;  // the records as they arrived
+  int containersGiven = 0;
+  std::vector<TW_IMAGELAYOUT> layouts;
+  std::vector<TW_IMAGEMEMXFER> memRequests;  // the records as they arrived
   // Calls made while no source manager was loaded (the layer must make none).
   int callsWhileUnloaded = 0;
 
@@ -100,5 +141,21 @@ class TFakeTwainPlatform : public TTwainPlatform {
   void UnlockGlobal(TW_HANDLE) override {}
   void FreeGlobal(TW_HANDLE handle) override;
   HBITMAP MakeBitmap(HWND window, const void* header, const void* pixels) override;
-  void FreeBitmap(HBITMAP) override { ++bitmapsDeleted; }
+  void FreeBitmap(HBITMAP bitmap) override;
+  TW_HANDLE AllocGlobal(size_t size) override;
+  HBITMAP MakeSection(HWND window, const void* info) override;
+  bool SectionPixels(HBITMAP bitmap, int& width, int& height, int& bitsPerPixel, uint8_t*& bits) override;
+  wchar_t DecimalSeparator() override { return separator; }
+
+  int globalsAllocated = 0;
+  wchar_t separator = L'.';
+  bool sectionFails = false;
+  // Bitmap sections made, kept after deletion so a test can look at them.
+  struct TSection {
+    std::vector<uint8_t> info;  // header and 256-entry colour table
+    std::vector<uint8_t> pixels;
+    int width = 0, height = 0, bitsPerPixel = 0;
+    bool deleted = false;
+  };
+  std::list<TSection> sections;
 };

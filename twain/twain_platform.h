@@ -50,6 +50,17 @@ class TTwainPlatform {
   // the device context of window.
   virtual HBITMAP MakeBitmap(HWND window, const void* header, const void* pixels) = 0;
   virtual void FreeBitmap(HBITMAP bitmap) = 0;
+  // A movable, zero-filled global block (capability containers); null when
+  // there is no memory.
+  virtual TW_HANDLE AllocGlobal(size_t size) = 0;
+  // A device-independent bitmap section from a 40-byte info header and its
+  // colour table, made with the device context of window; its pixel memory
+  // belongs to the platform.
+  virtual HBITMAP MakeSection(HWND window, const void* info) = 0;
+  // Width, height, bits per pixel and pixel memory of a bitmap section.
+  virtual bool SectionPixels(HBITMAP bitmap, int& width, int& height, int& bitsPerPixel, uint8_t*& bits) = 0;
+  // The user's decimal separator, for numbers shown as text.
+  virtual wchar_t DecimalSeparator() { return L'.'; }
 };
 
 // The platform in use; SetTwainPlatform(nullptr) restores the system's own.

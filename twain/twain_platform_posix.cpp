@@ -20,6 +20,9 @@ class TNoTwainPlatform final : public TTwainPlatform {
   void FreeGlobal(TW_HANDLE) override {}
   HBITMAP MakeBitmap(HWND, const void*, const void*) override { return nullptr; }
   void FreeBitmap(HBITMAP) override {}
+  TW_HANDLE AllocGlobal(size_t) override { return nullptr; }
+  HBITMAP MakeSection(HWND, const void*) override { return nullptr; }
+  bool SectionPixels(HBITMAP, int&, int&, int&, uint8_t*&) override { return false; }
 };
 
 TNoTwainPlatform gSystem;

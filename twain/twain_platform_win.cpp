@@ -73,6 +73,28 @@ class TWin32Platform final : public TTwainPlatform {
     return bitmap;
   }
   void FreeBitmap(HBITMAP bitmap) override { DeleteObject(bitmap); }
+  TW_HANDLE AllocGlobal(size_t size) override { return GlobalAlloc(GHND, size); }
+  HBITMAP MakeSection(HWND window, const void* info) override {
+    HDC dc = GetDC(window);
+    void* bits = nullptr;
+    HBITMAP bitmap =
+        CreateDIBSection(dc, static_cast<const BITMAPINFO*>(info), DIB_RGB_COLORS, &bits, nullptr, 0);
+    ReleaseDC(window, dc);
+    return bitmap;
+  }
+  bool SectionPixels(HBITMAP bitmap, int& width, int& height, int& bitsPerPixel, uint8_t*& bits) override {
+    DIBSECTION section{};
+    if (GetObjectW(bitmap, sizeof section, &section) != int(sizeof section) || !section.dsBm.bmBits) return false;
+    width = section.dsBm.bmWidth;
+    height = section.dsBm.bmHeight;
+    bitsPerPixel = section.dsBm.bmBitsPixel;
+    bits = static_cast<uint8_t*>(section.dsBm.bmBits);
+    return true;
+  }
+  wchar_t DecimalSeparator() override {
+    wchar_t text[8] = L".";
+    return GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, text, 8) > 1 ? text[0] : L'.';
+  }
 };
 
 TWin32Platform gSystem;

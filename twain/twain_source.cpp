@@ -140,6 +140,7 @@ void TTwainSource::TransferImages() {
   TW_UINT16 rc = TWRC_FAILURE;
   TW_SETUPFILEXFER file{};
   TW_HANDLE handle = nullptr;
+  HBITMAP bitmap = nullptr;
   TW_PENDINGXFERS pending{};
   do {
     switch (TransferMode_) {
@@ -152,17 +153,21 @@ void TTwainSource::TransferImages() {
         handle = nullptr;
         rc = Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle);
         break;
-      case ttmMemory:
-        // Buffered memory transfer is not part of this layer yet: the page
-        // is reported as failed and ended like any other.
-        rc = TWRC_FAILURE;
+      case ttmMemory: {
+        TW_UINT16 pixelType = 0;
+        bitmap = nullptr;
+        rc = PrepareMemXfer(bitmap, pixelType);
+        if (rc == TWRC_SUCCESS) rc = TransferImageMemory(bitmap, pixelType);
         break;
+      }
     }
     if (rc == TWRC_XFERDONE) {
       if (TransferMode_ == ttmFile)
         ReadFile(file.FileName, file.Format, cancel);
       else if (TransferMode_ == ttmNative)
         ReadNative(handle, cancel);
+      else
+        ReadMemory(bitmap, cancel);
     } else if (rc == TWRC_CANCEL) {
       cancel = true;
       if (owner->OnAcquireCancel) owner->OnAcquireCancel(owner, Index_);
