@@ -56,10 +56,14 @@ TScannerConfig ParseConfig(const std::string& text) {
     else if (key == "closerequest") c.closeRequest = yes;
     else if (key == "nativebitfields") c.nativeBitfields = yes;
     else if (key == "imagefolder") c.imageFolder = value;
+    else if (key == "membuffersize") ReadInt(value, c.memBufferSize, 0, 16 << 20);
+    else if (key == "nopixelflavor") c.noPixelFlavor = yes;
+    else if (key == "palette8fails") c.palette8Fails = yes;
     else if (key == "pixeltype") {
       if (lv == "rgb" || lv == "color" || lv == "colour") c.pixelType = TPixelType::Rgb;
       else if (lv == "gray" || lv == "grey") c.pixelType = TPixelType::Gray;
       else if (lv == "bw") c.pixelType = TPixelType::BlackWhite;
+      else if (lv == "palette") c.pixelType = TPixelType::Palette;
     }
   }
   return c;

@@ -11,7 +11,7 @@ namespace vscan {
 struct TScannerConfig {
   bool unattended = false;   // Unattended=1: no dialog, the batch starts at once
   int pages = 3;             // Pages=
-  TPixelType pixelType = TPixelType::Rgb;  // PixelType=RGB|Gray|BW
+  TPixelType pixelType = TPixelType::Rgb;  // PixelType=RGB|Gray|BW|Palette
   int resolution = 150;      // Resolution= dots per inch
   int cancelAtPage = 0;      // CancelAtPage=k: page k ends with TWRC_CANCEL (0: never)
   int failPage = 0;          // FailPage=k: page k fails with TWCC_OPERATIONERROR (0: never)
@@ -21,6 +21,9 @@ struct TScannerConfig {
   // BI_BITFIELDS bitmaps (three colour masks after the header).
   bool nativeBitfields = false;
   std::string imageFolder;     // ImageFolder=: deliver the *.bmp files of this folder instead
+  int memBufferSize = 65536;   // MemBufferSize=: preferred buffer size of a memory transfer
+  bool noPixelFlavor = false;  // NoPixelFlavor=1: ICAP_PIXELFLAVOR is not supported
+  bool palette8Fails = false;  // Palette8Fails=1: DAT_PALETTE8 fails
 };
 
 // Parses the ini text; unknown keys and other sections are ignored, bad

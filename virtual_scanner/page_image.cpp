@@ -108,14 +108,20 @@ uint8_t Luminance(TRgb p) { return uint8_t((p.r * 299 + p.g * 587 + p.b * 114) /
 
 }  // namespace
 
-TDib RenderPage(int pageNumber, TPixelType type, int dpi) {
+void PaletteEntry(int i, uint8_t rgb[3]) {
+  rgb[0] = uint8_t(i);
+  rgb[1] = uint8_t(i * 3 / 4);
+  rgb[2] = uint8_t(i / 2);
+}
+
+TDib RenderPage(int pageNumber, TPixelType type, int dpi, double widthMm, double heightMm) {
   dpi = std::clamp(dpi, 50, 1200);
-  const int w = int(std::lround(210.0 / 25.4 * dpi));
-  const int h = int(std::lround(297.0 / 25.4 * dpi));
+  const int w = std::max(1, int(std::lround(widthMm / 25.4 * dpi)));
+  const int h = std::max(1, int(std::lround(heightMm / 25.4 * dpi)));
   TCanvas canvas(w, h);
   DrawMarks(canvas, pageNumber, dpi);
 
-  const int bits = type == TPixelType::Rgb ? 24 : type == TPixelType::Gray ? 8 : 1;
+  const int bits = type == TPixelType::Rgb ? 24 : type == TPixelType::BlackWhite ? 1 : 8;
   const uint32_t colors = bits == 24 ? 0 : (1u << bits);
   const uint32_t stride = ((uint32_t(w) * bits + 31) / 32) * 4;
   const uint32_t pixelOffset = kInfoHeaderSize + 4 * colors;
@@ -137,6 +143,11 @@ TDib RenderPage(int pageNumber, TPixelType type, int dpi) {
     const uint8_t v = uint8_t(colors == 2 ? i * 255 : i);
     uint8_t* e = hd + kInfoHeaderSize + 4 * i;
     e[0] = e[1] = e[2] = v;
+    if (type == TPixelType::Palette) {
+      uint8_t rgb[3];
+      PaletteEntry(int(i), rgb);
+      e[0] = rgb[2], e[1] = rgb[1], e[2] = rgb[0];
+    }
   }
   for (int y = 0; y < h; ++y) {
     uint8_t* row = dib.data() + pixelOffset + stride * uint32_t(h - 1 - y);
@@ -152,6 +163,40 @@ TDib RenderPage(int pageNumber, TPixelType type, int dpi) {
     }
   }
   return dib;
+}
+
+TDib CropDib(const TDib& dib, int x, int y, int width, int height) {
+  TDibInfo info;
+  if (!DescribeDib(dib, info) || info.headerSize != kInfoHeaderSize || info.height <= 0) return {};
+  const int x0 = std::clamp(x, 0, info.width), y0 = std::clamp(y, 0, info.height);
+  const int x1 = std::clamp(x + width, x0, info.width), y1 = std::clamp(y + height, y0, info.height);
+  const int w = x1 - x0, h = y1 - y0;
+  if (w == 0 || h == 0) return {};
+  const uint32_t inStride = ((uint32_t(info.width) * info.bitCount + 31) / 32) * 4;
+  const uint32_t outStride = ((uint32_t(w) * info.bitCount + 31) / 32) * 4;
+  TDib out(info.pixelOffset + outStride * uint32_t(h), 0);
+  std::memcpy(out.data(), dib.data(), info.pixelOffset);
+  Put32(out.data() + 4, uint32_t(w));
+  Put32(out.data() + 8, uint32_t(h));
+  Put32(out.data() + 20, outStride * uint32_t(h));
+  for (int row = 0; row < h; ++row) {
+    // Bottom-up rows: top row y0 + row sits at stored row height - 1 - (y0 + row).
+    const uint8_t* from = dib.data() + info.pixelOffset + inStride * uint32_t(info.height - 1 - (y0 + row));
+    uint8_t* to = out.data() + info.pixelOffset + outStride * uint32_t(h - 1 - row);
+    if (info.bitCount >= 8) {
+      const int bytes = info.bitCount / 8;
+      std::memcpy(to, from + x0 * bytes, size_t(w) * bytes);
+    } else {
+      for (int col = 0; col < w; ++col) {
+        const int sx = x0 + col;
+        const int sbit = sx * info.bitCount, dbit = col * info.bitCount;
+        const int mask = (1 << info.bitCount) - 1;
+        const int v = (from[sbit / 8] >> (8 - info.bitCount - sbit % 8)) & mask;
+        to[dbit / 8] |= uint8_t(v << (8 - info.bitCount - dbit % 8));
+      }
+    }
+  }
+  return out;
 }
 
 TDib ToBitfields32(const TDib& dib) {

@@ -9,15 +9,25 @@
 
 namespace vscan {
 
-enum class TPixelType { BlackWhite = 0, Gray = 1, Rgb = 2 };  // TWPT_ codes
+enum class TPixelType { BlackWhite = 0, Gray = 1, Rgb = 2, Palette = 3 };  // TWPT_ codes
 
 using TDib = std::vector<uint8_t>;
 
-// An A4 page at dpi dots per inch. Its marks make a wrong orientation, scale or
-// colour order visible: red, green and blue squares in the top-left,
-// top-right and bottom-left corners, a centimetre ruler along the top and left
-// edges, an arrow pointing up, and the page number in large digits.
-TDib RenderPage(int pageNumber, TPixelType type, int dpi);
+// A page of widthMm x heightMm (A4 unless given) at dpi dots per inch. Its
+// marks make a wrong orientation, scale or colour order visible: red, green
+// and blue squares in the top-left, top-right and bottom-left corners, a
+// centimetre ruler along the top and left edges, an arrow pointing up, and the
+// page number in large digits. A palette page is 8-bit with PaletteEntry's
+// colours, its indices the grey level of the picture.
+TDib RenderPage(int pageNumber, TPixelType type, int dpi, double widthMm = 210, double heightMm = 297);
+
+// Entry i (red, green, blue) of the palette of palette pages: a brown tint,
+// so a grey table in its place shows.
+void PaletteEntry(int i, uint8_t rgb[3]);
+
+// The part x, y, width, height (pixels from the top-left corner) of a page
+// with an info header, clipped to the page; empty when nothing is left.
+TDib CropDib(const TDib& dib, int x, int y, int width, int height);
 
 // The same picture as a 32-bit BI_BITFIELDS bitmap: an info header, the red,
 // green and blue masks, then the pixels. Bitmaps other than 24-bit come back

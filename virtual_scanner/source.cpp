@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,6 +70,87 @@ void CopyStr32(TW_STR32& dst, const char* src) {
   strncpy(dst, src, 32);
 }
 
+// Paper sizes of ICAP_SUPPORTEDSIZES in millimetres; TWSS_NONE is the whole glass.
+struct TPaper {
+  TW_UINT16 code;
+  double widthMm, heightMm;
+};
+constexpr TPaper kPapers[] = {
+    {TWSS_A4, 210, 297},        {TWSS_B5LETTER, 182, 257}, {TWSS_USLETTER, 215.9, 279.4},
+    {TWSS_USLEGAL, 215.9, 355.6}, {TWSS_A5, 148, 210},     {TWSS_B4, 250, 353},
+    {TWSS_B6, 125, 176},
+};
+constexpr double kGlassWidthMm = 250, kGlassHeightMm = 356;
+// Resolutions offered in dots per inch (the configured one is added).
+constexpr int kResolutions[] = {50, 75, 100, 150, 200, 300, 600, 1200};
+
+TPaper PaperOf(TW_UINT16 code) {
+  for (const TPaper& p : kPapers)
+    if (p.code == code) return p;
+  return {TWSS_NONE, kGlassWidthMm, kGlassHeightMm};
+}
+
+TW_UINT32 Fix32Bits(double value) {
+  const auto v = int32_t(std::lround(value * 65536));
+  TW_FIX32 f{TW_INT16(v >> 16), TW_UINT16(v & 0xFFFF)};
+  TW_UINT32 bits;
+  memcpy(&bits, &f, 4);
+  return bits;
+}
+
+double Fix32Value(TW_UINT32 bits) {
+  TW_FIX32 f;
+  memcpy(&f, &bits, 4);
+  return f.Whole + f.Frac / 65536.0;
+}
+
+int BitsOf(TPixelType type) {
+  return type == TPixelType::Rgb ? 24 : type == TPixelType::BlackWhite ? 1 : 8;
+}
+
+// What a capability holds now: the items of its enumeration (a one value
+// holds just the current item), which is current, and the default.
+struct TCapAnswer {
+  TW_UINT16 type = TWTY_UINT16;
+  std::vector<TW_UINT32> items;
+  size_t current = 0;
+  TW_UINT32 defaultItem = 0;
+  bool enumeration = true;
+  bool settable = true;
+
+  void List(std::vector<TW_UINT32> all, TW_UINT32 now, TW_UINT32 def) {
+    items = std::move(all);
+    auto it = std::find(items.begin(), items.end(), now);
+    if (it == items.end()) it = items.insert(items.end(), now);
+    current = size_t(it - items.begin());
+    defaultItem = def;
+  }
+  void One(TW_UINT16 itemType, TW_UINT32 now, TW_UINT32 def, bool canSet = true) {
+    type = itemType;
+    items = {now};
+    current = 0;
+    defaultItem = def;
+    enumeration = false;
+    settable = canSet;
+  }
+  size_t DefaultIndex() const {
+    auto it = std::find(items.begin(), items.end(), defaultItem);
+    return it == items.end() ? 0 : size_t(it - items.begin());
+  }
+};
+
+// Item sizes of the types the scanner uses.
+size_t ItemSize(TW_UINT16 type) {
+  switch (type) {
+    case TWTY_INT8:
+    case TWTY_UINT8: return 1;
+    case TWTY_INT16:
+    case TWTY_UINT16:
+    case TWTY_BOOL: return 2;
+    default: return 4;
+  }
+}
+
 class TSource {
  public:
   TW_UINT16 Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
@@ -84,8 +166,31 @@ class TSource {
   TW_UINT16 PendingXfers(TW_UINT16 msg, TW_MEMREF data);
   TW_UINT16 SetupFileXfer(TW_UINT16 msg, TW_MEMREF data);
   TW_UINT16 Capability(TW_UINT16 msg, TW_MEMREF data);
+  bool Describe(TW_UINT16 cap, TCapAnswer& a) const;
+  TW_UINT16 Apply(TW_UINT16 cap, TW_UINT32 value);
   TW_UINT16 ImageInfo(TW_MEMREF data);
+  TW_UINT16 ImageLayout(TW_UINT16 msg, TW_MEMREF data);
+  TW_UINT16 Palette8(TW_UINT16 msg, TW_MEMREF data);
+  TW_UINT16 SetupMemXfer(TW_UINT16 msg, TW_MEMREF data);
+  TW_UINT16 ImageMemXfer(TW_MEMREF data);
   TW_UINT16 Transfer(bool toFile, TW_MEMREF data);
+
+  void ResetNegotiation();
+  void SetPaper(TW_UINT16 code);
+  // Units of ICAP_UNITS per inch; pixels count at the current resolution.
+  double UnitsPerInch() const {
+    switch (units_) {
+      case TWUN_CENTIMETERS: return 2.54;
+      case TWUN_PICAS: return 6;
+      case TWUN_POINTS: return 72;
+      case TWUN_TWIPS: return 1440;
+      case TWUN_PIXELS: return settings_.resolution;
+    }
+    return 1;
+  }
+  // Resolutions are pixels per unit, except with pixels as the unit, where
+  // they stay dots per inch.
+  double ResolutionPerUnit(int dpi) const { return units_ == TWUN_PIXELS ? dpi : dpi / UnitsPerInch(); }
 
   void LoadConfig();
   void StartBatch(const TScanSettings& s);
@@ -105,7 +210,45 @@ class TSource {
   TW_UINT16 xferMech_ = TWSX_NATIVE;
   TW_SETUPFILEXFER file_{};
   std::unique_ptr<TScannerDialog> dialog_;
+
+  // Negotiated settings, back to their defaults at each MSG_OPENDS.
+  TW_UINT16 units_ = TWUN_INCHES;
+  TW_UINT16 paper_ = TWSS_A4;
+  double frame_[4] = {};  // left, top, right, bottom in inches
+  TW_UINT16 orientation_ = TWOR_PORTRAIT;
+  TW_UINT16 autoSize_ = TWAS_NONE;
+  int16_t xferCount_ = -1;
+  bool autoFeed_ = false, indicators_ = true, borderDetection_ = false, deskew_ = false, rotate_ = false,
+       undefinedSize_ = false;
+
+  // The page of a memory transfer: rows top first, each padded to 4 bytes,
+  // samples in TWAIN order; memOffset_ bytes have been handed over.
+  std::vector<uint8_t> memData_;
+  size_t memOffset_ = 0;
+  uint32_t memStride_ = 0, memWidth_ = 0;
+  bool memActive_ = false;
 };
+
+void TSource::SetPaper(TW_UINT16 code) {
+  const TPaper p = PaperOf(code);
+  paper_ = p.code;
+  frame_[0] = frame_[1] = 0;
+  frame_[2] = p.widthMm / 25.4;
+  frame_[3] = p.heightMm / 25.4;
+}
+
+void TSource::ResetNegotiation() {
+  units_ = TWUN_INCHES;
+  SetPaper(TWSS_A4);
+  orientation_ = TWOR_PORTRAIT;
+  autoSize_ = TWAS_NONE;
+  xferCount_ = -1;
+  autoFeed_ = false;
+  indicators_ = true;
+  borderDetection_ = deskew_ = rotate_ = undefinedSize_ = false;
+  memActive_ = false;
+  memData_.clear();
+}
 
 void TSource::LoadConfig() {
   std::wstring path = ModulePath();
@@ -136,14 +279,20 @@ void TSource::StartBatch(const TScanSettings& s) {
   settings_ = s;
   nextPage_ = 1;
   pagesLeft_ = config_.imageFolder.empty() ? std::max(1, s.pages) : int(folderFiles_.size());
+  if (xferCount_ > 0) pagesLeft_ = std::min<int>(pagesLeft_, xferCount_);  // what the host will take
   pendingEvent_ = pagesLeft_ > 0 ? MSG_XFERREADY : MSG_CLOSEDSREQ;
   if (dialog_) dialog_->SetBusy(true);
 }
 
 bool TSource::Page(int number, TDib& dib) const {
   if (config_.imageFolder.empty()) {
-    dib = RenderPage(number, settings_.pixelType, settings_.resolution);
-    return true;
+    // The paper (or the whole glass), cut to the frame.
+    const TPaper paper = PaperOf(paper_);
+    const int dpi = settings_.resolution;
+    auto px = [dpi](double inches) { return int(std::lround(inches * dpi)); };
+    dib = CropDib(RenderPage(number, settings_.pixelType, dpi, paper.widthMm, paper.heightMm), px(frame_[0]),
+                  px(frame_[1]), px(frame_[2]) - px(frame_[0]), px(frame_[3]) - px(frame_[1]));
+    return !dib.empty();
   }
   std::vector<uint8_t> bytes;
   return number >= 1 && number <= int(folderFiles_.size()) &&
@@ -179,10 +328,14 @@ TW_UINT16 TSource::Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UI
       case DAT_PENDINGXFERS: return PendingXfers(msg, data);
       case DAT_SETUPFILEXFER: return SetupFileXfer(msg, data);
       case DAT_CAPABILITY: return Capability(msg, data);
+      case DAT_SETUPMEMXFER: return SetupMemXfer(msg, data);
     }
   } else if (dg == DG_IMAGE) {
     switch (dat) {
       case DAT_IMAGEINFO: return msg == MSG_GET ? ImageInfo(data) : Fail(TWCC_BADPROTOCOL);
+      case DAT_IMAGELAYOUT: return ImageLayout(msg, data);
+      case DAT_PALETTE8: return Palette8(msg, data);
+      case DAT_IMAGEMEMXFER: return msg == MSG_GET ? ImageMemXfer(data) : Fail(TWCC_BADPROTOCOL);
       case DAT_IMAGEFILEXFER: return msg == MSG_GET ? Transfer(true, data) : Fail(TWCC_BADPROTOCOL);
       case DAT_IMAGENATIVEXFER: return msg == MSG_GET ? Transfer(false, data) : Fail(TWCC_BADPROTOCOL);
     }
@@ -219,6 +372,7 @@ TW_UINT16 TSource::Identity(pTW_IDENTITY origin, TW_UINT16 msg, TW_MEMREF data) 
       strcpy(file_.FileName, "TWAIN.TMP");
       file_.Format = TWFF_BMP;
       xferMech_ = TWSX_NATIVE;
+      ResetNegotiation();
       pendingEvent_ = MSG_NULL;
       state_ = 4;
       return TWRC_SUCCESS;
@@ -275,6 +429,8 @@ TW_UINT16 TSource::PendingXfers(TW_UINT16 msg, TW_MEMREF data) {
       return TWRC_SUCCESS;
     case MSG_ENDXFER:
       if (state_ < 6) return Fail(TWCC_SEQERROR);
+      memActive_ = false;
+      memData_.clear();
       --pagesLeft_;
       ++nextPage_;
       state_ = pagesLeft_ > 0 ? 6 : 5;
@@ -316,54 +472,207 @@ TW_UINT16 TSource::SetupFileXfer(TW_UINT16 msg, TW_MEMREF data) {
   return Fail(TWCC_BADPROTOCOL);
 }
 
-// One-value answers for the few capabilities a host is likely to ask about.
+bool TSource::Describe(TW_UINT16 cap, TCapAnswer& a) const {
+  const bool feeder = settings_.indeterminate;
+  auto resolutions = [&] {
+    std::vector<TW_UINT32> all;
+    for (int dpi : kResolutions) all.push_back(Fix32Bits(ResolutionPerUnit(dpi)));
+    a.type = TWTY_FIX32;
+    a.List(all, Fix32Bits(ResolutionPerUnit(settings_.resolution)), Fix32Bits(ResolutionPerUnit(config_.resolution)));
+  };
+  switch (cap) {
+    case CAP_XFERCOUNT: a.One(TWTY_INT16, TW_UINT16(xferCount_), 0xFFFF); return true;
+    case ICAP_UNITS: a.List({0, 1, 2, 3, 4, 5}, units_, TWUN_INCHES); return true;
+    case ICAP_PIXELFLAVOR:
+      if (config_.noPixelFlavor) return false;
+      a.List({TWPF_CHOCOLATE}, TWPF_CHOCOLATE, TWPF_CHOCOLATE);  // 0 is black
+      return true;
+    case ICAP_PIXELTYPE:
+      a.List({TWPT_BW, TWPT_GRAY, TWPT_RGB, TWPT_PALETTE}, TW_UINT32(settings_.pixelType), TW_UINT32(config_.pixelType));
+      return true;
+    case ICAP_BITDEPTH: {
+      const TW_UINT32 bits = TW_UINT32(BitsOf(settings_.pixelType));
+      a.List({bits}, bits, bits);
+      return true;
+    }
+    case ICAP_XRESOLUTION:
+    case ICAP_YRESOLUTION: resolutions(); return true;
+    case ICAP_PHYSICALWIDTH: {
+      const TW_UINT32 v = Fix32Bits(kGlassWidthMm / 25.4 * UnitsPerInch());
+      a.One(TWTY_FIX32, v, v, false);
+      return true;
+    }
+    case ICAP_PHYSICALHEIGHT: {
+      const TW_UINT32 v = Fix32Bits(kGlassHeightMm / 25.4 * UnitsPerInch());
+      a.One(TWTY_FIX32, v, v, false);
+      return true;
+    }
+    case CAP_UICONTROLLABLE: a.One(TWTY_BOOL, 1, 1, false); return true;
+    case CAP_FEEDERENABLED: a.One(TWTY_BOOL, feeder, config_.indeterminate); return true;
+    case CAP_FEEDERLOADED: a.One(TWTY_BOOL, feeder, feeder, false); return true;
+    case CAP_AUTOFEED: a.One(TWTY_BOOL, autoFeed_, 0); return true;
+    case CAP_INDICATORS: a.One(TWTY_BOOL, indicators_, 1); return true;
+    case ICAP_AUTOMATICBORDERDETECTION: a.One(TWTY_BOOL, borderDetection_, 0); return true;
+    case ICAP_AUTOMATICDESKEW: a.One(TWTY_BOOL, deskew_, 0); return true;
+    case ICAP_AUTOMATICROTATE: a.One(TWTY_BOOL, rotate_, 0); return true;
+    case ICAP_UNDEFINEDIMAGESIZE: a.One(TWTY_BOOL, undefinedSize_, 0); return true;
+    case ICAP_SUPPORTEDSIZES: {
+      std::vector<TW_UINT32> all{TWSS_NONE};
+      for (const TPaper& p : kPapers) all.push_back(p.code);
+      std::sort(all.begin(), all.end());
+      a.List(all, paper_, TWSS_A4);
+      return true;
+    }
+    case ICAP_ORIENTATION: a.List({TWOR_PORTRAIT, TWOR_LANDSCAPE}, orientation_, TWOR_PORTRAIT); return true;
+    case ICAP_AUTOSIZE: a.List({TWAS_NONE, TWAS_AUTO, TWAS_CURRENT}, autoSize_, TWAS_NONE); return true;
+    case ICAP_XFERMECH: a.List({TWSX_NATIVE, TWSX_FILE, TWSX_MEMORY}, xferMech_, TWSX_NATIVE); return true;
+    case ICAP_COMPRESSION: a.List({TWCP_NONE}, TWCP_NONE, TWCP_NONE); return true;
+    case ICAP_IMAGEFILEFORMAT: a.List({TWFF_BMP}, TWFF_BMP, TWFF_BMP); return true;
+  }
+  return false;
+}
+
+// Takes a value the host sets; TWCC_BADVALUE for one the scanner cannot do.
+TW_UINT16 TSource::Apply(TW_UINT16 cap, TW_UINT32 v) {
+  auto in = [&](std::initializer_list<TW_UINT32> allowed) {
+    return std::find(allowed.begin(), allowed.end(), v) != allowed.end();
+  };
+  switch (cap) {
+    case CAP_XFERCOUNT: {
+      const auto n = int16_t(v);
+      if (n != -1 && n <= 0) return Fail(TWCC_BADVALUE);
+      xferCount_ = n;
+      return TWRC_SUCCESS;
+    }
+    case ICAP_UNITS:
+      if (v > TWUN_PIXELS) return Fail(TWCC_BADVALUE);
+      units_ = TW_UINT16(v);
+      return TWRC_SUCCESS;
+    case ICAP_PIXELFLAVOR: return v == TWPF_CHOCOLATE ? TW_UINT16(TWRC_SUCCESS) : Fail(TWCC_BADVALUE);
+    case ICAP_PIXELTYPE:
+      if (v > TWPT_PALETTE) return Fail(TWCC_BADVALUE);
+      settings_.pixelType = TPixelType(v);
+      return TWRC_SUCCESS;
+    case ICAP_BITDEPTH:
+      return v == TW_UINT32(BitsOf(settings_.pixelType)) ? TW_UINT16(TWRC_SUCCESS) : Fail(TWCC_BADVALUE);
+    case ICAP_XRESOLUTION:
+    case ICAP_YRESOLUTION: {
+      // One resolution serves both directions.
+      const double perUnit = Fix32Value(v);
+      const auto dpi = std::lround(units_ == TWUN_PIXELS ? perUnit : perUnit * UnitsPerInch());
+      if (dpi < 50 || dpi > 1200) return Fail(TWCC_BADVALUE);
+      settings_.resolution = int(dpi);
+      return TWRC_SUCCESS;
+    }
+    case CAP_FEEDERENABLED: settings_.indeterminate = v != 0; return TWRC_SUCCESS;
+    case CAP_AUTOFEED: autoFeed_ = v != 0; return TWRC_SUCCESS;
+    case CAP_INDICATORS: indicators_ = v != 0; return TWRC_SUCCESS;
+    case ICAP_AUTOMATICBORDERDETECTION: borderDetection_ = v != 0; return TWRC_SUCCESS;
+    case ICAP_AUTOMATICDESKEW: deskew_ = v != 0; return TWRC_SUCCESS;
+    case ICAP_AUTOMATICROTATE: rotate_ = v != 0; return TWRC_SUCCESS;
+    case ICAP_UNDEFINEDIMAGESIZE: undefinedSize_ = v != 0; return TWRC_SUCCESS;
+    case ICAP_SUPPORTEDSIZES:
+      if (v != TWSS_NONE && PaperOf(TW_UINT16(v)).code == TWSS_NONE) return Fail(TWCC_BADVALUE);
+      SetPaper(TW_UINT16(v));  // the frame becomes the whole paper
+      return TWRC_SUCCESS;
+    case ICAP_ORIENTATION:
+      if (!in({TWOR_PORTRAIT, TWOR_LANDSCAPE})) return Fail(TWCC_BADVALUE);
+      orientation_ = TW_UINT16(v);
+      return TWRC_SUCCESS;
+    case ICAP_AUTOSIZE:
+      if (v > TWAS_CURRENT) return Fail(TWCC_BADVALUE);
+      autoSize_ = TW_UINT16(v);
+      return TWRC_SUCCESS;
+    case ICAP_XFERMECH:
+      if (v > TWSX_MEMORY) return Fail(TWCC_BADVALUE);
+      xferMech_ = TW_UINT16(v);
+      return TWRC_SUCCESS;
+    case ICAP_COMPRESSION: return v == TWCP_NONE ? TW_UINT16(TWRC_SUCCESS) : Fail(TWCC_BADVALUE);
+    case ICAP_IMAGEFILEFORMAT: return v == TWFF_BMP ? TW_UINT16(TWRC_SUCCESS) : Fail(TWCC_BADVALUE);
+  }
+  return Fail(TWCC_CAPBADOPERATION);
+}
+
+// Containers as the TWAIN standard lays them out: MSG_GET answers an
+// enumeration (or a one value), MSG_GETCURRENT and MSG_GETDEFAULT a one
+// value; MSG_SET takes a one value (or an enumeration's current item).
 TW_UINT16 TSource::Capability(TW_UINT16 msg, TW_MEMREF data) {
   auto* cap = static_cast<pTW_CAPABILITY>(data);
   if (!cap) return Fail(TWCC_BADVALUE);
-  TW_UINT16 type = TWTY_UINT16;
-  TW_UINT32 value = 0;
-  switch (cap->Cap) {
-    case CAP_XFERCOUNT: type = TWTY_INT16; value = TW_UINT16(-1); break;
-    case ICAP_PIXELTYPE: value = TW_UINT16(settings_.pixelType); break;
-    case ICAP_XFERMECH: value = xferMech_; break;
-    case ICAP_COMPRESSION: value = TWCP_NONE; break;
-    case ICAP_UNITS: value = 0; break;  // inches
-    case ICAP_IMAGEFILEFORMAT: value = TWFF_BMP; break;
-    case CAP_UICONTROLLABLE: type = TWTY_BOOL; value = 1; break;
-    case ICAP_XRESOLUTION:
-    case ICAP_YRESOLUTION: type = TWTY_FIX32; value = TW_UINT32(settings_.resolution); break;
-    default: return Fail(TWCC_CAPUNSUPPORTED);
-  }
+  TCapAnswer a;
+  if (!Describe(cap->Cap, a)) return Fail(TWCC_CAPUNSUPPORTED);
+
+  auto answer = [&](bool whole, TW_UINT32 item) -> TW_UINT16 {
+    const size_t size = ItemSize(a.type);
+    const bool enumeration = whole && a.enumeration;
+    const size_t bytes = enumeration ? 14 + size * a.items.size() : 6;
+    HGLOBAL h = GlobalAlloc(GHND, bytes);
+    auto* p = h ? static_cast<uint8_t*>(GlobalLock(h)) : nullptr;
+    if (!p) {
+      if (h) GlobalFree(h);
+      return Fail(TWCC_LOWMEMORY);
+    }
+    memcpy(p, &a.type, 2);
+    if (enumeration) {
+      const TW_UINT32 head[3] = {TW_UINT32(a.items.size()), TW_UINT32(a.current), TW_UINT32(a.DefaultIndex())};
+      memcpy(p + 2, head, sizeof head);
+      for (size_t i = 0; i < a.items.size(); ++i) memcpy(p + 14 + i * size, &a.items[i], size);
+    } else {
+      memcpy(p + 2, &item, 4);  // the item in its 32-bit slot
+    }
+    GlobalUnlock(h);
+    cap->ConType = enumeration ? TWON_ENUMERATION : TWON_ONEVALUE;
+    cap->hContainer = h;
+    return TWRC_SUCCESS;
+  };
+
   switch (msg) {
-    case MSG_GET:
-    case MSG_GETCURRENT:
-    case MSG_GETDEFAULT: {
-      HGLOBAL h = GlobalAlloc(GHND, sizeof(TW_ONEVALUE));
-      if (!h) return Fail(TWCC_LOWMEMORY);
-      auto* one = static_cast<pTW_ONEVALUE>(GlobalLock(h));
-      one->ItemType = type;
-      one->Item = value;  // a TW_FIX32 keeps its whole part in the low word
-      GlobalUnlock(h);
-      cap->ConType = TWON_ONEVALUE;
-      cap->hContainer = h;
-      return TWRC_SUCCESS;
+    case MSG_GET: return answer(true, a.items[a.current]);
+    case MSG_GETCURRENT: return answer(false, a.items[a.current]);
+    case MSG_GETDEFAULT: return answer(false, a.defaultItem);
+    case MSG_RESET: {
+      if (state_ != 4) return Fail(TWCC_SEQERROR);
+      if (a.settable) {
+        const TW_UINT16 rc = Apply(cap->Cap, a.defaultItem);
+        if (rc != TWRC_SUCCESS) return rc;
+      }
+      TCapAnswer now;
+      Describe(cap->Cap, now);
+      a = now;
+      return answer(false, a.items[a.current]);
     }
     case MSG_SET: {
       if (state_ != 4) return Fail(TWCC_SEQERROR);
-      if (cap->ConType != TWON_ONEVALUE || !cap->hContainer) return Fail(TWCC_BADVALUE);
-      auto* one = static_cast<pTW_ONEVALUE>(GlobalLock(cap->hContainer));
-      if (!one) return Fail(TWCC_BADVALUE);
-      const TW_UINT32 v = one->Item;
+      if (!a.settable) return Fail(TWCC_CAPBADOPERATION);
+      if (!cap->hContainer) return Fail(TWCC_BADVALUE);
+      const size_t held = GlobalSize(cap->hContainer);
+      auto* p = static_cast<const uint8_t*>(GlobalLock(cap->hContainer));
+      if (!p) return Fail(TWCC_BADVALUE);
+      TW_UINT16 type = 0;
+      TW_UINT32 v = 0;
+      bool ok = held >= 6;
+      if (ok) memcpy(&type, p, 2);
+      ok = ok && type == a.type;
+      if (ok && cap->ConType == TWON_ONEVALUE) {
+        memcpy(&v, p + 2, ItemSize(type));
+      } else if (ok && cap->ConType == TWON_ENUMERATION && held >= 14) {
+        TW_UINT32 n = 0, current = 0;
+        memcpy(&n, p + 2, 4);
+        memcpy(&current, p + 6, 4);
+        ok = current < n && 14 + size_t(n) * ItemSize(type) <= held;
+        if (ok) memcpy(&v, p + 14 + current * ItemSize(type), ItemSize(type));
+      } else {
+        ok = false;
+      }
       GlobalUnlock(cap->hContainer);
-      if (cap->Cap == ICAP_XFERMECH && (v == TWSX_NATIVE || v == TWSX_FILE)) xferMech_ = TW_UINT16(v);
-      else if (cap->Cap == ICAP_PIXELTYPE && v <= TWPT_RGB) settings_.pixelType = TPixelType(v);
-      else if ((cap->Cap == ICAP_XRESOLUTION || cap->Cap == ICAP_YRESOLUTION) && (v & 0xFFFF) >= 50 &&
-               (v & 0xFFFF) <= 1200)
-        settings_.resolution = int(v & 0xFFFF);
-      else return Fail(TWCC_BADVALUE);
-      return TWRC_SUCCESS;
+      return ok ? Apply(cap->Cap, v) : Fail(TWCC_BADVALUE);
     }
-    case MSG_QUERYSUPPORT: return Fail(TWCC_CAPUNSUPPORTED);
+    case MSG_QUERYSUPPORT: {
+      // TWQC_GET | TWQC_GETDEFAULT | TWQC_GETCURRENT, and TWQC_SET | TWQC_RESET.
+      a.type = TWTY_INT32;
+      a.enumeration = false;
+      return answer(false, 0x1 | 0x4 | 0x8 | (a.settable ? 0x2 | 0x10 : 0));
+    }
   }
   return Fail(TWCC_CAPBADOPERATION);
 }
@@ -376,15 +685,159 @@ TW_UINT16 TSource::ImageInfo(TW_MEMREF data) {
   TDibInfo d;
   if (!Page(nextPage_, dib) || !DescribeDib(dib, d)) return Fail(TWCC_OPERATIONERROR);
   *info = TW_IMAGEINFO{};
-  info->XResolution.Whole = info->YResolution.Whole = TW_INT16(settings_.resolution);
+  const TW_UINT32 resolution = Fix32Bits(ResolutionPerUnit(settings_.resolution));
+  memcpy(&info->XResolution, &resolution, 4);
+  memcpy(&info->YResolution, &resolution, 4);
   info->ImageWidth = d.width;
   info->ImageLength = std::abs(d.height);
   info->SamplesPerPixel = d.bitCount == 24 ? 3 : 1;
   for (int i = 0; i < info->SamplesPerPixel; ++i) info->BitsPerSample[i] = d.bitCount == 24 ? 8 : TW_INT16(d.bitCount);
   info->BitsPerPixel = TW_INT16(d.bitCount);
-  info->PixelType = d.bitCount == 24 ? TWPT_RGB : d.bitCount == 1 ? TWPT_BW : TWPT_GRAY;
+  if (config_.imageFolder.empty())
+    info->PixelType = TW_INT16(settings_.pixelType);
+  else
+    info->PixelType = d.bitCount == 24 ? TWPT_RGB : d.bitCount == 1 ? TWPT_BW : TWPT_GRAY;
+  info->Planar = 0;
   info->Compression = TWCP_NONE;
   return TWRC_SUCCESS;
+}
+
+// The frame in the current unit. Setting it makes the paper size TWSS_NONE;
+// a frame reaching past the glass is cut to it (TWRC_CHECKSTATUS).
+TW_UINT16 TSource::ImageLayout(TW_UINT16 msg, TW_MEMREF data) {
+  auto* layout = static_cast<pTW_IMAGELAYOUT>(data);
+  if (!layout) return Fail(TWCC_BADVALUE);
+  const double perInch = UnitsPerInch();
+  auto put = [&](const double frame[4]) {
+    TW_FIX32* out[4] = {&layout->Frame.Left, &layout->Frame.Top, &layout->Frame.Right, &layout->Frame.Bottom};
+    for (int i = 0; i < 4; ++i) {
+      const TW_UINT32 bits = Fix32Bits(frame[i] * perInch);
+      memcpy(out[i], &bits, 4);
+    }
+    layout->DocumentNumber = layout->PageNumber = layout->FrameNumber = 1;
+    return TW_UINT16(TWRC_SUCCESS);
+  };
+  switch (msg) {
+    case MSG_GET:
+    case MSG_GETCURRENT: return put(frame_);
+    case MSG_GETDEFAULT: {
+      const double a4[4] = {0, 0, 210 / 25.4, 297 / 25.4};
+      return put(a4);
+    }
+    case MSG_RESET:
+      if (state_ != 4) return Fail(TWCC_SEQERROR);
+      SetPaper(TWSS_A4);
+      return put(frame_);
+    case MSG_SET: {
+      if (state_ != 4) return Fail(TWCC_SEQERROR);
+      const TW_FIX32 in[4] = {layout->Frame.Left, layout->Frame.Top, layout->Frame.Right, layout->Frame.Bottom};
+      double f[4];
+      for (int i = 0; i < 4; ++i) f[i] = (in[i].Whole + in[i].Frac / 65536.0) / perInch;
+      const double limit[4] = {kGlassWidthMm / 25.4, kGlassHeightMm / 25.4, kGlassWidthMm / 25.4,
+                               kGlassHeightMm / 25.4};
+      bool cut = false;
+      for (int i = 0; i < 4; ++i) {
+        const double clipped = std::clamp(f[i], 0.0, limit[i]);
+        cut = cut || clipped != f[i];
+        f[i] = clipped;
+      }
+      if (f[2] <= f[0] || f[3] <= f[1]) return Fail(TWCC_BADVALUE);
+      std::copy(f, f + 4, frame_);
+      paper_ = TWSS_NONE;
+      return cut ? TW_UINT16(TWRC_CHECKSTATUS) : TW_UINT16(TWRC_SUCCESS);
+    }
+  }
+  return Fail(TWCC_BADPROTOCOL);
+}
+
+// The palette of palette pages (256 colours, red-green-blue).
+TW_UINT16 TSource::Palette8(TW_UINT16 msg, TW_MEMREF data) {
+  auto* palette = static_cast<pTW_PALETTE8>(data);
+  if (!palette) return Fail(TWCC_BADVALUE);
+  if (msg != MSG_GET && msg != MSG_GETCURRENT && msg != MSG_GETDEFAULT) return Fail(TWCC_BADPROTOCOL);
+  if (config_.palette8Fails) return Fail(TWCC_BADPROTOCOL);
+  palette->NumColors = 256;
+  palette->PaletteType = TWPA_RGB;
+  for (int i = 0; i < 256; ++i) {
+    uint8_t rgb[3];
+    PaletteEntry(i, rgb);
+    palette->Colors[i] = {uint8_t(i), rgb[0], rgb[1], rgb[2]};
+  }
+  return TWRC_SUCCESS;
+}
+
+TW_UINT16 TSource::SetupMemXfer(TW_UINT16 msg, TW_MEMREF data) {
+  auto* setup = static_cast<pTW_SETUPMEMXFER>(data);
+  if (!setup) return Fail(TWCC_BADVALUE);
+  if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
+  const auto preferred = TW_UINT32(config_.memBufferSize);
+  setup->MinBufSize = std::min<TW_UINT32>(preferred, 64);
+  setup->MaxBufSize = std::max<TW_UINT32>(preferred, 1 << 20);
+  setup->Preferred = preferred;
+  return TWRC_SUCCESS;
+}
+
+// One buffer of the page. Buffers are filled completely, so they may end
+// inside a row; the last one ends the page with TWRC_XFERDONE. A page set to
+// be cancelled stops half way with TWRC_CANCEL.
+TW_UINT16 TSource::ImageMemXfer(TW_MEMREF data) {
+  auto* xfer = static_cast<pTW_IMAGEMEMXFER>(data);
+  if (!xfer) return Fail(TWCC_BADVALUE);
+  if (state_ == 6) {
+    if (nextPage_ == config_.failPage) return Fail(TWCC_OPERATIONERROR);
+    TDib dib;
+    TDibInfo d;
+    if (!Page(nextPage_, dib) || !DescribeDib(dib, d) || d.height <= 0 || d.bitCount > 24)
+      return Fail(TWCC_OPERATIONERROR);
+    memStride_ = ((uint32_t(d.width) * uint32_t(d.bitCount) + 31) / 32) * 4;
+    memWidth_ = uint32_t(d.width);
+    memData_.assign(size_t(memStride_) * uint32_t(d.height), 0);
+    for (int32_t y = 0; y < d.height; ++y) {
+      uint8_t* to = memData_.data() + size_t(memStride_) * uint32_t(y);
+      memcpy(to, dib.data() + d.pixelOffset + size_t(memStride_) * uint32_t(d.height - 1 - y), memStride_);
+      if (d.bitCount == 24)
+        for (int32_t x = 0; x < d.width; ++x) std::swap(to[3 * x], to[3 * x + 2]);  // blue-green-red to RGB
+    }
+    memOffset_ = 0;
+    memActive_ = true;
+    state_ = 7;
+  } else if (state_ != 7 || !memActive_) {
+    return Fail(TWCC_SEQERROR);
+  }
+
+  const TW_MEMORY memory = xfer->Memory;
+  uint8_t* to = nullptr;
+  if (memory.Flags & TWMF_HANDLE)
+    to = static_cast<uint8_t*>(GlobalLock(HGLOBAL(memory.TheMem)));
+  else if (memory.Flags & TWMF_POINTER)
+    to = static_cast<uint8_t*>(memory.TheMem);
+  if (!to || memory.Length == 0) return Fail(TWCC_BADVALUE);
+
+  size_t end = memData_.size();
+  if (nextPage_ == config_.cancelAtPage) {
+    end = std::max<size_t>(1, end / 2);
+    if (memOffset_ >= end) {
+      if (memory.Flags & TWMF_HANDLE) GlobalUnlock(HGLOBAL(memory.TheMem));
+      memActive_ = false;
+      return TWRC_CANCEL;
+    }
+  }
+  const size_t n = std::min<size_t>(memory.Length, end - memOffset_);
+  memcpy(to, memData_.data() + memOffset_, n);
+  if (memory.Flags & TWMF_HANDLE) GlobalUnlock(HGLOBAL(memory.TheMem));
+  const size_t firstRow = memOffset_ / memStride_, endRow = (memOffset_ + n + memStride_ - 1) / memStride_;
+  xfer->Compression = TWCP_NONE;
+  xfer->BytesPerRow = memStride_;
+  xfer->Columns = memWidth_;
+  xfer->Rows = TW_UINT32(endRow - firstRow);
+  xfer->XOffset = 0;
+  xfer->YOffset = TW_UINT32(firstRow);
+  xfer->BytesWritten = TW_UINT32(n);
+  memOffset_ += n;
+  if (memOffset_ < memData_.size()) return TWRC_SUCCESS;
+  memActive_ = false;
+  memData_.clear();
+  return TWRC_XFERDONE;
 }
 
 TW_UINT16 TSource::Transfer(bool toFile, TW_MEMREF data) {
