@@ -77,14 +77,16 @@ TW_IDENTITY TFakeDsm::Identity(const char* productName) {
 }
 
 namespace {
+// Little-endian, as the records are laid out.
+void AppendBytes(std::vector<uint8_t>& out, uint32_t v, size_t n) {
+  for (size_t i = 0; i < n; ++i) out.push_back(uint8_t(v >> (8 * i)));
+}
 template <class T>
 void Append(std::vector<uint8_t>& out, T v) {
-  const auto* p = reinterpret_cast<const uint8_t*>(&v);
-  out.insert(out.end(), p, p + sizeof v);
+  AppendBytes(out, uint32_t(v), sizeof v);
 }
 void AppendItem(std::vector<uint8_t>& out, TW_UINT16 itemType, uint32_t item) {
-  const auto* p = reinterpret_cast<const uint8_t*>(&item);
-  out.insert(out.end(), p, p + std::min<size_t>(TwainItemSize(itemType), 4));
+  AppendBytes(out, item, std::min<size_t>(TwainItemSize(itemType), 4));
 }
 }  // namespace
 
