@@ -1,5 +1,7 @@
 #include "pdf_document.h"
 
+#include "ccitt_g4.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -84,6 +86,28 @@ TDocument::TDocument(std::unique_ptr<TByteStore> store) : store_(std::move(store
 uint32_t TDocument::AddImage(const TRaster& raster) {
   TStoredImage image;
   image.info = DescribeRaster(raster);
+  if (raster.bitsPerPixel == 1) {
+    // Black-and-white: Group 4 fax coding, unless Flate does better (as it
+    // can on halftoned pictures). Both are cheap at one bit per pixel.
+    const std::string g4 = EncodeG4(raster.bits, raster.stride, raster.width, raster.height, raster.topDown);
+    TMemoryStore flate;
+    uint64_t flateOffset = 0;
+    const uint64_t flateLength = DeflateRaster(raster, flate, &flateOffset);
+    if (g4.size() < flateLength) {
+      image.info.filter = "/CCITTFaxDecode";
+      image.info.decodeParms = "<< /K -1 /Columns " + std::to_string(raster.width) + " /Rows " +
+                               std::to_string(raster.height) + " >>";
+      image.offset = store_->Append(g4.data(), g4.size());
+      image.length = g4.size();
+    } else {
+      TStringSink bytes;
+      flate.CopyTo(flateOffset, flateLength, bytes);
+      image.offset = store_->Append(bytes.Data().data(), bytes.Data().size());
+      image.length = flateLength;
+    }
+    images_.push_back(std::move(image));
+    return static_cast<uint32_t>(images_.size() - 1);
+  }
   image.length = DeflateRaster(raster, *store_, &image.offset);
   images_.push_back(std::move(image));
   return static_cast<uint32_t>(images_.size() - 1);
@@ -248,7 +272,9 @@ void TDocument::Save(TSink& sink) const {
                        " /Height " + std::to_string(image.info.height) + " /ColorSpace " + image.info.colorSpace +
                        " /BitsPerComponent " + std::to_string(image.info.bitsPerComponent);
     if (!image.info.decode.empty()) dict += " /Decode " + image.info.decode;
-    dict += " /Filter " + image.info.filter + " /Length " + std::to_string(image.length) + " >>\nstream\n";
+    dict += " /Filter " + image.info.filter;
+    if (!image.info.decodeParms.empty()) dict += " /DecodeParms " + image.info.decodeParms;
+    dict += " /Length " + std::to_string(image.length) + " >>\nstream\n";
     sink.Write(dict);
     store_->CopyTo(image.offset, image.length, sink);
     sink.Write("\nendstream\nendobj\n");

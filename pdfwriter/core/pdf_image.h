@@ -38,7 +38,8 @@ struct TImageInfo {
   uint32_t bitsPerComponent = 8;
   std::string colorSpace;  // a name ("/DeviceRGB") or an inline array
   std::string decode;      // "" or an array such as "[1 0]"
-  std::string filter;      // "/FlateDecode" or "/DCTDecode"
+  std::string filter;      // "/FlateDecode", "/CCITTFaxDecode" or "/DCTDecode"
+  std::string decodeParms;  // "" or a dictionary
 };
 
 // The PDF colour model for a raster: grey ramps become DeviceGray (so a

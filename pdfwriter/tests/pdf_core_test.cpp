@@ -6,8 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <set>
 #include <fstream>
 
+#include "ccitt_g4.h"
 #include "pdf_document.h"
 #include "pdf_test_util.h"
 
@@ -158,7 +161,9 @@ TEST(PdfImages, EveryBitmapDepthIsStoredLosslessly) {
     if (c.decode) {
       EXPECT_NE(image->find(c.decode), std::string::npos);
     }
-    EXPECT_EQ(pdftest::Inflate(pdftest::StreamOf(*image)), b.packedTopDown);
+    if (image->find("/CCITTFaxDecode") == std::string::npos) {  // Group 4 is checked by its own test
+      EXPECT_EQ(pdftest::Inflate(pdftest::StreamOf(*image)), b.packedTopDown);
+    }
   }
 }
 
@@ -178,6 +183,111 @@ TEST(PdfImages, StripsMakeOneStreamOfAllSamples) {
       EXPECT_EQ(pdftest::Inflate(sink.Data()), b.packedTopDown);  // also checks the Adler-32
     }
   }
+}
+
+// Group 4 data read back by two other decoders: poppler (pdfimages, the raw
+// bits) and MuPDF (a render at one pixel per point). The patterns reach every
+// coding mode: pass, vertical, horizontal, make-up codes and runs longer
+// than 2560 pixels.
+TEST(PdfImages, Group4DecodesToTheSameBits) {
+  if (!HaveTool("pdfimages") || !HaveTool("mutool")) GTEST_SKIP() << "PDF tools missing";
+  struct {
+    const char* name;
+    uint32_t w, h;
+    std::function<bool(uint32_t x, uint32_t y)> black;
+  } cases[] = {
+      {"white", 13, 3, [](uint32_t, uint32_t) { return false; }},
+      {"black", 13, 3, [](uint32_t, uint32_t) { return true; }},
+      {"one pixel wide", 1, 9, [](uint32_t, uint32_t y) { return y % 3 == 0; }},
+      {"checker", 64, 16, [](uint32_t x, uint32_t y) { return (x + y) % 2 == 0; }},
+      {"stripes", 100, 20, [](uint32_t x, uint32_t y) { return (x / (1 + y % 7)) % 2 == 1; }},
+      {"text", 2480, 60,
+       [](uint32_t x, uint32_t y) { return y % 20 > 6 && y % 20 < 16 && (x * 7 + y / 20 * 13) % 97 < 60 && x > 200; }},
+      {"slants", 300, 80, [](uint32_t x, uint32_t y) { return (x + y * 3) % 50 < 17 || (x * 2 + y) % 211 < 5; }},
+      {"long runs", 6000, 6, [](uint32_t x, uint32_t y) { return x >= 100 * y + 7 && x < 5900 - 700 * y; }},
+      {"noise", 257, 33, [](uint32_t x, uint32_t y) { return ((x * 2654435761u) ^ (y * 40503u)) % 5 < 2; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t stride = pdfw::DibStride(c.w, 1);
+    std::vector<uint8_t> bits(stride * c.h, 0);
+    for (uint32_t y = 0; y < c.h; ++y)
+      for (uint32_t x = 0; x < c.w; ++x)
+        if (!c.black(x, y)) bits[stride * (c.h - 1 - y) + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+    const std::string g4 = pdfw::EncodeG4(bits.data(), stride, c.w, c.h, false);
+
+    pdfw::TImageInfo info;
+    info.width = c.w;
+    info.height = c.h;
+    info.bitsPerComponent = 1;
+    info.colorSpace = "/DeviceGray";
+    info.filter = "/CCITTFaxDecode";
+    info.decodeParms = "<< /K -1 /Columns " + std::to_string(c.w) + " /Rows " + std::to_string(c.h) + " >>";
+    TDocument doc(std::make_unique<pdfw::TMemoryStore>());
+    doc.InsertPage(0, c.w, c.h);
+    TDocument::CoverWithImage(doc.Page(0), doc.AddEncodedImage(info, g4.data(), g4.size()));
+    const std::string path = WriteFile("g4.pdf", SaveToString(doc));
+    const std::string out = (OutDir() / "g4").string();
+
+    ASSERT_EQ(std::system(("pdfimages " + path + " " + out).c_str()), 0);
+    const std::string pbm = pdftest::ReadFileBytes(out + "-000.pbm");
+    const std::string header = "P4\n" + std::to_string(c.w) + " " + std::to_string(c.h) + "\n";
+    ASSERT_EQ(pbm.compare(0, header.size(), header), 0);
+    ASSERT_EQ(std::system(("mutool draw -q -r 72 -c gray -o " + out + ".pgm " + path + " 2>/dev/null").c_str()), 0);
+    const std::string pgm = pdftest::ReadFileBytes(out + ".pgm");
+    const size_t pixels = pgm.size() - size_t{c.w} * c.h;
+    int wrongPoppler = 0, wrongMupdf = 0;
+    for (uint32_t y = 0; y < c.h; ++y) {
+      for (uint32_t x = 0; x < c.w; ++x) {
+        const bool black = c.black(x, y);
+        const uint8_t b = static_cast<uint8_t>(pbm[header.size() + y * ((c.w + 7) / 8) + x / 8]);
+        wrongPoppler += ((b >> (7 - x % 8)) & 1) != black;  // PBM: 1 is black
+        wrongMupdf += (static_cast<uint8_t>(pgm[pixels + size_t{y} * c.w + x]) < 128) != black;
+      }
+    }
+    EXPECT_EQ(wrongPoppler, 0);
+    EXPECT_EQ(wrongMupdf, 0);
+  }
+}
+
+// A black-and-white page is stored with whichever of Group 4 and Flate
+// codes it in fewer bytes: strokes whose edges wander from row to row, as a
+// scanner's do, favour Group 4; rows repeated exactly favour Flate.
+TEST(PdfImages, BlackAndWhitePagesTakeTheSmallerCoding) {
+  std::set<std::string> chosen;
+  for (bool wandering : {true, false}) {
+    SCOPED_TRACE(wandering ? "wandering edges" : "repeated rows");
+    TTestBitmap b = MakeBitmap(1, GrayRamp(1), 800, 200);
+    uint32_t seed = 7;
+    auto step = [&seed] { return static_cast<int>((seed = seed * 1103515245 + 12345) >> 16) % 3 - 1; };
+    std::vector<int> left(40), right(40);
+    for (int k = 0; k < 40; ++k) left[k] = 20 + k * 19, right[k] = left[k] + 8;
+    for (uint32_t y = 0; y < 200; ++y) {
+      uint8_t* row = b.bits.data() + b.raster.stride * y;
+      std::fill(row, row + b.raster.stride, 0xFF);
+      for (int k = 0; k < 40; ++k) {
+        if (wandering) {
+          left[k] += step();
+          right[k] = std::max(right[k] + step(), left[k] + 2);
+        }
+        for (int x = std::max(0, left[k]); x < std::min(800, right[k]); ++x)
+          row[x / 8] &= static_cast<uint8_t>(~(0x80 >> (x % 8)));
+      }
+    }
+    const size_t g4 = pdfw::EncodeG4(b.raster.bits, b.raster.stride, 800, 200, false).size();
+    pdfw::TMemoryStore scratch;
+    uint64_t offset = 0;
+    const uint64_t flate = pdfw::DeflateRaster(b.raster, scratch, &offset);
+    TDocument doc(std::make_unique<pdfw::TMemoryStore>());
+    doc.InsertPage(0, 80, 20);
+    TDocument::CoverWithImage(doc.Page(0), doc.AddImage(b.raster));
+    const auto pdf = pdftest::ParsePdf(SaveToString(doc));
+    const std::string* image = ImageObject(pdf);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(static_cast<uint64_t>(pdftest::IntAfter(*image, "/Length")), std::min<uint64_t>(g4, flate));
+    chosen.insert(image->find("/CCITTFaxDecode") != std::string::npos ? "g4" : "flate");
+  }
+  EXPECT_EQ(chosen.size(), 2u) << "each pattern favours another coding";
 }
 
 TEST(PdfImages, UnsupportedRastersAreRefused) {
