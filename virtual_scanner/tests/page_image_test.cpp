@@ -106,11 +106,54 @@ TEST(BitfieldsBitmap, SamePixelsAfterTheMasks) {
   EXPECT_EQ(ToBitfields32(RenderPage(1, TPixelType::Gray, 50)), RenderPage(1, TPixelType::Gray, 50));
 }
 
+TEST(RenderPage, PaperSizeAndPalette) {
+  TDibInfo info;
+  TDib a5 = RenderPage(1, TPixelType::Palette, 150, 148, 210);
+  ASSERT_TRUE(DescribeDib(a5, info));
+  EXPECT_EQ(info.width, 874);
+  EXPECT_EQ(info.height, 1240);
+  EXPECT_EQ(info.bitCount, 8);
+  ASSERT_EQ(info.colors, 256u);
+  // The table is the palette, and indices are grey levels: the red square
+  // (grey 76) shows palette entry 76.
+  uint8_t rgb[3], bgr[3];
+  PaletteEntry(76, rgb);
+  ASSERT_TRUE(PixelAt(a5, 150, 150, bgr));
+  EXPECT_EQ(std::vector<uint8_t>({bgr[2], bgr[1], bgr[0]}), std::vector<uint8_t>(rgb, rgb + 3));
+  EXPECT_NE(rgb[0], rgb[2]);  // not a grey
+}
+
+// A cut of the page holds the page's pixels at the offset, in every depth,
+// including 1-bit rows that start inside a byte; a cut past the edge is
+// clipped.
+TEST(CropDib, KeepsThePixelsAtTheOffset) {
+  for (TPixelType type : {TPixelType::Rgb, TPixelType::Gray, TPixelType::BlackWhite}) {
+    SCOPED_TRACE(int(type));
+    const TDib page = RenderPage(4, type, 50);
+    const TDib cut = CropDib(page, 23, 17, 61, 45);
+    TDibInfo info;
+    ASSERT_TRUE(DescribeDib(cut, info));
+    EXPECT_EQ(info.width, 61);
+    EXPECT_EQ(info.height, 45);
+    for (int y = 0; y < 45; ++y)
+      for (int x = 0; x < 61; ++x) {
+        uint8_t a[3], b[3];
+        ASSERT_TRUE(PixelAt(page, 23 + x, 17 + y, a));
+        ASSERT_TRUE(PixelAt(cut, x, y, b));
+        ASSERT_EQ(std::vector<uint8_t>(a, a + 3), std::vector<uint8_t>(b, b + 3)) << x << "," << y;
+      }
+    ASSERT_TRUE(DescribeDib(CropDib(page, 400, 580, 100, 100), info));
+    EXPECT_EQ(info.width, 13);
+    EXPECT_EQ(info.height, 5);
+    EXPECT_TRUE(CropDib(page, 500, 0, 10, 10).empty());
+  }
+}
+
 TEST(ScannerConfig, ParsesTheScannerSection) {
   TScannerConfig c = ParseConfig(
       "[Other]\nPages=9\n[Scanner]\r\nUnattended=1\r\n Pages = 5 \nPixelType=grey\n"
       "Resolution=75\nCancelAtPage=2\nFailPage=3\nIndeterminate=yes\nImageFolder=C:\\pics\n"
-      "CloseRequest=0\nNativeBitfields=1\n");
+      "CloseRequest=0\nNativeBitfields=1\nMemBufferSize=1000\nNoPixelFlavor=1\nPalette8Fails=1\n");
   EXPECT_TRUE(c.unattended);
   EXPECT_EQ(c.pages, 5);
   EXPECT_EQ(c.pixelType, TPixelType::Gray);
@@ -121,10 +164,16 @@ TEST(ScannerConfig, ParsesTheScannerSection) {
   EXPECT_FALSE(c.closeRequest);
   EXPECT_TRUE(c.nativeBitfields);
   EXPECT_EQ(c.imageFolder, "C:\\pics");
+  EXPECT_EQ(c.memBufferSize, 1000);
+  EXPECT_TRUE(c.noPixelFlavor);
+  EXPECT_TRUE(c.palette8Fails);
+  EXPECT_EQ(ParseConfig("[Scanner]\nPixelType=Palette\n").pixelType, TPixelType::Palette);
 
   TScannerConfig d = ParseConfig("[scanner]\nPages=abc\nResolution=5\nPixelType=purple\n");
   EXPECT_FALSE(d.unattended);
   EXPECT_EQ(d.pages, 3);
   EXPECT_EQ(d.resolution, 150);
   EXPECT_EQ(d.pixelType, TPixelType::Rgb);
+  EXPECT_EQ(d.memBufferSize, 65536);
+  EXPECT_FALSE(d.noPixelFlavor);
 }
