@@ -705,6 +705,36 @@ TEST(TwainMemoryPages, ColourTables) {
   }
 }
 
+TEST(TwainMemoryPages, ResolutionInTheHeaderFollowsTheUnit) {
+  const struct {
+    const char* name;
+    int units;  // -1: ICAP_UNITS cannot be read
+    int whole, frac;
+    uint32_t perMetre;
+  } cases[] = {
+      {"inches", TWUN_INCHES, 300, 0, 11811},          // 11811.02 cut
+      {"inches, a fraction", TWUN_INCHES, 150, 32768, 5925},
+      {"centimetres", TWUN_CENTIMETERS, 118, 0, 11800},
+      {"points", TWUN_POINTS, 300, 0, 0},
+      {"unit not readable", -1, 300, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TMemRig t;
+    if (c.units < 0)
+      t.dsm.capabilities.erase(ICAP_UNITS);
+    else
+      t.dsm.capabilities[ICAP_UNITS] = TFakeDsm::Enumeration(TWTY_UINT16, {uint32_t(c.units)}, 0, 0);
+    t.Info(1, 1, 8, TWPT_GRAY, c.whole);
+    t.dsm.imageInfo.XResolution.Frac = t.dsm.imageInfo.YResolution.Frac = TW_UINT16(c.frac);
+    t.Buffer(Bytes({1, 2, 3, 4}), TWRC_XFERDONE);
+    const auto* section = t.Scan();
+    ASSERT_EQ(t.manager.acquired.size(), 1u);
+    EXPECT_EQ(t.Header(*section, 24), c.perMetre);
+    EXPECT_EQ(t.Header(*section, 28), c.perMetre);
+  }
+}
+
 TEST(TwainMemoryPages, PagesThatFailLeaveNoBitmap) {
   const struct {
     const char* name;
