@@ -41,6 +41,11 @@ bool ReadBox(const TObject& o, std::array<double, 4>& box) {
 
 TDocument::TDocument(std::unique_ptr<IByteSource> source, const TCancel& cancel)
     : source_(std::move(source)), input_(*source_) {
+  // However reading ends, the file is left closed.
+  struct TCloser {
+    IByteSource& source;
+    ~TCloser() { source.Close(); }
+  } closer{*source_};
   ReadXref(cancel);
   if (trailer_.Has("Encrypt")) Unsupported("the document is encrypted");
   ReadPages(cancel);

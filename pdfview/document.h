@@ -33,6 +33,8 @@ class TDocument {
   explicit TDocument(std::unique_ptr<IByteSource> source, const TCancel& cancel = TNeverCancel());
 
   size_t PageCount() const { return pages_.size(); }
+  // Ends a burst of reads (the file is closed until the next one).
+  void CloseFile() { source_->Close(); }
   const TPage& Page(size_t index) const { return pages_.at(index); }
 
   // Follows references (a chain of them too); a missing object is null.

@@ -119,7 +119,8 @@ void TPageLoader::Run() {
         result.type = TLoadResult::Opened;
         for (size_t i = 0; i < document->PageCount(); ++i)
           result.pageSizes.emplace_back(document->Page(i).Width(), document->Page(i).Height());
-        failed_.assign(document->PageCount(), false);
+        previewed_.assign(document->PageCount(), false);
+        images_.Clear();
         document_ = std::move(document);
       } catch (const TPdfError& e) {
         result.type = TLoadResult::OpenFailed;
@@ -137,12 +138,23 @@ void TPageLoader::Run() {
     result.page = page;
     result.width = width;
     bool cancelled = false;
+    // A preview first, unless the page was shown before (a new width: the
+    // old picture is on screen, stretched, meanwhile).
+    const bool preview = page < previewed_.size() && !previewed_[page] && width >= 64;
     if (page >= document_->PageCount()) {
       result.type = TLoadResult::PageFailed;
     } else {
       try {
         TCancelFlag cancel(*this, generation, page, width);
-        result.raster = RenderPage(*document_, page, width, cancel);
+        if (preview) {
+          previewed_[page] = true;
+          TLoadResult quick = result;
+          quick.width = width / 2;
+          quick.raster = RenderPage(*document_, page, quick.width, cancel, &images_, true);
+          quick.type = TLoadResult::Page;
+          Post(std::move(quick));
+        }
+        result.raster = RenderPage(*document_, page, width, cancel, &images_);
         result.type = TLoadResult::Page;
       } catch (const TPdfError& e) {
         cancelled = e.Kind() == TErrorKind::Cancelled;

@@ -1,7 +1,8 @@
 // Reads a document and draws its pages on a worker thread of its own, so the
 // window that shows them never waits for the file or a decoder. The window
 // says which pages it wants at which width; the worker draws the most wanted
-// first and hands each result back through a queue. The worker never calls
+// first and hands each result back through a queue. A page seen for the first
+// time comes twice: a quick preview at half the width, then the page itself. The worker never calls
 // into the window: `notify` runs on the worker and must only post a wake-up
 // (PostMessage on Windows), after which the window takes the results.
 #pragma once
@@ -75,7 +76,8 @@ class TPageLoader {
   bool notified_ = false;  // a wake-up is on its way and not yet answered by Take
   // Worker only.
   std::unique_ptr<TDocument> document_;
-  std::vector<bool> failed_;
+  TImageCache images_;
+  std::vector<bool> previewed_;
   std::thread worker_;
 };
 

@@ -38,72 +38,91 @@ struct TState {
   int textRender = 0;
 };
 
-// Area-averaging reduction along rows: each output sample is the mean of the
-// source samples it covers, fractions included.
-std::vector<uint8_t> ShrinkRows(const std::vector<uint8_t>& src, int sw, int h, int ch, int dw,
-                                const TCancel& cancel) {
-  struct TTap {
-    int from, count;
-  };
-  std::vector<TTap> taps(dw);
+// Weights of an area-averaging reduction from `from` samples to `to`: each
+// output sample is the mean of the source samples it covers, fractions
+// included. Weights are 16-bit fixed point summing to 65536, so sums stay in
+// 32 bits (this runs as a 32-bit program too, where 64-bit division is slow).
+struct TTaps {
+  std::vector<int> first, count;
   std::vector<uint32_t> weights;
-  for (int x = 0; x < dw; ++x) {
-    int64_t lo = static_cast<int64_t>(x) * sw, hi = lo + sw;  // in 1/dw source pixels
-    int s0 = static_cast<int>(lo / dw), s1 = static_cast<int>((hi + dw - 1) / dw);
-    taps[x] = {s0, s1 - s0};
+};
+
+TTaps ShrinkTaps(int from, int to) {
+  TTaps t;
+  t.first.resize(to);
+  t.count.resize(to);
+  for (int x = 0; x < to; ++x) {
+    int64_t lo = static_cast<int64_t>(x) * from, hi = lo + from;  // in 1/to source samples
+    int s0 = static_cast<int>(lo / to), s1 = std::min(from, static_cast<int>((hi + to - 1) / to));
+    t.first[x] = s0;
+    t.count[x] = s1 - s0;
+    uint32_t sum = 0;
     for (int s = s0; s < s1; ++s) {
-      int64_t a = std::max<int64_t>(lo, static_cast<int64_t>(s) * dw);
-      int64_t b = std::min<int64_t>(hi, static_cast<int64_t>(s + 1) * dw);
-      weights.push_back(static_cast<uint32_t>(b - a));
+      int64_t a = std::max<int64_t>(lo, static_cast<int64_t>(s) * to);
+      int64_t b = std::min<int64_t>(hi, static_cast<int64_t>(s + 1) * to);
+      uint32_t w = static_cast<uint32_t>((b - a) * 65536 / from);
+      t.weights.push_back(w);
+      sum += w;
     }
+    if (s1 > s0) t.weights.back() += 65536 - sum;  // rounding goes to the last tap
   }
-  std::vector<uint8_t> out(static_cast<size_t>(dw) * h * ch);
-  const uint64_t total = static_cast<uint64_t>(sw);
+  return t;
+}
+
+template <int Ch>
+void ShrinkRowsOf(const uint8_t* src, int sw, int h, const TTaps& taps, int dw, uint8_t* out, const TCancel& cancel) {
   for (int y = 0; y < h; ++y) {
     if ((y & 127) == 0) cancel.Check();
-    const uint8_t* row = &src[static_cast<size_t>(y) * sw * ch];
-    uint8_t* o = &out[static_cast<size_t>(y) * dw * ch];
-    size_t wi = 0;
+    const uint8_t* row = src + static_cast<size_t>(y) * sw * Ch;
+    uint8_t* o = out + static_cast<size_t>(y) * dw * Ch;
+    const uint32_t* w = taps.weights.data();
     for (int x = 0; x < dw; ++x) {
-      uint64_t acc[3] = {0, 0, 0};
-      for (int k = 0; k < taps[x].count; ++k) {
-        uint32_t wgt = weights[wi + k];
-        const uint8_t* p = row + static_cast<size_t>(taps[x].from + k) * ch;
-        for (int c = 0; c < ch; ++c) acc[c] += static_cast<uint64_t>(p[c]) * wgt;
-      }
-      wi += taps[x].count;
-      for (int c = 0; c < ch; ++c) o[x * ch + c] = static_cast<uint8_t>((acc[c] + total / 2) / total);
+      uint32_t acc[Ch] = {};
+      const uint8_t* p = row + static_cast<size_t>(taps.first[x]) * Ch;
+      for (int k = 0; k < taps.count[x]; ++k, p += Ch)
+        for (int c = 0; c < Ch; ++c) acc[c] += p[c] * w[k];
+      w += taps.count[x];
+      for (int c = 0; c < Ch; ++c) o[x * Ch + c] = static_cast<uint8_t>((acc[c] + 32768) >> 16);
     }
   }
+}
+
+std::vector<uint8_t> ShrinkRows(const std::vector<uint8_t>& src, int sw, int h, int ch, int dw,
+                                const TCancel& cancel) {
+  TTaps taps = ShrinkTaps(sw, dw);
+  std::vector<uint8_t> out(static_cast<size_t>(dw) * h * ch);
+  if (ch == 1) ShrinkRowsOf<1>(src.data(), sw, h, taps, dw, out.data(), cancel);
+  else ShrinkRowsOf<3>(src.data(), sw, h, taps, dw, out.data(), cancel);
   return out;
 }
 
-// The same down the columns.
+// The same down the columns, a whole row at a time.
 std::vector<uint8_t> ShrinkColumns(const std::vector<uint8_t>& src, int w, int sh, int ch, int dh,
                                    const TCancel& cancel) {
   const size_t rowLen = static_cast<size_t>(w) * ch;
+  TTaps taps = ShrinkTaps(sh, dh);
   std::vector<uint8_t> out(rowLen * dh);
-  std::vector<uint64_t> acc(rowLen);
+  std::vector<uint32_t> acc(rowLen);
+  const uint32_t* weight = taps.weights.data();
   for (int y = 0; y < dh; ++y) {
     if ((y & 63) == 0) cancel.Check();
-    std::fill(acc.begin(), acc.end(), 0);
-    int64_t lo = static_cast<int64_t>(y) * sh, hi = lo + sh;
-    int s0 = static_cast<int>(lo / dh), s1 = static_cast<int>((hi + dh - 1) / dh);
-    for (int s = s0; s < s1 && s < sh; ++s) {
-      uint64_t wgt = static_cast<uint64_t>(std::min<int64_t>(hi, static_cast<int64_t>(s + 1) * dh) -
-                                           std::max<int64_t>(lo, static_cast<int64_t>(s) * dh));
-      const uint8_t* row = &src[static_cast<size_t>(s) * rowLen];
+    std::fill(acc.begin(), acc.end(), 32768u);
+    for (int k = 0; k < taps.count[y]; ++k) {
+      const uint32_t wgt = weight[k];
+      const uint8_t* row = &src[static_cast<size_t>(taps.first[y] + k) * rowLen];
       for (size_t i = 0; i < rowLen; ++i) acc[i] += row[i] * wgt;
     }
+    weight += taps.count[y];
     uint8_t* o = &out[static_cast<size_t>(y) * rowLen];
-    for (size_t i = 0; i < rowLen; ++i) o[i] = static_cast<uint8_t>((acc[i] + sh / 2) / sh);
+    for (size_t i = 0; i < rowLen; ++i) o[i] = static_cast<uint8_t>(acc[i] >> 16);
   }
   return out;
 }
 
 class TPainter {
  public:
-  TPainter(TDocument& doc, TRaster& raster, const TCancel& cancel) : doc_(doc), raster_(raster), cancel_(cancel) {}
+  TPainter(TDocument& doc, TRaster& raster, const TCancel& cancel, TImageCache* cache, bool preview)
+      : doc_(doc), raster_(raster), cancel_(cancel), cache_(cache), preview_(preview) {}
 
   // User space of the page to device pixels.
   void SetDevice(const TMatrix& device) { device_ = device; }
@@ -119,6 +138,8 @@ class TPainter {
   TDocument& doc_;
   TRaster& raster_;
   const TCancel& cancel_;
+  TImageCache* cache_;
+  bool preview_;
   TMatrix device_;
   size_t operators_ = 0;
 };
@@ -219,15 +240,21 @@ void TPainter::Run(const std::string& content, const TDict& resources, const TMa
 
 void TPainter::DrawXObject(const std::string& name, const TDict& resources, const TState& state, int depth) {
   TObject xobjects = doc_.Get(resources, "XObject");
-  TObject xobject = doc_.Get(xobjects.DictValue(), name);
+  const TObject& entry = xobjects.DictValue().Get(name);
+  TObject xobject = doc_.Resolve(entry);
   if (!xobject.IsStream()) return;  // a missing resource draws nothing
   const TDict& dict = xobject.DictValue();
   const TObject subtype = doc_.Get(dict, "Subtype");
   if (subtype.IsName("Image")) {
-    TImage image = DecodeImage(doc_, xobject, resources, cancel_);
+    const uint32_t number = entry.IsRef() ? entry.RefValue().num : 0;
+    std::shared_ptr<const TImage> image = cache_ && number ? cache_->Find(number) : nullptr;
+    if (!image) {
+      image = std::make_shared<const TImage>(DecodeImage(doc_, xobject, resources, cancel_));
+      if (cache_ && number) cache_->Keep(number, image);
+    }
     // Pixel (i, j), row 0 at the top, onto the unit square, then the CTM.
-    TMatrix toUnit{1.0 / image.width, 0, 0, -1.0 / image.height, 0, 1};
-    Paint(&image, state.fill, image.width, image.height, toUnit.Then(state.ctm).Then(device_));
+    TMatrix toUnit{1.0 / image->width, 0, 0, -1.0 / image->height, 0, 1};
+    Paint(image.get(), state.fill, image->width, image->height, toUnit.Then(state.ctm).Then(device_));
     return;
   }
   if (subtype.IsName("Form")) {
@@ -259,7 +286,7 @@ void TPainter::Paint(const TImage* image, TColor color, int w, int h, const TMat
   const uint8_t* pixels = image ? image->pixels.data() : nullptr;
   const int ch = image ? image->channels : 0;
   TMatrix m = toDevice;
-  if (image) {
+  if (image && !preview_) {
     double sx = std::hypot(m.a, m.b), sy = std::hypot(m.c, m.d);
     int nw = w, nh = h;
     if (sx * w < w - 0.5) nw = std::max(1, static_cast<int>(std::ceil(sx * w)));
@@ -329,9 +356,15 @@ int PageHeightFor(const TPage& page, int width) {
   return std::max(1, static_cast<int>(std::lround(std::min(h, 1e6))));
 }
 
-TRaster RenderPage(TDocument& doc, size_t index, int width, const TCancel& cancel) {
+TRaster RenderPage(TDocument& doc, size_t index, int width, const TCancel& cancel, TImageCache* cache,
+                   bool preview) {
   const TPage& page = doc.Page(index);
   if (width < 1) width = 1;
+  // The file stays open while the page is read, and no longer.
+  struct TCloser {
+    TDocument& doc;
+    ~TCloser() { doc.CloseFile(); }
+  } closer{doc};
   TRaster raster;
   raster.width = width;
   raster.height = PageHeightFor(page, width);
@@ -367,7 +400,7 @@ TRaster RenderPage(TDocument& doc, size_t index, int width, const TCancel& cance
     content += '\n';
     if (content.size() > limits::kMaxDecodedBytes) Fail(TErrorKind::TooLarge, "the page's content is too large");
   }
-  TPainter painter(doc, raster, cancel);
+  TPainter painter(doc, raster, cancel, cache, preview);
   painter.SetDevice(device);
   painter.Run(content, resources.DictValue(), TMatrix{}, 0);
   return raster;

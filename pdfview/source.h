@@ -15,6 +15,8 @@ class IByteSource {
   virtual uint64_t Size() const = 0;
   // Reads up to `size` bytes at `offset`; fewer only at the end of the data.
   virtual size_t Read(uint64_t offset, void* buffer, size_t size) = 0;
+  // Ends a burst of reads: a file is closed until the next read.
+  virtual void Close() {}
 };
 
 class TMemorySource final : public IByteSource {
@@ -27,10 +29,11 @@ class TMemorySource final : public IByteSource {
   std::string data_;
 };
 
-// A file that is opened for each read and closed again, with every kind of
-// sharing allowed: the viewer never locks the file against the program that
-// writes, sends or deletes it. Throws TPdfError(Unreadable) when the file
-// cannot be opened, and TPdfError(Damaged) when its size changes later.
+// A file opened with every kind of sharing allowed for a burst of reads (the
+// document's structure, one page) and closed after it: the viewer never
+// locks the file against the program that writes, sends or deletes it.
+// Throws TPdfError(Unreadable) when the file cannot be opened, and
+// TPdfError(Damaged) when its size has changed since it was first opened.
 std::unique_ptr<IByteSource> OpenFileSource(const std::filesystem::path& path);
 
 // Random access to a source through a cached window, for the lexer.

@@ -10,27 +10,33 @@ namespace {
 class TFileSource final : public IByteSource {
  public:
   TFileSource(std::filesystem::path path, uint64_t size) : path_(std::move(path)), size_(size) {}
+  TFileSource(const TFileSource&) = delete;
+  TFileSource& operator=(const TFileSource&) = delete;
+  ~TFileSource() override { Close(); }
   uint64_t Size() const override { return size_; }
+  void Close() override {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+  }
 
   size_t Read(uint64_t offset, void* buffer, size_t size) override {
     if (offset >= size_) return 0;
-    FILE* f = std::fopen(path_.c_str(), "rb");
-    if (!f) Fail(TErrorKind::Unreadable, "the file cannot be opened");
-    size_t n = 0;
-    if (std::fseek(f, 0, SEEK_END) == 0 && static_cast<uint64_t>(std::ftell(f)) == size_ &&
-        std::fseek(f, static_cast<long>(offset), SEEK_SET) == 0) {
-      n = std::fread(buffer, 1, size, f);
-    } else {
-      std::fclose(f);
-      Damaged("the file changed while it was read");
+    if (!file_) {
+      file_ = std::fopen(path_.c_str(), "rb");
+      if (!file_) Fail(TErrorKind::Unreadable, "the file cannot be opened");
+      if (std::fseek(file_, 0, SEEK_END) != 0 || static_cast<uint64_t>(std::ftell(file_)) != size_) {
+        Close();
+        Damaged("the file changed while it was read");
+      }
     }
-    std::fclose(f);
-    return n;
+    if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) return 0;
+    return std::fread(buffer, 1, size, file_);
   }
 
  private:
   std::filesystem::path path_;
   uint64_t size_;
+  FILE* file_ = nullptr;
 };
 
 }  // namespace

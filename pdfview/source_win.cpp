@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "error.h"
 #include "source.h"
@@ -38,12 +39,16 @@ class TFileSource final : public IByteSource {
  public:
   TFileSource(std::filesystem::path path, uint64_t size) : path_(std::move(path)), size_(size) {}
   uint64_t Size() const override { return size_; }
+  void Close() override { file_.reset(); }
 
   size_t Read(uint64_t offset, void* buffer, size_t size) override {
     if (offset >= size_) return 0;
-    TFileHandle file(path_);
-    if (!file.valid()) Fail(TErrorKind::Unreadable, "the file cannot be opened");
-    if (file.Size() != static_cast<int64_t>(size_)) Damaged("the file changed while it was read");
+    if (!file_) {
+      auto file = std::make_unique<TFileHandle>(path_);
+      if (!file->valid()) Fail(TErrorKind::Unreadable, "the file cannot be opened");
+      if (file->Size() != static_cast<int64_t>(size_)) Damaged("the file changed while it was read");
+      file_ = std::move(file);
+    }
     OVERLAPPED at{};
     at.Offset = static_cast<DWORD>(offset);
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
@@ -52,7 +57,7 @@ class TFileSource final : public IByteSource {
     while (done < size) {
       DWORD n = 0;
       DWORD want = static_cast<DWORD>(std::min<size_t>(size - done, 1u << 30));
-      if (!ReadFile(file.get(), out + done, want, &n, &at) || n == 0) break;
+      if (!ReadFile(file_->get(), out + done, want, &n, &at) || n == 0) break;
       done += n;
       uint64_t next = offset + done;
       at.Offset = static_cast<DWORD>(next);
@@ -64,6 +69,7 @@ class TFileSource final : public IByteSource {
  private:
   std::filesystem::path path_;
   uint64_t size_;
+  std::unique_ptr<TFileHandle> file_;
 };
 
 }  // namespace

@@ -285,6 +285,16 @@ void TViewerWindow::OpenExternally() {
                 MB_OK | MB_ICONWARNING);
 }
 
+bool TViewerWindow::ViewComplete() const {
+  if (!opened_) return noticeText_ != nullptr;
+  auto [first, last] = layout_.Visible(scroll_, ViewHeight());
+  for (size_t p = first; p <= last; ++p) {
+    auto it = cache_.find(p);
+    if (!failed_[p] && (it == cache_.end() || it->second.width != layout_.PageWidth())) return false;
+  }
+  return true;
+}
+
 long TViewerWindow::FailedPageAt(POINT p) const {
   if (!opened_ || layout_.PageCount() == 0 || p.x < layout_.Left() || p.x >= layout_.Left() + layout_.PageWidth())
     return -1;
@@ -326,8 +336,9 @@ void TViewerWindow::PaintPage(HDC dc, size_t page, const RECT& r) {
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
-    // A page drawn for another width is stretched until its redraw arrives.
-    SetStretchBltMode(dc, c.width == w ? COLORONCOLOR : HALFTONE);
+    // A page drawn for another width (a preview, or before a resize) is
+    // stretched until its redraw arrives; only shrinking needs halftone.
+    SetStretchBltMode(dc, c.width > w ? HALFTONE : COLORONCOLOR);
     SetBrushOrgEx(dc, 0, 0, nullptr);
     StretchDIBits(dc, r.left, r.top, w, h, 0, 0, c.width, c.height, c.bgrx.data(), &bi, DIB_RGB_COLORS, SRCCOPY);
     return;

@@ -35,6 +35,9 @@ class TViewerWindow : public ui::TWindow {
 
   // Raised once per Navigate, when the first drawn page reaches the screen.
   std::function<void()> OnFirstPageShown;
+  // True when every page in view is drawn for the current width, or known
+  // to be undrawable (benchmarks).
+  bool ViewComplete() const;
 
  protected:
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;

@@ -141,9 +141,13 @@ TEST(PdfReader, EveryPageOfAMixedDocumentAtItsOwnSize) {
   EXPECT_TRUE(Near(At(wide, 0.66, 0.5), kWhite));
   TRaster last = RenderPage(doc, 2, 50, TNeverCancel());
   EXPECT_TRUE(Near(At(last, 0.5, 0.25), kBlack));
-  // Drawn large, a page is still the same picture.
-  TRaster big = RenderPage(doc, 0, 1000, TNeverCancel());
-  for (const TProbe& p : kQuad) EXPECT_TRUE(Near(At(big, p.x, p.y), p.color));
+  // Drawn large, or as a quick preview from the kept image, a page is
+  // still the same picture.
+  TImageCache cache;
+  for (bool preview : {true, false}) {
+    TRaster big = RenderPage(doc, 0, 1000, TNeverCancel(), &cache, preview);
+    for (const TProbe& p : kQuad) EXPECT_TRUE(Near(At(big, p.x, p.y), p.color)) << preview;
+  }
 }
 
 TEST(PdfReader, PagesWithTextOrVectorsAreNotDrawn) {

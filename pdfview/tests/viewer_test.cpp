@@ -127,13 +127,22 @@ TEST(PageLoader, OpensThenDrawsTheWantedPagesInOrder) {
   ASSERT_TRUE(c.WaitFor([](auto& r) { return Count(r, TLoadResult::Opened) == 1; }));
   ASSERT_EQ(c.Results()[0].pageSizes.size(), 3u);
   c.Loader().Want({2, 0, 1}, 120);
-  ASSERT_TRUE(c.WaitFor([](auto& r) { return Count(r, TLoadResult::Page) == 3; }));
-  EXPECT_EQ(c.Results()[1].page, 2u);
-  EXPECT_EQ(c.Results()[2].page, 0u);
-  for (size_t i = 1; i < 4; ++i) {
-    EXPECT_EQ(c.Results()[i].generation, 1u);
-    EXPECT_EQ(c.Results()[i].raster.width, 120);
+  // Each page twice: a preview at half the width, then the page itself.
+  ASSERT_TRUE(c.WaitFor([](auto& r) { return Count(r, TLoadResult::Page) == 6; }));
+  const size_t order[] = {2, 0, 1};
+  for (size_t i = 0; i < 3; ++i) {
+    const TLoadResult& quick = c.Results()[1 + 2 * i];
+    const TLoadResult& full = c.Results()[2 + 2 * i];
+    EXPECT_EQ(quick.page, order[i]);
+    EXPECT_EQ(full.page, order[i]);
+    EXPECT_EQ(quick.raster.width, 60);
+    EXPECT_EQ(full.raster.width, 120);
+    EXPECT_EQ(full.generation, 1u);
   }
+  // A new width: no preview, the old picture stands in meanwhile.
+  c.Loader().Want({0}, 90);
+  ASSERT_TRUE(c.WaitFor([](auto& r) { return Count(r, TLoadResult::Page) == 7; }));
+  EXPECT_EQ(c.Results().back().raster.width, 90);
 }
 
 TEST(PageLoader, FailuresComeBackAsResults) {
@@ -168,8 +177,8 @@ TEST(PageLoader, ANewDocumentDropsTheOldOnesWork) {
   c.Loader().Want({0}, 2000);
   c.Loader().Open(Fixture("three_pages.pdf"), 2);
   ASSERT_TRUE(c.WaitFor([](auto& r) { return !r.empty() && r.back().generation == 2; }));
-  c.Loader().Want({1}, 60);
-  ASSERT_TRUE(c.WaitFor([](auto& r) { return Count(r, TLoadResult::Page) == 1; }));
+  c.Loader().Want({1}, 120);
+  ASSERT_TRUE(c.WaitFor([](auto& r) { return Count(r, TLoadResult::Page) == 2; }));
   for (const TLoadResult& r : c.Results()) EXPECT_EQ(r.generation, 2u);
 }
 

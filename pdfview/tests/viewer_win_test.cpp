@@ -184,7 +184,8 @@ TEST_F(ViewerWindow, TheShownFileStaysFreeForOthers) {
   const fs::path copy = fs::temp_directory_path() / L"pokazany.pdf";
   fs::copy_file(fs::path(Fixture("three_pages.pdf")), copy, fs::copy_options::overwrite_existing);
   ASSERT_TRUE(ShowsPages(copy.wstring()));
-  Key(VK_END);  // more pages read while the test holds the file
+  Key(VK_END);  // more pages read; between reads the file is closed
+  ASSERT_TRUE(PumpUntil([&] { return viewer_.ViewComplete(); }));
   HANDLE exclusive = CreateFileW(copy.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
   EXPECT_NE(exclusive, INVALID_HANDLE_VALUE);

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Benchmark of the document pane under Wine (not run by CI): time from
+# Navigate to the first page on screen and peak memory, for a 100-page
+# 300 dpi colour scan (A4, JPEG pages as scanners write them) and, to show
+# that memory does not follow the page count, the same for 10 pages.
+# Usage: bench/viewer_bench.sh [runs, default 5]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source tools/common.sh
+runs=${1:-5}
+out=$SKAN_BUILD/bench-viewer
+mkdir -p "$out"
+if [ -z "${DISPLAY:-}" ]; then trap skan_cleanup EXIT; skan_display; else skan_wine_prefix; fi
+skan_build_win --target viewer_bench >/dev/null
+
+# Five different colour pages of 2480 x 3508 pixels (A4 at 300 dpi).
+if [ ! -f "$out/scan100.pdf" ]; then
+  for i in 1 2 3 4 5; do
+    convert -seed "$i" -size 620x877 plasma:fractal -resize '2480x3508!' \
+      -fill black -draw "rectangle 100,100 $((200 * i)),300" -density 300 -units PixelsPerInch -quality 85 "$out/page$i.jpg"
+  done
+  pages=()
+  for n in $(seq 0 99); do pages+=("$out/page$((n % 5 + 1)).jpg"); done
+  img2pdf "${pages[@]}" -o "$out/scan100.pdf"
+  img2pdf "${pages[@]:0:10}" -o "$out/scan10.pdf"
+fi
+
+for doc in scan100 scan10; do
+  echo "== $doc.pdf ($(du -h "$out/$doc.pdf" | cut -f1))"
+  wine "$SKAN_BUILD/win/pdfview/viewer_bench.exe" "$(winepath -w "$out/$doc.pdf")" "$runs" 2>/dev/null
+done
