@@ -47,6 +47,26 @@ def near(got, want, tolerance=48):
     return all(abs(a - b) <= tolerance for a, b in zip(got, want))
 
 
+def pane_point(pane, fx, fy):
+    """A point of the pane (x, y, width, height on screen) by fractions of its size."""
+    x, y, w, h = pane
+    return x + int(w * fx), y + int(h * fy)
+
+
+def wait_for_pixels(checks, seconds=20):
+    """Waits until every (point, colour) holds on screen; returns the failure
+    text, or None."""
+    deadline = time.monotonic() + seconds
+    while True:
+        shot = screenshot()
+        got = [pixel(shot, *p) for p, _ in checks]
+        if all(near(g, want) for g, (_, want) in zip(got, checks)):
+            return None
+        if time.monotonic() > deadline:
+            return f"on screen {got}, expected {[c for _, c in checks]} at {[p for p, _ in checks]}"
+        time.sleep(0.3)
+
+
 def controls():
     """Rows of depth, visible, enabled, class, rectangle, text; a text of
     several lines continues on the following lines of winprobe's output."""
@@ -80,21 +100,12 @@ class ViewerTest(unittest.TestCase):
         self.assertEqual(shown.lower(), windows_path(path).lower())
 
     def at(self, fx, fy):
-        """A point of the pane by fractions of its size."""
-        x, y, w, h = self.pane
-        return x + int(w * fx), y + int(h * fy)
+        return pane_point(self.pane, fx, fy)
 
     def expect_pixels(self, checks, seconds=20):
-        """Waits until every (point, colour) holds on screen."""
-        deadline = time.monotonic() + seconds
-        while True:
-            shot = screenshot()
-            got = [pixel(shot, *p) for p, _ in checks]
-            if all(near(g, want) for g, (_, want) in zip(got, checks)):
-                return
-            if time.monotonic() > deadline:
-                self.fail(f"on screen {got}, expected {[c for _, c in checks]}")
-            time.sleep(0.3)
+        failure = wait_for_pixels(checks, seconds)
+        if failure:
+            self.fail(failure)
 
     def notice(self):
         """Texts of the pane's own controls (the message and its button)."""
