@@ -220,6 +220,14 @@ def hand_made():
     w.add(4, "<< >>", b"BT /F1 24 Tf 72 720 Td (Dzien dobry) Tj ET")
     w.add(5, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>")
     write("text_only.pdf", w.classic(1))
+    # A scanned page, then a page of text.
+    w = page_with(full)
+    w.add(2, "<< /Type /Pages /Kids [3 0 R 6 0 R] /Count 2 >>")
+    w.add(6, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 280] /Resources << /Font << /F1 8 0 R >> >> "
+             "/Contents 7 0 R >>")
+    w.add(7, "<< >>", b"BT /F1 24 Tf 20 140 Td (Tekst) Tj ET")
+    w.add(8, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>")
+    write("mixed.pdf", w.classic(1))
     # Vector drawing only.
     write("vector.pdf", page_with("0 0 1 RG 10 10 m 190 270 l S").classic(1))
 

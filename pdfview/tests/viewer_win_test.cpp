@@ -180,6 +180,16 @@ TEST_F(ViewerWindow, FilesItCannotDrawGiveAMessageWithTheirName) {
   EXPECT_EQ(ChildOfClass(viewer_.Handle(), L"Button"), nullptr);
 }
 
+TEST_F(ViewerWindow, APageItCannotDrawLeavesTheOthersShown) {
+  // Page 1 is a scan, page 2 text: page 2's place says so, the document stays.
+  ASSERT_TRUE(ShowsPages(Fixture("mixed.pdf")));
+  Key(VK_END);
+  ASSERT_TRUE(PumpUntil([&] { return viewer_.ViewComplete(); }));
+  PumpUntil([] { return false; }, 1);
+  EXPECT_EQ(ChildOfClass(viewer_.Handle(), L"Static"), nullptr);
+  EXPECT_GT(Scroll().nPos, 0);
+}
+
 TEST_F(ViewerWindow, TheShownFileStaysFreeForOthers) {
   const fs::path copy = fs::temp_directory_path() / L"pokazany.pdf";
   fs::copy_file(fs::path(Fixture("three_pages.pdf")), copy, fs::copy_options::overwrite_existing);
