@@ -41,7 +41,7 @@ time_cmd() {
 median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
 
 printf "%-6s %-22s %10s %12s %12s\n" mode tool "median s" "peak MB" "PDF MB"
-for mode in RGB L 1; do
+for mode in ${MODES:-RGB L 1}; do
   dir=$work/$mode
   files=("$dir"/page*.bmp)
   files=("${files[@]:0:$pages}")
@@ -49,11 +49,12 @@ for mode in RGB L 1; do
   for f in "${files[@]}"; do wfiles+=("$(winpath "$f")"); done
   for tool in host img2pdf imagemagick; do
     label=$tool
-    if [ "$tool" = imagemagick ] && [ "$mode" = RGB ] && [ "$pages" -gt 16 ]; then
+    if [ "$tool" = imagemagick ] && [ "$pages" -gt 12 ]; then
       # Debian's policy caps ImageMagick's pixel cache (1 GiB on disk, 256 MiB
-      # in memory): 17 or more colour pages at 300 dpi do not fit.
-      files=("${files[@]:0:16}")
-      label="imagemagick(16 pages)"
+      # in memory), which holds every page at 16 bits a channel: from about
+      # 15 pages at 300 dpi on, the conversion fails.
+      files=("${files[@]:0:12}")
+      label="imagemagick(12 pages)"
     fi
     times=()
     for _ in $(seq "$runs"); do
@@ -73,7 +74,7 @@ for mode in RGB L 1; do
           # "PDFA:": Debian's security policy forbids the "PDF" coder name,
           # not the same writer under this one.
           r=$(time_cmd "$work/out/m.pdf" "$convert" -units PixelsPerInch -density 300 "${files[@]}" \
-              -compress Zip "PDFA:$work/out/m.pdf")
+              -compress Zip "PDFA:$work/out/m.pdf") || r="nan 0 0"
           peak=$(awk '{printf "%.1f", $2 / 1024}' <<<"$r")
           size=$(awk '{print $3}' <<<"$r") ;;
       esac
@@ -84,6 +85,7 @@ for mode in RGB L 1; do
   done
 done
 
+[ "$big" -gt 0 ] || exit 0
 # A long colour scan: the same 20 files over and over, $big pages.
 list=()
 for i in $(seq 0 $((big - 1))); do

@@ -545,6 +545,22 @@ TEST_F(PdfBinding, DestroyingFreesTheContextOnlyWhenLoaded) {
   EXPECT_EQ(Calls(), "FreeContext(ctx#2)\nFreeContext(ctx#1)\n");
 }
 
+// Without "pdfwriter_FreeContext" the context cannot be freed, but the module
+// is released all the same and nothing is raised.
+TEST_F(PdfBinding, DestroyingReleasesTheModuleWithoutFreeContext) {
+  Use("nofreecontext");
+  const HMODULE held = module_;
+  {
+    TPdfWriter w;
+    Load(w);
+  }
+  EXPECT_EQ(Calls(), "");
+  // Only the test's own reference is left: one more release unloads it.
+  FreeLibrary(held);
+  module_ = nullptr;
+  EXPECT_EQ(GetModuleHandleW(L"pdfwriter.dll"), nullptr);
+}
+
 TEST_F(PdfBinding, CrossDocumentOperationsPassTheOtherContext) {
   Use("v20");
   TPdfWriter a, b;
