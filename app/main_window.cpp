@@ -441,6 +441,16 @@ LRESULT TSkanowanie::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CONTEXTMENU:
       ShowPopupMenu(lParam);
       return 0;
+    case WM_MOUSEWHEEL: {
+      // The wheel goes to the focused window (a button, say) and bubbles up
+      // here; it scrolls the document when the pointer is over it.
+      POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+      HWND under = WindowFromPoint(at);
+      HWND pane = WebBrowser1.Handle();
+      if (pane && (under == pane || IsChild(pane, under)))
+        return SendMessageW(pane, msg, wParam, lParam);
+      break;
+    }
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
         case kMenuScanToPdf:

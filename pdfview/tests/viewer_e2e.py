@@ -132,6 +132,15 @@ class ViewerTest(unittest.TestCase):
         subprocess.run(["xdotool", "key", "Home"], check=True)
         self.expect_pixels([(self.at(0.25, 0.1), RED)])
 
+        # The wheel scrolls the pane under the pointer while the keyboard
+        # focus is elsewhere (on a button of the column).
+        probe("focus", "Exit")
+        subprocess.run(["xdotool", "mousemove", *map(str, self.at(0.5, 0.5))], check=True)
+        subprocess.run(["xdotool", "click", "--repeat", "40", "--delay", "20", "5"], check=True)
+        self.expect_pixels([(self.at(0.25, 0.9), BLUE), (self.at(0.6, 0.9), WHITE)])
+        subprocess.run(["xdotool", "click", "--repeat", "40", "--delay", "20", "4"], check=True)
+        self.expect_pixels([(self.at(0.25, 0.1), RED)])
+
         for name, checks in [
             ("flate.pdf", [((0.25, 0.1), RED), ((0.75, 0.1), GREEN)]),
             ("gray.pdf", [((0.25, 0.3), BLACK), ((0.75, 0.3), WHITE)]),

@@ -17,7 +17,7 @@ INIT = b'{"POL":"Init_SCAN","email":"biuro@example.com","serialnumber":"SN-1"}'
 SCAN_ID = rb"\d{4}_\d{2}_\d{2}_\d{2}_\d{2}_\d{2}_\d{3}"
 
 
-def wine_output(*command, timeout=60):
+def wine_output(*command, timeout=180):
     """Runs a Wine program and returns its standard output. The output goes
     through a file, not a pipe: a Wine service started on the way would hold
     a pipe open long after the program has ended."""
@@ -28,7 +28,7 @@ def wine_output(*command, timeout=60):
         return out.read().decode("utf-8")
 
 
-def probe(*args, timeout=60):
+def probe(*args, timeout=180):
     return wine_output("wine", PROBE, *args, timeout=timeout)
 
 

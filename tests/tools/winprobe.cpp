@@ -36,7 +36,7 @@ std::wstring ClassOf(HWND w) {
   return std::wstring(c, n);
 }
 
-HWND MainWindow(int timeoutMs = 20000) {
+HWND MainWindow(int timeoutMs = 90000) {
   for (int waited = 0; waited <= timeoutMs; waited += 50) {
     HWND w = FindWindowW(L"TSkanowanie", nullptr);
     if (w && IsWindowVisible(w)) return w;
@@ -143,6 +143,16 @@ int wmain(int argc, wchar_t** argv) {
     HWND button = FindButton(main, argv[2]);
     if (!button) return 1;
     PostMessageW(button, BM_CLICK, 0, 0);
+  } else if (cmd == L"focus" && argc > 2) {
+    // Gives the keyboard focus to a button of the column (through the
+    // window's own thread, which owns the focus).
+    HWND button = FindButton(main, argv[2]);
+    if (!button) return 1;
+    DWORD thread = GetWindowThreadProcessId(main, nullptr);
+    AttachThreadInput(GetCurrentThreadId(), thread, TRUE);
+    SetForegroundWindow(main);
+    SetFocus(button);
+    AttachThreadInput(GetCurrentThreadId(), thread, FALSE);
   } else if (cmd == L"load-pdf" && argc > 2) {
     HWND button = FindButton(main, L"Load PDF");
     if (!button) return 1;
