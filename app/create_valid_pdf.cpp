@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pdf/pdfwriter.h"
+#include "text.h"
 
 namespace scan {
 
@@ -18,24 +19,6 @@ constexpr double kPageWidthMM = 210;
 constexpr double kPageHeightMM = 297;
 constexpr uint32_t kSurfaceWidth = 2100;
 constexpr uint32_t kSurfaceHeight = 2970;
-
-std::string Utf8(const std::wstring& w) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-  std::string s(n, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
-  return s;
-}
-
-std::string SystemMessage(DWORD code) {
-  wchar_t* buffer = nullptr;
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::wstring text = n && buffer ? std::wstring(buffer, n) : L"System error " + std::to_wstring(code);
-  if (buffer) LocalFree(buffer);
-  while (!text.empty() && (text.back() <= L' ' || text.back() == L'.')) text.pop_back();
-  return Utf8(text);
-}
 
 uint32_t ToUnsigned32(double v) {
   const double t = v < 0 ? -std::floor(-v) : std::floor(v);  // toward zero
@@ -53,7 +36,7 @@ class TBitmapFile {
                            nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
-      throw std::runtime_error("Cannot open file \"" + Utf8(path) + "\". " + SystemMessage(error));
+      throw std::runtime_error("Cannot open file \"" + ui::Narrow(path) + "\". " + ui::SystemMessage(error));
     }
     LARGE_INTEGER size{};
     bool ok = GetFileSizeEx(h, &size) && size.QuadPart < 0x40000000;  // a 1 GB page is not a scan
@@ -125,7 +108,7 @@ void DrawStretched(HDC dc, const TBitmapFile& bitmap, const std::wstring& path) 
   }
   if (StretchDIBits(dc, 0, 0, kSurfaceWidth, kSurfaceHeight, 0, 0, bitmap.Width(), bitmap.Height(), bitmap.Bits(),
                     bitmap.Info(), DIB_RGB_COLORS, SRCCOPY) == 0)
-    throw std::runtime_error("Cannot draw the bitmap \"" + Utf8(path) + "\"");
+    throw std::runtime_error("Cannot draw the bitmap \"" + ui::Narrow(path) + "\"");
 }
 
 // The path in the ANSI code page, or nothing when some character has no
@@ -151,7 +134,7 @@ std::wstring ChangeFileExt(const std::wstring& path, const std::wstring& ext) {
 
 std::wstring MakeTempFile(const std::wstring& folder) {
   wchar_t name[MAX_PATH];
-  if (GetTempFileNameW(folder.c_str(), L"tmp", 0, name) == 0) throw std::runtime_error(SystemMessage(GetLastError()));
+  if (GetTempFileNameW(folder.c_str(), L"tmp", 0, name) == 0) throw std::runtime_error(ui::SystemMessage(GetLastError()));
   return name;
 }
 
@@ -167,7 +150,7 @@ std::wstring CreateValidPDF(TPdfWriter& pdf, const std::vector<std::wstring>& li
     const uint32_t width = ToUnsigned32(pdf.MMToUnit(kPageWidthMM));
     HDC dc = pdf.AddPage(width, height, kSurfaceWidth, kSurfaceHeight, PdfWriterDrawFlag_None);
     if (GetFileAttributesW(page.c_str()) == INVALID_FILE_ATTRIBUTES)
-      throw std::runtime_error("Plik \r" + Utf8(page) + "\r" + "nie istnieje");
+      throw std::runtime_error("Plik \r" + ui::Narrow(page) + "\r" + "nie istnieje");
     {
       const TBitmapFile bitmap(page);  // released before the page is finished
       DrawStretched(dc, bitmap, page);

@@ -7,6 +7,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "text.h"
 #endif
 
 namespace scan {
@@ -15,28 +17,6 @@ namespace {
 
 constexpr size_t kLineLength = 76;  // RFC 2045's limit, which the export keeps
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-#ifdef _WIN32
-std::string Utf8(const std::wstring& w) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-  std::string s(n, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
-  return s;
-}
-
-// The system's text for an error code, without the trailing line break and
-// full stop, as message boxes show it.
-std::string SystemMessage(DWORD code) {
-  wchar_t* buffer = nullptr;
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::wstring text = n && buffer ? std::wstring(buffer, n) : L"System error " + std::to_wstring(code);
-  if (buffer) LocalFree(buffer);
-  while (!text.empty() && (text.back() <= L' ' || text.back() == L'.')) text.pop_back();
-  return Utf8(text);
-}
-#endif
 
 }  // namespace
 
@@ -77,7 +57,7 @@ std::string EncodeFile(const std::filesystem::path& filename) {
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    throw std::runtime_error("Cannot open file \"" + Utf8(filename.wstring()) + "\". " + SystemMessage(error));
+    throw std::runtime_error("Cannot open file \"" + ui::Narrow(filename.wstring()) + "\". " + ui::SystemMessage(error));
   }
   std::string bytes;
   LARGE_INTEGER size{};
@@ -97,7 +77,7 @@ std::string EncodeFile(const std::filesystem::path& filename) {
     }
   }
   CloseHandle(h);
-  if (error) throw std::runtime_error("Cannot read file \"" + Utf8(filename.wstring()) + "\". " + SystemMessage(error));
+  if (error) throw std::runtime_error("Cannot read file \"" + ui::Narrow(filename.wstring()) + "\". " + ui::SystemMessage(error));
   return Base64Lines(bytes);
 #else
   std::ifstream in(filename, std::ios::binary);

@@ -6,6 +6,7 @@
 
 #include "create_valid_pdf.h"
 #include "encode_file.h"
+#include "text.h"
 
 namespace scan {
 
@@ -14,24 +15,6 @@ const char* const kMessagePreparing =
 const char* const kMessagePart = "{\"Czesc \": \"1\" }";
 
 namespace {
-
-std::string Utf8(const std::wstring& w) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-  std::string s(n, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
-  return s;
-}
-
-std::string SystemMessage(DWORD code) {
-  wchar_t* buffer = nullptr;
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::wstring text = n && buffer ? std::wstring(buffer, n) : L"System error " + std::to_wstring(code);
-  if (buffer) LocalFree(buffer);
-  while (!text.empty() && (text.back() <= L' ' || text.back() == L'.')) text.pop_back();
-  return Utf8(text);
-}
 
 bool FileExists(const std::wstring& path) {
   const DWORD a = GetFileAttributesW(path.c_str());
@@ -54,7 +37,7 @@ void SaveLines(const std::wstring& path, const std::vector<std::string>& lines) 
   HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    throw std::runtime_error("Cannot create file \"" + Utf8(path) + "\". " + SystemMessage(error));
+    throw std::runtime_error("Cannot create file \"" + ui::Narrow(path) + "\". " + ui::SystemMessage(error));
   }
   // Base64 is ASCII, which every ANSI code page spells the same.
   const std::string bytes = JoinLinesCrLf(lines);
@@ -70,7 +53,7 @@ void SaveLines(const std::wstring& path, const std::vector<std::string>& lines) 
     done += wrote;
   }
   CloseHandle(h);
-  if (error) throw std::runtime_error("Cannot write file \"" + Utf8(path) + "\". " + SystemMessage(error));
+  if (error) throw std::runtime_error("Cannot write file \"" + ui::Narrow(path) + "\". " + ui::SystemMessage(error));
 }
 
 void TwainManager1TransferComplete(TScanCompletionHost& host) {

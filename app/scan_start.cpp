@@ -10,19 +10,6 @@
 
 namespace {
 
-std::string SystemMessage(DWORD code) {
-  wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message(text ? text : L"", n);
-  if (text) LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
-    message.pop_back();
-  if (message.empty()) message = L"System error " + std::to_wstring(code);
-  return ui::Narrow(message);
-}
-
 void EnsureFolder(const std::wstring& folder) {
   if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) CreateDirectoryW(folder.c_str(), nullptr);
 }
@@ -43,7 +30,7 @@ std::wstring TempFolder() {
 
 std::wstring UniqueTempFile(const std::wstring& folder) {
   wchar_t name[MAX_PATH] = L"";
-  if (!GetTempFileNameW(folder.c_str(), L"tmp", 0, name)) throw std::runtime_error(SystemMessage(GetLastError()));
+  if (!GetTempFileNameW(folder.c_str(), L"tmp", 0, name)) throw std::runtime_error(ui::SystemMessage(GetLastError()));
   return name;
 }
 

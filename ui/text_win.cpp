@@ -30,4 +30,16 @@ std::string Narrow(std::wstring_view text) { return ToBytes(CP_UTF8, text); }
 std::string ToAnsi(std::wstring_view text) { return ToBytes(CP_ACP, text); }
 std::wstring FromAnsi(std::string_view ansi) { return ToWide(CP_ACP, ansi); }
 
+std::string SystemMessage(unsigned long code) {
+  wchar_t* buffer = nullptr;
+  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                     FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::wstring text = n && buffer ? std::wstring(buffer, n) : std::wstring();
+  if (buffer) LocalFree(buffer);
+  while (!text.empty() && (text.back() <= L' ' || text.back() == L'.')) text.pop_back();
+  if (text.empty()) text = L"System error " + std::to_wstring(code);
+  return Narrow(text);
+}
+
 }  // namespace ui
