@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "application.h"
+#include "files_win.h"
 #include "resource.h"
 #include "scan_completion.h"
 #include "text.h"
@@ -45,11 +46,6 @@ constexpr int kSplitterMinSize = 30;
 constexpr int kButtonSize = 160;
 constexpr int kPictureSize = 128;
 constexpr int kFontPoints = 8;
-
-bool FileExists(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
   return !prefix.empty() && text.size() >= prefix.size() &&
@@ -313,9 +309,7 @@ skan::TLocalTime TSkanowanie::Now() {
 std::string TSkanowanie::TempFolder() { return ui::Narrow(SystemTempFolder()); }
 
 void TSkanowanie::EnsureFolder(const std::string& path) {
-  std::wstring folder = ui::Widen(path);
-  DWORD attributes = GetFileAttributesW(folder.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) CreateDirectoryW(folder.c_str(), nullptr);
+  ::EnsureFolder(ui::Widen(path));
 }
 
 // --- Window behaviours -----------------------------------------------------------

@@ -6,6 +6,7 @@
 
 #include "create_valid_pdf.h"
 #include "encode_file.h"
+#include "files_win.h"
 #include "text.h"
 
 namespace scan {
@@ -15,16 +16,6 @@ const char* const kMessagePreparing =
 const char* const kMessagePart = "{\"Czesc \": \"1\" }";
 
 namespace {
-
-bool FileExists(const std::wstring& path) {
-  const DWORD a = GetFileAttributesW(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool DirectoryExists(const std::wstring& path) {
-  const DWORD a = GetFileAttributesW(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 std::wstring FolderOf(const std::wstring& path) {
   const size_t slash = path.find_last_of(L"\\/:");
@@ -81,7 +72,7 @@ void TwainManager1TransferComplete(TScanCompletionHost& host) {
   } else {
     const std::wstring folder = FolderOf(filename) + L"scan\\" + scanId + L"\\";
     host.AppendLog(L"lfilename: " + folder);
-    if (!DirectoryExists(folder)) CreateDirectoryW(folder.c_str(), nullptr);  // a failure shows at the save
+    EnsureFolder(folder);  // a failure shows at the save
     SaveLines(folder + L"scan.bs", lines);
   }
 

@@ -4,17 +4,10 @@
 
 #include <stdexcept>
 
+#include "files_win.h"
 #include "page_naming.h"
 #include "peer_protocol.h"
 #include "text.h"
-
-namespace {
-
-void EnsureFolder(const std::wstring& folder) {
-  if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) CreateDirectoryW(folder.c_str(), nullptr);
-}
-
-}  // namespace
 
 std::wstring TempFolder() {
   wchar_t buffer[MAX_PATH + 1];
