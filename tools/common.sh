@@ -5,14 +5,21 @@ source "$SKAN_ROOT/tools/wine-env.sh"
 
 skan_jobs() { nproc 2>/dev/null || echo 2; }
 
+# ccache, when installed, shares compiled objects between build trees and clones.
+SKAN_CMAKE_EXTRA=()
+if command -v ccache >/dev/null 2>&1; then
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$SKAN_ROOT}
+  SKAN_CMAKE_EXTRA=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 # Configures and builds the Windows tree (build/win) and the native tree (build/native).
 skan_build_win() {
   cmake -S "$SKAN_ROOT" -B "$SKAN_BUILD/win" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$SKAN_ROOT/cmake/mingw-i686.cmake" >/dev/null
+        -DCMAKE_TOOLCHAIN_FILE="$SKAN_ROOT/cmake/mingw-i686.cmake" "${SKAN_CMAKE_EXTRA[@]}" >/dev/null
   cmake --build "$SKAN_BUILD/win" -j "$(skan_jobs)" "$@"
 }
 skan_build_native() {
-  cmake -S "$SKAN_ROOT" -B "$SKAN_BUILD/native" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+  cmake -S "$SKAN_ROOT" -B "$SKAN_BUILD/native" -G Ninja -DCMAKE_BUILD_TYPE=Debug "${SKAN_CMAKE_EXTRA[@]}" >/dev/null
   cmake --build "$SKAN_BUILD/native" -j "$(skan_jobs)" "$@"
 }
 

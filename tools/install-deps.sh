@@ -29,6 +29,8 @@ done
 
 if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
-  sudo_ apt-get update -qq
-  sudo_ apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # Another install on the same machine may hold the package lock: wait for it.
+  lock=(-o DPkg::Lock::Timeout=900)
+  sudo_ apt-get "${lock[@]}" update -qq
+  sudo_ apt-get "${lock[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
