@@ -34,3 +34,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   sudo_ apt-get "${lock[@]}" update -qq
   sudo_ apt-get "${lock[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+
+# Wine's 32-bit loader needs a kernel that runs i386 programs; some do not.
+"$(dirname "$0")/setup-i386.sh"
