@@ -196,8 +196,14 @@ TEST_F(ViewerWindow, TheShownFileStaysFreeForOthers) {
   ASSERT_TRUE(ShowsPages(copy.wstring()));
   Key(VK_END);  // more pages read; between reads the file is closed
   ASSERT_TRUE(PumpUntil([&] { return viewer_.ViewComplete(); }));
-  HANDLE exclusive = CreateFileW(copy.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  // The worker closes the file after its last read of the burst, which may
+  // come a moment after the view is complete on a slow machine.
+  HANDLE exclusive = INVALID_HANDLE_VALUE;
+  PumpUntil([&] {
+    exclusive = CreateFileW(copy.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    return exclusive != INVALID_HANDLE_VALUE;
+  }, 5);
   EXPECT_NE(exclusive, INVALID_HANDLE_VALUE);
   if (exclusive != INVALID_HANDLE_VALUE) CloseHandle(exclusive);
   PumpUntil([] { return false; }, 1);
