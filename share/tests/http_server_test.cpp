@@ -288,6 +288,39 @@ TEST_F(HttpServerTest, ClientThatSendsNothingKeepsItsThreadUntilStop) {
   }
 }
 
+// With a 2 MiB stack per connection thread, a 32-bit process ran out of
+// address space at about 580 idle clients, and every later client was accepted
+// and closed unanswered.
+TEST_F(HttpServerTest, ThousandIdleClientsDoNotShutOutAGet) {
+  constexpr std::size_t kIdle = 1000;
+  std::vector<TRawClient> idle(kIdle);
+  bool paced = true;
+  for (std::size_t i = 0; i < kIdle; ++i) {
+    ASSERT_TRUE(idle[i].Connect(port_));
+    // Paced to the accepting side: a full listen queue (15) drops a client's
+    // handshake, which then waits a second for its retry. A server that stops
+    // making threads ends the pacing instead of the test's time.
+    int wait = 0;
+    for (; paced && wait < 1000 && i + 1 > server_.ConnectionThreadCount() + 8; ++wait)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    paced = paced && wait < 1000;
+  }
+  for (int i = 0; i < 1200 && server_.ConnectionThreadCount() < kIdle; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_EQ(server_.ConnectionThreadCount(), kIdle) << "every idle client has a thread of its own";
+  const THttpAnswer a = Get("GET / HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(a.status, 200);
+  EXPECT_TRUE(a.body == pdf_) << "got " << a.body.size() << " of " << pdf_.size() << " bytes";
+  auto start = std::chrono::steady_clock::now();
+  server_.SetActive(false);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+  EXPECT_EQ(server_.ConnectionThreadCount(), 0u);
+  for (auto& c : idle) {
+    c.ReadAll(5000);
+    EXPECT_TRUE(c.Closed());
+  }
+}
+
 TEST_F(HttpServerTest, StopWhileAClientDoesNotReadTheFile) {
   served_ = dir_.Path() / "big.pdf";
   WriteFileBytes(served_, std::string(32 * 1024 * 1024, 'b'));

@@ -7,6 +7,7 @@
 
 #include "share/errors.h"
 #include "share/port_probe.h"
+#include "share/small_thread.h"
 #include "share/tcp_server.h"
 #include "share/tests/raw_client.h"
 
@@ -138,6 +139,25 @@ TEST(TcpServer, StopClosesIdleConnectionsAndReturns) {
     c.ReadAll(5000);
     EXPECT_TRUE(c.Closed());
   }
+}
+
+TEST(TcpServer, ConnectionThreadsReserveSmallStacks) {
+  std::atomic<std::size_t> reserved{0};
+  TTCPServer s;
+  s.OnExecute = [&](TContext& c) {
+    reserved = CurrentThreadStackReservation();
+    c.Connection().Disconnect();
+  };
+  AddLoopback(s, 0);
+  s.SetActive(true);
+  TRawClient c;
+  ASSERT_TRUE(c.Connect(s.Bindings()[0].Port));
+  c.ReadAll();
+  s.SetActive(false);
+  ASSERT_GT(reserved.load(), 0u);
+  // The runtime's default (2 MiB with MinGW, 8 MiB with glibc) lets a few
+  // hundred idle clients use up a 32-bit address space.
+  EXPECT_LT(reserved.load(), std::size_t{2} << 20);
 }
 
 TEST(PortProbe, FirstFreePortAndNothingLeftOpen) {
