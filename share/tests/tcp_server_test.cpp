@@ -177,10 +177,14 @@ TEST(PortProbe, FirstFreePortAndNothingLeftOpen) {
   GTEST_SKIP() << "no three neighbouring ports to use";
 }
 
-TEST(PortProbe, BusyPortHeldOnEveryAddressCountsAsBusy) {
-  THeldPort any;
-  ASSERT_TRUE(any.Hold(0, "127.0.0.1"));
-  EXPECT_EQ(FindAvailablePort(any.Port(), 1), 0xFFFF);
+TEST(PortProbe, PortHeldByAnotherListenerCountsAsBusy) {
+  for (const char* ip : {"127.0.0.1", ""}) {  // loopback only; every address
+    THeldPort held;
+    ASSERT_TRUE(held.Hold(0, ip)) << "'" << ip << "'";
+    EXPECT_EQ(FindAvailablePort(held.Port(), 1), 0xFFFF) << "held on '" << ip << "'";
+    held.Release();
+    EXPECT_EQ(FindAvailablePort(held.Port(), 1), held.Port()) << "released from '" << ip << "'";
+  }
 }
 
 TEST(PortProbe, ProbesEveryAddressItIsGiven) {
