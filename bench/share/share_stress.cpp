@@ -158,9 +158,9 @@ int main(int argc, char** argv) {
 
   // Idle clients: connect and send nothing; the others are still served.
   std::vector<TRawClient> silent(static_cast<std::size_t>(idle));
-  int connected = 0;
   auto connectStart = std::chrono::steady_clock::now();
-  for (auto& c : silent) connected += c.Connect(port) ? 1 : 0;
+  const int connected =
+      static_cast<int>(ConnectPaced(silent, port, [&server] { return server.ConnectionThreadCount(); }));
   for (int i = 0; i < 3000 && server.ConnectionThreadCount() < static_cast<std::size_t>(connected); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   double connectSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - connectStart).count();

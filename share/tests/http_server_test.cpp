@@ -294,17 +294,7 @@ TEST_F(HttpServerTest, ClientThatSendsNothingKeepsItsThreadUntilStop) {
 TEST_F(HttpServerTest, ThousandIdleClientsDoNotShutOutAGet) {
   constexpr std::size_t kIdle = 1000;
   std::vector<TRawClient> idle(kIdle);
-  bool paced = true;
-  for (std::size_t i = 0; i < kIdle; ++i) {
-    ASSERT_TRUE(idle[i].Connect(port_));
-    // Paced to the accepting side: a full listen queue (15) drops a client's
-    // handshake, which then waits a second for its retry. A server that stops
-    // making threads ends the pacing instead of the test's time.
-    int wait = 0;
-    for (; paced && wait < 1000 && i + 1 > server_.ConnectionThreadCount() + 8; ++wait)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    paced = paced && wait < 1000;
-  }
+  ASSERT_EQ(ConnectPaced(idle, port_, [this] { return server_.ConnectionThreadCount(); }), kIdle);
   for (int i = 0; i < 1200 && server_.ConnectionThreadCount() < kIdle; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   ASSERT_EQ(server_.ConnectionThreadCount(), kIdle) << "every idle client has a thread of its own";
