@@ -23,28 +23,34 @@ DWORD Handles() {
 TEST(WinHandles, NothingLeaksWhenTheMiddleThrows) {
   const auto path = std::filesystem::temp_directory_path() / "handles_win_test.bin";
   const DWORD gdiBefore = GdiObjects(), handlesBefore = Handles();
-  for (int i = 0; i < 20; ++i) {
-    try {
-      base::TFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-      ASSERT_TRUE(file);
-      base::THandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-      ASSERT_TRUE(event);
-      base::TDC dc(CreateCompatibleDC(nullptr));
-      ASSERT_TRUE(dc);
-      base::TGdiObject<HBITMAP> bitmap(CreateCompatibleBitmap(dc.get(), 64, 64));
-      ASSERT_TRUE(bitmap);
-      base::TSelectObject selected(dc.get(), bitmap.get());
-      ASSERT_TRUE(selected);
-      base::TGlobalMemory memory(GlobalAlloc(GHND, 4096));
-      base::TGlobalLock<char> locked(memory.get());
-      ASSERT_TRUE(locked);
-      throw std::runtime_error("between acquire and release");
-    } catch (const std::runtime_error&) {
-    }
+  HANDLE file = nullptr, event = nullptr;
+  HDC dc = nullptr;
+  HBITMAP bitmap = nullptr;
+  try {
+    base::TFileHandle ownedFile(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    base::THandle ownedEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    base::TDC ownedDc(CreateCompatibleDC(nullptr));
+    base::TGdiObject<HBITMAP> ownedBitmap(CreateCompatibleBitmap(ownedDc.get(), 64, 64));
+    base::TSelectObject selected(ownedDc.get(), ownedBitmap.get());
+    base::TGlobalMemory ownedMemory(GlobalAlloc(GHND, 4096));
+    base::TGlobalLock<char> locked(ownedMemory.get());
+    ASSERT_TRUE(ownedFile && ownedEvent && ownedDc && ownedBitmap && selected && ownedMemory && locked);
+    file = ownedFile.get();
+    event = ownedEvent.get();
+    dc = ownedDc.get();
+    bitmap = ownedBitmap.get();
+    throw std::runtime_error("between acquire and release");
+  } catch (const std::runtime_error&) {
   }
+  // Each handle is gone: the system no longer knows it.
+  DWORD flags = 0;
+  EXPECT_FALSE(GetHandleInformation(file, &flags));
+  EXPECT_FALSE(GetHandleInformation(event, &flags));
+  EXPECT_EQ(GetObjectType(dc), 0u);
+  EXPECT_EQ(GetObjectType(bitmap), 0u);
   EXPECT_EQ(GdiObjects(), gdiBefore);
   EXPECT_EQ(Handles(), handlesBefore);
-  // The file was closed: it can be opened exclusively and deleted.
+  // The file can be opened without sharing and deleted.
   base::TFileHandle again(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   EXPECT_TRUE(again);
   again.reset();
