@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "base/handles_win.h"
 #include "pdf/pdfwriter.h"
 #include "text.h"
 
@@ -32,24 +33,26 @@ uint32_t ToUnsigned32(double v) {
 class TBitmapFile {
  public:
   explicit TBitmapFile(const std::wstring& path) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
+    // Closed on every way out, also when the buffer cannot be allocated.
+    base::TFileHandle h(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) {
       const DWORD error = GetLastError();
       throw std::runtime_error("Cannot open file \"" + ui::Narrow(path) + "\". " + ui::SystemMessage(error));
     }
     LARGE_INTEGER size{};
-    bool ok = GetFileSizeEx(h, &size) && size.QuadPart < 0x40000000;  // a 1 GB page is not a scan
+    bool ok = GetFileSizeEx(h.get(), &size) && size.QuadPart < 0x40000000;  // a 1 GB page is not a scan
     if (ok) {
       bytes_.resize(static_cast<size_t>(size.QuadPart));
       size_t done = 0;
       while (ok && done < bytes_.size()) {
         DWORD got = 0;
-        ok = ReadFile(h, bytes_.data() + done, static_cast<DWORD>(bytes_.size() - done), &got, nullptr) && got > 0;
+        ok = ReadFile(h.get(), bytes_.data() + done, static_cast<DWORD>(bytes_.size() - done), &got, nullptr) &&
+             got > 0;
         done += got;
       }
     }
-    CloseHandle(h);
+    h.reset();
     if (!ok) InvalidBitmap();
     Check();
   }

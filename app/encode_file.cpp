@@ -8,6 +8,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include "base/handles_win.h"
 #include "text.h"
 #endif
 
@@ -53,30 +54,31 @@ std::string Base64Lines(std::string_view bytes) {
 
 std::string EncodeFile(const std::filesystem::path& filename) {
 #ifdef _WIN32
-  HANDLE h = CreateFileW(filename.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
+  // Closed on every way out, also when the buffer cannot be allocated.
+  base::TFileHandle h(CreateFileW(filename.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h) {
     const DWORD error = GetLastError();
     throw std::runtime_error("Cannot open file \"" + ui::Narrow(filename.wstring()) + "\". " + ui::SystemMessage(error));
   }
   std::string bytes;
   LARGE_INTEGER size{};
   DWORD error = 0;
-  if (!GetFileSizeEx(h, &size) || size.QuadPart > 0x7FFFFFFF) {
+  if (!GetFileSizeEx(h.get(), &size) || size.QuadPart > 0x7FFFFFFF) {
     error = GetLastError() ? GetLastError() : ERROR_FILE_TOO_LARGE;
   } else {
     bytes.resize(static_cast<size_t>(size.QuadPart));
     size_t done = 0;
     while (done < bytes.size()) {
       DWORD got = 0;
-      if (!ReadFile(h, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr) || got == 0) {
+      if (!ReadFile(h.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr) || got == 0) {
         error = GetLastError() ? GetLastError() : ERROR_HANDLE_EOF;
         break;
       }
       done += got;
     }
   }
-  CloseHandle(h);
+  h.reset();
   if (error) throw std::runtime_error("Cannot read file \"" + ui::Narrow(filename.wstring()) + "\". " + ui::SystemMessage(error));
   return Base64Lines(bytes);
 #else

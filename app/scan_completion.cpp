@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "base/handles_win.h"
 #include "create_valid_pdf.h"
 #include "encode_file.h"
 #include "files_win.h"
@@ -25,8 +26,8 @@ std::wstring FolderOf(const std::wstring& path) {
 }  // namespace
 
 void SaveLines(const std::wstring& path, const std::vector<std::string>& lines) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
+  base::TFileHandle h(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h) {
     const DWORD error = GetLastError();
     throw std::runtime_error("Cannot create file \"" + ui::Narrow(path) + "\". " + ui::SystemMessage(error));
   }
@@ -37,13 +38,13 @@ void SaveLines(const std::wstring& path, const std::vector<std::string>& lines) 
   while (done < bytes.size()) {
     DWORD wrote = 0;
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 20));
-    if (!WriteFile(h, bytes.data() + done, chunk, &wrote, nullptr) || wrote == 0) {
+    if (!WriteFile(h.get(), bytes.data() + done, chunk, &wrote, nullptr) || wrote == 0) {
       error = GetLastError();
       break;
     }
     done += wrote;
   }
-  CloseHandle(h);
+  h.reset();
   if (error) throw std::runtime_error("Cannot write file \"" + ui::Narrow(path) + "\". " + ui::SystemMessage(error));
 }
 

@@ -5,6 +5,7 @@ set(SKAN_APP_DIR ${CMAKE_SOURCE_DIR}/app)
 
 add_library(scan_export STATIC ${SKAN_APP_DIR}/encode_file.cpp)
 target_include_directories(scan_export PUBLIC ${SKAN_APP_DIR})
+target_link_libraries(scan_export PUBLIC skan_base)
 skan_warnings(scan_export)
 if(WIN32)
   target_link_libraries(scan_export PUBLIC ui)
@@ -17,7 +18,7 @@ if(WIN32)
     ${SKAN_APP_DIR}/create_valid_pdf.cpp
     ${SKAN_APP_DIR}/scan_completion.cpp)
   target_include_directories(scan_pdf PUBLIC ${SKAN_APP_DIR} ${CMAKE_SOURCE_DIR})
-  target_link_libraries(scan_pdf PUBLIC pdf_binding scan_export ui gdi32)
+  target_link_libraries(scan_pdf PUBLIC pdf_binding scan_export skan_base ui gdi32)
   skan_warnings(scan_pdf)
 
   # Beside pdfwriter.dll and Skanowanie.exe, so the real library is loaded.

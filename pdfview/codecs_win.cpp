@@ -6,43 +6,12 @@
 #include <cstring>
 #include <vector>
 
+#include "base/handles_win.h"
 #include "image.h"
 
 namespace pdfview {
 
 namespace {
-
-template <class T>
-class TCom {
- public:
-  TCom() = default;
-  TCom(const TCom&) = delete;
-  TCom& operator=(const TCom&) = delete;
-  ~TCom() {
-    if (p_) p_->Release();
-  }
-  T* operator->() const { return p_; }
-  T* get() const { return p_; }
-  T** put() { return &p_; }
-
- private:
-  T* p_ = nullptr;
-};
-
-// COM for the calling thread (the pane's worker has no apartment of its own);
-// a thread that already has one keeps it.
-class TComScope {
- public:
-  TComScope() : hr_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-  TComScope(const TComScope&) = delete;
-  TComScope& operator=(const TComScope&) = delete;
-  ~TComScope() {
-    if (SUCCEEDED(hr_)) CoUninitialize();
-  }
-
- private:
-  HRESULT hr_;
-};
 
 void Check(HRESULT hr, TErrorKind kind, const char* what) {
   if (FAILED(hr)) Fail(kind, what);
@@ -50,17 +19,19 @@ void Check(HRESULT hr, TErrorKind kind, const char* what) {
 
 // Decodes the first frame of an encoded picture to 8-bit grey or RGB.
 TImage DecodeWithWic(const std::string& data, const GUID* container, TErrorKind failure, const char* what) {
-  TComScope com;
-  TCom<IWICImagingFactory> factory;
+  // COM for the calling thread (the pane's worker has no apartment of its
+  // own); a thread that already has one keeps it.
+  const base::TComInit com(COINIT_MULTITHREADED);
+  base::TComPtr<IWICImagingFactory> factory;
   Check(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
                          reinterpret_cast<void**>(factory.put())),
         TErrorKind::Unsupported, "the imaging component is missing");
-  TCom<IWICStream> stream;
+  base::TComPtr<IWICStream> stream;
   Check(factory->CreateStream(stream.put()), failure, what);
   Check(stream->InitializeFromMemory(reinterpret_cast<BYTE*>(const_cast<char*>(data.data())),
                                      static_cast<DWORD>(data.size())),
         failure, what);
-  TCom<IWICBitmapDecoder> decoder;
+  base::TComPtr<IWICBitmapDecoder> decoder;
   if (container)
     Check(factory->CreateDecoder(*container, nullptr, decoder.put()), TErrorKind::Unsupported, what);
   if (container)
@@ -68,7 +39,7 @@ TImage DecodeWithWic(const std::string& data, const GUID* container, TErrorKind 
   else
     Check(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.put()),
           failure, what);
-  TCom<IWICBitmapFrameDecode> frame;
+  base::TComPtr<IWICBitmapFrameDecode> frame;
   Check(decoder->GetFrame(0, frame.put()), failure, what);
   UINT w = 0, h = 0;
   Check(frame->GetSize(&w, &h), failure, what);
@@ -101,7 +72,7 @@ TImage DecodeWithWic(const std::string& data, const GUID* container, TErrorKind 
     Check(frame->CopyPixels(nullptr, stride, static_cast<UINT>(image.pixels.size()), image.pixels.data()), failure,
           what);
   } else {
-    TCom<IWICFormatConverter> converter;
+    base::TComPtr<IWICFormatConverter> converter;
     Check(factory->CreateFormatConverter(converter.put()), failure, what);
     Check(converter->Initialize(frame.get(), target, WICBitmapDitherTypeNone, nullptr, 0,
                                 WICBitmapPaletteTypeCustom),

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/handles_win.h"
 #include "jpeg_wic.h"
 
 namespace pdfw {
@@ -128,41 +129,26 @@ uint32_t Rasterise(HENHMETAFILE emf, const TDrawingArea& area, TDocument& doc) {
   bi.bmiHeader.biBitCount = 24;
   bi.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  HDC mem = CreateCompatibleDC(nullptr);
+  // Released on every way out, whatever the image step throws.
+  base::TDC mem(CreateCompatibleDC(nullptr));
   if (!mem) throw TPdfError(kErrNotEnoughMemory, "pdfwriter: no device context for drawing the page");
-  HBITMAP dib = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (!dib || !bits) {
-    DeleteDC(mem);
-    throw TPdfError(kErrNotEnoughMemory, "pdfwriter: not enough memory to draw the page");
-  }
-  HGDIOBJ old = SelectObject(mem, dib);
+  base::TGdiObject<HBITMAP> dib(CreateDIBSection(mem.get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!dib || !bits) throw TPdfError(kErrNotEnoughMemory, "pdfwriter: not enough memory to draw the page");
+  // After the bitmap: the selection is undone before the bitmap is deleted.
+  base::TSelectObject selected(mem.get(), dib.get());
   RECT rect{0, 0, static_cast<LONG>(area.widthPx), static_cast<LONG>(area.heightPx)};
-  FillRect(mem, &rect, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-  const BOOL played = PlayEnhMetaFile(mem, emf, &rect);
+  FillRect(mem.get(), &rect, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  const BOOL played = PlayEnhMetaFile(mem.get(), emf, &rect);
   GdiFlush();
-  uint32_t image = 0;
-  std::optional<TPdfError> failure;
-  if (!played) {
-    failure.emplace(kErrInvalidFunction, "pdfwriter: the page's drawing cannot be played back");
-  } else {
-    TRaster r;
-    r.width = area.widthPx;
-    r.height = area.heightPx;
-    r.bitsPerPixel = 24;
-    r.stride = DibStride(area.widthPx, 24);
-    r.topDown = true;
-    r.bits = static_cast<const uint8_t*>(bits);
-    try {
-      image = AddImage(r, area, doc);
-    } catch (const TPdfError& e) {
-      failure = e;
-    }
-  }
-  SelectObject(mem, old);
-  DeleteObject(dib);
-  DeleteDC(mem);
-  if (failure) throw *failure;
-  return image;
+  if (!played) throw TPdfError(kErrInvalidFunction, "pdfwriter: the page's drawing cannot be played back");
+  TRaster r;
+  r.width = area.widthPx;
+  r.height = area.heightPx;
+  r.bitsPerPixel = 24;
+  r.stride = DibStride(area.widthPx, 24);
+  r.topDown = true;
+  r.bits = static_cast<const uint8_t*>(bits);
+  return AddImage(r, area, doc);
 }
 
 }  // namespace
@@ -174,14 +160,13 @@ HDC BeginRecording(const TDrawingArea& area) {
   // The frame is given in 1/100 mm of the reference device; choosing it as
   // widthPx x heightPx of that device's pixels makes playback map the logical
   // coordinates 0..widthPx onto the target rectangle one to one.
-  HDC ref = GetDC(nullptr);
+  const base::TWindowDC ref(nullptr);
   if (!ref) throw TPdfError(kErrNotEnoughMemory, "pdfwriter: no reference device context");
-  const int mmX = GetDeviceCaps(ref, HORZSIZE), mmY = GetDeviceCaps(ref, VERTSIZE);
-  const int pxX = GetDeviceCaps(ref, HORZRES), pxY = GetDeviceCaps(ref, VERTRES);
+  const int mmX = GetDeviceCaps(ref.get(), HORZSIZE), mmY = GetDeviceCaps(ref.get(), VERTSIZE);
+  const int pxX = GetDeviceCaps(ref.get(), HORZRES), pxY = GetDeviceCaps(ref.get(), VERTRES);
   RECT frame{0, 0, MulDiv(static_cast<int>(area.widthPx), mmX * 100, pxX),
              MulDiv(static_cast<int>(area.heightPx), mmY * 100, pxY)};
-  HDC dc = CreateEnhMetaFileW(ref, nullptr, &frame, nullptr);
-  ReleaseDC(nullptr, ref);
+  HDC dc = CreateEnhMetaFileW(ref.get(), nullptr, &frame, nullptr);
   if (!dc) throw TPdfError(kErrNotEnoughMemory, "pdfwriter: the page's device context cannot be created");
   return dc;
 }

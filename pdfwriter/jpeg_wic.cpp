@@ -5,52 +5,35 @@
 
 #include <vector>
 
+#include "base/handles_win.h"
 #include "pdf_store.h"
 
 namespace pdfw {
 
 namespace {
 
-template <class T>
-struct TCom {
-  T* p = nullptr;
-  ~TCom() {
-    if (p) p->Release();
-  }
-  T** put() { return &p; }
-  T* operator->() const { return p; }
-};
-
 void Check(HRESULT hr, const char* step) {
   if (FAILED(hr)) throw TPdfError(kErrNotSupported, std::string("pdfwriter: JPEG encoding failed at ") + step);
 }
 
-// COM for this call only; a caller that already chose its apartment keeps it.
-struct TComScope {
-  bool initialised;
-  TComScope() : initialised(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-  ~TComScope() {
-    if (initialised) CoUninitialize();
-  }
-};
-
 }  // namespace
 
 std::string EncodeJpeg(const uint8_t* samples, uint32_t width, uint32_t height, int components) {
-  TComScope com;
-  TCom<IWICImagingFactory> factory;
+  // COM for this call only; a caller that already chose its apartment keeps it.
+  const base::TComInit com(COINIT_APARTMENTTHREADED);
+  base::TComPtr<IWICImagingFactory> factory;
   Check(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
                          reinterpret_cast<void**>(factory.put())),
         "the imaging factory");
-  TCom<IStream> stream;
+  base::TComPtr<IStream> stream;
   Check(CreateStreamOnHGlobal(nullptr, TRUE, stream.put()), "the output stream");
-  TCom<IWICBitmapEncoder> encoder;
+  base::TComPtr<IWICBitmapEncoder> encoder;
   Check(factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, encoder.put()), "the encoder");
-  Check(encoder->Initialize(stream.p, WICBitmapEncoderNoCache), "the encoder's start");
-  TCom<IWICBitmapFrameEncode> frame;
-  TCom<IPropertyBag2> options;
+  Check(encoder->Initialize(stream.get(), WICBitmapEncoderNoCache), "the encoder's start");
+  base::TComPtr<IWICBitmapFrameEncode> frame;
+  base::TComPtr<IPropertyBag2> options;
   Check(encoder->CreateNewFrame(frame.put(), options.put()), "the frame");
-  Check(frame->Initialize(options.p), "the frame's start");
+  Check(frame->Initialize(options.get()), "the frame's start");
   Check(frame->SetSize(width, height), "the size");
   WICPixelFormatGUID format = components == 1 ? GUID_WICPixelFormat8bppGray : GUID_WICPixelFormat24bppBGR;
   const WICPixelFormatGUID wanted = format;
@@ -72,14 +55,12 @@ std::string EncodeJpeg(const uint8_t* samples, uint32_t width, uint32_t height, 
   Check(encoder->Commit(), "the encoder's end");
 
   HGLOBAL memory = nullptr;
-  Check(GetHGlobalFromStream(stream.p, &memory), "the output");
+  Check(GetHGlobalFromStream(stream.get(), &memory), "the output");
   STATSTG stat{};
   Check(stream->Stat(&stat, STATFLAG_NONAME), "the output's size");
-  const void* data = GlobalLock(memory);
+  const base::TGlobalLock<const char> data(memory);
   if (!data) throw TPdfError(kErrNotEnoughMemory, "pdfwriter: JPEG output cannot be read");
-  std::string jpeg(static_cast<const char*>(data), static_cast<size_t>(stat.cbSize.QuadPart));
-  GlobalUnlock(memory);
-  return jpeg;
+  return std::string(data.get(), static_cast<size_t>(stat.cbSize.QuadPart));
 }
 
 }  // namespace pdfw

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/handles_win.h"
 #include "emf_page.h"
 #include "pdf_document.h"
 #include "external/pdfwriter.h"
@@ -132,9 +133,9 @@ void NewDocument(PdfWriterContext ctx, std::wstring fileTarget) {
   if (ctx->doc) Fail(kErrInvalidFunction, "a document is already open; close it first");
   if (!fileTarget.empty()) {
     // Created now, so a bad name is refused here rather than at the close.
-    HANDLE h = CreateFileW(fileTarget.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) Fail(GetLastError(), "cannot create the PDF file: " + ErrorText(GetLastError()));
-    CloseHandle(h);
+    const base::TFileHandle h(
+        CreateFileW(fileTarget.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) Fail(GetLastError(), "cannot create the PDF file: " + ErrorText(GetLastError()));
   }
   ctx->doc = std::make_unique<TDocument>(MakeSpillStore());
   ctx->fileTarget = std::move(fileTarget);

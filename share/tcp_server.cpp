@@ -185,7 +185,9 @@ void TCustomTCPServer::ListenerRun(TListener& listener) {
       std::lock_guard<std::mutex> guard(contextsLock_);
       contexts_.push_back(std::move(context));
       try {
-        c.thread_ = std::thread([this, &c] { ConnectionRun(c); });
+        // A small stack keeps thousands of idle connections within a 32-bit
+        // address space.
+        c.thread_ = TSmallStackThread([this, &c] { ConnectionRun(c); }, kConnectionStackBytes);
       } catch (...) {
         contexts_.pop_back();
         throw;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "share/io_handler.h"
+#include "share/small_thread.h"
 #include "share/socket.h"
 
 namespace share {
@@ -75,7 +76,7 @@ public:
 private:
   friend class TCustomTCPServer;
   TTCPConnection connection_;
-  std::thread thread_;
+  TSmallStackThread thread_;
   std::atomic<bool> finished_{false};
 };
 

@@ -10,7 +10,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   wine wine32 xvfb xauth xdotool x11-apps imagemagick netpbm
   zlib1g-dev qpdf poppler-utils mupdf-tools img2pdf hyperfine
-  curl chromium iproute2
+  curl chromium iproute2 locales
 )
 
 sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -34,6 +34,19 @@ if [ ${#missing[@]} -gt 0 ]; then
   sudo_ apt-get "${lock[@]}" update -qq
   sudo_ apt-get "${lock[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+
+# Locales with a decimal comma, for the test that PDF numbers ignore the locale.
+for l in de_DE pl_PL; do
+  if ! locale -a 2>/dev/null | grep -qx "$l.utf8"; then
+    if grep -q "^# *$l.UTF-8 UTF-8" /etc/locale.gen; then
+      sudo_ sed -i "s/^# *\($l.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+    elif ! grep -q "^$l.UTF-8 UTF-8" /etc/locale.gen; then
+      echo "$l.UTF-8 UTF-8" | sudo_ tee -a /etc/locale.gen >/dev/null
+    fi
+    need_locale_gen=1
+  fi
+done
+if [ -n "${need_locale_gen:-}" ]; then sudo_ locale-gen >/dev/null; fi
 
 # Wine's 32-bit loader needs a kernel that runs i386 programs; some do not.
 "$(dirname "$0")/setup-i386.sh"

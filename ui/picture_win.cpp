@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "com_ptr.h"
+#include "base/handles_win.h"
 
 namespace ui {
 namespace {
@@ -33,12 +33,12 @@ void TPicture::Clear() {
 bool TPicture::Load(const void* png, size_t size, int side) {
   Clear();
   if (!png || size == 0 || side <= 0) return false;
-  TComPtr<IWICImagingFactory> factory;
-  TComPtr<IWICStream> stream;
-  TComPtr<IWICBitmapDecoder> decoder;
-  TComPtr<IWICBitmapFrameDecode> frame;
-  TComPtr<IWICFormatConverter> converter;
-  TComPtr<IWICBitmapScaler> scaler;
+  base::TComPtr<IWICImagingFactory> factory;
+  base::TComPtr<IWICStream> stream;
+  base::TComPtr<IWICBitmapDecoder> decoder;
+  base::TComPtr<IWICBitmapFrameDecode> frame;
+  base::TComPtr<IWICFormatConverter> converter;
+  base::TComPtr<IWICBitmapScaler> scaler;
   if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                               IID_IWICImagingFactory, factory.put_void())) ||
       FAILED(factory->CreateStream(stream.put())) ||
@@ -95,12 +95,10 @@ bool TPicture::LoadResource(const wchar_t* name, int side) {
 void TPicture::Draw(HDC dc, int x, int y, bool disabled) const {
   HBITMAP bitmap = disabled && grey_ ? grey_ : normal_;
   if (!bitmap) return;
-  HDC mem = CreateCompatibleDC(dc);
-  HGDIOBJ old = SelectObject(mem, bitmap);
+  const base::TDC mem(CreateCompatibleDC(dc));
+  const base::TSelectObject selected(mem.get(), bitmap);
   BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-  AlphaBlend(dc, x, y, side_, side_, mem, 0, 0, side_, side_, blend);
-  SelectObject(mem, old);
-  DeleteDC(mem);
+  AlphaBlend(dc, x, y, side_, side_, mem.get(), 0, 0, side_, side_, blend);
 }
 
 }  // namespace ui

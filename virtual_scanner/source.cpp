@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/handles_win.h"
 #include "config.h"
 #include "page_image.h"
 #include "scanner_dialog.h"
@@ -32,29 +33,28 @@ std::wstring ModulePath() {
 }
 
 bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes) {
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
+  const base::TFileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                        nullptr));
+  if (!f) return false;
   LARGE_INTEGER size{};
-  bool ok = GetFileSizeEx(f, &size) && size.QuadPart < (1LL << 30);
+  bool ok = GetFileSizeEx(f.get(), &size) && size.QuadPart < (1LL << 30);
   if (ok) {
     bytes.resize(size_t(size.QuadPart));
     DWORD got = 0;
-    ok = bytes.empty() || (::ReadFile(f, bytes.data(), DWORD(bytes.size()), &got, nullptr) &&
+    ok = bytes.empty() || (::ReadFile(f.get(), bytes.data(), DWORD(bytes.size()), &got, nullptr) &&
                            got == bytes.size());
   }
-  CloseHandle(f);
   return ok;
 }
 
 bool WriteWholeFileA(const char* path, const std::vector<uint8_t>& bytes) {
-  HANDLE f = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
+  base::TFileHandle f(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+  if (!f) return false;
   DWORD written = 0;
-  const bool ok = WriteFile(f, bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
+  const bool ok = WriteFile(f.get(), bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
                   written == bytes.size();
-  return CloseHandle(f) && ok;
+  return CloseHandle(f.release()) && ok;  // a failed close may be a failed write
 }
 
 std::wstring FromUtf8(const std::string& s) {
@@ -606,23 +606,22 @@ TW_UINT16 TSource::Capability(TW_UINT16 msg, TW_MEMREF data) {
     const size_t size = ItemSize(a.type);
     const bool enumeration = whole && a.enumeration;
     const size_t bytes = enumeration ? 14 + size * a.items.size() : 6;
-    HGLOBAL h = GlobalAlloc(GHND, bytes);
-    auto* p = h ? static_cast<uint8_t*>(GlobalLock(h)) : nullptr;
-    if (!p) {
-      if (h) GlobalFree(h);
-      return Fail(TWCC_LOWMEMORY);
+    base::TGlobalMemory h(GlobalAlloc(GHND, bytes));
+    {
+      const base::TGlobalLock<uint8_t> locked(h.get());
+      uint8_t* p = locked.get();
+      if (!p) return Fail(TWCC_LOWMEMORY);
+      memcpy(p, &a.type, 2);
+      if (enumeration) {
+        const TW_UINT32 head[3] = {TW_UINT32(a.items.size()), TW_UINT32(a.current), TW_UINT32(a.DefaultIndex())};
+        memcpy(p + 2, head, sizeof head);
+        for (size_t i = 0; i < a.items.size(); ++i) memcpy(p + 14 + i * size, &a.items[i], size);
+      } else {
+        memcpy(p + 2, &item, 4);  // the item in its 32-bit slot
+      }
     }
-    memcpy(p, &a.type, 2);
-    if (enumeration) {
-      const TW_UINT32 head[3] = {TW_UINT32(a.items.size()), TW_UINT32(a.current), TW_UINT32(a.DefaultIndex())};
-      memcpy(p + 2, head, sizeof head);
-      for (size_t i = 0; i < a.items.size(); ++i) memcpy(p + 14 + i * size, &a.items[i], size);
-    } else {
-      memcpy(p + 2, &item, 4);  // the item in its 32-bit slot
-    }
-    GlobalUnlock(h);
     cap->ConType = enumeration ? TWON_ENUMERATION : TWON_ONEVALUE;
-    cap->hContainer = h;
+    cap->hContainer = h.release();  // the application owns it now
     return TWRC_SUCCESS;
   };
 
@@ -646,7 +645,8 @@ TW_UINT16 TSource::Capability(TW_UINT16 msg, TW_MEMREF data) {
       if (!a.settable) return Fail(TWCC_CAPBADOPERATION);
       if (!cap->hContainer) return Fail(TWCC_BADVALUE);
       const size_t held = GlobalSize(cap->hContainer);
-      auto* p = static_cast<const uint8_t*>(GlobalLock(cap->hContainer));
+      const base::TGlobalLock<const uint8_t> locked(cap->hContainer);
+      const uint8_t* p = locked.get();
       if (!p) return Fail(TWCC_BADVALUE);
       TW_UINT16 type = 0;
       TW_UINT32 v = 0;
@@ -664,7 +664,6 @@ TW_UINT16 TSource::Capability(TW_UINT16 msg, TW_MEMREF data) {
       } else {
         ok = false;
       }
-      GlobalUnlock(cap->hContainer);
       return ok ? Apply(cap->Cap, v) : Fail(TWCC_BADVALUE);
     }
     case MSG_QUERYSUPPORT: {
@@ -806,25 +805,23 @@ TW_UINT16 TSource::ImageMemXfer(TW_MEMREF data) {
   }
 
   const TW_MEMORY memory = xfer->Memory;
-  uint8_t* to = nullptr;
-  if (memory.Flags & TWMF_HANDLE)
-    to = static_cast<uint8_t*>(GlobalLock(HGLOBAL(memory.TheMem)));
-  else if (memory.Flags & TWMF_POINTER)
-    to = static_cast<uint8_t*>(memory.TheMem);
+  const bool byHandle = memory.Flags & TWMF_HANDLE;
+  const base::TGlobalLock<uint8_t> locked(byHandle ? HGLOBAL(memory.TheMem) : nullptr);
+  uint8_t* to = byHandle                          ? locked.get()
+                : (memory.Flags & TWMF_POINTER) ? static_cast<uint8_t*>(memory.TheMem)
+                                                : nullptr;
   if (!to || memory.Length == 0) return Fail(TWCC_BADVALUE);
 
   size_t end = memData_.size();
   if (nextPage_ == config_.cancelAtPage) {
     end = std::max<size_t>(1, end / 2);
     if (memOffset_ >= end) {
-      if (memory.Flags & TWMF_HANDLE) GlobalUnlock(HGLOBAL(memory.TheMem));
       memActive_ = false;
       return TWRC_CANCEL;
     }
   }
   const size_t n = std::min<size_t>(memory.Length, end - memOffset_);
   memcpy(to, memData_.data() + memOffset_, n);
-  if (memory.Flags & TWMF_HANDLE) GlobalUnlock(HGLOBAL(memory.TheMem));
   const size_t firstRow = memOffset_ / memStride_, endRow = (memOffset_ + n + memStride_ - 1) / memStride_;
   xfer->Compression = TWCP_NONE;
   xfer->BytesPerRow = memStride_;
@@ -854,15 +851,13 @@ TW_UINT16 TSource::Transfer(bool toFile, TW_MEMREF data) {
     if (!WriteWholeFileA(file_.FileName, BmpFileBytes(dib))) return Fail(TWCC_FILEWRITEERROR);
   } else {
     if (config_.nativeBitfields) dib = ToBitfields32(dib);
-    HGLOBAL h = GlobalAlloc(GHND, dib.size());
-    void* p = h ? GlobalLock(h) : nullptr;
-    if (!p) {
-      if (h) GlobalFree(h);
-      return Fail(TWCC_LOWMEMORY);
+    base::TGlobalMemory h(GlobalAlloc(GHND, dib.size()));
+    {
+      const base::TGlobalLock<void> locked(h.get());
+      if (!locked) return Fail(TWCC_LOWMEMORY);
+      memcpy(locked.get(), dib.data(), dib.size());
     }
-    memcpy(p, dib.data(), dib.size());
-    GlobalUnlock(h);
-    *static_cast<TW_HANDLE*>(data) = h;  // the host owns and frees it
+    *static_cast<TW_HANDLE*>(data) = h.release();  // the host owns and frees it
   }
   state_ = 7;
   return TWRC_XFERDONE;

@@ -7,6 +7,10 @@
 
 #include "encode_file.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 TEST(Base64Export, KnownAnswersOfRfc4648) {
@@ -73,5 +77,30 @@ TEST(Base64Export, EncodeFileReadsTheWholeFileOrSaysWhyNot) {
     EXPECT_NE(std::string(e.what()).find("encode_file_test.bin\". "), std::string::npos) << e.what();
   }
 }
+
+#ifdef _WIN32
+// A file too large to hold in memory: the read fails with the allocation, and
+// the file handle must not stay open behind it.
+TEST(Base64Export, FileTooLargeForMemoryLeavesNoHandleOpen) {
+  const auto path = std::filesystem::temp_directory_path() / "encode_file_huge.bin";
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(f, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER end{};
+  end.QuadPart = 0x7FFFFFFF;  // the largest size the export accepts; sparse on disk
+  const bool sized = SetFilePointerEx(f, end, nullptr, FILE_BEGIN) && SetEndOfFile(f);
+  CloseHandle(f);
+  ASSERT_TRUE(sized);
+  DWORD before = 0, after = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &before);
+  EXPECT_ANY_THROW(scan::EncodeFile(path));  // 2 GB do not fit a 32-bit process
+  GetProcessHandleCount(GetCurrentProcess(), &after);
+  EXPECT_EQ(after, before);
+  // Nobody holds the file any more: it opens without sharing and goes.
+  HANDLE exclusive = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(exclusive, INVALID_HANDLE_VALUE) << "the export left the file open";
+  if (exclusive != INVALID_HANDLE_VALUE) CloseHandle(exclusive);
+  EXPECT_TRUE(DeleteFileW(path.c_str()));
+}
+#endif
 
 }  // namespace

@@ -2,6 +2,7 @@
 // doing short GETs while the served file name keeps changing, then clients
 // that connect and send nothing, then a stop. Prints what it measured and
 // fails when a client got a wrong answer or threads or descriptors leak.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -134,14 +135,43 @@ int main(int argc, char** argv) {
   stopFlipping = true;
   flipper.join();
 
+  // One whole GET, timed; the baseline is taken before any idle client.
+  auto timedGet = [&](bool& whole) {
+    auto t0 = std::chrono::steady_clock::now();
+    THttpAnswer a = Exchange(port, "GET / HTTP/1.0\r\n\r\n");
+    double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    whole = a.status == 200 && (a.body.size() == sizes[0] || a.body.size() == sizes[1]);
+    return ms;
+  };
+  auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+  };
+  constexpr int kGets = 9;
+  std::vector<double> baseline, beside;
+  bool baselineWhole = true;
+  for (int i = 0; i < kGets; ++i) {
+    bool whole = false;
+    baseline.push_back(timedGet(whole));
+    baselineWhole = baselineWhole && whole;
+  }
+
   // Idle clients: connect and send nothing; the others are still served.
   std::vector<TRawClient> silent(static_cast<std::size_t>(idle));
-  int connected = 0;
-  for (auto& c : silent) connected += c.Connect(port) ? 1 : 0;
-  for (int i = 0; i < 100 && server.ConnectionThreadCount() < static_cast<std::size_t>(connected); ++i)
+  auto connectStart = std::chrono::steady_clock::now();
+  const int connected =
+      static_cast<int>(ConnectPaced(silent, port, [&server] { return server.ConnectionThreadCount(); }));
+  for (int i = 0; i < 3000 && server.ConnectionThreadCount() < static_cast<std::size_t>(connected); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  double connectSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - connectStart).count();
   const std::size_t idleThreads = server.ConnectionThreadCount();
-  bool servedBeside = Exchange(port, "GET / HTTP/1.0\r\n\r\n").status == 200;
+  bool servedBeside = baselineWhole;
+  for (int i = 0; i < kGets; ++i) {
+    bool whole = false;
+    beside.push_back(timedGet(whole));
+    servedBeside = servedBeside && whole;
+  }
+  const double besideMs = median(beside), baselineMs = median(baseline);
 
   auto stopStart = std::chrono::steady_clock::now();
   server.SetActive(false);
@@ -153,14 +183,17 @@ int main(int argc, char** argv) {
 
   std::printf("storm: %d clients, %d connections in %.2f s = %.0f connections/s, %d good, %d bad\n",
               clients, ok + bad, seconds, (ok + bad) / seconds, ok.load(), bad.load());
-  std::printf("idle: %d clients connected and silent, %zu connection threads, another client served: %s\n",
-              connected, idleThreads, servedBeside ? "yes" : "no");
+  std::printf("idle: %d clients connected and silent in %.1f s, %zu connection threads, other clients served whole: %s\n",
+              connected, connectSeconds, idleThreads, servedBeside ? "yes" : "no");
+  std::printf("GET of the whole file, median of %d: %.2f ms with %d idle connections held, %.2f ms with none "
+              "(ratio %.2f)\n",
+              kGets, besideMs, connected, baselineMs, baselineMs > 0 ? besideMs / baselineMs : 0.0);
   std::printf("stop with %d idle connections: %.0f ms; connection threads left: %zu\n", connected, stopMs,
               server.ConnectionThreadCount());
   std::printf("threads before/after: %d/%d, descriptors before/after: %d/%d\n", threadsBefore, threadsAfter,
               fdsBefore, fdsAfter);
   bool leak = (threadsBefore >= 0 && threadsAfter != threadsBefore) || (fdsBefore >= 0 && fdsAfter != fdsBefore);
-  if (bad > 0 || !servedBeside || server.ConnectionThreadCount() != 0 || leak ||
+  if (bad > 0 || !servedBeside || besideMs > 1000 || connected < idle || server.ConnectionThreadCount() != 0 || leak ||
       idleThreads < static_cast<std::size_t>(connected)) {
     std::printf("FAIL\n");
     return 1;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <string>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -110,11 +111,17 @@ TEST(PdfNumbers, FormatRealIsShortAndIgnoresTheLocale) {
     const char* text;
   } cases[] = {{0, "0"}, {1, "1"}, {-0.00001, "0"}, {0.5, "0.5"}, {-3.25, "-3.25"}, {1e6, "1000000"},
                {210 * 72 / 25.4, "595.2756"}, {297 * 72 / 25.4, "841.8898"}, {0.00005, "0.0001"}};
-  for (const char* locale : {"C", "de_DE.UTF-8", "pl_PL.UTF-8"}) {
-    if (!std::setlocale(LC_ALL, locale)) continue;  // comma locales are optional on the machine
+  for (const auto& c : cases) EXPECT_EQ(pdfw::FormatReal(c.value), c.text) << c.value << " in C";
+  // The names of comma locales: glibc's (tools/install-deps.sh generates
+  // them) and the Windows C runtime's.
+  int commaLocales = 0;
+  for (const char* locale : {"de_DE.UTF-8", "pl_PL.UTF-8", "German_Germany.1252", "Polish_Poland.1250"}) {
+    if (!std::setlocale(LC_ALL, locale) || std::string(std::localeconv()->decimal_point) != ",") continue;
+    ++commaLocales;
     for (const auto& c : cases) EXPECT_EQ(pdfw::FormatReal(c.value), c.text) << c.value << " in " << locale;
   }
   std::setlocale(LC_ALL, "C");
+  EXPECT_GT(commaLocales, 0) << "no locale with a decimal comma could be set; tools/install-deps.sh makes them";
 }
 
 TEST(PdfStrings, TextStringsAreEscapedOrUtf16) {

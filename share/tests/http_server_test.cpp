@@ -288,6 +288,29 @@ TEST_F(HttpServerTest, ClientThatSendsNothingKeepsItsThreadUntilStop) {
   }
 }
 
+// With a 2 MiB stack per connection thread, a 32-bit process ran out of
+// address space at about 580 idle clients, and every later client was accepted
+// and closed unanswered.
+TEST_F(HttpServerTest, ThousandIdleClientsDoNotShutOutAGet) {
+  constexpr std::size_t kIdle = 1000;
+  std::vector<TRawClient> idle(kIdle);
+  ASSERT_EQ(ConnectPaced(idle, port_, [this] { return server_.ConnectionThreadCount(); }), kIdle);
+  for (int i = 0; i < 1200 && server_.ConnectionThreadCount() < kIdle; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_EQ(server_.ConnectionThreadCount(), kIdle) << "every idle client has a thread of its own";
+  const THttpAnswer a = Get("GET / HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(a.status, 200);
+  EXPECT_TRUE(a.body == pdf_) << "got " << a.body.size() << " of " << pdf_.size() << " bytes";
+  auto start = std::chrono::steady_clock::now();
+  server_.SetActive(false);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+  EXPECT_EQ(server_.ConnectionThreadCount(), 0u);
+  for (auto& c : idle) {
+    c.ReadAll(5000);
+    EXPECT_TRUE(c.Closed());
+  }
+}
+
 TEST_F(HttpServerTest, StopWhileAClientDoesNotReadTheFile) {
   served_ = dir_.Path() / "big.pdf";
   WriteFileBytes(served_, std::string(32 * 1024 * 1024, 'b'));

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -123,6 +124,24 @@ inline THttpAnswer Exchange(std::uint16_t port, std::string_view request,
   c.Send(request);
   std::string raw = c.ReadAll();
   return ParseAnswer(raw, c.Closed());
+}
+
+// Connects every client and returns how many connected, paced to the server:
+// a full listen queue drops a client's handshake, which then waits a second
+// for its retry. `accepted()` tells how many connections the server holds; a
+// server that stops taking them ends the pacing, not the caller's time.
+template <class Accepted>
+std::size_t ConnectPaced(std::vector<TRawClient>& clients, std::uint16_t port, Accepted accepted) {
+  std::size_t connected = 0;
+  bool paced = true;
+  for (auto& c : clients) {
+    connected += c.Connect(port) ? 1 : 0;
+    int wait = 0;
+    for (; paced && wait < 1000 && connected > accepted() + 8; ++wait)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    paced = paced && wait < 1000;
+  }
+  return connected;
 }
 
 inline void WriteFileBytes(const std::filesystem::path& p, std::string_view bytes) {

@@ -3,6 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "share/errors.h"
 #include "share/http_request.h"
 #include "share/http_response.h"
@@ -151,11 +155,64 @@ TEST(MimeTable, MimeTypesFileOverridesBuiltIns) {
   EXPECT_EQ(t.GetFileMIMEType("a.pdf"), "application/pdf");
 }
 #else
-TEST(MimeTable, RegistryOverlayKeepsLookupsWorking) {
+// Keys of the test's own under HKEY_CLASSES_ROOT, removed before and after,
+// so a run that was cut short leaves nothing that changes the next one.
+class TRegistryKeys {
+ public:
+  TRegistryKeys() { Remove(); }
+  ~TRegistryKeys() { Remove(); }
+  bool Set(const std::wstring& key, const wchar_t* value, const std::wstring& data) {
+    HKEY h = nullptr;
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &h, nullptr) !=
+        ERROR_SUCCESS)
+      return false;
+    const LONG rc = RegSetValueExW(h, value, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                                   static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(h);
+    return rc == ERROR_SUCCESS;
+  }
+
+  static constexpr const wchar_t* kDatabase = L"MIME\\Database\\Content Type\\";
+  static constexpr const wchar_t* kKeys[] = {
+      L".sknkey", L".skncase", L".sknboth", L".sknempty", L".pnm",
+      L"MIME\\Database\\Content Type\\Application/X-Skn-Db",
+      L"MIME\\Database\\Content Type\\application/x-skn-db-wins",
+      L"MIME\\Database\\Content Type\\application/x-skn-db-dot",
+  };
+
+ private:
+  static void Remove() {
+    for (const wchar_t* k : kKeys) RegDeleteTreeW(HKEY_CLASSES_ROOT, k);
+  }
+};
+
+// The registry's entries override the built-in rows, and the MIME database's
+// entries override the per-extension keys; both sides are lower-cased.
+TEST(MimeTable, RegistryOverlayOrder) {
+  TRegistryKeys keys;
+  const std::wstring db = TRegistryKeys::kDatabase;
+  ASSERT_TRUE(keys.Set(L".sknkey", L"Content Type", L"application/x-skn-key"));
+  ASSERT_TRUE(keys.Set(L".skncase", L"Content Type", L"Application/X-SKN-Case"));
+  ASSERT_TRUE(keys.Set(L".sknboth", L"Content Type", L"application/x-skn-key-loses"));
+  ASSERT_TRUE(keys.Set(L".sknempty", L"Content Type", L""));
+  ASSERT_TRUE(keys.Set(L".pnm", L"Content Type", L"image/x-skn-over-built-in"));
+  ASSERT_TRUE(keys.Set(db + L"Application/X-Skn-Db", L"Extension", L"SKNDB"));  // no dot
+  ASSERT_TRUE(keys.Set(db + L"application/x-skn-db-wins", L"Extension", L".sknboth"));
+  ASSERT_TRUE(keys.Set(db + L"application/x-skn-db-dot", L"Extension", L".skndot"));
+
   TMimeTable t;  // reads HKEY_CLASSES_ROOT
-  EXPECT_FALSE(t.GetFileMIMEType("a.pdf").empty());
-  EXPECT_EQ(t.GetFileMIMEType("noext"), "application/octet-stream");
-  EXPECT_TRUE(t.IsBuilt());
+  const std::pair<const char*, const char*> cases[] = {
+      {"a.sknkey", "application/x-skn-key"},          // a key alone
+      {"a.SKNCASE", "application/x-skn-case"},        // lower-cased
+      {"a.sknboth", "application/x-skn-db-wins"},     // the database over the key
+      {"a.sknempty", "application/octet-stream"},     // an empty value adds nothing
+      {"a.pnm", "image/x-skn-over-built-in"},         // the registry over the built-in row
+      {"a.skndb", "application/x-skn-db"},            // a dot is put in front
+      {"a.skndot", "application/x-skn-db-dot"},
+      {"a.zip", "application/x-zip-compressed"},      // built-in rows stay otherwise
+      {"noext", "application/octet-stream"},
+  };
+  for (const auto& [name, type] : cases) EXPECT_EQ(t.GetFileMIMEType(name), type) << name;
 }
 #endif
 
