@@ -420,10 +420,10 @@ TEST_F(TwainCore, CancelAndFailurePaths) {
     int page = 0;
     m.OnSourceSetupFileXfer = [&](TTwainObject*, int i) {
       fresh.trace.push_back("setup(" + std::to_string(i) + ")");
-      ++page;  // named without SetupFileTransfer, to keep the expected text short
+      m.Source(i)->SetupFileTransfer(L"C:\\t\\page" + std::to_wstring(++page) + L".bmp", tfBMP);
     };
-    m.OnSourceFileTransfer = [&](TTwainObject*, int, const TW_STR255&, TTwainFormat f, bool& cancel) {
-      fresh.trace.push_back("file(C:\\t\\page" + std::to_string(page) + ".bmp," + std::to_string(f) + ")");
+    m.OnSourceFileTransfer = [&](TTwainObject*, int, const TW_STR255& name, TTwainFormat f, bool& cancel) {
+      fresh.trace.push_back(std::string("file(") + name + "," + std::to_string(f) + ")");
       if (c.cancelInHandler) cancel = true;
     };
     m.OnAcquireCancel = [&](TTwainObject*, int) { fresh.trace.push_back("cancel"); };
@@ -443,7 +443,7 @@ TEST_F(TwainCore, CancelAndFailurePaths) {
     ASSERT_TRUE(s->ProcessMessage(&msg));
     std::string got = fresh.Take();
     // Leave out the per-page read-back and the rebuild: covered above.
-    for (const std::string cut : {"SETUPFILEXFER/GET ", "EVENT/PROCESSEVENT "})
+    for (const std::string cut : {"SETUPFILEXFER/SET ", "SETUPFILEXFER/GET ", "EVENT/PROCESSEVENT "})
       for (size_t at; (at = got.find(cut)) != std::string::npos;) got.erase(at, cut.size());
     EXPECT_EQ(got, c.expected + " " + kRebuild);
   }
