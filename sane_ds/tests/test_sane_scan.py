@@ -33,7 +33,7 @@ FEEDER = "Automatic Document Feeder"
 FEEDER_PAGES = 10  # the test backend's feeder is empty after ten scans
 MESSAGE_5 = '{"Nieznane polecenie ": "Dokument zeskanowany, przygotowuję do wysyłki." }'.encode("utf-8")
 MESSAGE_6 = b'{"Czesc ": "1" }'
-GRID = (6, 8)      # cells across and down in which page and bitmap are compared
+GRID = (12, 16)    # cells across and down in which page and bitmap are compared
 TOLERANCE = 40     # per channel, of 255, for a cell's mean colour
 
 
@@ -63,16 +63,25 @@ def page_files():
     return files
 
 
-def cells(command):
-    """Mean colour of each cell of a GRID over the picture that `command`
-    writes as a PPM to its standard output."""
-    picture = subprocess.run(command, capture_output=True, check=True, timeout=120).stdout
-    scaled = subprocess.run(["convert", "ppm:-", "-scale", f"{GRID[0]}x{GRID[1]}!", "-depth", "8", "ppm:-"],
-                            input=picture, capture_output=True, check=True, timeout=120).stdout
-    fields = scaled.split(maxsplit=4)  # P6, width, height, maximum, pixels
-    assert fields[0] == b"P6" and (int(fields[1]), int(fields[2])) == GRID, fields[:4]
+def picture(command):
+    """The PPM (8-bit RGB) that `command` writes to its standard output."""
+    return subprocess.run(command, capture_output=True, check=True, timeout=120).stdout
+
+
+def pixels(ppm):
+    """The RGB triples of a binary PPM."""
+    fields = ppm.split(maxsplit=4)  # P6, width, height, maximum, pixels
+    assert fields[0] == b"P6" and fields[3] == b"255", fields[:4]
+    count = int(fields[1]) * int(fields[2])
     data = fields[4]
-    return [tuple(data[i:i + 3]) for i in range(0, 3 * GRID[0] * GRID[1], 3)]
+    return [tuple(data[i:i + 3]) for i in range(0, 3 * count, 3)]
+
+
+def cells(ppm):
+    """Mean colour of each cell of a GRID laid over the picture."""
+    scaled = subprocess.run(["convert", "ppm:-", "-scale", f"{GRID[0]}x{GRID[1]}!", "-depth", "8", "ppm:-"],
+                            input=ppm, capture_output=True, check=True, timeout=120).stdout
+    return pixels(scaled)
 
 
 def setUpModule():
@@ -180,22 +189,25 @@ class ScanWithWinesSaneSource(unittest.TestCase):
         pages = subprocess.run(["qpdf", "--show-npages", pdf], capture_output=True).stdout.strip()
         self.assertEqual(pages, str(FEEDER_PAGES).encode())
 
-        # Page i of the PDF shows the i-th bitmap written.
+        # Page i of the PDF shows the i-th bitmap written. (The backend's
+        # pages are all alike; page order itself is checked with the virtual
+        # scanner, which numbers its pages.)
         folder = unix_path(self.temp + "scan\\")
-        written = sorted(bmp, key=lambda n: os.stat(os.path.join(folder, n)).st_mtime_ns)
+        written = sorted(bmp, key=lambda n: (os.stat(os.path.join(folder, n)).st_mtime_ns, n))
         for page, name in enumerate(written, 1):
-            source = cells(["convert", os.path.join(folder, name), "-depth", "8", "ppm:-"])
-            shown = cells(["pdftoppm", "-r", "50", "-f", str(page), "-l", str(page), pdf])
-            for at, (want, got) in enumerate(zip(source, shown)):
+            source = picture(["convert", os.path.join(folder, name), "-depth", "8", "ppm:-"])
+            shown = picture(["pdftoppm", "-r", "50", "-f", str(page), "-l", str(page), pdf])
+            for at, (want, got) in enumerate(zip(cells(source), cells(shown))):
                 self.assertTrue(all(abs(a - b) <= TOLERANCE for a, b in zip(want, got)),
                                 f"page {page} ({name}), cell {at}: bitmap {want}, PDF {got}")
-            spread = max(max(c) - min(c) for c in shown)
+            rgb = pixels(shown)
+            spread = max(max(p) - min(p) for p in rgb)
             if coloured:
                 self.assertGreater(spread, 80, f"page {page} shows no colour")
             else:
-                self.assertLessEqual(spread, 2, f"page {page} is not grey")
-            light = [sum(c) // 3 for c in shown]
-            self.assertGreater(max(light) - min(light), 60, f"page {page} shows no pattern")
+                self.assertLessEqual(spread, 8, f"page {page} is not grey")  # room for JPEG's rounding
+            light = [sum(p) for p in rgb]
+            self.assertGreater(max(light) - min(light), 3 * 60, f"page {page} shows no pattern")
 
     def test_colour_pages_from_the_feeder(self):
         self.check_request("Color", coloured=True)
