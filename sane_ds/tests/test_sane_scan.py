@@ -159,7 +159,11 @@ class ScanWithWinesSaneSource(unittest.TestCase):
               file=sys.stderr)
 
         host.send('{"POL":"IFSCANED"}')
-        self.assertEqual(host.read_frame(60)[1], b'{"POL":"IFSCANED","SCANED": "Redy_SCAN"}')
+        try:
+            status = host.read_frame(60)[1]
+        except TimeoutError:  # the host's failure box holds the answer back
+            self.fail("IFSCANED unanswered; failure box: %r" % run(PDFPROBE, "box", "1000")[1])
+        self.assertEqual(status, b'{"POL":"IFSCANED","SCANED": "Redy_SCAN"}')
         log = run(WINPROBE, "log")[1].replace("\r", "").split("\n")
         pdf_path = log[log.index("scan_id: " + scan_id) - 1]
         self.assertTrue(pdf_path.startswith(self.temp) and pdf_path.endswith(".pdf"), pdf_path)
