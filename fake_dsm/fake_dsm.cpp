@@ -273,6 +273,7 @@ TW_UINT16 TFakeDsm::Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
       if (!buffer.bytes.empty())
         std::memcpy(xfer->Memory.TheMem, buffer.bytes.data(), std::min<size_t>(buffer.bytes.size(), xfer->Memory.Length));
       xfer->BytesWritten = TW_UINT32(buffer.bytes.size());
+      if (buffer.bytesPerRow != TWON_DONTCARE32) xfer->BytesPerRow = buffer.bytesPerRow;
       return buffer.rc;
     }
     case DAT_PALETTE8:

@@ -56,14 +56,15 @@ class TFakeDsm {
                                uint32_t current);
 
   // Memory transfer: the image description, the buffer sizes, and the
-  // buffers in order (each with the return code of its call). A buffer is
-  // copied into the application's memory up to its Length, and BytesWritten
-  // says the buffer's whole size.
+  // buffers in order (each with the return code of its call and the row
+  // length it reports). A buffer is copied into the application's memory up
+  // to its Length, and BytesWritten says the buffer's whole size.
   TW_IMAGEINFO imageInfo{};
   TW_SETUPMEMXFER setupMem{0, 0, 4096};
   struct TMemBuffer {
     std::vector<uint8_t> bytes;
     TW_UINT16 rc = TWRC_SUCCESS;
+    TW_UINT32 bytesPerRow = TWON_DONTCARE32;  // reported in BytesPerRow unless DONTCARE
   };
   std::deque<TMemBuffer> memBuffers;
   bool hasPalette = false;  // DAT_PALETTE8 fails without one
