@@ -5,7 +5,10 @@
 TTwainTransferMode ChooseTransferMode(TTwainSource& source) {
   TTwainTransferMode current = ttmNative;  // the standard's default
   TTwainTransferModeSet offered;
-  if (source.GetIXferMech(current, offered, rcGet) != crSuccess || offered.empty()) return ttmFile;
+  // A source that cannot say what it offers: file transfer when it takes it,
+  // otherwise native, which every source has.
+  if (source.GetIXferMech(current, offered, rcGet) != crSuccess || offered.empty())
+    return source.SetIXferMech(ttmFile) == crSuccess ? ttmFile : ttmNative;
   for (TTwainTransferMode mode : {ttmFile, ttmNative, ttmMemory})
     if (offered.count(mode) && source.SetIXferMech(mode) == crSuccess) return mode;
   return current;

@@ -11,7 +11,7 @@
 // native, otherwise memory. The source is told the mechanism (ICAP_XFERMECH);
 // one it refuses is passed over for the next it offers, and when it takes
 // none the one it has in force stays. A source that cannot say what it offers
-// gets file transfer.
+// gets file transfer when it takes it, native transfer otherwise.
 TTwainTransferMode ChooseTransferMode(TTwainSource& source);
 
 // A page bitmap of the native or memory transfer as a BMP file: file header,

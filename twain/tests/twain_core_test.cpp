@@ -741,8 +741,10 @@ TEST_F(TwainCore, TransferMechanismForAScan) {
       {"an array", true, TFakeDsm::Array(TWTY_UINT16, {2, 0}), {}, ttmNative, {TWSX_NATIVE}},
       {"nothing taken: the current one stays", true, TFakeDsm::Enumeration(TWTY_UINT16, {0, 2}, 1, 0),
        {TWRC_FAILURE, TWRC_FAILURE}, ttmMemory, {TWSX_NATIVE, TWSX_MEMORY}},
-      {"not answered: file, as before", false, {}, {}, ttmFile, {}},
-      {"wrong item type: file", true, TFakeDsm::Enumeration(TWTY_UINT32, {0}, 0, 0), {}, ttmFile, {}},
+      {"not answered: file when taken", false, {}, {}, ttmFile, {TWSX_FILE}},
+      {"not answered, file refused: native", false, {}, {TWRC_FAILURE}, ttmNative, {TWSX_FILE}},
+      {"wrong item type: as not answered", true, TFakeDsm::Enumeration(TWTY_UINT32, {0}, 0, 0), {}, ttmFile,
+       {TWSX_FILE}},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.name);
