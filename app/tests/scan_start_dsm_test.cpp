@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "install_scanner.h"
 #include "page_image.h"
@@ -97,6 +98,65 @@ TEST_F(ScanStartWithWine, CancelAtTheFirstPageAndAFeeder) {
   EXPECT_EQ(window.events, std::vector<std::string>{"complete"});
   ASSERT_EQ(window.lista->size(), 4u);
   for (const std::wstring& page : *window.lista) EXPECT_TRUE(FileExistsW(page));
+}
+
+// A scanner without file transfer: the pages come natively (or in memory
+// when native transfer is refused too, with rows not padded to 4 bytes) and
+// are written as BMP files with the same pictures file transfer gives.
+TEST_F(ScanStartWithWine, PagesAreTheSameWithoutFileTransfer) {
+  const std::string mechanisms[] = {"", "NoFileTransfer=1\r\n",
+                                    "NoFileTransfer=1\r\nNoNativeTransfer=1\r\nMemRowsUnpadded=1\r\n"};
+  for (const char* type : {"RGB", "Gray", "BW"}) {
+    std::vector<vscan::TDib> reference;
+    for (const std::string& mechanism : mechanisms) {
+      SCOPED_TRACE(std::string(type) + " " + mechanism);
+      window = TTestScanWindow();
+      InstallScanner("Pages=2\r\nPixelType=" + std::string(type) + "\r\n" + mechanism);
+      Scan();
+      EXPECT_EQ(window.events, std::vector<std::string>{"complete"});
+      ASSERT_EQ(window.lista->size(), 2u);
+      for (size_t i = 0; i < 2; ++i) {
+        const std::wstring& page = (*window.lista)[i];
+        EXPECT_EQ(page.rfind(TempFolder() + L"scan\\tmp", 0), 0u);
+        vscan::TDib dib;
+        ASSERT_TRUE(vscan::DibFromBmpFile(ReadBytes(page), dib)) << ui::Narrow(page);
+        if (mechanism.empty()) {
+          reference.push_back(dib);
+          continue;
+        }
+        vscan::TDibInfo got, want;
+        ASSERT_TRUE(vscan::DescribeDib(dib, got));
+        ASSERT_TRUE(vscan::DescribeDib(reference[i], want));
+        EXPECT_EQ(got.bitCount, want.bitCount);  // the page keeps its format
+        ASSERT_EQ(got.width, want.width);
+        ASSERT_EQ(std::abs(got.height), std::abs(want.height));
+        int differ = 0;
+        for (int y = 0; y < std::abs(want.height); ++y)
+          for (int x = 0; x < want.width; ++x) {
+            uint8_t a[3], b[3];
+            vscan::PixelAt(dib, x, y, a);
+            vscan::PixelAt(reference[i], x, y, b);
+            differ += std::memcmp(a, b, 3) != 0;
+          }
+        EXPECT_EQ(differ, 0) << "page " << i + 1;
+      }
+    }
+  }
+}
+
+// A scanner that keeps failing a page while reporting more pending: the
+// batch ends as cancelled after three attempts; file transfer leaves one
+// name per attempt, a scanner without it names only delivered pages.
+TEST_F(ScanStartWithWine, AFailingScannerEndsTheBatch) {
+  for (const char* mechanism : {"", "NoFileTransfer=1\r\n"}) {
+    SCOPED_TRACE(mechanism);
+    window = TTestScanWindow();
+    InstallScanner("Pages=5\r\nFailPage=2\r\nFailKeepsPending=1\r\n" + std::string(mechanism));
+    Scan();
+    EXPECT_EQ(window.events, std::vector<std::string>{"complete canceled"});
+    ASSERT_EQ(window.lista->size(), *mechanism ? 1u : 4u);
+    EXPECT_TRUE(FileExistsW(window.lista->front()));
+  }
 }
 
 }  // namespace
