@@ -12,7 +12,7 @@ if(WIN32)
 
   skan_add_test(scan_start_test SOURCES tests/scan_start_test.cpp LIBS scan_start fake_dsm LABELS twain)
   # With Wine's own TWAIN_32.DLL and the virtual scanner installed in the prefix.
-  skan_add_test(scan_start_dsm_test SOURCES tests/scan_start_dsm_test.cpp LIBS scan_start LABELS twain)
+  skan_add_test(scan_start_dsm_test SOURCES tests/scan_start_dsm_test.cpp LIBS scan_start virtual_scanner_core LABELS twain)
   add_dependencies(scan_start_dsm_test virtual_scanner)
   target_include_directories(scan_start_dsm_test PRIVATE ${PROJECT_SOURCE_DIR}/virtual_scanner/tests)
   target_compile_definitions(scan_start_dsm_test PRIVATE

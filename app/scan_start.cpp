@@ -8,6 +8,7 @@
 #include "page_naming.h"
 #include "peer_protocol.h"
 #include "text.h"
+#include "transfer_mechanism.h"
 
 std::wstring TempFolder() {
   wchar_t buffer[MAX_PATH + 1];
@@ -51,6 +52,9 @@ void TScanStart::SkanujdoPDF1Click() {
   twain.OnTransferComplete = [this](TTwainObject* s, int index, bool canceled) {
     window_.TwainManager1TransferComplete(s, index, canceled);
   };
+  twain.OnTwainAcquire = [this](TTwainObject* s, int index, TTwainBitmap& image, bool& c) {
+    TwainManager1TwainAcquire(s, index, image, c);
+  };
 
   // A cancelled selection (-1) means the source manager's default source,
   // found by its identity record. Opening a source gives its record a new Id
@@ -62,15 +66,38 @@ void TScanStart::SkanujdoPDF1Click() {
   TTwainSource* source = twain.Source(position);
   if (!source) return;
   source->SetLoaded(true);
-  if ((source = twain.Source(position))) source->SetTransferMode(ttmFile);
+  // File transfer when the scanner offers it; a scanner without it hands the
+  // pages over in memory, and each is written to the file that file transfer
+  // would have used. An open, enabled scanner (a second start) is left as it is.
+  if ((source = twain.Source(position)) && source->Loaded() && !source->Enabled())
+    source->SetTransferMode(ChooseTransferMode(*source));
   if ((source = twain.Source(position))) source->SetEnabled(true);
 }
 
-void TScanStart::TwainManager1SourceSetupFileXfer(TTwainObject*, int Index) {
+std::wstring TScanStart::NameNextPage() {
   const std::wstring page = PageFileName(window_.GetTmpPath(), MyGetTempFile(L""));
   window_.SetFilename(page);
   if (auto& lista = window_.Lista()) lista->push_back(page);
+  return page;
+}
+
+void TScanStart::TwainManager1SourceSetupFileXfer(TTwainObject*, int Index) {
+  const std::wstring page = NameNextPage();
   if (TTwainSource* source = TwainManager1_->Source(Index)) source->SetupFileTransfer(page, tfBMP);
+}
+
+// A page handed over in memory is named when it arrives, so only delivered
+// pages get a name. A file that cannot be written is removed; the assembly
+// then reports the page missing, as for a page the scanner could not write.
+void TScanStart::TwainManager1TwainAcquire(TTwainObject*, int, TTwainBitmap& Image, bool&) {
+  const std::wstring page = NameNextPage();
+  std::vector<uint8_t> bytes;
+  if (!BitmapFileBytes(Image.Handle(), bytes)) return;
+  HANDLE file = CreateFileW(page.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  const bool ok = WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) && written == bytes.size();
+  if (!CloseHandle(file) || !ok) DeleteFileW(page.c_str());
 }
 
 void TScanStart::TwainManager1SourceFileTransfer(TTwainObject*, int, const TW_STR255&, TTwainFormat, bool&) {}

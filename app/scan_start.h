@@ -35,11 +35,18 @@ class TScanStart {
   void TwainManager1SourceSetupFileXfer(TTwainObject* Sender, int Index);
   void TwainManager1SourceFileTransfer(TTwainObject* Sender, int Index, const TW_STR255& filename,
                                        TTwainFormat Format, bool& Cancel);
+  // A page of a native or memory transfer: named like a file-transfer page
+  // and written there as a BMP file.
+  void TwainManager1TwainAcquire(TTwainObject* Sender, int Index, TTwainBitmap& Image, bool& Cancel);
 
   // Made by the first scan start and kept until the window goes.
   TTwainManager* TwainManager1() const { return TwainManager1_.get(); }
 
  private:
+  // Page naming: a fresh unique name, made the window's current file and
+  // appended to the page list; returns the page file's path.
+  std::wstring NameNextPage();
+
   IScanWindow& window_;
   std::unique_ptr<TTwainManager> TwainManager1_;
 };

@@ -143,10 +143,25 @@ TW_UINT16 TW_CALLINGSTYLE TFakeDsm::Entry(pTW_IDENTITY origin, pTW_IDENTITY dest
 TW_UINT16 TFakeDsm::Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat,
                            TW_UINT16 msg, TW_MEMREF data) {
   (void)dg;
-  (void)dest;
-  trace.push_back(DatName(dat) + "/" + MsgName(msg));
+  const std::string triplet = DatName(dat) + "/" + MsgName(msg);
+  trace.push_back(triplet);
   if (origin) lastOrigin = *origin;
   if (!dsmOpen && msg != MSG_OPENDSM) ++callsWhileUnloaded;
+  addresses.push_back({triplet, origin ? origin->Id : 0, dest != nullptr, dest ? dest->Id : 0});
+  {
+    std::string wrong;
+    const bool toDsm = dat == DAT_PARENT || dat == DAT_IDENTITY;
+    const bool open = dest && std::find(openIds_.begin(), openIds_.end(), dest->Id) != openIds_.end();
+    if (!origin) wrong = "no origin";
+    else if (msg != MSG_OPENDSM && dsmOpen && origin->Id != appId_) wrong = "origin is not the application";
+    else if (toDsm && dest) wrong = "destination given for the source manager";
+    else if (!toDsm && dat != DAT_STATUS && !dest) wrong = "no destination";
+    else if (!toDsm && dest && !open) wrong = "destination is not an open source";
+    if (!wrong.empty()) {
+      misaddressed.push_back(triplet + ": " + wrong);
+      return TWRC_FAILURE;
+    }
+  }
   if (dat == DAT_EVENT && data) processed.push_back(*static_cast<MSG*>(static_cast<pTW_EVENT>(data)->pEvent));
   if (dat == DAT_SETUPFILEXFER && msg == MSG_SET && data)
     fileNames.emplace_back(static_cast<pTW_SETUPFILEXFER>(data)->FileName);
@@ -165,7 +180,7 @@ TW_UINT16 TFakeDsm::Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
   switch (dat) {
     case DAT_PARENT:
       dsmOpen = msg == MSG_OPENDSM;
-      if (msg == MSG_OPENDSM && origin) origin->Id = 100;
+      if (msg == MSG_OPENDSM && origin) origin->Id = appId_ = 100;
       return TWRC_SUCCESS;
     case DAT_IDENTITY: {
       auto* id = static_cast<pTW_IDENTITY>(data);
@@ -191,10 +206,18 @@ TW_UINT16 TFakeDsm::Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
         case MSG_OPENDS:
           ++openSources;
           if (newIdOnOpen) id->Id += 1000;
+          openIds_.push_back(id->Id);
           return TWRC_SUCCESS;
-        case MSG_CLOSEDS:
+        case MSG_CLOSEDS: {
+          auto it = std::find(openIds_.begin(), openIds_.end(), id->Id);
+          if (it == openIds_.end()) {
+            misaddressed.push_back("IDENTITY/CLOSEDS: the source is not open");
+            return TWRC_FAILURE;
+          }
+          openIds_.erase(it);
           --openSources;
           return TWRC_SUCCESS;
+        }
       }
       return TWRC_FAILURE;
     }
@@ -273,6 +296,7 @@ TW_UINT16 TFakeDsm::Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
       if (!buffer.bytes.empty())
         std::memcpy(xfer->Memory.TheMem, buffer.bytes.data(), std::min<size_t>(buffer.bytes.size(), xfer->Memory.Length));
       xfer->BytesWritten = TW_UINT32(buffer.bytes.size());
+      if (buffer.bytesPerRow != TWON_DONTCARE32) xfer->BytesPerRow = buffer.bytesPerRow;
       return buffer.rc;
     }
     case DAT_PALETTE8:
@@ -322,10 +346,40 @@ void TFakeTwainPlatform::FreeGlobal(TW_HANDLE handle) {
   ++globalsFreed;
 }
 
-HBITMAP TFakeTwainPlatform::MakeBitmap(HWND, const void* header, const void* pixels) {
-  lastPixelOffset = size_t(static_cast<const uint8_t*>(pixels) - static_cast<const uint8_t*>(header));
+HBITMAP TFakeTwainPlatform::MakeBitmap(HWND, const void* header, const void* pixels, size_t pixelBytes) {
+  const auto* h = static_cast<const uint8_t*>(header);
+  const auto* p = static_cast<const uint8_t*>(pixels);
+  lastPixelOffset = size_t(p - h);
+  TSection section;
+  section.info.assign(h, p);
+  section.pixels.assign(p, p + pixelBytes);
+  if (lastPixelOffset >= 16) {
+    int32_t width, height;
+    uint16_t bits;
+    std::memcpy(&width, h + 4, 4);
+    std::memcpy(&height, h + 8, 4);
+    std::memcpy(&bits, h + 14, 2);
+    section.width = width;
+    section.height = height;
+    section.bitsPerPixel = bits;
+  }
+  sections.push_back(std::move(section));
   ++bitmapsMade;
-  return HBITMAP(&gModuleTag);
+  return HBITMAP(&sections.back());
+}
+
+// The header as made, then the pixels as they stand (the fake keeps a page's
+// own row order).
+bool TFakeTwainPlatform::PackedDib(HBITMAP bitmap, std::vector<uint8_t>& dib) {
+  for (auto& section : sections) {
+    if (HBITMAP(&section) != bitmap || section.deleted) continue;
+    const size_t offset = DibPixelOffset(section.info.data(), section.info.size());
+    if (!offset) return false;
+    dib.assign(section.info.begin(), section.info.begin() + std::ptrdiff_t(offset));
+    dib.insert(dib.end(), section.pixels.begin(), section.pixels.end());
+    return true;
+  }
+  return false;
 }
 
 void TFakeTwainPlatform::FreeBitmap(HBITMAP bitmap) {

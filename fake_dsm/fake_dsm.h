@@ -56,14 +56,15 @@ class TFakeDsm {
                                uint32_t current);
 
   // Memory transfer: the image description, the buffer sizes, and the
-  // buffers in order (each with the return code of its call). A buffer is
-  // copied into the application's memory up to its Length, and BytesWritten
-  // says the buffer's whole size.
+  // buffers in order (each with the return code of its call and the row
+  // length it reports). A buffer is copied into the application's memory up
+  // to its Length, and BytesWritten says the buffer's whole size.
   TW_IMAGEINFO imageInfo{};
   TW_SETUPMEMXFER setupMem{0, 0, 4096};
   struct TMemBuffer {
     std::vector<uint8_t> bytes;
     TW_UINT16 rc = TWRC_SUCCESS;
+    TW_UINT32 bytesPerRow = TWON_DONTCARE32;  // reported in BytesPerRow unless DONTCARE
   };
   std::deque<TMemBuffer> memBuffers;
   bool hasPalette = false;  // DAT_PALETTE8 fails without one
@@ -95,6 +96,20 @@ class TFakeDsm {
   std::vector<TW_IMAGEMEMXFER> memRequests;  // the records as they arrived
   // Calls made while no source manager was loaded (the layer must make none).
   int callsWhileUnloaded = 0;
+  // Every call's addressing: the origin must be the application identity the
+  // DSM was opened with; the destination null for the DSM's own triplets
+  // (DAT_PARENT, DAT_IDENTITY with MSG_OPENDS and MSG_CLOSEDS among them) and
+  // an open source for every source triplet (DAT_STATUS may go to either). A
+  // call that breaks this fails with TWRC_FAILURE, as a real DSM fails it,
+  // and is listed here as "DAT/MSG: what was wrong".
+  std::vector<std::string> misaddressed;
+  struct TAddress {
+    std::string triplet;
+    TW_UINT32 originId = 0;
+    bool toSource = false;  // a destination was given
+    TW_UINT32 destId = 0;
+  };
+  std::vector<TAddress> addresses;  // of every call, in order
 
   static TW_UINT16 TW_CALLINGSTYLE Entry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
                                          TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
@@ -110,6 +125,8 @@ class TFakeDsm {
   int page_ = 0;
   int left_ = 0;
   TW_SETUPFILEXFER file_{};
+  TW_UINT32 appId_ = 0;
+  std::vector<TW_UINT32> openIds_;  // Ids of the open sources
 };
 
 // A platform on which TWAIN_32.DLL is found in the folders the test names and
@@ -140,7 +157,8 @@ class TFakeTwainPlatform : public TTwainPlatform {
   void* LockGlobal(TW_HANDLE handle, size_t& size) override;
   void UnlockGlobal(TW_HANDLE) override {}
   void FreeGlobal(TW_HANDLE handle) override;
-  HBITMAP MakeBitmap(HWND window, const void* header, const void* pixels) override;
+  HBITMAP MakeBitmap(HWND window, const void* header, const void* pixels, size_t pixelBytes) override;
+  bool PackedDib(HBITMAP bitmap, std::vector<uint8_t>& dib) override;
   void FreeBitmap(HBITMAP bitmap) override;
   TW_HANDLE AllocGlobal(size_t size) override;
   HBITMAP MakeSection(HWND window, const void* info) override;
@@ -150,9 +168,10 @@ class TFakeTwainPlatform : public TTwainPlatform {
   int globalsAllocated = 0;
   wchar_t separator = L'.';
   bool sectionFails = false;
-  // Bitmap sections made, kept after deletion so a test can look at them.
+  // Bitmaps made (memory-transfer sections and native pages), kept after
+  // deletion so a test can look at them.
   struct TSection {
-    std::vector<uint8_t> info;  // header and 256-entry colour table
+    std::vector<uint8_t> info;  // header and colour table (256 entries for a memory section)
     std::vector<uint8_t> pixels;
     int width = 0, height = 0, bitsPerPixel = 0;
     bool deleted = false;

@@ -565,3 +565,55 @@ TCapabilityRet TTwainSource::SetImagelayoutFrame(double fLeft, double fTop, doub
   layout.Frame.Bottom = FloatToFix32(fBottom);
   return ResultToCapabilityRec(Call(DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, &layout));
 }
+
+namespace {
+TTwainTransferMode TransferModeOf(int code) {
+  return code == TWSX_FILE ? ttmFile : code == TWSX_MEMORY ? ttmMemory : ttmNative;
+}
+TW_UINT16 TransferModeCode(TTwainTransferMode mode) {
+  return mode == ttmFile ? TW_UINT16(TWSX_FILE) : mode == ttmMemory ? TW_UINT16(TWSX_MEMORY) : TW_UINT16(TWSX_NATIVE);
+}
+}  // namespace
+
+// Sources answer ICAP_XFERMECH as an enumeration, a one value or an array;
+// each is read. Codes other than native, file and memory are left out.
+TCapabilityRet TTwainSource::GetIXferMech(TTwainTransferMode& Return, TTwainTransferModeSet& Supported,
+                                          TRetrieveCap Mode) {
+  TW_HANDLE handle = nullptr;
+  TW_UINT16 container = 0;
+  const TCapabilityRet result = GetCapabilityRec(ICAP_XFERMECH, handle, Mode, container);
+  if (result != crSuccess) return result;
+  TW_UINT16 type = 0;
+  TGetCapabilityList list;
+  int32_t current = 0, def = 0;
+  TCapabilityRet read = crInvalidContainer;
+  switch (container) {
+    case TWON_ENUMERATION: read = GetEnumerationValue(ICAP_XFERMECH, type, list, current, def, Mode, handle); break;
+    case TWON_ARRAY: read = GetArrayValue(ICAP_XFERMECH, type, list, handle); break;
+    case TWON_ONEVALUE: {
+      std::wstring text;
+      read = GetOneValue(ICAP_XFERMECH, type, text, Mode, handle);
+      list.push_back(text);
+      break;
+    }
+    default: {
+      TContainer discard(handle);
+      break;
+    }
+  }
+  if (read != crSuccess) return read;
+  if (type != TWTY_UINT16) return crUnsupported;
+  std::vector<int> codes;
+  for (const auto& text : list) codes.push_back(ToInt(text));
+  for (int code : codes)
+    if (code >= TWSX_NATIVE && code <= TWSX_MEMORY) Supported.insert(TransferModeOf(code));
+  const int32_t index = container != TWON_ENUMERATION ? 0 : Mode == rcGetDefault ? def : current;
+  if (container != TWON_ARRAY && index >= 0 && size_t(index) < codes.size() && codes[size_t(index)] >= TWSX_NATIVE &&
+      codes[size_t(index)] <= TWSX_MEMORY)
+    Return = TransferModeOf(codes[size_t(index)]);
+  return crSuccess;
+}
+
+TCapabilityRet TTwainSource::SetIXferMech(TTwainTransferMode Value) {
+  return SetUInt16(ICAP_XFERMECH, TransferModeCode(Value));
+}

@@ -151,22 +151,30 @@ TW_UINT16 TTwainSource::TransferImageMemory(HBITMAP& Bitmap, TW_UINT16 PixelType
   // The source sends rows top first; the bitmap keeps the top row last.
   int row = height - 1;
   size_t rowStart = lineBytes * size_t(row);
-  size_t filled = 0;
+  size_t filled = 0;         // bytes of the current source row received
+  size_t sourceRow = lineBytes;  // length of a source row
   while (rc == TWRC_SUCCESS) {
     xfer.BytesWritten = 0;
     rc = Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer);
     if (rc == TWRC_SUCCESS || rc == TWRC_XFERDONE) {
+      // The source says how long its rows are (TWAIN leaves their padding to
+      // it); one that does not is taken to pad them to 4 bytes as the bitmap.
+      const TW_UINT32 perRow = xfer.BytesPerRow;
+      if (perRow != 0 && perRow != TWON_DONTCARE32) sourceRow = perRow;
       // Never more than the buffer holds, and bytes past the last row are
       // dropped rather than written outside the bitmap.
       size_t left = std::min<size_t>(xfer.BytesWritten, buffer.size());
       const uint8_t* from = buffer.data();
       while (left > 0 && row >= 0) {
-        const size_t n = std::min(left, lineBytes - filled);
-        std::memcpy(pixels + rowStart + filled, from, n);
-        from += n;
-        left -= n;
-        filled += n;
-        if (filled == lineBytes) {
+        if (filled < sourceRow) {
+          const size_t n = std::min(left, sourceRow - filled);
+          // Only what fits the bitmap's row is kept of a longer source row.
+          if (filled < lineBytes) std::memcpy(pixels + rowStart + filled, from, std::min(n, lineBytes - filled));
+          from += n;
+          left -= n;
+          filled += n;
+        }
+        if (filled >= sourceRow) {
           if (swapRgb) {
             uint8_t* p = pixels + rowStart;
             for (int x = 0; x < width; ++x) std::swap(p[3 * x], p[3 * x + 2]);

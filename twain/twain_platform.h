@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "twain.h"
 
@@ -46,9 +47,15 @@ class TTwainPlatform {
   virtual void* LockGlobal(TW_HANDLE handle, size_t& size) = 0;
   virtual void UnlockGlobal(TW_HANDLE handle) = 0;
   virtual void FreeGlobal(TW_HANDLE handle) = 0;
-  // A device-dependent bitmap made from a packed DIB's header and pixels with
-  // the device context of window.
-  virtual HBITMAP MakeBitmap(HWND window, const void* header, const void* pixels) = 0;
+  // A bitmap of a packed DIB's own format made from its header and the
+  // pixelBytes bytes of pixels, with the device context of window: a bitmap
+  // section holding a copy of the pixels, or a device-dependent bitmap when the
+  // format cannot be a section (compressed rows).
+  virtual HBITMAP MakeBitmap(HWND window, const void* header, const void* pixels, size_t pixelBytes) = 0;
+  // The bitmap as a packed DIB: a 40-byte info header, colour masks or table,
+  // rows bottom-up. A section keeps its format; a device-dependent bitmap
+  // comes as 24 bits per pixel.
+  virtual bool PackedDib(HBITMAP bitmap, std::vector<uint8_t>& dib) = 0;
   virtual void FreeBitmap(HBITMAP bitmap) = 0;
   // A movable, zero-filled global block (capability containers); null when
   // there is no memory.

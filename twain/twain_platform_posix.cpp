@@ -18,7 +18,8 @@ class TNoTwainPlatform final : public TTwainPlatform {
   }
   void UnlockGlobal(TW_HANDLE) override {}
   void FreeGlobal(TW_HANDLE) override {}
-  HBITMAP MakeBitmap(HWND, const void*, const void*) override { return nullptr; }
+  HBITMAP MakeBitmap(HWND, const void*, const void*, size_t) override { return nullptr; }
+  bool PackedDib(HBITMAP, std::vector<uint8_t>&) override { return false; }
   void FreeBitmap(HBITMAP) override {}
   TW_HANDLE AllocGlobal(size_t) override { return nullptr; }
   HBITMAP MakeSection(HWND, const void*) override { return nullptr; }

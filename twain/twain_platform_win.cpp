@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "twain_platform.h"
 
 namespace {
@@ -65,12 +68,77 @@ class TWin32Platform final : public TTwainPlatform {
   }
   void UnlockGlobal(TW_HANDLE handle) override { GlobalUnlock(handle); }
   void FreeGlobal(TW_HANDLE handle) override { GlobalFree(handle); }
-  HBITMAP MakeBitmap(HWND window, const void* header, const void* pixels) override {
+  HBITMAP MakeBitmap(HWND window, const void* header, const void* pixels, size_t pixelBytes) override {
     HDC dc = GetDC(window);
-    HBITMAP bitmap = CreateDIBitmap(dc, static_cast<const BITMAPINFOHEADER*>(header), CBM_INIT, pixels,
-                                    static_cast<const BITMAPINFO*>(header), DIB_RGB_COLORS);
+    void* bits = nullptr;
+    const auto* info = static_cast<const BITMAPINFO*>(header);
+    HBITMAP bitmap = CreateDIBSection(dc, info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    DIBSECTION section{};
+    if (bitmap && bits && GetObjectW(bitmap, sizeof section, &section) == int(sizeof section)) {
+      const size_t rows = size_t(section.dsBm.bmHeight);
+      const size_t stride = ((size_t(section.dsBmih.biBitCount) * size_t(section.dsBm.bmWidth) + 31) / 32) * 4;
+      std::memcpy(bits, pixels, std::min(pixelBytes, rows * stride));
+    } else {
+      if (bitmap) DeleteObject(bitmap);
+      bitmap = CreateDIBitmap(dc, &info->bmiHeader, CBM_INIT, pixels, info, DIB_RGB_COLORS);
+    }
     ReleaseDC(window, dc);
     return bitmap;
+  }
+  bool PackedDib(HBITMAP bitmap, std::vector<uint8_t>& dib) override {
+    DIBSECTION section{};
+    BITMAP plain{};
+    int width = 0, height = 0, bits = 24;
+    DWORD compression = BI_RGB, colors = 0;
+    LONG xppm = 0, yppm = 0;
+    if (GetObjectW(bitmap, sizeof section, &section) == int(sizeof section)) {
+      width = section.dsBm.bmWidth;
+      height = section.dsBm.bmHeight;
+      bits = section.dsBmih.biBitCount;
+      xppm = section.dsBmih.biXPelsPerMeter;
+      yppm = section.dsBmih.biYPelsPerMeter;
+      if (bits <= 8) {
+        const DWORD all = DWORD(1) << bits;
+        colors = section.dsBmih.biClrUsed && section.dsBmih.biClrUsed < all ? section.dsBmih.biClrUsed : all;
+      } else if (section.dsBmih.biCompression == BI_BITFIELDS && (bits == 16 || bits == 32)) {
+        compression = BI_BITFIELDS;
+      }
+    } else if (GetObjectW(bitmap, sizeof plain, &plain) == int(sizeof plain)) {
+      width = plain.bmWidth;
+      height = plain.bmHeight;
+    } else {
+      return false;
+    }
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
+      bits = 24, compression = BI_RGB, colors = 0;
+    }
+    if (width <= 0 || height <= 0) return false;
+    const size_t stride = ((size_t(bits) * size_t(width) + 31) / 32) * 4;
+    const size_t tail = (compression == BI_BITFIELDS ? 12 : 0) + 4 * size_t(colors);
+    // GetDIBits writes a whole colour table (or the three masks) after the header.
+    std::vector<uint8_t> info(sizeof(BITMAPINFOHEADER) + 256 * 4, 0);
+    auto* h = reinterpret_cast<BITMAPINFOHEADER*>(info.data());
+    h->biSize = sizeof(BITMAPINFOHEADER);
+    h->biWidth = width;
+    h->biHeight = height;  // rows bottom-up, whatever the bitmap's own order
+    h->biPlanes = 1;
+    h->biBitCount = WORD(bits);
+    h->biCompression = compression;
+    h->biClrUsed = colors;
+    dib.assign(sizeof(BITMAPINFOHEADER) + tail + stride * size_t(height), 0);
+    HDC dc = GetDC(nullptr);
+    const int rows = GetDIBits(dc, bitmap, 0, UINT(height), dib.data() + sizeof(BITMAPINFOHEADER) + tail,
+                               reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS);
+    ReleaseDC(nullptr, dc);
+    if (rows != height) return false;
+    h->biCompression = compression;
+    h->biSizeImage = DWORD(stride * size_t(height));
+    h->biXPelsPerMeter = xppm;
+    h->biYPelsPerMeter = yppm;
+    h->biClrUsed = colors;
+    h->biClrImportant = 0;
+    std::memcpy(dib.data(), info.data(), sizeof(BITMAPINFOHEADER) + tail);
+    return true;
   }
   void FreeBitmap(HBITMAP bitmap) override { DeleteObject(bitmap); }
   TW_HANDLE AllocGlobal(size_t size) override { return GlobalAlloc(GHND, size); }

@@ -1,6 +1,7 @@
 #include "twain_source.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -133,10 +134,18 @@ bool TTwainSource::SetupFileTransfer(std::wstring_view Filename, TTwainFormat Fo
   return Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup) == TWRC_SUCCESS;
 }
 
+namespace {
+// A batch whose pages keep failing while the source still reports pages
+// pending ends after this many failures in a row, as if cancelled; some
+// sources report pages pending after every failure and would never end.
+constexpr int kMaxFailedPagesInARow = 3;
+}  // namespace
+
 void TTwainSource::TransferImages() {
   TCustomTwainManager* owner = Owner_;
   bool cancel = false;
   bool done = false;
+  int failedInARow = 0;
   TW_UINT16 rc = TWRC_FAILURE;
   TW_SETUPFILEXFER file{};
   TW_HANDLE handle = nullptr;
@@ -161,23 +170,36 @@ void TTwainSource::TransferImages() {
         break;
       }
     }
+    bool failed = false;
     if (rc == TWRC_XFERDONE) {
-      if (TransferMode_ == ttmFile)
+      if (TransferMode_ == ttmFile) {
         ReadFile(file.FileName, file.Format, cancel);
-      else if (TransferMode_ == ttmNative)
-        ReadNative(handle, cancel);
-      else
+      } else if (TransferMode_ == ttmNative) {
+        // A block that holds no whole bitmap is a failed page.
+        if (!ReadNative(handle, cancel)) {
+          failed = true;
+          if (owner->OnAcquireError) owner->OnAcquireError(owner, Index_, TWRC_FAILURE, TWCC_BADVALUE);
+        }
+      } else {
         ReadMemory(bitmap, cancel);
+      }
     } else if (rc == TWRC_CANCEL) {
       cancel = true;
       if (owner->OnAcquireCancel) owner->OnAcquireCancel(owner, Index_);
-    } else if (owner->OnAcquireError) {
-      owner->OnAcquireError(owner, Index_, rc, GetReturnStatus());
+    } else {
+      failed = true;
+      if (owner->OnAcquireError) owner->OnAcquireError(owner, Index_, rc, GetReturnStatus());
     }
+    failedInARow = failed ? failedInARow + 1 : 0;
     const TW_UINT16 rc2 = Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
     done = rc2 != TWRC_SUCCESS || pending.Count == 0;
-    if (!done && cancel)
+    if (!done && failedInARow >= kMaxFailedPagesInARow) {
+      cancel = true;
+      Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending);
+      done = true;  // also when the reset fails: the failures would go on
+    } else if (!done && cancel) {
       done = Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending) == TWRC_SUCCESS;
+    }
   } while (!done);
 
   const int index = Index_;
@@ -228,25 +250,63 @@ size_t DibPixelOffset(const void* header, size_t size) {
   return offset <= size ? offset : 0;
 }
 
-void TTwainSource::ReadNative(TW_HANDLE handle, bool& Cancel) {
-  TTwainPlatform& platform = TwainPlatform();
-  size_t size = 0;
-  void* header = handle ? platform.LockGlobal(handle, size) : nullptr;
-  if (header) {
-    const size_t offset = DibPixelOffset(header, size);
-    HBITMAP bitmap = offset ? platform.MakeBitmap(Owner_->VirtualWindow(), header,
-                                                    static_cast<const uint8_t*>(header) + offset)
-                            : nullptr;
-    platform.UnlockGlobal(handle);
-    // The application owns the memory after a native transfer; it is freed
-    // even when the image handler raises.
-    struct TFree {
-      TTwainPlatform& p;
-      TW_HANDLE h;
-      ~TFree() { p.FreeGlobal(h); }
-    } release{platform, handle};
-    if (bitmap) Owner_->DoTwainAcquire(Owner_, Index_, bitmap, Cancel);
-  } else if (handle) {
-    platform.FreeGlobal(handle);
+size_t DibPixelBytes(const void* header, size_t size) {
+  const auto* h = static_cast<const uint8_t*>(header);
+  auto get32 = [&](size_t at) {
+    uint32_t v;
+    std::memcpy(&v, h + at, 4);
+    return v;
+  };
+  auto get16 = [&](size_t at) {
+    uint16_t v;
+    std::memcpy(&v, h + at, 2);
+    return v;
+  };
+  if (!header || size < 12) return 0;
+  const uint32_t headerSize = get32(0);
+  uint64_t width, rows, bits;
+  if (headerSize == 12) {
+    width = get16(4), rows = get16(6), bits = get16(10);
+  } else if (headerSize >= 40 && headerSize <= size) {
+    const auto w = int32_t(get32(4));
+    const auto height = int32_t(get32(8));  // negative: rows top-down
+    if (w <= 0 || height == 0) return 0;
+    width = uint64_t(w);
+    rows = uint64_t(height < 0 ? -int64_t(height) : int64_t(height));
+    bits = get16(14);
+    const uint32_t compression = get32(16);
+    // Compressed rows (run lengths, JPEG, PNG) take the size the header gives.
+    if (compression == 1 || compression == 2 || compression == 4 || compression == 5) return get32(20);
+  } else {
+    return 0;
   }
+  const uint64_t bytes = ((bits * width + 31) / 32) * 4 * rows;
+  return bytes <= SIZE_MAX ? size_t(bytes) : 0;
+}
+
+bool TTwainSource::ReadNative(TW_HANDLE handle, bool& Cancel) {
+  TTwainPlatform& platform = TwainPlatform();
+  if (!handle) return false;
+  // The application owns the memory after a native transfer; it is freed
+  // even when the image handler raises.
+  struct TFree {
+    TTwainPlatform& p;
+    TW_HANDLE h;
+    ~TFree() { p.FreeGlobal(h); }
+  } release{platform, handle};
+  size_t size = 0;
+  void* header = platform.LockGlobal(handle, size);
+  if (!header) return false;
+  // The header, colour table and every row must lie inside the block: a
+  // header that claims more rows than the block holds would be read past it.
+  const size_t offset = DibPixelOffset(header, size);
+  const size_t pixelBytes = offset ? DibPixelBytes(header, size) : 0;
+  HBITMAP bitmap = nullptr;
+  if (offset && pixelBytes && pixelBytes <= size - offset)
+    bitmap = platform.MakeBitmap(Owner_->VirtualWindow(), header, static_cast<const uint8_t*>(header) + offset,
+                                 pixelBytes);
+  platform.UnlockGlobal(handle);
+  if (!bitmap) return false;
+  Owner_->DoTwainAcquire(Owner_, Index_, bitmap, Cancel);
+  return true;
 }

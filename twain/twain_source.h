@@ -59,6 +59,8 @@ enum TTwainPaperSize {
   tpsUSLegal = TWSS_USLEGAL
 };
 enum TTwainAutoSize { tasNone = TWAS_NONE, tasAuto = TWAS_AUTO, tasCurrent = TWAS_CURRENT };
+// Transfer mechanisms of ICAP_XFERMECH (TWSX_NATIVE, TWSX_FILE, TWSX_MEMORY).
+using TTwainTransferModeSet = std::set<TTwainTransferMode>;
 
 // TW_FIX32 conversions. The conversion from a number rounds to the nearest
 // 1/65536 (ties to even) and throws std::range_error outside 0 <= x < 32768.
@@ -162,13 +164,17 @@ class TTwainSource : public TTwainIdentity {
   TCapabilityRet SetAutoSize(TTwainAutoSize Value);
   TCapabilityRet SetOrientation(TTwainOrientation Value);
   TCapabilityRet SetPaperSize(TTwainPaperSize Value);
+  TCapabilityRet GetIXferMech(TTwainTransferMode& Return, TTwainTransferModeSet& Supported,
+                              TRetrieveCap Mode = rcGet);
+  TCapabilityRet SetIXferMech(TTwainTransferMode Value);
   // The area to scan (DAT_IMAGELAYOUT), in the source's current unit.
   TCapabilityRet SetImagelayoutFrame(double fLeft, double fTop, double fRight, double fBottom);
 
  protected:
   void TransferImages();
   void ReadFile(const TW_STR255& Filename, TW_UINT16 Format, bool& Cancel);
-  void ReadNative(TW_HANDLE handle, bool& Cancel);
+  // False when the block holds no whole bitmap: nothing is delivered.
+  bool ReadNative(TW_HANDLE handle, bool& Cancel);
   void ReadMemory(HBITMAP Bitmap, bool& Cancel);
   // Memory transfer: an empty bitmap section from the source's image
   // description, then filled from the source's buffers.
@@ -200,3 +206,7 @@ class TTwainSource : public TTwainIdentity {
 // header, the colour table and, for a BI_BITFIELDS info header, the three
 // colour masks. 0 when the header is not usable within size bytes.
 size_t DibPixelOffset(const void* header, size_t size);
+// The number of pixel bytes a packed DIB's header calls for: stride times
+// rows, or the header's image size for compressed rows. 0 when the header is
+// not usable within size bytes.
+size_t DibPixelBytes(const void* header, size_t size);

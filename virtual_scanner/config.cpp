@@ -59,6 +59,13 @@ TScannerConfig ParseConfig(const std::string& text) {
     else if (key == "membuffersize") ReadInt(value, c.memBufferSize, 0, 16 << 20);
     else if (key == "nopixelflavor") c.noPixelFlavor = yes;
     else if (key == "palette8fails") c.palette8Fails = yes;
+    else if (key == "failkeepspending") c.failKeepsPending = yes;
+    else if (key == "nofiletransfer") c.noFileTransfer = yes;
+    else if (key == "nonativetransfer") c.noNativeTransfer = yes;
+    else if (key == "memrowsunpadded") c.memRowsUnpadded = yes;
+    else if (key == "fileclrused0") c.fileClrUsed0 = yes;
+    else if (key == "filetopdown") c.fileTopDown = yes;
+    else if (key == "filev5header") c.fileV5Header = yes;
     else if (key == "pixeltype") {
       if (lv == "rgb" || lv == "color" || lv == "colour") c.pixelType = TPixelType::Rgb;
       else if (lv == "gray" || lv == "grey") c.pixelType = TPixelType::Gray;

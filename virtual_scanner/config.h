@@ -24,6 +24,20 @@ struct TScannerConfig {
   int memBufferSize = 65536;   // MemBufferSize=: preferred buffer size of a memory transfer
   bool noPixelFlavor = false;  // NoPixelFlavor=1: ICAP_PIXELFLAVOR is not supported
   bool palette8Fails = false;  // Palette8Fails=1: DAT_PALETTE8 fails
+  // FailKeepsPending=1: a failed page (FailPage=k) stays pending, so every
+  // later transfer fails on it again and MSG_ENDXFER never counts down.
+  bool failKeepsPending = false;
+  bool noFileTransfer = false;    // NoFileTransfer=1: native and memory transfer only
+  bool noNativeTransfer = false;  // NoNativeTransfer=1: no native transfer
+  // MemRowsUnpadded=1: memory-transfer rows hold just their pixels
+  // (BytesPerRow not rounded up to 4 bytes).
+  bool memRowsUnpadded = false;
+  // File pages: FileClrUsed0=1 writes biClrUsed 0 for a full colour table,
+  // FileTopDown=1 rows top-down (negative height), FileV5Header=1 a
+  // BITMAPV5HEADER. They combine.
+  bool fileClrUsed0 = false;
+  bool fileTopDown = false;
+  bool fileV5Header = false;
 };
 
 // Parses the ini text; unknown keys and other sections are ignored, bad

@@ -220,6 +220,44 @@ TDib ToBitfields32(const TDib& dib) {
   return out;
 }
 
+TDib WithClrUsedZero(const TDib& dib) {
+  TDibInfo info;
+  if (!DescribeDib(dib, info) || info.headerSize != kInfoHeaderSize || info.bitCount > 8 ||
+      info.colors != (1u << info.bitCount))
+    return dib;
+  TDib out = dib;
+  Put32(out.data() + 32, 0);
+  return out;
+}
+
+TDib ToTopDown(const TDib& dib) {
+  TDibInfo info;
+  if (!DescribeDib(dib, info) || info.height <= 0) return dib;
+  TDib out = dib;
+  const uint32_t stride = ((uint32_t(info.width) * info.bitCount + 31) / 32) * 4;
+  const auto rows = uint32_t(info.height);
+  for (uint32_t y = 0; y < rows; ++y)
+    std::memcpy(out.data() + info.pixelOffset + stride * y, dib.data() + info.pixelOffset + stride * (rows - 1 - y),
+                stride);
+  Put32(out.data() + 8, uint32_t(-info.height));
+  return out;
+}
+
+TDib ToV5Header(const TDib& dib) {
+  constexpr uint32_t kV5HeaderSize = 124;
+  constexpr uint32_t kSrgb = 0x73524742;  // 'sRGB'
+  constexpr uint32_t kIntentImages = 4;
+  TDibInfo info;
+  if (!DescribeDib(dib, info) || info.headerSize != kInfoHeaderSize || Get32(dib.data() + 16) != 0) return dib;
+  TDib out(kV5HeaderSize, 0);
+  std::memcpy(out.data(), dib.data(), kInfoHeaderSize);
+  Put32(out.data(), kV5HeaderSize);
+  Put32(out.data() + 56, kSrgb);          // colour space
+  Put32(out.data() + 108, kIntentImages);  // rendering intent
+  out.insert(out.end(), dib.begin() + kInfoHeaderSize, dib.end());
+  return out;
+}
+
 bool DescribeDib(const TDib& dib, TDibInfo& info) {
   if (dib.size() < 4) return false;
   info.headerSize = Get32(dib.data());

@@ -34,6 +34,13 @@ TDib CropDib(const TDib& dib, int x, int y, int width, int height);
 // unchanged.
 TDib ToBitfields32(const TDib& dib);
 
+// Other valid forms of the same bitmap (info header, BI_RGB, bottom-up rows
+// in): biClrUsed 0 for a full colour table; rows top-down with a negative
+// height; a 124-byte BITMAPV5HEADER (sRGB) in place of the info header.
+TDib WithClrUsedZero(const TDib& dib);
+TDib ToTopDown(const TDib& dib);
+TDib ToV5Header(const TDib& dib);
+
 // Width, height (positive: bottom-up rows), bits per pixel and colour-table
 // entries of a packed DIB; false when it is not a usable bitmap.
 struct TDibInfo {

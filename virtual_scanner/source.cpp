@@ -221,8 +221,9 @@ class TSource {
   bool autoFeed_ = false, indicators_ = true, borderDetection_ = false, deskew_ = false, rotate_ = false,
        undefinedSize_ = false;
 
-  // The page of a memory transfer: rows top first, each padded to 4 bytes,
-  // samples in TWAIN order; memOffset_ bytes have been handed over.
+  // The page of a memory transfer: rows top first, each padded to 4 bytes
+  // (or not, with MemRowsUnpadded), samples in TWAIN order; memOffset_ bytes
+  // have been handed over.
   std::vector<uint8_t> memData_;
   size_t memOffset_ = 0;
   uint32_t memStride_ = 0, memWidth_ = 0;
@@ -326,7 +327,9 @@ TW_UINT16 TSource::Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UI
       }
       case DAT_USERINTERFACE: return UserInterface(msg, data);
       case DAT_PENDINGXFERS: return PendingXfers(msg, data);
-      case DAT_SETUPFILEXFER: return SetupFileXfer(msg, data);
+      case DAT_SETUPFILEXFER:
+        if (config_.noFileTransfer) break;
+        return SetupFileXfer(msg, data);
       case DAT_CAPABILITY: return Capability(msg, data);
       case DAT_SETUPMEMXFER: return SetupMemXfer(msg, data);
     }
@@ -336,8 +339,12 @@ TW_UINT16 TSource::Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UI
       case DAT_IMAGELAYOUT: return ImageLayout(msg, data);
       case DAT_PALETTE8: return Palette8(msg, data);
       case DAT_IMAGEMEMXFER: return msg == MSG_GET ? ImageMemXfer(data) : Fail(TWCC_BADPROTOCOL);
-      case DAT_IMAGEFILEXFER: return msg == MSG_GET ? Transfer(true, data) : Fail(TWCC_BADPROTOCOL);
-      case DAT_IMAGENATIVEXFER: return msg == MSG_GET ? Transfer(false, data) : Fail(TWCC_BADPROTOCOL);
+      case DAT_IMAGEFILEXFER:
+        if (config_.noFileTransfer) break;
+        return msg == MSG_GET ? Transfer(true, data) : Fail(TWCC_BADPROTOCOL);
+      case DAT_IMAGENATIVEXFER:
+        if (config_.noNativeTransfer) break;
+        return msg == MSG_GET ? Transfer(false, data) : Fail(TWCC_BADPROTOCOL);
     }
   }
   return Fail(TWCC_BADPROTOCOL);
@@ -371,13 +378,13 @@ TW_UINT16 TSource::Identity(pTW_IDENTITY origin, TW_UINT16 msg, TW_MEMREF data) 
       file_ = TW_SETUPFILEXFER{};
       strcpy(file_.FileName, "TWAIN.TMP");
       file_.Format = TWFF_BMP;
-      xferMech_ = TWSX_NATIVE;
+      xferMech_ = config_.noNativeTransfer ? TW_UINT16(TWSX_MEMORY) : TW_UINT16(TWSX_NATIVE);
       ResetNegotiation();
       pendingEvent_ = MSG_NULL;
       state_ = 4;
       return TWRC_SUCCESS;
     case MSG_CLOSEDS:
-      if (state_ < 4) return Fail(TWCC_SEQERROR);
+      if (state_ != 4) return Fail(TWCC_SEQERROR);  // disabled first
       dialog_.reset();
       state_ = 3;
       return TWRC_SUCCESS;
@@ -431,8 +438,10 @@ TW_UINT16 TSource::PendingXfers(TW_UINT16 msg, TW_MEMREF data) {
       if (state_ < 6) return Fail(TWCC_SEQERROR);
       memActive_ = false;
       memData_.clear();
-      --pagesLeft_;
-      ++nextPage_;
+      if (!(config_.failKeepsPending && nextPage_ == config_.failPage)) {
+        --pagesLeft_;
+        ++nextPage_;
+      }
       state_ = pagesLeft_ > 0 ? 6 : 5;
       pending->Count = CountToReport();
       if (pagesLeft_ == 0 && dialog_) dialog_->SetBusy(false);
@@ -525,7 +534,14 @@ bool TSource::Describe(TW_UINT16 cap, TCapAnswer& a) const {
     }
     case ICAP_ORIENTATION: a.List({TWOR_PORTRAIT, TWOR_LANDSCAPE}, orientation_, TWOR_PORTRAIT); return true;
     case ICAP_AUTOSIZE: a.List({TWAS_NONE, TWAS_AUTO, TWAS_CURRENT}, autoSize_, TWAS_NONE); return true;
-    case ICAP_XFERMECH: a.List({TWSX_NATIVE, TWSX_FILE, TWSX_MEMORY}, xferMech_, TWSX_NATIVE); return true;
+    case ICAP_XFERMECH: {
+      std::vector<TW_UINT32> offered;
+      if (!config_.noNativeTransfer) offered.push_back(TWSX_NATIVE);
+      if (!config_.noFileTransfer) offered.push_back(TWSX_FILE);
+      offered.push_back(TWSX_MEMORY);
+      a.List(offered, xferMech_, offered.front());
+      return true;
+    }
     case ICAP_COMPRESSION: a.List({TWCP_NONE}, TWCP_NONE, TWCP_NONE); return true;
     case ICAP_IMAGEFILEFORMAT: a.List({TWFF_BMP}, TWFF_BMP, TWFF_BMP); return true;
   }
@@ -584,7 +600,9 @@ TW_UINT16 TSource::Apply(TW_UINT16 cap, TW_UINT32 v) {
       autoSize_ = TW_UINT16(v);
       return TWRC_SUCCESS;
     case ICAP_XFERMECH:
-      if (v > TWSX_MEMORY) return Fail(TWCC_BADVALUE);
+      if (v > TWSX_MEMORY || (v == TWSX_FILE && config_.noFileTransfer) ||
+          (v == TWSX_NATIVE && config_.noNativeTransfer))
+        return Fail(TWCC_BADVALUE);
       xferMech_ = TW_UINT16(v);
       return TWRC_SUCCESS;
     case ICAP_COMPRESSION: return v == TWCP_NONE ? TW_UINT16(TWRC_SUCCESS) : Fail(TWCC_BADVALUE);
@@ -788,12 +806,13 @@ TW_UINT16 TSource::ImageMemXfer(TW_MEMREF data) {
     TDibInfo d;
     if (!Page(nextPage_, dib) || !DescribeDib(dib, d) || d.height <= 0 || d.bitCount > 24)
       return Fail(TWCC_OPERATIONERROR);
-    memStride_ = ((uint32_t(d.width) * uint32_t(d.bitCount) + 31) / 32) * 4;
+    const uint32_t dibStride = ((uint32_t(d.width) * uint32_t(d.bitCount) + 31) / 32) * 4;
+    memStride_ = config_.memRowsUnpadded ? (uint32_t(d.width) * uint32_t(d.bitCount) + 7) / 8 : dibStride;
     memWidth_ = uint32_t(d.width);
     memData_.assign(size_t(memStride_) * uint32_t(d.height), 0);
     for (int32_t y = 0; y < d.height; ++y) {
       uint8_t* to = memData_.data() + size_t(memStride_) * uint32_t(y);
-      memcpy(to, dib.data() + d.pixelOffset + size_t(memStride_) * uint32_t(d.height - 1 - y), memStride_);
+      memcpy(to, dib.data() + d.pixelOffset + size_t(dibStride) * uint32_t(d.height - 1 - y), memStride_);
       if (d.bitCount == 24)
         for (int32_t x = 0; x < d.width; ++x) std::swap(to[3 * x], to[3 * x + 2]);  // blue-green-red to RGB
     }
@@ -848,6 +867,9 @@ TW_UINT16 TSource::Transfer(bool toFile, TW_MEMREF data) {
   TDib dib;
   if (!Page(nextPage_, dib)) return Fail(TWCC_OPERATIONERROR);
   if (toFile) {
+    if (config_.fileClrUsed0) dib = WithClrUsedZero(dib);
+    if (config_.fileTopDown) dib = ToTopDown(dib);
+    if (config_.fileV5Header) dib = ToV5Header(dib);
     if (!WriteWholeFileA(file_.FileName, BmpFileBytes(dib))) return Fail(TWCC_FILEWRITEERROR);
   } else {
     if (config_.nativeBitfields) dib = ToBitfields32(dib);

@@ -2,11 +2,39 @@
 // into the prefix by the test, unattended.
 #include "scan_test_support.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
 #include "install_scanner.h"
+#include "page_image.h"
 
 namespace {
 
 std::vector<uint8_t> ReadBytes(const std::wstring& path) { return ReadFileBytesW(path); }
+
+// The number of the virtual scanner's page (colour, 50 dpi, as installed
+// below) whose every pixel the BMP file shows; 0 when none of 1 to 9 does.
+int PageNumberOf(const std::vector<uint8_t>& file) {
+  vscan::TDib dib;
+  vscan::TDibInfo info;
+  if (!vscan::DibFromBmpFile(file, dib) || !vscan::DescribeDib(dib, info)) return 0;
+  for (int number = 1; number <= 9; ++number) {
+    const vscan::TDib page = vscan::RenderPage(number, vscan::TPixelType::Rgb, 50);
+    vscan::TDibInfo want;
+    if (!vscan::DescribeDib(page, want) || want.width != info.width || std::abs(want.height) != std::abs(info.height))
+      continue;
+    bool same = true;
+    for (int y = 0; y < std::abs(want.height) && same; ++y) {
+      for (int x = 0; x < want.width && same; ++x) {
+        uint8_t a[3], b[3];
+        same = vscan::PixelAt(dib, x, y, a) && vscan::PixelAt(page, x, y, b) && std::equal(a, a + 3, b);
+      }
+    }
+    if (same) return number;
+  }
+  return 0;
+}
 
 void InstallScanner(const std::string& settings) {
   ASSERT_TRUE(InstallVirtualScanner(WinePathOf(VIRTUAL_SCANNER_DS), settings)) << GetLastError();
@@ -34,24 +62,27 @@ class ScanStartWithWine : public ::testing::Test {
 };
 
 TEST_F(ScanStartWithWine, ThreePagesBecomeThreeBitmapsInPageOrder) {
-  InstallScanner("Pages=3\r\n");
+  InstallScanner("Pages=3\r\nPixelType=RGB\r\n");
   Scan();
   EXPECT_EQ(window.events, std::vector<std::string>{"complete"});
   ASSERT_EQ(window.lista->size(), 3u);
+  std::vector<int> numbers;
   for (const std::wstring& page : *window.lista) {
     SCOPED_TRACE(ui::Narrow(page));
     EXPECT_EQ(page.rfind(TempFolder() + L"scan\\tmp", 0), 0u);
-    const std::vector<uint8_t> bytes = ReadBytes(page);
-    ASSERT_GT(bytes.size(), 54u);
-    EXPECT_EQ(bytes[0], 'B');
-    EXPECT_EQ(bytes[1], 'M');
+    numbers.push_back(PageNumberOf(ReadBytes(page)));
   }
+  // Each listed file holds the page of its place in the list.
+  EXPECT_EQ(numbers, (std::vector<int>{1, 2, 3}));
   EXPECT_EQ(window.filename, (*window.lista)[2]);
 
   // The layer rebuilt itself after the batch; a second start lists the
   // scanners again. The list was not released here, so pages follow it.
   Scan();
-  EXPECT_EQ(window.lista->size(), 6u);
+  ASSERT_EQ(window.lista->size(), 6u);
+  numbers.clear();
+  for (size_t i = 3; i < 6; ++i) numbers.push_back(PageNumberOf(ReadBytes((*window.lista)[i])));
+  EXPECT_EQ(numbers, (std::vector<int>{1, 2, 3}));
 }
 
 TEST_F(ScanStartWithWine, CancelAtTheFirstPageAndAFeeder) {
@@ -67,6 +98,65 @@ TEST_F(ScanStartWithWine, CancelAtTheFirstPageAndAFeeder) {
   EXPECT_EQ(window.events, std::vector<std::string>{"complete"});
   ASSERT_EQ(window.lista->size(), 4u);
   for (const std::wstring& page : *window.lista) EXPECT_TRUE(FileExistsW(page));
+}
+
+// A scanner without file transfer: the pages come natively (or in memory
+// when native transfer is refused too, with rows not padded to 4 bytes) and
+// are written as BMP files with the same pictures file transfer gives.
+TEST_F(ScanStartWithWine, PagesAreTheSameWithoutFileTransfer) {
+  const std::string mechanisms[] = {"", "NoFileTransfer=1\r\n",
+                                    "NoFileTransfer=1\r\nNoNativeTransfer=1\r\nMemRowsUnpadded=1\r\n"};
+  for (const char* type : {"RGB", "Gray", "BW"}) {
+    std::vector<vscan::TDib> reference;
+    for (const std::string& mechanism : mechanisms) {
+      SCOPED_TRACE(std::string(type) + " " + mechanism);
+      window = TTestScanWindow();
+      InstallScanner("Pages=2\r\nPixelType=" + std::string(type) + "\r\n" + mechanism);
+      Scan();
+      EXPECT_EQ(window.events, std::vector<std::string>{"complete"});
+      ASSERT_EQ(window.lista->size(), 2u);
+      for (size_t i = 0; i < 2; ++i) {
+        const std::wstring& page = (*window.lista)[i];
+        EXPECT_EQ(page.rfind(TempFolder() + L"scan\\tmp", 0), 0u);
+        vscan::TDib dib;
+        ASSERT_TRUE(vscan::DibFromBmpFile(ReadBytes(page), dib)) << ui::Narrow(page);
+        if (mechanism.empty()) {
+          reference.push_back(dib);
+          continue;
+        }
+        vscan::TDibInfo got, want;
+        ASSERT_TRUE(vscan::DescribeDib(dib, got));
+        ASSERT_TRUE(vscan::DescribeDib(reference[i], want));
+        EXPECT_EQ(got.bitCount, want.bitCount);  // the page keeps its format
+        ASSERT_EQ(got.width, want.width);
+        ASSERT_EQ(std::abs(got.height), std::abs(want.height));
+        int differ = 0;
+        for (int y = 0; y < std::abs(want.height); ++y)
+          for (int x = 0; x < want.width; ++x) {
+            uint8_t a[3], b[3];
+            vscan::PixelAt(dib, x, y, a);
+            vscan::PixelAt(reference[i], x, y, b);
+            differ += std::memcmp(a, b, 3) != 0;
+          }
+        EXPECT_EQ(differ, 0) << "page " << i + 1;
+      }
+    }
+  }
+}
+
+// A scanner that keeps failing a page while reporting more pending: the
+// batch ends as cancelled after three attempts; file transfer leaves one
+// name per attempt, a scanner without it names only delivered pages.
+TEST_F(ScanStartWithWine, AFailingScannerEndsTheBatch) {
+  for (const char* mechanism : {"", "NoFileTransfer=1\r\n"}) {
+    SCOPED_TRACE(mechanism);
+    window = TTestScanWindow();
+    InstallScanner("Pages=5\r\nFailPage=2\r\nFailKeepsPending=1\r\n" + std::string(mechanism));
+    Scan();
+    EXPECT_EQ(window.events, std::vector<std::string>{"complete canceled"});
+    ASSERT_EQ(window.lista->size(), *mechanism ? 1u : 4u);
+    EXPECT_TRUE(FileExistsW(window.lista->front()));
+  }
 }
 
 }  // namespace

@@ -1,9 +1,17 @@
 // Scan start and page naming against the fake source manager.
 #include "scan_test_support.h"
 
+#include <fstream>
+#include <iterator>
+
 #include "fake_dsm.h"
 
 namespace {
+
+std::vector<uint8_t> ReadBytes(const std::wstring& path) {
+  std::ifstream f(path.c_str(), std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), {}};
+}
 
 class ScanStart : public ::testing::Test {
  protected:
@@ -48,7 +56,10 @@ TEST_F(ScanStart, ChosenScannerIsOpenedForFileTransferAndEnabled) {
   start->SkanujdoPDF1Click();
   EXPECT_TRUE(DialogShown());
   const std::string calls = dsm.Take();
-  EXPECT_NE(calls.find("IDENTITY/OPENDS USERINTERFACE/ENABLEDS"), std::string::npos) << calls;
+  // Asked for its transfer mechanisms; this scanner does not say, and takes file transfer.
+  EXPECT_NE(calls.find("IDENTITY/OPENDS CAPABILITY/GET STATUS/GET CAPABILITY/SET USERINTERFACE/ENABLEDS"),
+            std::string::npos)
+      << calls;
   TTwainSource* source = start->TwainManager1()->Source(1);
   EXPECT_TRUE(source->Enabled());
   EXPECT_EQ(source->TransferMode(), ttmFile);
@@ -126,6 +137,68 @@ TEST_F(ScanStart, SecondStartWhileTheScannerIsEnabled) {
   EXPECT_EQ(calls.find("IDENTITY/OPENDS"), std::string::npos) << calls;
   EXPECT_EQ(calls.find("ENABLEDS"), std::string::npos) << calls;
   EXPECT_TRUE(start->TwainManager1()->Source(1)->Enabled());
+}
+
+// A scanner without file transfer hands the pages over natively; each is
+// written as a BMP file under the name file transfer would have given it.
+TEST_F(ScanStart, WithoutFileTransferPagesAreWrittenToTheSameFiles) {
+  dsm.capabilities[ICAP_XFERMECH] = TFakeDsm::Enumeration(TWTY_UINT16, {TWSX_NATIVE, TWSX_MEMORY}, 0, 0);
+  std::vector<uint8_t> dib(40 + 8 + 8, 0);  // 1-bit, 2 x 2, black and white
+  dib[0] = 40, dib[4] = 2, dib[8] = 2, dib[12] = 1, dib[14] = 1;
+  dib[44] = dib[45] = dib[46] = 0xFF;
+  dib[48] = 0x80, dib[52] = 0x40;
+  dsm.nativeImage = dib;
+  dsm.pages = {TWRC_XFERDONE, TWRC_XFERDONE};
+  dsm.events = {MSG_XFERREADY};
+  WhenSelectDialogShows([](TFormSelectSource* f) { ChooseRow(f, 0); });
+  start->SkanujdoPDF1Click();
+  ASSERT_TRUE(PumpUntil([&] { return window.complete; }));
+  EXPECT_EQ(window.events, std::vector<std::string>{"complete"});
+  ASSERT_EQ(dsm.capabilitySets.size(), 1u);
+  EXPECT_EQ(dsm.capabilitySets[0].bytes[2], TWSX_NATIVE);  // the source was told
+  EXPECT_TRUE(dsm.fileNames.empty());
+  const std::wstring temp = TempFolder();
+  ASSERT_EQ(window.lista->size(), 2u);
+  for (const std::wstring& page : *window.lista) {
+    SCOPED_TRACE(ui::Narrow(page));
+    EXPECT_EQ(page.rfind(temp + L"scan\\tmp", 0), 0u);
+    EXPECT_EQ(page.substr(page.size() - 4), L".bmp");
+    const std::vector<uint8_t> file = ReadBytes(page);
+    ASSERT_EQ(file.size(), 14 + dib.size());
+    EXPECT_EQ(file[0], 'B');
+    EXPECT_TRUE(std::equal(dib.begin(), dib.end(), file.begin() + 14));
+    const std::wstring placeholder = temp + page.substr(temp.size() + 5, page.size() - temp.size() - 9) + L".tmp";
+    EXPECT_EQ(FileSize(placeholder), 0);
+  }
+  EXPECT_EQ(window.filename, window.lista->back());
+  EXPECT_EQ(dsm.misaddressed, std::vector<std::string>{});
+}
+
+// A scanner that fails every page while reporting more pending: the batch
+// ends after three attempts, as cancelled, with no more page names than
+// pages attempted (file transfer) or delivered (native transfer).
+TEST_F(ScanStart, AFailingScannerEndsTheBatch) {
+  for (bool file : {true, false}) {
+    SCOPED_TRACE(file ? "file transfer" : "native transfer");
+    TFakeDsm fresh;
+    fresh.sources = dsm.sources;
+    if (!file) fresh.capabilities[ICAP_XFERMECH] = TFakeDsm::Enumeration(TWTY_UINT16, {TWSX_NATIVE}, 0, 0);
+    fresh.pages.assign(50, TWRC_FAILURE);
+    fresh.events = {MSG_XFERREADY};
+    TTestScanWindow w;
+    TScanStart s(w);
+    WhenSelectDialogShows([](TFormSelectSource* f) { ChooseRow(f, 0); });
+    s.SkanujdoPDF1Click();
+    ASSERT_TRUE(PumpUntil([&] { return w.complete; }));
+    EXPECT_EQ(w.events, std::vector<std::string>{"complete canceled"});
+    const std::string calls = fresh.Take();
+    size_t attempts = 0;
+    for (size_t at = 0; (at = calls.find(file ? "IMAGEFILEXFER/GET" : "IMAGENATIVEXFER/GET", at)) != std::string::npos; ++at)
+      ++attempts;
+    EXPECT_EQ(attempts, 3u);
+    EXPECT_NE(calls.find("PENDINGXFERS/RESET"), std::string::npos);
+    EXPECT_EQ(w.lista->size(), file ? 3u : 0u);
+  }
 }
 
 TEST_F(ScanStart, UniqueNameFailureRaisesTheSystemMessage) {

@@ -658,6 +658,49 @@ TEST_F(TwainMemory, ARowSplitAcrossBuffersIsCompletedFirst) {
   ASSERT_EQ(manager.acquired.size(), 1u);
 }
 
+// Rows are as long as the source's BytesPerRow says, whatever the bitmap's
+// own 4-byte padding: shorter (no padding), longer (padded further), or split
+// across buffers. Reading them as padded rows shears the page.
+TEST(TwainMemoryPages, RowsAsLongAsTheSourceSays) {
+  const struct {
+    const char* name;
+    int width, bits, pixelType;
+    uint32_t perRow;
+    std::vector<std::vector<uint8_t>> buffers;  // the last ends the page
+    std::vector<std::vector<uint8_t>> rows;     // the bitmap's rows, top first, without padding
+  } cases[] = {
+      {"grey, 5-byte rows", 5, 8, TWPT_GRAY, 5,
+       {Bytes({1, 2, 3, 4, 5, 11, 12, 13, 14, 15, 21, 22, 23, 24, 25})},
+       {Bytes({1, 2, 3, 4, 5}), Bytes({11, 12, 13, 14, 15}), Bytes({21, 22, 23, 24, 25})}},
+      {"rgb, 9-byte rows over two buffers", 3, 24, TWPT_RGB, 9,
+       {Bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14}), Bytes({15, 16, 17, 18, 19, 21, 22, 23, 24, 25, 26, 27, 28, 29})},
+       {Bytes({3, 2, 1, 6, 5, 4, 9, 8, 7}), Bytes({13, 12, 11, 16, 15, 14, 19, 18, 17}),
+        Bytes({23, 22, 21, 26, 25, 24, 29, 28, 27})}},
+      {"grey, rows padded to 8 bytes", 3, 8, TWPT_GRAY, 8,
+       {Bytes({1, 2, 3, 0, 9, 9, 9, 9, 11, 12, 13, 0, 9, 9, 9, 9, 21, 22, 23, 0, 9, 9, 9, 9})},
+       {Bytes({1, 2, 3}), Bytes({11, 12, 13}), Bytes({21, 22, 23})}},
+      {"black and white, 2-byte rows of 9 pixels", 9, 1, TWPT_BW, 2,
+       {Bytes({0xAA, 0x80, 0x55, 0x00, 0xFF, 0x80})},
+       {Bytes({0xAA, 0x80}), Bytes({0x55, 0x00}), Bytes({0xFF, 0x80})}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TMemRig t;
+    t.Info(c.width, 3, c.bits, c.pixelType);
+    for (size_t i = 0; i < c.buffers.size(); ++i)
+      t.dsm.memBuffers.push_back(
+          {c.buffers[i], i + 1 == c.buffers.size() ? TW_UINT16(TWRC_XFERDONE) : TW_UINT16(TWRC_SUCCESS), c.perRow});
+    const auto* s = t.Scan();
+    ASSERT_EQ(t.manager.acquired.size(), 1u);
+    EXPECT_EQ(t.manager.progress, (std::vector<std::string>{"1/2", "2/2", "3/2"}));
+    for (int y = 0; y < 3; ++y) {
+      std::vector<uint8_t> row = TMemRig::Row(*s, y);
+      row.resize(c.rows[size_t(y)].size());
+      EXPECT_EQ(row, c.rows[size_t(y)]) << "row " << y;
+    }
+  }
+}
+
 TEST(TwainMemoryPages, ColourTables) {
   const std::vector<uint8_t> black{0, 0, 0, 0}, white{255, 255, 255, 0};
   const struct {

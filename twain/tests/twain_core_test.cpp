@@ -9,6 +9,7 @@
 
 #include "custom_twain_manager.h"
 #include "fake_dsm.h"
+#include "transfer_mechanism.h"
 #include "twain_source.h"
 
 namespace {
@@ -369,6 +370,9 @@ TEST_F(TwainCore, FeederWithAnIndeterminateCount) {
   EXPECT_EQ(dsm.fileNames.size(), 4u);
 }
 
+// One page that failed, with its condition code, and was ended.
+const std::string kFailed = "setup(0) IMAGEFILEXFER/GET STATUS/GET error(1,5) PENDINGXFERS/ENDXFER ";
+
 TEST_F(TwainCore, CancelAndFailurePaths) {
   struct {
     const char* name;
@@ -403,6 +407,26 @@ TEST_F(TwainCore, CancelAndFailurePaths) {
        {TWRC_XFERDONE}, {}, false,
        "setup(0) IMAGEFILEXFER/GET file(C:\\t\\page1.bmp,2) PENDINGXFERS/ENDXFER "
        "USERINTERFACE/DISABLEDS timer- complete(0,false)"},
+
+      // A source that keeps failing while it reports pages pending would
+      // keep the loop going for ever: three failures in a row end the batch
+      // as a cancel does, also when the reset fails.
+      {"three failures in a row end the batch as cancelled",
+       {TWRC_FAILURE, TWRC_FAILURE, TWRC_FAILURE, TWRC_XFERDONE, TWRC_XFERDONE}, {}, false,
+       kFailed + kFailed + kFailed + "PENDINGXFERS/RESET "
+       "USERINTERFACE/DISABLEDS disable timer- complete(0,true)"},
+      {"a failed reset still ends a failing batch",
+       {TWRC_FAILURE, TWRC_FAILURE, TWRC_FAILURE, TWRC_XFERDONE}, {{MSG_RESET, {TWRC_FAILURE}}}, false,
+       kFailed + kFailed + kFailed + "PENDINGXFERS/RESET "
+       "USERINTERFACE/DISABLEDS disable timer- complete(0,true)"},
+      {"failures between delivered pages do not add up",
+       {TWRC_FAILURE, TWRC_FAILURE, TWRC_XFERDONE, TWRC_FAILURE, TWRC_FAILURE, TWRC_XFERDONE}, {}, false,
+       kFailed + kFailed + "setup(0) IMAGEFILEXFER/GET file(C:\\t\\page3.bmp,2) PENDINGXFERS/ENDXFER " +
+       kFailed + kFailed + "setup(0) IMAGEFILEXFER/GET file(C:\\t\\page6.bmp,2) PENDINGXFERS/ENDXFER "
+       "USERINTERFACE/DISABLEDS disable timer- complete(0,false)"},
+      {"a third failure on the last page ends the batch as usual",
+       {TWRC_FAILURE, TWRC_FAILURE, TWRC_FAILURE}, {}, false,
+       kFailed + kFailed + kFailed + "USERINTERFACE/DISABLEDS disable timer- complete(0,false)"},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -420,10 +444,10 @@ TEST_F(TwainCore, CancelAndFailurePaths) {
     int page = 0;
     m.OnSourceSetupFileXfer = [&](TTwainObject*, int i) {
       fresh.trace.push_back("setup(" + std::to_string(i) + ")");
-      ++page;  // named without SetupFileTransfer, to keep the expected text short
+      m.Source(i)->SetupFileTransfer(L"C:\\t\\page" + std::to_wstring(++page) + L".bmp", tfBMP);
     };
-    m.OnSourceFileTransfer = [&](TTwainObject*, int, const TW_STR255&, TTwainFormat f, bool& cancel) {
-      fresh.trace.push_back("file(C:\\t\\page" + std::to_string(page) + ".bmp," + std::to_string(f) + ")");
+    m.OnSourceFileTransfer = [&](TTwainObject*, int, const TW_STR255& name, TTwainFormat f, bool& cancel) {
+      fresh.trace.push_back(std::string("file(") + name + "," + std::to_string(f) + ")");
       if (c.cancelInHandler) cancel = true;
     };
     m.OnAcquireCancel = [&](TTwainObject*, int) { fresh.trace.push_back("cancel"); };
@@ -443,7 +467,7 @@ TEST_F(TwainCore, CancelAndFailurePaths) {
     ASSERT_TRUE(s->ProcessMessage(&msg));
     std::string got = fresh.Take();
     // Leave out the per-page read-back and the rebuild: covered above.
-    for (const std::string cut : {"SETUPFILEXFER/GET ", "EVENT/PROCESSEVENT "})
+    for (const std::string cut : {"SETUPFILEXFER/SET ", "SETUPFILEXFER/GET ", "EVENT/PROCESSEVENT "})
       for (size_t at; (at = got.find(cut)) != std::string::npos;) got.erase(at, cut.size());
     EXPECT_EQ(got, c.expected + " " + kRebuild);
   }
@@ -596,6 +620,181 @@ TEST_F(TwainCore, NativeTransferFindsThePixels) {
   bad[32] = 0x10;  // 16 colours used... still past the end
   bad[33] = 0x10;
   EXPECT_EQ(DibPixelOffset(bad.data(), bad.size()), 0u);
+}
+
+// A native page is delivered only when its block holds the header, colour
+// table and every row the header claims; otherwise the page fails with an
+// error event, no bitmap is made and the block is freed.
+TEST_F(TwainCore, NativePageMustFitItsBlock) {
+  struct {
+    const char* name;
+    int32_t width, height;
+    uint16_t bits;
+    uint32_t compression, imageSize;
+    size_t pixelBytes;  // what the block holds after the header and table
+    bool delivered;
+  } cases[] = {
+      {"24-bit, rows exactly in the block", 5, 4, 24, 0, 0, 16 * 4, true},
+      {"24-bit, one byte short", 5, 4, 24, 0, 0, 16 * 4 - 1, false},
+      {"top-down rows count too", 5, -4, 24, 0, 0, 16 * 4 - 1, false},
+      {"top-down, whole", 5, -4, 24, 0, 0, 16 * 4, true},
+      {"a header claiming a million rows", 5, 1000000, 24, 0, 0, 64, false},
+      {"run lengths within the image size", 5, 4, 8, 1, 30, 30, true},
+      {"run lengths past the block", 5, 4, 8, 1, 31, 30, false},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t table = c.bits <= 8 ? 4u << c.bits : 0;
+    std::vector<uint8_t> dib(40 + table + c.pixelBytes, 0);
+    const uint32_t headerSize = 40;
+    const uint16_t planes = 1;
+    std::memcpy(dib.data(), &headerSize, 4);
+    std::memcpy(dib.data() + 4, &c.width, 4);
+    std::memcpy(dib.data() + 8, &c.height, 4);
+    std::memcpy(dib.data() + 12, &planes, 2);
+    std::memcpy(dib.data() + 14, &c.bits, 2);
+    std::memcpy(dib.data() + 16, &c.compression, 4);
+    std::memcpy(dib.data() + 20, &c.imageSize, 4);
+
+    TFakeDsm fresh;
+    fresh.sources = dsm.sources;
+    fresh.pages = {TWRC_XFERDONE};
+    fresh.events = {MSG_XFERREADY};
+    fresh.nativeImage = dib;
+    TTestManager m(fresh);
+    std::vector<std::string> errors;
+    m.OnAcquireError = [&](TTwainObject*, int, int code, int more) {
+      errors.push_back(std::to_string(code) + "," + std::to_string(more));
+    };
+    m.SetLibraryLoaded(true);
+    m.SetSourceManagerLoaded(true);
+    TTwainSource* s = m.Source(0);
+    s->SetLoaded(true);
+    s->SetEnabled(true);
+    platform.bitmapsMade = platform.globalsFreed = 0;
+    MSG msg{};
+    s->ProcessMessage(&msg);
+    EXPECT_EQ(platform.bitmapsMade, c.delivered ? 1 : 0);
+    EXPECT_EQ(platform.globalsFreed, 1);
+    EXPECT_EQ(errors, c.delivered ? std::vector<std::string>{} : std::vector<std::string>{"1,10"});
+    if (c.delivered) EXPECT_EQ(platform.sections.back().pixels.size(), c.pixelBytes);
+  }
+}
+
+// The source manager addresses: the application identity as origin of every
+// call; no destination for the manager's own triplets (opening and closing
+// a source among them); the source for every source triplet.
+TEST_F(TwainCore, EveryTripletIsAddressedAsTheStandardSays) {
+  dsm.newIdOnOpen = true;
+  Open();
+  RecordEvents();
+  dsm.pages = {TWRC_XFERDONE, TWRC_FAILURE};
+  dsm.conditionCode = TWCC_OPERATIONERROR;
+  dsm.events = {MSG_XFERREADY};
+  manager.Source(1)->SetTransferMode(ttmFile);
+  EXPECT_TRUE(Deliver(1));
+  EXPECT_EQ(dsm.misaddressed, std::vector<std::string>{});
+  size_t toSource = 0;
+  for (const auto& a : dsm.addresses) {
+    SCOPED_TRACE(a.triplet);
+    if (a.triplet != "PARENT/OPENDSM") EXPECT_EQ(a.originId, 100u);
+    const bool manager = a.triplet.rfind("PARENT/", 0) == 0 || a.triplet.rfind("IDENTITY/", 0) == 0;
+    EXPECT_EQ(a.toSource, !manager);
+    if (a.toSource) {
+      EXPECT_EQ(a.destId, 1001u);  // the Id the source got when it was opened
+      ++toSource;
+    }
+  }
+  EXPECT_GT(toSource, 8u);
+
+  // The fake fails a call that breaks the rule, as a source manager does.
+  TW_IDENTITY app = *manager.AppIdentity(), stranger = TFakeDsm::Identity("Stranger");
+  TW_PENDINGXFERS pending{};
+  EXPECT_EQ(TFakeDsm::Entry(&app, nullptr, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending), TWRC_FAILURE);
+  EXPECT_EQ(TFakeDsm::Entry(&app, &stranger, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &stranger), TWRC_FAILURE);
+  EXPECT_EQ(TFakeDsm::Entry(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &stranger), TWRC_FAILURE);
+  EXPECT_EQ(dsm.misaddressed, (std::vector<std::string>{"PENDINGXFERS/ENDXFER: no destination",
+                                                        "IDENTITY/CLOSEDS: destination given for the source manager",
+                                                        "IDENTITY/CLOSEDS: the source is not open"}));
+}
+
+// File transfer when offered, then native, then memory; a mechanism the
+// source refuses to take is passed over.
+TEST_F(TwainCore, TransferMechanismForAScan) {
+  const std::vector<uint8_t> none;
+  struct {
+    const char* name;
+    bool offered;
+    TFakeDsm::TContainerBytes container;
+    std::vector<TW_UINT16> setAnswers;  // of the MSG_SET calls, in order
+    TTwainTransferMode mode;
+    std::vector<uint16_t> sets;         // the mechanisms sent
+  } cases[] = {
+      {"file offered", true, TFakeDsm::Enumeration(TWTY_UINT16, {0, 1, 2}, 0, 0), {}, ttmFile, {TWSX_FILE}},
+      {"native and memory", true, TFakeDsm::Enumeration(TWTY_UINT16, {0, 2}, 0, 0), {}, ttmNative, {TWSX_NATIVE}},
+      {"native refused", true, TFakeDsm::Enumeration(TWTY_UINT16, {0, 2}, 0, 0), {TWRC_FAILURE}, ttmMemory,
+       {TWSX_NATIVE, TWSX_MEMORY}},
+      {"file refused", true, TFakeDsm::Enumeration(TWTY_UINT16, {1, 0}, 0, 0), {TWRC_FAILURE}, ttmNative,
+       {TWSX_FILE, TWSX_NATIVE}},
+      {"memory only", true, TFakeDsm::Enumeration(TWTY_UINT16, {2}, 0, 0), {}, ttmMemory, {TWSX_MEMORY}},
+      {"one value", true, TFakeDsm::OneValue(TWTY_UINT16, 0), {}, ttmNative, {TWSX_NATIVE}},
+      {"an array", true, TFakeDsm::Array(TWTY_UINT16, {2, 0}), {}, ttmNative, {TWSX_NATIVE}},
+      {"nothing taken: the current one stays", true, TFakeDsm::Enumeration(TWTY_UINT16, {0, 2}, 1, 0),
+       {TWRC_FAILURE, TWRC_FAILURE}, ttmMemory, {TWSX_NATIVE, TWSX_MEMORY}},
+      {"not answered: file when taken", false, {}, {}, ttmFile, {TWSX_FILE}},
+      {"not answered, file refused: native", false, {}, {TWRC_FAILURE}, ttmNative, {TWSX_FILE}},
+      {"wrong item type: as not answered", true, TFakeDsm::Enumeration(TWTY_UINT32, {0}, 0, 0), {}, ttmFile,
+       {TWSX_FILE}},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TFakeDsm fresh;
+    fresh.sources = dsm.sources;
+    if (c.offered) fresh.capabilities[ICAP_XFERMECH] = c.container;
+    if (!c.setAnswers.empty()) fresh.Answer(DAT_CAPABILITY, MSG_SET, c.setAnswers);
+    TTestManager m(fresh);
+    m.SetLibraryLoaded(true);
+    m.SetSourceManagerLoaded(true);
+    TTwainSource* s = m.Source(0);
+    s->SetLoaded(true);
+    platform.globalsAllocated = platform.globalsFreed = 0;
+    EXPECT_EQ(ChooseTransferMode(*s), c.mode);
+    std::vector<uint16_t> sets;
+    for (const auto& set : fresh.capabilitySets) {
+      EXPECT_EQ(set.cap, ICAP_XFERMECH);
+      EXPECT_EQ(set.conType, TWON_ONEVALUE);
+      sets.push_back(uint16_t(set.bytes[2] | set.bytes[3] << 8));
+    }
+    // Refused sets are not recorded by the fake, only counted as calls.
+    size_t setCalls = 0;
+    for (const auto& t : fresh.trace) setCalls += t == "CAPABILITY/SET";
+    EXPECT_EQ(setCalls, c.sets.size());
+    if (!sets.empty()) EXPECT_EQ(sets.back(), c.sets.back());
+    EXPECT_EQ(platform.globalsFreed, platform.globalsAllocated + (c.offered ? 1 : 0));  // containers freed
+  }
+}
+
+// A delivered page as a BMP file: the file header points past the header and
+// colour table, and the size is the whole file's.
+TEST_F(TwainCore, PageBitmapAsAFile) {
+  std::vector<uint8_t> dib(40 + 8 + 8, 0);  // 1-bit, 2 x 2, two colours
+  dib[0] = 40, dib[4] = 2, dib[8] = 2, dib[12] = 1, dib[14] = 1;
+  dib[40 + 4] = dib[40 + 5] = dib[40 + 6] = 0xFF;
+  dib[48] = 0x80, dib[52] = 0x40;
+  HBITMAP bitmap = platform.MakeBitmap(nullptr, dib.data(), dib.data() + 48, 8);
+  std::vector<uint8_t> file;
+  ASSERT_TRUE(BitmapFileBytes(bitmap, file));
+  ASSERT_EQ(file.size(), 14 + dib.size());
+  EXPECT_EQ(file[0], 'B');
+  EXPECT_EQ(file[1], 'M');
+  uint32_t size, offBits;
+  std::memcpy(&size, &file[2], 4);
+  std::memcpy(&offBits, &file[10], 4);
+  EXPECT_EQ(size, file.size());
+  EXPECT_EQ(offBits, 14u + 48u);
+  EXPECT_TRUE(std::equal(dib.begin(), dib.end(), file.begin() + 14));
+  platform.FreeBitmap(bitmap);
+  EXPECT_FALSE(BitmapFileBytes(bitmap, file));  // gone
 }
 
 TEST(TwainIdentity, DefaultsGroupsTextsAndAssign) {

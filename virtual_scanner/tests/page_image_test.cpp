@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "config.h"
 #include "page_image.h"
 
@@ -146,6 +148,35 @@ TEST(CropDib, KeepsThePixelsAtTheOffset) {
     EXPECT_EQ(info.width, 13);
     EXPECT_EQ(info.height, 5);
     EXPECT_TRUE(CropDib(page, 500, 0, 10, 10).empty());
+  }
+}
+
+// The other valid forms of a page keep its picture, and each changes what it
+// says it changes.
+TEST(PageImage, OtherValidFormsKeepThePicture) {
+  for (TPixelType type : {TPixelType::BlackWhite, TPixelType::Gray, TPixelType::Rgb, TPixelType::Palette}) {
+    const TDib page = RenderPage(4, type, 50, 40, 30);
+    TDibInfo plain;
+    ASSERT_TRUE(DescribeDib(page, plain));
+    const TDib all = ToV5Header(ToTopDown(WithClrUsedZero(page)));
+    for (const TDib& form : {WithClrUsedZero(page), ToTopDown(page), ToV5Header(page), all}) {
+      TDibInfo info;
+      ASSERT_TRUE(DescribeDib(form, info));
+      for (int y = 0; y < plain.height; ++y)
+        for (int x = 0; x < plain.width; ++x) {
+          uint8_t a[3], b[3];
+          ASSERT_TRUE(PixelAt(page, x, y, a));
+          ASSERT_TRUE(PixelAt(form, x, y, b));
+          ASSERT_EQ(std::vector<uint8_t>(a, a + 3), std::vector<uint8_t>(b, b + 3)) << x << "," << y;
+        }
+    }
+    TDibInfo info;
+    ASSERT_TRUE(DescribeDib(all, info));
+    EXPECT_EQ(info.headerSize, 124u);
+    EXPECT_EQ(info.height, -plain.height);
+    uint32_t used;
+    std::memcpy(&used, all.data() + 32, 4);
+    EXPECT_EQ(used, 0u);
   }
 }
 

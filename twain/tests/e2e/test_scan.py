@@ -56,103 +56,115 @@ def setUpModule():
     subprocess.run(["wine", SCANPROBE, "files"], **quiet)
 
 
-@unittest.skipUnless(EXE and WINPROBE and SCANPROBE and SCANNER, "needs the Windows build")
+MESSAGE_5 = '{"Nieznane polecenie ": "Dokument zeskanowany, przygotowuję do wysyłki." }'.encode("utf-8")
+MESSAGE_6 = b'{"Czesc ": "1" }'
+DPI_KEY = r"HKCU\Control Panel\Desktop"
+
+
+def reset_dpi():
+    """The prefix's display back at 96 dpi, whatever a test before left."""
+    subprocess.run(["wine", "reg", "delete", DPI_KEY, "/v", "LogPixels", "/f"], capture_output=True,
+                   env=wine_env(), stdin=subprocess.DEVNULL, timeout=120)
+
+
+@unittest.skipUnless(EXE and WINPROBE and SCANPROBE and SCANNER and PDFPROBE, "needs the Windows build")
 class ScanThroughTheButton(unittest.TestCase):
+    def setUp(self):
+        reset_dpi()
+
     @staticmethod
     def select_dialog_open():
         return run(SCANPROBE, "is-open")[0] == 0
 
-    def scan(self, settings, expect_pages, in_dialog=None):
+    def scan(self, settings, in_dialog=None, fails=False):
+        """One scan through the button; returns the new page bitmaps and
+        placeholders once completion has ended (and its failure box, when
+        `fails`, has been answered)."""
         install_scanner(settings, unattended=in_dialog is None)
         before = page_files()
         host = Host(EXE)
-        try:
-            self.assertEqual(run(WINPROBE, "wait")[0], 0)
-            host.send('{"POL":"Init_SCAN","email":"a@example.com","serialnumber":"1"}')
-            host.read_frame()
-            self.assertEqual(run(WINPROBE, "click", "Scan to PDF")[0], 0)
-            # Commands are taken while the "Select source" dialog is open.
-            deadline = time.monotonic() + 20
-            while not self.select_dialog_open() and time.monotonic() < deadline:
-                time.sleep(0.2)
-            host.send('{"POL":"IFSCANED"}')
-            _, status = host.read_frame()
-            self.assertEqual(status, b'{"POL":"IFSCANED","SCANED": "Begin_SCAN"}')
-            code, dialog = run(SCANPROBE, "select", "cancel")  # the default source: the virtual scanner
-            self.assertEqual(code, 0, dialog)
-            self.assertIn("caption Select source\nsize 300 200\nrow Virtual Scanner\n", dialog)
-            self.assertIn("selected 0", dialog)
-            if in_dialog:  # the scanner's own dialog: Scan or Cancel
-                code, out = run(SCANPROBE, "scanner", in_dialog)
-                self.assertEqual(code, 0, out)
-            deadline = time.monotonic() + 30
-            if expect_pages == (0, 0):
-                time.sleep(1)  # give a wrong page the time to appear
-            while True:
-                after = page_files()
-                new_bmp = {n: s for n, s in after["bmp"].items() if n not in before["bmp"]}
-                new_tmp = {n: s for n, s in after["tmp"].items() if n not in before["tmp"]}
-                if len(new_tmp) >= expect_pages[1] and len(new_bmp) >= expect_pages[0] or time.monotonic() > deadline:
-                    break
-                time.sleep(0.3)
-            # Scan completion sends two progress messages first; a page that
-            # was named but never written ends it in the failure box.
-            for _ in range(2):
-                host.read_frame(60)
-            if PDFPROBE and len(new_bmp) < len(new_tmp):
-                run(PDFPROBE, "box")
-            host.send('{"POL":"IFSCANED"}')
-            _, status = host.read_frame()
-            self.assertIn(b'"POL":"IFSCANED"', status)
-            host.send('{"POL":"END"}')
-            host.read_frame()
-            self.assertEqual(host.wait(), 0)
-        finally:
-            host.kill()
+        self.addCleanup(host.kill)
+        self.assertEqual(run(WINPROBE, "wait")[0], 0)
+        host.send('{"POL":"Init_SCAN","email":"a@example.com","serialnumber":"1"}')
+        host.read_frame()
+        self.assertEqual(run(WINPROBE, "click", "Scan to PDF")[0], 0)
+        deadline = time.monotonic() + 30
+        while not self.select_dialog_open():
+            self.assertLess(time.monotonic(), deadline, '"Select source" did not open')
+            time.sleep(0.2)
+        # Commands are taken while the "Select source" dialog is open.
+        host.send('{"POL":"IFSCANED"}')
+        self.assertEqual(host.read_frame()[1], b'{"POL":"IFSCANED","SCANED": "Begin_SCAN"}')
+        self.assertTrue(self.select_dialog_open())
+        code, dialog = run(SCANPROBE, "select", "cancel")  # the default source: the virtual scanner
+        self.assertEqual(code, 0, dialog)
+        self.assertIn("caption Select source\nsize 300 200\nrow Virtual Scanner\n", dialog)
+        self.assertIn("selected 0", dialog)
+        if in_dialog:  # the scanner's own dialog: Scan or Cancel
+            code, out = run(SCANPROBE, "scanner", in_dialog)
+            self.assertEqual(code, 0, out)
+        # Scan completion sends messages 5 and 6 first, then assembles; an
+        # IFSCANED is answered once it has ended, after its failure box.
+        self.assertEqual(host.read_frame(60)[1], MESSAGE_5)
+        self.assertEqual(host.read_frame(60)[1], MESSAGE_6)
+        if fails:
+            code, text = run(PDFPROBE, "box")
+            self.assertEqual(code, 0, text)
+        host.send('{"POL":"IFSCANED"}')
+        status = b"Prepared_SCAN" if fails else b"Redy_SCAN"
+        self.assertEqual(host.read_frame(60)[1], b'{"POL":"IFSCANED","SCANED": "' + status + b'"}')
+        after = page_files()
+        host.send('{"POL":"END"}')
+        host.read_frame()
+        self.assertEqual(host.wait(), 0)
+        new_bmp = {n: s for n, s in after["bmp"].items() if n not in before["bmp"]}
+        new_tmp = {n: s for n, s in after["tmp"].items() if n not in before["tmp"]}
         return new_bmp, new_tmp
 
+    def assert_pages(self, bmp, tmp, pages):
+        """`pages` page bitmaps, each beside its empty placeholder, and one
+        more placeholder: the assembled PDF's."""
+        self.assertEqual(len(bmp), pages, sorted(bmp))
+        self.assertEqual(len(tmp), pages + 1, sorted(tmp))
+        self.assertTrue(all(size > 1000 for size in bmp.values()), bmp)
+        self.assertTrue(all(size == 0 for size in tmp.values()), tmp)
+        self.assertLess(set(n[:-4] for n in bmp), set(n[:-4] for n in tmp))
+
     def test_three_pages_become_three_bitmaps_beside_three_placeholders(self):
-        bmp, tmp = self.scan("Pages=3\n", (3, 4))
-        self.assertEqual(len(bmp), 3)
-        self.assertEqual(len(tmp), 4)  # and the assembled PDF's own placeholder
-        self.assertTrue(all(size > 1000 for size in bmp.values()))
-        self.assertTrue(all(size == 0 for size in tmp.values()))
-        # Each page is named after its placeholder.
-        self.assertLessEqual(set(n[:-4] for n in bmp), set(n[:-4] for n in tmp))
+        bmp, tmp = self.scan("Pages=3\n")
+        self.assert_pages(bmp, tmp, 3)
 
     def test_cancel_at_the_first_page_writes_no_page(self):
-        bmp, tmp = self.scan("Pages=3\nCancelAtPage=1\n", (0, 1))
-        self.assertEqual(len(bmp), 0)
-        self.assertEqual(len(tmp), 1)  # the first page was named before it was cancelled
+        # The first page was named before it was cancelled; the assembly
+        # stops at its missing file before it names the PDF.
+        bmp, tmp = self.scan("Pages=3\nCancelAtPage=1\n", fails=True)
+        self.assertEqual((len(bmp), len(tmp)), (0, 1))
 
     def test_scan_from_the_scanners_own_dialog(self):
-        bmp, tmp = self.scan("Pages=2\n", (2, 2), in_dialog="scan")
-        self.assertEqual(len(bmp), 2)
+        bmp, tmp = self.scan("Pages=2\n", in_dialog="scan")
+        self.assert_pages(bmp, tmp, 2)
 
     def test_cancel_in_the_scanners_own_dialog(self):
         # Scan completion still runs: the PDF's placeholder is made, and the
         # library refuses the document without pages (the failure box).
-        bmp, tmp = self.scan("Pages=2\n", (0, 1), in_dialog="cancel")
+        bmp, tmp = self.scan("Pages=2\n", in_dialog="cancel", fails=True)
         self.assertEqual((len(bmp), len(tmp)), (0, 1))
 
     def test_a_feeder_with_an_unknown_count(self):
-        bmp, _ = self.scan("Pages=4\nIndeterminate=1\n", (4, 4))
-        self.assertEqual(len(bmp), 4)
+        bmp, tmp = self.scan("Pages=4\nIndeterminate=1\n")
+        self.assert_pages(bmp, tmp, 4)
 
 
 @unittest.skipUnless(EXE and WINPROBE and SCANPROBE and SCANNER, "needs the Windows build")
 class SelectSourceAtHighDpi(unittest.TestCase):
     """At 144 dpi the "Select source" dialog scales by 1.5 like the main window."""
 
-    KEY = r"HKCU\Control Panel\Desktop"
-
     def setUp(self):
-        subprocess.run(["wine", "reg", "add", self.KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "144", "/f"],
+        subprocess.run(["wine", "reg", "add", DPI_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "144", "/f"],
                        capture_output=True, env=wine_env(), check=True, stdin=subprocess.DEVNULL)
-
-    def tearDown(self):
-        subprocess.run(["wine", "reg", "delete", self.KEY, "/v", "LogPixels", "/f"],
-                       capture_output=True, env=wine_env(), stdin=subprocess.DEVNULL)
+        # Put back after the test; a test killed at its time-out puts nothing
+        # back, so the other tests reset it before they start.
+        self.addCleanup(reset_dpi)
 
     def test_dialog_size_scales(self):
         install_scanner("Pages=1\n")
