@@ -4,6 +4,7 @@ way a browser starts it (the manifest's "path", pipes on its standard streams),
 then a silent uninstall through the apps list's entry that leaves nothing."""
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -80,35 +81,36 @@ def key_exists(key):
     return run("wine", "reg", "query", key)[0] == 0
 
 
-def key_values(key):
-    """The values of one key as {name: text}, the default value under "".
-    Read through an export file, which keeps every character (reg query's
-    console output would lose those outside the OEM code page)."""
+def registry():
+    """Every key under HKCU\\Software as {key in lower case: {value name:
+    text}}, the default value under "". Read through an export file, which
+    keeps every character (reg query's console output would lose those outside
+    the OEM code page)."""
     with tempfile.TemporaryDirectory() as tmp:
-        path = os.path.join(tmp, "key.reg")
-        code, output = run("wine", "reg", "export", key, to_windows(path), "/y")
+        path = os.path.join(tmp, "software.reg")
+        code, output = run("wine", "reg", "export", r"HKCU\Software", to_windows(path), "/y")
         if code != 0:
-            raise AssertionError(f"reg export {key} failed: {output}")
+            raise AssertionError(f"reg export failed: {output}")
         with open(path, "rb") as f:
             text = f.read().decode("utf-16")
-    values, section = {}, None
+    keys, values = {}, None
     for line in text.splitlines():
         if line.startswith("["):
-            section = line.strip("[]")
-            continue
-        if section is None or section.lower() != key.replace("HKCU", "HKEY_CURRENT_USER").lower():
-            continue
-        if line.startswith("@="):
-            name, data = "", line[2:]
-        elif line.startswith('"'):
-            end = line.index('"=', 1)
-            name, data = line[1:end], line[end + 2:]
-        else:
-            continue
-        if data.startswith('"'):
-            data = data[1:-1].replace('\\"', '"').replace("\\\\", "\\")
-        values[name] = data
-    return values
+            values = keys.setdefault(line.strip("[]").replace("HKEY_CURRENT_USER", "HKCU").lower(), {})
+        elif values is not None and (line.startswith("@=") or line.startswith('"')):
+            if line.startswith("@="):
+                name, data = "", line[2:]
+            else:
+                end = line.index('"=', 1)
+                name, data = line[1:end], line[end + 2:]
+            if data.startswith('"'):
+                data = re.sub(r"\\(.)", r"\1", data[1:-1])
+            values[name] = data
+    return keys
+
+
+def key_values(key, keys=None):
+    return (keys if keys is not None else registry()).get(key.lower())
 
 
 def to_windows(unix_path):
@@ -137,20 +139,19 @@ class InstallerTest(unittest.TestCase):
     def setUpClass(cls):
         # A fresh prefix each run: "nothing left" is judged against it.
         shutil.rmtree(PREFIX, ignore_errors=True)
+        cls.addClassCleanup(subprocess.run, ["wineserver", "-k"], env=env(), timeout=60,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
         subprocess.run(["bash", "-c", f'source "{ROOT}/tools/wine-env.sh"; skan_wine_prefix; '
                         "skan_wineserver_start"],
                        env=env(), check=True, timeout=600, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         code, output = run("wine", "reg", "add", OTHER_HOST, "/ve", "/d", OTHER_MANIFEST, "/f")
         assert code == 0, output
-        cls.parents_before = {key: key_exists(key) for key in PARENT_KEYS}
+        keys = registry()
+        cls.parents_before = {key: key.lower() in keys for key in PARENT_KEYS}
         code, output = run("wine", "cmd", "/c", "echo %LOCALAPPDATA%")
         cls.default_local = output.strip()
-
-    @classmethod
-    def tearDownClass(cls):
-        subprocess.run(["wineserver", "-k"], env=env(), stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
     def test_install_start_and_uninstall(self):
         for label, profile in (("the prefix's own profile", None),
@@ -186,8 +187,9 @@ class InstallerTest(unittest.TestCase):
             CHROMIUM_MANIFEST: dict(common, allowed_origins=[CHROMIUM_ORIGIN]),
             FIREFOX_MANIFEST: dict(common, allowed_extensions=[FIREFOX_EXTENSION]),
         }
+        keys = registry()
         for browser, (key, manifest) in BROWSERS.items():
-            registered = key_values(key).get("")
+            registered = (key_values(key, keys) or {}).get("")
             self.assertEqual(registered, folder + "\\" + manifest, browser)
             with open(to_unix(registered), "rb") as f:
                 # Strict UTF-8 without a byte-order mark, as the browsers read it.
@@ -196,7 +198,7 @@ class InstallerTest(unittest.TestCase):
             self.assertTrue(isinstance(description, str) and description, browser)
             self.assertEqual(data, expected[manifest], browser)
 
-        entry = key_values(APPS_ENTRY)
+        entry = key_values(APPS_ENTRY, keys) or {}
         self.assertEqual(entry.get("DisplayName"), "Skanowanie")
         self.assertEqual(entry.get("InstallLocation"), folder)
         self.assertEqual(entry.get("UninstallString"), f'"{folder}\\uninstall.exe"')
@@ -228,18 +230,17 @@ class InstallerTest(unittest.TestCase):
         code, output = run("wine", program, *arguments.split())
         self.assertEqual(code, 0, output)
         wait_until(lambda: not key_exists(APPS_ENTRY), 120)
-        # The copy may still be closing; give it time to let go of the folder.
-        time.sleep(2)
 
     def check_nothing_left(self, folder):
         self.assertFalse(os.path.exists(to_unix(folder)), f"{folder} is still there")
-        self.assertFalse(key_exists(APPS_ENTRY), "the apps list entry is still there")
+        keys = registry()
+        self.assertIsNone(key_values(APPS_ENTRY, keys), "the apps list entry is still there")
         for browser, (key, _) in BROWSERS.items():
-            self.assertFalse(key_exists(key), f"the {browser} registration is still there")
+            self.assertIsNone(key_values(key, keys), f"the {browser} registration is still there")
         for key, existed in self.parents_before.items():
-            self.assertEqual(key_exists(key), existed, key)
+            self.assertEqual(key.lower() in keys, existed, key)
         # The other program's registration (and so its parent keys) stays.
-        self.assertEqual(key_values(OTHER_HOST).get(""), OTHER_MANIFEST)
+        self.assertEqual((key_values(OTHER_HOST, keys) or {}).get(""), OTHER_MANIFEST)
 
 
 if __name__ == "__main__":
