@@ -34,7 +34,6 @@ SetCompressor /SOLID lzma
 !define CHROME_HOSTS "Software\Google\Chrome\NativeMessagingHosts"
 !define EDGE_HOSTS "Software\Microsoft\Edge\NativeMessagingHosts"
 !define FIREFOX_HOSTS "Software\Mozilla\NativeMessagingHosts"
-!define HKCU_HANDLE 0x80000001
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -168,10 +167,11 @@ Section
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
 SectionEnd
 
-; Deletes a key of HKCU only when it holds neither subkeys nor values, so that
-; a parent key made by this installer goes and one that others use stays.
+; Deletes a key of HKCU only when it holds neither subkeys nor values (NSIS 3's
+; /ifempty checks both), so that a parent key made by this installer goes and
+; one that others use stays.
 !macro DeleteEmptyKey KEY
-  System::Call 'shlwapi::SHDeleteEmptyKeyW(p ${HKCU_HANDLE}, w "${KEY}") i'
+  DeleteRegKey /ifempty HKCU "${KEY}"
 !macroend
 
 Section "Uninstall"

@@ -14,7 +14,7 @@ import unittest
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-from peerlib import Host  # noqa: E402
+from peerlib import Host, frame  # noqa: E402
 
 SETUP = os.environ.get("SKAN_SETUP")
 EXE = os.environ.get("SKAN_EXE")
@@ -43,9 +43,13 @@ PARENT_KEYS = [
     r"HKCU\Software\Microsoft\Edge", r"HKCU\Software\Microsoft\Edge\NativeMessagingHosts",
     r"HKCU\Software\Mozilla", r"HKCU\Software\Mozilla\NativeMessagingHosts",
 ]
-# Another program's registration that the uninstaller must leave alone.
-OTHER_HOST = r"HKCU\Software\Google\Chrome\NativeMessagingHosts\com.example.other"
-OTHER_MANIFEST = r"C:\other\com.example.other.json"
+# Other programs' entries that the uninstaller must leave alone: a sibling
+# registration, and a value on a parent key that has no subkeys left.
+OTHERS = [
+    (r"HKCU\Software\Google\Chrome\NativeMessagingHosts\com.example.other", "",
+     r"C:\other\com.example.other.json"),
+    (r"HKCU\Software\Mozilla", "Other", "kept"),
+]
 
 # The user's local application data folder, as the shell finds it.
 LOCAL_APPDATA = (r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders",
@@ -146,8 +150,10 @@ class InstallerTest(unittest.TestCase):
                         "skan_wineserver_start"],
                        env=env(), check=True, timeout=600, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        code, output = run("wine", "reg", "add", OTHER_HOST, "/ve", "/d", OTHER_MANIFEST, "/f")
-        assert code == 0, output
+        for key, name, data in OTHERS:
+            code, output = run("wine", "reg", "add", key, *(["/v", name] if name else ["/ve"]),
+                               "/d", data, "/f")
+            assert code == 0, output
         keys = registry()
         cls.parents_before = {key: key.lower() in keys for key in PARENT_KEYS}
         code, output = run("wine", "cmd", "/c", "echo %LOCALAPPDATA%")
@@ -213,10 +219,10 @@ class InstallerTest(unittest.TestCase):
         try:
             host.send(b'{"POL":"IFSCANED"}')
             raw, _ = host.read_frame(timeout=120)
-            self.assertEqual(raw, b"\x20\x00\x00\x00" + b'{"POL":"IFSCANED","SCANED": ""}')
+            self.assertEqual(raw, frame(b'{"POL":"IFSCANED","SCANED": ""}'))
             host.send(b'{"POL":"END"}')
             raw, _ = host.read_frame(timeout=60)
-            self.assertEqual(raw, b"\x24\x00\x00\x00" + b'{"POL":"SCANEDqq","SCANED": "Pa Pa"}')
+            self.assertEqual(raw, frame(b'{"POL":"SCANEDqq","SCANED": "Pa Pa"}'))
             self.assertEqual(host.wait(60), 0)
         finally:
             host.kill()
@@ -239,8 +245,8 @@ class InstallerTest(unittest.TestCase):
             self.assertIsNone(key_values(key, keys), f"the {browser} registration is still there")
         for key, existed in self.parents_before.items():
             self.assertEqual(key.lower() in keys, existed, key)
-        # The other program's registration (and so its parent keys) stays.
-        self.assertEqual((key_values(OTHER_HOST, keys) or {}).get(""), OTHER_MANIFEST)
+        for key, name, data in OTHERS:
+            self.assertEqual((key_values(key, keys) or {}).get(name), data, key)
 
 
 if __name__ == "__main__":
