@@ -10,7 +10,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   wine wine32 xvfb xauth xdotool x11-apps imagemagick netpbm
   zlib1g-dev qpdf poppler-utils mupdf-tools img2pdf hyperfine
-  curl chromium iproute2
+  curl chromium firefox-esr iproute2
 )
 
 sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
