@@ -1,7 +1,8 @@
 // Client library for web pages: scans documents through the Skanowanie host.
 //
 // The page talks to the extension's content script with window.postMessage;
-// the extension starts the host by native messaging and relays. A connection
+// the extension starts the host by native messaging and relays. A shared
+// document arrives from a hidden frame of the extension. A connection
 // is one running host: open a scan request, follow its status and progress,
 // take the shared PDF as a Blob, end. Types: skanowanie.d.ts.
 
@@ -46,20 +47,27 @@ const MESSAGES = {
     "not start",
 };
 
-let nextId = 1;
+// Unguessable ids: a document is accepted only for the id the page asked with.
 function newId(prefix) {
-  return `${prefix}-${Date.now().toString(36)}-${nextId++}-${Math.random().toString(36).slice(2, 8)}`;
+  return `${prefix}-${Array.from(crypto.getRandomValues(new Uint32Array(4)), (n) => n.toString(36)).join("")}`;
 }
 
 function post(message) {
   window.postMessage({ channel: FROM_PAGE, ...message }, window.location.origin === "null" ? "*" : window.location.origin);
 }
 
-/** Listens to the extension's messages; returns a function that stops listening. */
+/**
+ * Listens to the extension's messages; returns a function that stops
+ * listening. The content script posts from this window itself; a document
+ * comes from the extension's hidden frame, and is taken only for a request
+ * whose id the frame was given.
+ */
 function listen(handler) {
   const listener = (event) => {
-    if (event.source !== window || !event.data || event.data.channel !== TO_PAGE) return;
-    handler(event.data);
+    const message = event.data;
+    if (!message || message.channel !== TO_PAGE) return;
+    if (event.source !== window && message.type !== "document" && message.type !== "document-error") return;
+    handler(message);
   };
   window.addEventListener("message", listener);
   return () => window.removeEventListener("message", listener);
@@ -167,7 +175,7 @@ export class Connection {
         if (message.type === "document-error") {
           waiter.reject(new SkanowanieError(ErrorCode.NO_DOCUMENT, message.error));
         } else {
-          waiter.resolve({ buffer: message.buffer, contentType: message.contentType });
+          waiter.resolve({ blob: message.blob, contentType: message.contentType });
         }
         break;
       }
@@ -262,14 +270,14 @@ export class Connection {
     const id = newId("doc");
     const fetched = new Promise((resolve, reject) => this._documents.set(id, { resolve, reject }));
     post({ type: "fetch-document", connection: this.id, id });
-    const { buffer, contentType } = await withTimeout(fetched, timeoutMs, "Fetching the document").finally(() =>
+    const { blob, contentType } = await withTimeout(fetched, timeoutMs, "Fetching the document").finally(() =>
       this._documents.delete(id),
     );
     const type = String(contentType ?? "").split(";")[0].trim().toLowerCase();
     if (type !== "application/pdf") {
       throw new SkanowanieError(ErrorCode.NO_DOCUMENT, `The host served no PDF (${type || "no content type"}).`);
     }
-    return new Blob([buffer], { type: "application/pdf" });
+    return new Blob([blob], { type: "application/pdf" });
   }
 
   /** Ends the host (END); resolves to its farewell text once it has gone. */

@@ -6,39 +6,18 @@
 // the host's messages to the page, and disconnects the host when the page
 // goes away (the browser then closes the host's standard input, which ends
 // it). When the host shares its document it names a loopback port; on the
-// page's request this script fetches the document from that port with the
-// extension's own host permission and hands the bytes to the content script,
+// page's request this script has the content script load a hidden frame of
+// the extension (document.html), which fetches the document from that port
+// with the extension's own host permission and hands the bytes to the page,
 // so that the public page never makes a request to the local network itself.
 "use strict";
 
 const api = globalThis.browser ?? globalThis.chrome;
 const HOST_NAME = "pl.skanowanie.host";
 const PAGE_PORT_NAME = "skanowanie";
-// The document travels to the content script in pieces of this many bytes.
-const CHUNK_BYTES = 4 * 1024 * 1024;
-// Firefox copies binary data through runtime ports (structured clone);
-// Chromium only carries JSON, so there the pieces travel as Base64 text.
-const PORTS_CARRY_BINARY = typeof api.runtime.getBrowserInfo === "function";
-
-function toBase64(bytes) {
-  if (typeof bytes.toBase64 === "function") return bytes.toBase64();
-  let text = "";
-  for (let i = 0; i < bytes.length; i += 0x8000) {
-    text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
-  }
-  return btoa(text);
-}
-
-function joinBytes(parts, length) {
-  if (parts.length === 1) return parts[0];
-  const out = new Uint8Array(length);
-  let at = 0;
-  for (const part of parts) {
-    out.set(part, at);
-    at += part.length;
-  }
-  return out;
-}
+// Document frames not loaded yet: one-time token -> the session and request.
+const documentFrames = new Map();
+const FRAME_TOKEN_LIFETIME_MS = 60000;
 
 function sharePortOf(message) {
   if (!message || typeof message !== "object" || message.POL !== "Shared_complite") return 0;
@@ -99,50 +78,43 @@ class Session {
         this.host.postMessage(message.message);
       }
     } else if (message.type === "fetch-document") {
-      this.fetchDocument(message.id);
+      this.fetchDocument(message.id, String(message.connection ?? ""));
     } else if (message.type === "close") {
       this.pageGone();
     }
   }
 
-  async fetchDocument(id) {
+  fetchDocument(id, connection) {
     if (!this.sharePort) {
       this.toPage({ type: "document-error", id, error: "The host has not shared a document yet." });
       return;
     }
-    try {
-      const response = await fetch(`http://127.0.0.1:${this.sharePort}/scan.pdf`, { cache: "no-store" });
-      if (!response.ok) throw new Error(`the host answered ${response.status} ${response.statusText}`);
-      this.toPage({
-        type: "document-start",
-        id,
-        contentType: response.headers.get("Content-Type") ?? "",
-        size: Number(response.headers.get("Content-Length") ?? -1),
-      });
-      const reader = response.body.getReader();
-      let parts = [];
-      let held = 0;
-      const flush = () => {
-        if (held === 0) return;
-        const bytes = joinBytes(parts, held);
-        this.toPage({ type: "document-chunk", id, data: PORTS_CARRY_BINARY ? bytes : toBase64(bytes) });
-        parts = [];
-        held = 0;
-      };
-      for (;;) {
-        const { done, value } = await reader.read();
-        if (done) break;
-        parts.push(value);
-        held += value.length;
-        if (held >= CHUNK_BYTES) flush();
-      }
-      flush();
-      this.toPage({ type: "document-end", id });
-    } catch (e) {
-      this.toPage({ type: "document-error", id, error: `Could not fetch the document: ${e.message ?? e}` });
-    }
+    const token = crypto.randomUUID();
+    documentFrames.set(token, { session: this, id, connection });
+    setTimeout(() => documentFrames.delete(token), FRAME_TOKEN_LIFETIME_MS);
+    this.toPage({ type: "document-frame", id, url: `${api.runtime.getURL("document.html")}#${token}` });
   }
 }
+
+// A document frame asks where its document is. Only a frame with a live
+// token, in the tab of the page that asked, learns the port.
+api.runtime.onMessage.addListener((message, sender, sendResponse) => {
+  if (!message || message.type !== "document-source") return false;
+  const frame = documentFrames.get(message.token);
+  documentFrames.delete(message.token);
+  const page = frame?.session.page;
+  if (!page || sender.id !== api.runtime.id || sender.tab?.id !== page.sender?.tab?.id) {
+    sendResponse(null);
+    return false;
+  }
+  sendResponse({
+    url: `http://127.0.0.1:${frame.session.sharePort}/scan.pdf`,
+    origin: page.sender.origin ?? new URL(page.sender.url).origin,
+    connection: frame.connection,
+    id: frame.id,
+  });
+  return false;
+});
 
 api.runtime.onConnect.addListener((page) => {
   if (page.name === PAGE_PORT_NAME) new Session(page);

@@ -7,6 +7,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 out=${1:?usage: build.sh <out-folder>}
 for variant in chromium firefox; do
   mkdir -p "$out/$variant"
-  cp "$here/background.js" "$here/content.js" "$out/$variant/"
+  cp "$here/background.js" "$here/content.js" "$here/document.html" "$here/document.js" "$out/$variant/"
   cp "$here/manifest.$variant.json" "$out/$variant/manifest.json"
 done
