@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Measures the browser path in headless Chromium against the host under Wine:
+"""Measures the browser path in headless Chromium (or Firefox, with
+SKAN_BENCH_BROWSER=firefox) against the host under Wine:
 
 - first reply: from the page's connect() (the browser starts the host) to the
   host's first answer; beside it the scripted peer's start to first answer;
@@ -26,8 +27,10 @@ import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "browser", "tests"))
 import harness  # noqa: E402
-from harness import ChromiumRun, make_pdf, web_server, wine_output  # noqa: E402
+from harness import ChromiumRun, FirefoxRun, make_pdf, web_server, wine_output  # noqa: E402
 from peerlib import Host  # noqa: E402
+
+BROWSER = os.environ.get("SKAN_BENCH_BROWSER", "chromium")
 
 
 def median_ms(values):
@@ -67,6 +70,12 @@ def scripted_peer(rounds):
     return starts, trips
 
 
+def start_browser(base):
+    if BROWSER == "firefox":
+        return FirefoxRun()
+    return ChromiumRun(public_origin=urllib.parse.urlsplit(base).netloc)
+
+
 PAGE_CONNECT = """(async () => {
   window.S = await import("/client/skanowanie.js");
   const t = performance.now();
@@ -100,7 +109,7 @@ def main():
     path = os.path.join(folder, "big.pdf")
     data = make_pdf(path, megabytes * 1024 * 1024)
     digest = hashlib.sha256(data).hexdigest()
-    print(f"document: {len(data)} bytes, SHA-256 {digest}")
+    print(f"browser: {BROWSER}; document: {len(data)} bytes, SHA-256 {digest}")
 
     starts, trips = scripted_peer(20)
     print(f"scripted peer, start to first reply: {median_ms(starts)}")
@@ -109,7 +118,7 @@ def main():
     page_starts, page_trips, fetches, direct = [], [], [], []
     with web_server() as base:
         for _ in range(3):
-            with ChromiumRun(public_origin=urllib.parse.urlsplit(base).netloc) as run:
+            with start_browser(base) as run:
                 page = run.open(f"{base}/sample/index.html")
                 page_starts.append(page.evaluate(PAGE_CONNECT, 180))
                 page_trips += page.evaluate(PAGE_ROUND_TRIPS % 20)
@@ -117,7 +126,7 @@ def main():
         print(f"page, connect() to first reply (host started by the browser): {median_ms(page_starts)}")
         print(f"page, IFSCANED round trip: {median_ms(page_trips)}")
 
-        with ChromiumRun(public_origin=urllib.parse.urlsplit(base).netloc) as run:
+        with start_browser(base) as run:
             page = run.open(f"{base}/sample/index.html")
             page.evaluate(PAGE_CONNECT, 180)
             if harness.HOST_KIND == "standin":
