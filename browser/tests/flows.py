@@ -30,7 +30,7 @@ class SampleFlows:
         cls.server.__exit__(None, None, None)
 
     def start(self, **options):
-        return self.Run(**self.run_options, **options)
+        return self.Run(**{**self.run_options, **options})
 
     def test_scan_request_reaches_the_page(self):
         with self.start() as run:

@@ -181,15 +181,31 @@ def write_manifest(folder, manifest):
 
 
 class _QuietHandler(http.server.SimpleHTTPRequestHandler):
+    any_origin = False
+
     def log_message(self, *args):
         pass
 
+    def end_headers(self):
+        if self.any_origin:  # as the host's share server answers
+            self.send_header("Access-Control-Allow-Origin", "*")
+        super().end_headers()
+
+    def handle(self):
+        with contextlib.suppress(ConnectionError):
+            super().handle()
+
+
+class _AnyOriginHandler(_QuietHandler):
+    any_origin = True
+
 
 @contextlib.contextmanager
-def web_server(directory=BROWSER_DIR):
-    """Serves `directory` on a free loopback port; yields the base URL."""
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0),
-                                             functools.partial(_QuietHandler, directory=directory))
+def web_server(directory=BROWSER_DIR, any_origin=False):
+    """Serves `directory` on a free loopback port (with a header that lets
+    any origin read the answers, when `any_origin`); yields the base URL."""
+    handler = _AnyOriginHandler if any_origin else _QuietHandler
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(handler, directory=directory))
     thread = threading.Thread(target=server.serve_forever, daemon=True)
     thread.start()
     try:
