@@ -3,6 +3,7 @@ import { connect, ErrorCode } from "../client/skanowanie.js";
 
 const $ = (id) => document.getElementById(id);
 let connection = null;
+let cancelled = false;
 
 function phase(name, step) {
   document.body.dataset.phase = name;
@@ -74,6 +75,7 @@ async function scan(event) {
   $("problem").hidden = true;
   delete document.body.dataset.error;
   $("start").disabled = true;
+  cancelled = false;
   try {
     phase("connecting", "starting the Skanowanie program");
     connection = await connect();
@@ -95,9 +97,13 @@ async function scan(event) {
     await conn.end();
     phase("done", "done: the document is below");
   } catch (error) {
-    phase("error", "stopped");
-    problem(error);
     connection?.close();
+    if (cancelled) {
+      phase("idle", "cancelled");
+    } else {
+      phase("error", "stopped");
+      problem(error);
+    }
   } finally {
     connection = null;
     $("start").disabled = false;
@@ -106,4 +112,7 @@ async function scan(event) {
 }
 
 $("request").addEventListener("submit", scan);
-$("cancel").addEventListener("click", () => connection?.close());
+$("cancel").addEventListener("click", () => {
+  cancelled = true;
+  connection?.close();
+});

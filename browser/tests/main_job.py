@@ -45,7 +45,7 @@ def main():
         check((result["size"], result["sha256"]) == (len(pdf), hashlib.sha256(pdf).hexdigest()),
               "the page's PDF is byte-equal to the host's")
         check(result["host_exit"] is not None, "the host exited after END")
-        time.sleep(2)  # let the PDF viewer in the page draw
+        time.sleep(5)  # let the PDF viewer in the page draw
         page.screenshot(shot)
         print(f"screenshot: {shot}")
     print("scan request: " + ("complete" if not failures else f"{len(failures)} check(s) failed"))
