@@ -84,7 +84,11 @@ async function scan(event) {
     conn.on("message", (m) => console.debug("host:", JSON.stringify(m)));
     conn.on("progress", (p) => note(p.number === 5 ? p.text : "The document is being assembled."));
     conn.on("shared", (s) => note(`The document is shared (port ${s.port}).`));
-    conn.on("close", ({ reason }) => note(`The Skanowanie program has ended${reason ? `: ${reason}` : "."}`));
+    conn.on("close", ({ reason }) => {
+      // After END the browser's text ("host has exited") says nothing new.
+      const expected = ["received", "done"].includes(document.body.dataset.phase);
+      note(`The Skanowanie program has ended${reason && !expected ? `: ${reason}` : "."}`);
+    });
 
     $("scan-id").textContent = await conn.openScanRequest({ email: $("email").value, serialnumber: $("serial").value });
     phase("scanning", 'In the Skanowanie window: "Scan to PDF", then "Confirm and send"');
