@@ -10,7 +10,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   wine wine32 xvfb xauth xdotool x11-apps imagemagick netpbm
   zlib1g-dev qpdf poppler-utils mupdf-tools img2pdf hyperfine
-  curl chromium iproute2 locales nsis
+  curl chromium firefox-esr iproute2 locales nsis
   # Wine's own TWAIN source over SANE's test backend (tools/install-sane-ds.sh)
   libsane1:i386 libsane-dev:i386 sane-utils gcc-multilib libwine-dev:i386 wine64-tools xz-utils patch
 )

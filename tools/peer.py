@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""The main job's scripted peer: starts the host under Wine and runs one whole
-scan request, printing every message it receives:
+"""The scripted peer (the test host_scripted_peer): starts the host under
+Wine and runs one whole scan request, printing every message it receives:
 
   Init_SCAN -> "Scan to PDF" pressed (virtual scanner, unattended, 3 pages)
   -> progress messages -> IFSCANED until "Redy_SCAN" -> the PDF and its
