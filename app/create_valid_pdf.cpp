@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/handles_win.h"
+#include "dib_reader.h"
 #include "pdf/pdfwriter.h"
 #include "text.h"
 
@@ -57,45 +58,28 @@ class TBitmapFile {
     Check();
   }
 
-  const BITMAPINFO* Info() const { return reinterpret_cast<const BITMAPINFO*>(bytes_.data() + sizeof(BITMAPFILEHEADER)); }
-  const void* Bits() const { return bytes_.data() + bitsOffset_; }
-  int Width() const { return header_.biWidth; }
-  int Height() const { return header_.biHeight < 0 ? -header_.biHeight : header_.biHeight; }
-  int BitsPerPixel() const { return header_.biBitCount * header_.biPlanes; }
+  // The bitmap in plain form: a short BITMAPINFOHEADER with every colour
+  // counted and uncompressed rows, so the page's drawing carries the same
+  // pixels whatever layout the driver wrote.
+  const BITMAPINFO* Info() const { return reinterpret_cast<const BITMAPINFO*>(info_.data()); }
+  const void* Bits() const { return plain_.bits; }
+  int Width() const { return static_cast<int>(plain_.width); }
+  int Height() const { return static_cast<int>(plain_.height); }
+  int BitsPerPixel() const { return plain_.bitsPerPixel; }
 
  private:
   void Check() {
-    BITMAPFILEHEADER file;
-    if (bytes_.size() < sizeof file + sizeof header_) InvalidBitmap();
-    std::memcpy(&file, bytes_.data(), sizeof file);
-    if (file.bfType != 0x4D42) InvalidBitmap();  // "BM"
-    std::memcpy(&header_, bytes_.data() + sizeof file, sizeof header_);
-    const size_t infoEnd = sizeof file + header_.biSize;
-    if (header_.biSize < sizeof header_ || infoEnd > bytes_.size() || header_.biWidth <= 0 || header_.biHeight == 0 ||
-        header_.biHeight == INT32_MIN || header_.biPlanes != 1)
-      InvalidBitmap();
-    bitsOffset_ = file.bfOffBits;
-    if (bitsOffset_ < infoEnd || bitsOffset_ > bytes_.size()) InvalidBitmap();
-    const size_t available = bytes_.size() - bitsOffset_;
-    if (header_.biCompression == BI_RGB || header_.biCompression == BI_BITFIELDS) {
-      const uint64_t stride = (uint64_t{static_cast<uint32_t>(header_.biWidth)} * header_.biBitCount + 31) / 32 * 4;
-      if (header_.biBitCount == 0 || stride * static_cast<uint64_t>(Height()) > available) InvalidBitmap();
-      if (header_.biCompression == BI_BITFIELDS && header_.biSize == sizeof header_ && infoEnd + 12 > bytes_.size())
-        InvalidBitmap();
-    } else if (header_.biCompression == BI_RLE8 || header_.biCompression == BI_RLE4) {
-      if (header_.biSizeImage == 0 || header_.biSizeImage > available) InvalidBitmap();
-    } else {
+    try {
+      plain_ = dib::ReadBmpFile(bytes_.data(), bytes_.size());
+    } catch (const dib::TInvalidBitmap&) {
       InvalidBitmap();
     }
-    if (header_.biBitCount <= 8) {
-      const uint64_t colours = header_.biClrUsed ? header_.biClrUsed : uint64_t{1} << header_.biBitCount;
-      if (infoEnd + colours * sizeof(RGBQUAD) > bitsOffset_) InvalidBitmap();
-    }
+    info_ = dib::PlainInfoBlock(plain_);
   }
 
   std::vector<uint8_t> bytes_;
-  BITMAPINFOHEADER header_{};
-  size_t bitsOffset_ = 0;
+  dib::TPlainBitmap plain_;  // may point into bytes_
+  std::vector<uint8_t> info_;
 };
 
 // Copies the whole bitmap onto the whole drawing surface.

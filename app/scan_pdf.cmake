@@ -18,7 +18,7 @@ if(WIN32)
     ${SKAN_APP_DIR}/create_valid_pdf.cpp
     ${SKAN_APP_DIR}/scan_completion.cpp)
   target_include_directories(scan_pdf PUBLIC ${SKAN_APP_DIR} ${CMAKE_SOURCE_DIR})
-  target_link_libraries(scan_pdf PUBLIC pdf_binding scan_export skan_base ui gdi32)
+  target_link_libraries(scan_pdf PUBLIC pdf_binding scan_export skan_base dib_reader ui gdi32)
   skan_warnings(scan_pdf)
 
   # Beside pdfwriter.dll and Skanowanie.exe, so the real library is loaded.
@@ -26,7 +26,7 @@ if(WIN32)
     SOURCES ${SKAN_APP_DIR}/tests/scan_pdf_test.cpp ${CMAKE_SOURCE_DIR}/pdfwriter/tests/pdf_test_util.cpp
     LIBS scan_pdf pdfwriter_core
     LABELS pdf)
-  target_include_directories(scan_pdf_test PRIVATE ${CMAKE_SOURCE_DIR}/pdfwriter/tests)
+  target_include_directories(scan_pdf_test PRIVATE ${CMAKE_SOURCE_DIR}/pdfwriter/tests ${CMAKE_SOURCE_DIR}/dib/tests)
   set_target_properties(scan_pdf_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/app)
   add_dependencies(scan_pdf_test pdfwriter)
   set(SKAN_PDF_OUT ${CMAKE_BINARY_DIR}/pdf-out)
@@ -36,6 +36,9 @@ if(WIN32)
   # Other readers accept every PDF the library wrote in the test above.
   add_test(NAME pdf_readers_check COMMAND bash ${CMAKE_SOURCE_DIR}/pdf/tests/check_pdfs.sh ${SKAN_PDF_OUT})
   set_tests_properties(pdf_readers_check PROPERTIES FIXTURES_REQUIRED pdf_out LABELS "pdf" TIMEOUT 120)
+  # Pages rendered back equal the bitmaps they were made from.
+  add_test(NAME pdf_pixels_check COMMAND bash ${CMAKE_SOURCE_DIR}/pdf/tests/check_pixels.sh ${SKAN_PDF_OUT})
+  set_tests_properties(pdf_pixels_check PROPERTIES FIXTURES_REQUIRED pdf_out LABELS "pdf" TIMEOUT 120)
 endif()
 
 if(WIN32)

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/handles_win.h"
+#include "dib_reader.h"
 #include "jpeg_wic.h"
 
 namespace pdfw {
@@ -66,41 +67,37 @@ std::optional<TBlit> BlitOf(const ENHMETARECORD* rec) {
   return std::nullopt;
 }
 
-// The blit's bitmap as a raster when it is one the PDF core takes as it is
-// and it covers the whole drawing area.
-std::optional<TRaster> CoveringRaster(const ENHMETARECORD* rec, const TBlit& b, const TDrawingArea& area) {
+// The blit's bitmap, in plain form, when it is copied unchanged onto the
+// whole drawing area: every layout GDI takes (short colour tables, 16 bits,
+// bit fields, RLE, V4 and V5 headers) keeps its own pixels this way.
+std::optional<dib::TPlainBitmap> CoveringBitmap(const ENHMETARECORD* rec, const TBlit& b, const TDrawingArea& area) {
   if (b.rop != SRCCOPY || b.usage != DIB_RGB_COLORS || b.xDest != 0 || b.yDest != 0 ||
       b.cxDest != static_cast<int32_t>(area.widthPx) || b.cyDest != static_cast<int32_t>(area.heightPx))
     return std::nullopt;
   const uint64_t size = rec->nSize;
-  if (b.cbBmi < sizeof(BITMAPINFOHEADER) || uint64_t{b.offBmi} + b.cbBmi > size ||
-      uint64_t{b.offBits} + b.cbBits > size)
-    return std::nullopt;
+  if (uint64_t{b.offBmi} + b.cbBmi > size || uint64_t{b.offBits} + b.cbBits > size) return std::nullopt;
   const auto* base = reinterpret_cast<const uint8_t*>(rec);
-  BITMAPINFOHEADER h;
-  std::memcpy(&h, base + b.offBmi, sizeof h);
-  if (h.biSize < sizeof h || h.biSize > b.cbBmi || h.biPlanes != 1 || h.biCompression != BI_RGB ||
-      !IsSupportedRaster(h.biBitCount) || h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == INT32_MIN)
-    return std::nullopt;
-  const uint32_t width = static_cast<uint32_t>(h.biWidth);
-  const uint32_t height = static_cast<uint32_t>(h.biHeight < 0 ? -h.biHeight : h.biHeight);
-  if (b.xSrc != 0 || b.ySrc != 0 || b.cxSrc != h.biWidth || b.cySrc != static_cast<int32_t>(height))
-    return std::nullopt;
-  TRaster r;
-  r.width = width;
-  r.height = height;
-  r.bitsPerPixel = h.biBitCount;
-  r.stride = DibStride(width, h.biBitCount);
-  r.topDown = h.biHeight < 0;
-  if (r.stride * uint64_t{height} > b.cbBits) return std::nullopt;
-  r.bits = base + b.offBits;
-  if (h.biBitCount <= 8) {
-    const uint32_t max = 1u << h.biBitCount;
-    const uint32_t colours = h.biClrUsed == 0 || h.biClrUsed > max ? max : h.biClrUsed;
-    if (h.biSize + uint64_t{colours} * sizeof(RGBQUAD) > b.cbBmi) return std::nullopt;
-    const uint8_t* quads = base + b.offBmi + h.biSize;
-    for (uint32_t i = 0; i < colours; ++i) r.palette.push_back({quads[i * 4 + 2], quads[i * 4 + 1], quads[i * 4]});
+  std::optional<dib::TPlainBitmap> bitmap;
+  try {
+    bitmap.emplace(dib::ReadBitmap(base + b.offBmi, b.cbBmi, base + b.offBits, b.cbBits));
+  } catch (const dib::TInvalidBitmap&) {
+    return std::nullopt;  // left to playback
   }
+  if (b.xSrc != 0 || b.ySrc != 0 || b.cxSrc != static_cast<int32_t>(bitmap->width) ||
+      b.cySrc != static_cast<int32_t>(bitmap->height))
+    return std::nullopt;
+  return bitmap;
+}
+
+TRaster RasterOf(const dib::TPlainBitmap& b) {
+  TRaster r;
+  r.width = b.width;
+  r.height = b.height;
+  r.bitsPerPixel = b.bitsPerPixel;
+  r.stride = b.stride;
+  r.topDown = b.topDown;
+  r.bits = b.bits;
+  for (const dib::TQuad& q : b.palette) r.palette.push_back({q.red, q.green, q.blue});
   return r;
 }
 
@@ -203,12 +200,12 @@ void FinishRecording(HDC dc, const TDrawingArea& area, TDocument& doc, TCanvas& 
     at += rec->nSize;
   }
   if (!blit && !other) return;  // an empty page
-  std::optional<TRaster> raster;
-  if (blit && !other) raster = CoveringRaster(blit, *BlitOf(blit), area);
+  std::optional<dib::TPlainBitmap> bitmap;
+  if (blit && !other) bitmap = CoveringBitmap(blit, *BlitOf(blit), area);
   uint32_t image;
-  if (raster) {
+  if (bitmap) {
     emf.reset();  // the copy in `bytes` is all that is needed from here on
-    image = AddImage(*raster, area, doc);
+    image = AddImage(RasterOf(*bitmap), area, doc);
   } else {
     bytes.clear();
     bytes.shrink_to_fit();

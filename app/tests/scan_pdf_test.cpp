@@ -11,6 +11,7 @@
 #include <functional>
 #include <sstream>
 
+#include "bmp_fixture.h"
 #include "create_valid_pdf.h"
 #include "encode_file.h"
 #include "pdf/pdfwriter.h"
@@ -217,6 +218,31 @@ TEST_F(ScanPdf, AssemblyFailuresLeaveNoPdf) {
   const std::string refused = Raised([&] { scan::CreateValidPDF({}, Temp()); });
   EXPECT_EQ(refused.rfind("pdf 1 pdfwriter: the document has no pages", 0), 0u) << refused;
   for (const auto& name : Files()) EXPECT_EQ(name.find(".pdf"), std::string::npos) << name;
+}
+
+// Every bitmap layout a driver may write becomes a page holding the bitmap's
+// own pixels, not a rasterised copy. Each PDF is left as <layout>.pdf beside
+// <layout>.ppm, the pattern's colours; pdf/tests/check_pixels.sh renders the
+// page back at the bitmap's size and compares the two pixel for pixel.
+TEST_F(ScanPdf, EveryBitmapLayoutKeepsItsOwnPixels) {
+  for (const bmpfix::TVariant& v : bmpfix::AllVariants()) {
+    SCOPED_TRACE(v.name);
+    const bmpfix::TFixture f = bmpfix::MakeFixture(v);
+    const fs::path bmp = folder_ / (std::string(v.name) + ".bmp");
+    std::ofstream(bmp, std::ios::binary) << f.file;
+    std::wstring result;
+    ASSERT_NO_THROW(result = scan::CreateValidPDF({bmp.wstring()}, Temp()));
+    const auto pdf = pdftest::ParsePdf(ReadAll(result));
+    const auto pages = pdftest::PageObjects(pdf);
+    ASSERT_EQ(pages.size(), 1u);
+    const std::string image = ImageOfPage(pdf, pages[0]);
+    EXPECT_EQ(pdftest::IntAfter(image, "/Width"), f.width);
+    EXPECT_EQ(pdftest::IntAfter(image, "/Height"), f.height);
+    fs::rename(result, folder_ / (std::string(v.name) + ".pdf"));
+    std::ofstream ppm(folder_ / (std::string(v.name) + ".ppm"), std::ios::binary);
+    ppm << "P6\n" << f.width << " " << f.height << "\n255\n";
+    for (const bmpfix::TRgb8& c : f.pixels) ppm << c.r << c.g << c.b;
+  }
 }
 
 // A folder the ANSI code page cannot spell still gets its PDF under the
