@@ -22,10 +22,9 @@ if(WIN32)
 
   # Beside pdfwriter.dll and Skanowanie.exe, so the real library is loaded.
   skan_add_test(scan_pdf_test
-    SOURCES ${SKAN_APP_DIR}/tests/scan_pdf_test.cpp ${CMAKE_SOURCE_DIR}/pdfwriter/tests/pdf_test_util.cpp
-    LIBS scan_pdf pdfwriter_core
+    SOURCES ${SKAN_APP_DIR}/tests/scan_pdf_test.cpp
+    LIBS scan_pdf pdfwriter_core pdfwriter_test_util
     LABELS pdf)
-  target_include_directories(scan_pdf_test PRIVATE ${CMAKE_SOURCE_DIR}/pdfwriter/tests)
   set_target_properties(scan_pdf_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/app)
   add_dependencies(scan_pdf_test pdfwriter)
   set(SKAN_PDF_OUT ${CMAKE_BINARY_DIR}/pdf-out)
