@@ -15,7 +15,8 @@ skan_add_test(encode_file_test SOURCES ${SKAN_APP_DIR}/tests/encode_file_test.cp
 if(WIN32)
   add_library(scan_pdf STATIC
     ${SKAN_APP_DIR}/create_valid_pdf.cpp
-    ${SKAN_APP_DIR}/scan_completion.cpp)
+    ${SKAN_APP_DIR}/scan_completion.cpp
+    ${SKAN_APP_DIR}/page_pipeline.cpp)
   target_include_directories(scan_pdf PUBLIC ${SKAN_APP_DIR} ${CMAKE_SOURCE_DIR})
   target_link_libraries(scan_pdf PUBLIC pdf_binding scan_export ui gdi32)
   skan_warnings(scan_pdf)

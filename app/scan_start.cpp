@@ -73,4 +73,7 @@ void TScanStart::TwainManager1SourceSetupFileXfer(TTwainObject*, int Index) {
   if (TTwainSource* source = TwainManager1_->Source(Index)) source->SetupFileTransfer(page, tfBMP);
 }
 
-void TScanStart::TwainManager1SourceFileTransfer(TTwainObject*, int, const TW_STR255&, TTwainFormat, bool&) {}
+void TScanStart::TwainManager1SourceFileTransfer(TTwainObject*, int, const TW_STR255&, TTwainFormat, bool&) {
+  // The file named last is complete; the window may start on it.
+  if (auto& lista = window_.Lista(); lista && !lista->empty()) window_.PageFileWritten(lista->back());
+}
