@@ -53,17 +53,16 @@ if [ ! -f "$PREFIX/lib/libdeflate.a" ]; then
   cp "$src/libdeflatestatic.lib" "$PREFIX/lib/libdeflate.a"
 fi
 
-if [ ! -f "$PREFIX/lib/libturbojpeg.a" ]; then
+if [ ! -f "$PREFIX/lib/libjpeg.a" ]; then
   fetch "$TURBO"
   src=$(unpack libjpeg-turbo)
   simd=0
   command -v nasm >/dev/null && simd=1
   cmake -S "$src" -B "$WORK/turbo-build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$HERE/../cmake/mingw-i686.cmake" -DCMAKE_CROSSCOMPILING_EMULATOR= \
-        -DCMAKE_INSTALL_PREFIX="$PREFIX" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=ON \
+        -DCMAKE_INSTALL_PREFIX="$PREFIX" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF \
         -DWITH_SIMD=$simd -DWITH_JPEG8=OFF -DCMAKE_SYSTEM_PROCESSOR=i686 -Wno-dev >/dev/null
-  cmake --build "$WORK/turbo-build" -j "$(nproc)" --target jpeg-static turbojpeg-static >/dev/null
+  cmake --build "$WORK/turbo-build" -j "$(nproc)" --target jpeg-static >/dev/null
   cp "$WORK/turbo-build/libjpeg.a" "$PREFIX/lib/libjpeg.a"
-  cp "$WORK/turbo-build/libturbojpeg.a" "$PREFIX/lib/libturbojpeg.a"
-  cp "$src"/{jpeglib.h,jmorecfg.h,jerror.h,turbojpeg.h} "$WORK/turbo-build/jconfig.h" "$PREFIX/include/"
+  cp "$src"/{jpeglib.h,jmorecfg.h,jerror.h} "$WORK/turbo-build/jconfig.h" "$PREFIX/include/"
 fi
