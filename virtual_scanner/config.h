@@ -24,6 +24,7 @@ struct TScannerConfig {
   int memBufferSize = 65536;   // MemBufferSize=: preferred buffer size of a memory transfer
   bool noPixelFlavor = false;  // NoPixelFlavor=1: ICAP_PIXELFLAVOR is not supported
   bool palette8Fails = false;  // Palette8Fails=1: DAT_PALETTE8 fails
+  int pageDelayMs = 0;         // PageDelay=ms: each page takes this long, as a feeder's would
 };
 
 // Parses the ini text; unknown keys and other sections are ignored, bad
