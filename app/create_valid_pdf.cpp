@@ -130,20 +130,20 @@ std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::w
   return CreateValidPDF(pdf, lista, tempFolder);
 }
 
-std::wstring CreateValidPDF(TPdfWriter& pdf, const std::vector<std::wstring>& lista, const std::wstring& tempFolder) {
-  pdf.CreateMemDocument();
-  for (const std::wstring& page : lista) {
-    const uint32_t height = ToUnsigned32(pdf.MMToUnit(kPageHeightMM));
-    const uint32_t width = ToUnsigned32(pdf.MMToUnit(kPageWidthMM));
-    HDC dc = pdf.AddPage(width, height, kSurfaceWidth, kSurfaceHeight, PdfWriterDrawFlag_None);
-    if (GetFileAttributesW(page.c_str()) == INVALID_FILE_ATTRIBUTES)
-      throw std::runtime_error("Plik \r" + ui::Narrow(page) + "\r" + "nie istnieje");
-    {
-      const TBitmapFile bitmap(page);  // released before the page is finished
-      DrawStretched(dc, bitmap, page);
-    }
-    if (dc) pdf.FinishPage(dc);
+void AddPdfPage(TPdfWriter& pdf, const std::wstring& page) {
+  const uint32_t height = ToUnsigned32(pdf.MMToUnit(kPageHeightMM));
+  const uint32_t width = ToUnsigned32(pdf.MMToUnit(kPageWidthMM));
+  HDC dc = pdf.AddPage(width, height, kSurfaceWidth, kSurfaceHeight, PdfWriterDrawFlag_None);
+  if (GetFileAttributesW(page.c_str()) == INVALID_FILE_ATTRIBUTES)
+    throw std::runtime_error("Plik \r" + ui::Narrow(page) + "\r" + "nie istnieje");
+  {
+    const TBitmapFile bitmap(page);  // released before the page is finished
+    DrawStretched(dc, bitmap, page);
   }
+  if (dc) pdf.FinishPage(dc);
+}
+
+std::wstring SavePdf(TPdfWriter& pdf, const std::wstring& tempFolder) {
   const std::wstring result = ChangeFileExt(MakeTempFile(tempFolder), L".pdf");
   // The library takes ANSI file names; a path the code page cannot spell
   // would name some other file, so such a path goes by its UTF-16 form.
@@ -154,6 +154,12 @@ std::wstring CreateValidPDF(TPdfWriter& pdf, const std::vector<std::wstring>& li
     pdf.SaveToFileW(result);
   pdf.Close();
   return result;
+}
+
+std::wstring CreateValidPDF(TPdfWriter& pdf, const std::vector<std::wstring>& lista, const std::wstring& tempFolder) {
+  pdf.CreateMemDocument();
+  for (const std::wstring& page : lista) AddPdfPage(pdf, page);
+  return SavePdf(pdf, tempFolder);
 }
 
 }  // namespace scan

@@ -368,6 +368,7 @@ class TSkanowanieCompletionHost : public scan::TScanCompletionHost {
   std::wstring ScanId() override { return ui::Widen(scan_id); }
   void Navigate(const std::wstring& path) override { w_.WebBrowser1.Navigate(path); }
   std::wstring TempFolder() override { return SystemTempFolder(); }
+  std::unique_ptr<scan::TPagePipeline> TakePipeline() override { return std::move(w_.pipeline_); }
 
  private:
   TSkanowanie& w_;
@@ -377,6 +378,11 @@ class TSkanowanieCompletionHost : public scan::TScanCompletionHost {
 void TSkanowanie::TwainManager1TransferComplete(TTwainObject*, int, bool) {
   TSkanowanieCompletionHost host(*this);
   scan::TwainManager1TransferComplete(host);
+}
+
+void TSkanowanie::PageFileWritten(const std::wstring& page) {
+  if (!pipeline_) pipeline_ = std::make_unique<scan::TPagePipeline>();
+  pipeline_->PageFileWritten(page);
 }
 
 void TSkanowanie::ImageButton3Click() { share_->ImageButton3Click(); }

@@ -15,6 +15,7 @@
 #include "command_handler.h"
 #include "controls.h"
 #include "document_pane.h"
+#include "page_pipeline.h"
 #include "image_button.h"
 #include "peer_channel.h"
 #include "scan_start.h"
@@ -51,6 +52,8 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
 
   skan::TScanRequest request;  // ScanStatus, tmpPath, email, serialnumber
   std::optional<std::vector<std::wstring>> lista;
+  // The pages of the running batch drawn ahead; taken by scan completion.
+  std::unique_ptr<scan::TPagePipeline> pipeline_;
   uint16_t port = 0;
 
   // --- Peer channel (class-level) -------------------------------------------
@@ -98,6 +101,7 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   std::optional<std::vector<std::wstring>>& Lista() override { return lista; }
   void SetFilename(const std::wstring& path) override { SetFilename(path, /*workingFile=*/true); }
   void TwainManager1TransferComplete(TTwainObject* Sender, int Index, bool Canceled) override;
+  void PageFileWritten(const std::wstring& page) override;
   TScanStart scanStart_{*this};  // owns TwainManager1
 
   void CreateControls();

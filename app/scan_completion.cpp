@@ -53,6 +53,8 @@ void TwainManager1TransferComplete(TScanCompletionHost& host) {
     TScanCompletionHost& host;
     ~TReleaseLista() { host.ReleaseLista(); }
   } releaseLista{host};
+  // Taken at once, so that it goes with `lista` however the handler ends.
+  const std::unique_ptr<TPagePipeline> pipeline = host.TakePipeline();
 
   host.SetScanStatus(L"Prepared_SCAN");
   host.WriteMessage(kMessagePreparing);
@@ -60,7 +62,9 @@ void TwainManager1TransferComplete(TScanCompletionHost& host) {
 
   static const std::vector<std::wstring> kNoPages;
   const std::vector<std::wstring>* lista = host.Lista();
-  const std::wstring filename = CreateValidPDF(lista ? *lista : kNoPages, host.TempFolder());
+  const std::vector<std::wstring>& pages = lista ? *lista : kNoPages;
+  const std::wstring filename =
+      pipeline ? pipeline->CreateValidPDF(pages, host.TempFolder()) : CreateValidPDF(pages, host.TempFolder());
   host.SetFilename(filename);
   if (FileExists(filename)) host.AppendLog(filename);
 

@@ -3,8 +3,11 @@
 // document pane shows it and the request's status becomes "Redy_SCAN".
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "page_pipeline.h"
 
 namespace scan {
 
@@ -26,6 +29,8 @@ class TScanCompletionHost {
   virtual void Navigate(const std::wstring& path) = 0;
   // The system temporary folder, ending in "\".
   virtual std::wstring TempFolder() = 0;
+  // The batch's pages drawn ahead of its end, if any; the caller owns it.
+  virtual std::unique_ptr<TPagePipeline> TakePipeline() { return nullptr; }
 };
 
 // Message bodies 5 and 6 of the peer protocol.

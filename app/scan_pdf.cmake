@@ -16,15 +16,16 @@ skan_add_test(encode_file_test SOURCES ${SKAN_APP_DIR}/tests/encode_file_test.cp
 if(WIN32)
   add_library(scan_pdf STATIC
     ${SKAN_APP_DIR}/create_valid_pdf.cpp
-    ${SKAN_APP_DIR}/scan_completion.cpp)
+    ${SKAN_APP_DIR}/scan_completion.cpp
+    ${SKAN_APP_DIR}/page_pipeline.cpp)
   target_include_directories(scan_pdf PUBLIC ${SKAN_APP_DIR} ${CMAKE_SOURCE_DIR})
   target_link_libraries(scan_pdf PUBLIC pdf_binding scan_export skan_base dib_reader ui gdi32)
   skan_warnings(scan_pdf)
 
   # Beside pdfwriter.dll and Skanowanie.exe, so the real library is loaded.
   skan_add_test(scan_pdf_test
-    SOURCES ${SKAN_APP_DIR}/tests/scan_pdf_test.cpp ${CMAKE_SOURCE_DIR}/pdfwriter/tests/pdf_test_util.cpp
-    LIBS scan_pdf pdfwriter_core
+    SOURCES ${SKAN_APP_DIR}/tests/scan_pdf_test.cpp
+    LIBS scan_pdf pdfwriter_core pdfwriter_test_util
     LABELS pdf)
   target_include_directories(scan_pdf_test PRIVATE ${CMAKE_SOURCE_DIR}/pdfwriter/tests ${CMAKE_SOURCE_DIR}/dib/tests)
   set_target_properties(scan_pdf_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/app)

@@ -97,7 +97,14 @@ void TScanStart::TwainManager1TwainAcquire(TTwainObject*, int, TTwainBitmap& Ima
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
   const bool ok = WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) && written == bytes.size();
-  if (!CloseHandle(file) || !ok) DeleteFileW(page.c_str());
+  if (!CloseHandle(file) || !ok) {
+    DeleteFileW(page.c_str());
+    return;
+  }
+  window_.PageFileWritten(page);  // complete: the window may start on it
 }
 
-void TScanStart::TwainManager1SourceFileTransfer(TTwainObject*, int, const TW_STR255&, TTwainFormat, bool&) {}
+void TScanStart::TwainManager1SourceFileTransfer(TTwainObject*, int, const TW_STR255&, TTwainFormat, bool&) {
+  // The file named last is complete; the window may start on it.
+  if (auto& lista = window_.Lista(); lista && !lista->empty()) window_.PageFileWritten(lista->back());
+}

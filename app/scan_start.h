@@ -23,6 +23,8 @@ class IScanWindow {
   virtual void SetFilename(const std::wstring& path) = 0;
   // The end of a batch (scan completion).
   virtual void TwainManager1TransferComplete(TTwainObject* Sender, int Index, bool Canceled) = 0;
+  // The scanner has written the page file `page` (the latest in `lista`).
+  virtual void PageFileWritten(const std::wstring& page) { (void)page; }
 };
 
 class TScanStart {

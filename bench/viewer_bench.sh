@@ -2,7 +2,9 @@
 # Benchmark of the document pane under Wine (not run by CI): time from
 # Navigate to the first page on screen and peak memory, for a 100-page
 # 300 dpi colour scan (A4, JPEG pages as scanners write them) and, to show
-# that memory does not follow the page count, the same for 10 pages.
+# that memory does not follow the page count, the same for 10 pages; then
+# the host's own lossless output (20 colour text pages at 300 dpi, assembled
+# by pdf_bench). VIEWER_EXE=<viewer_bench.exe> measures another build.
 # Usage: bench/viewer_bench.sh [runs, default 5]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,7 +13,8 @@ runs=${1:-5}
 out=$SKAN_BUILD/bench-viewer
 mkdir -p "$out"
 if [ -z "${DISPLAY:-}" ]; then trap skan_cleanup EXIT; skan_display; else skan_wine_prefix; fi
-skan_build_win --target viewer_bench >/dev/null
+[ -n "${VIEWER_EXE:-}" ] || skan_build_win --target viewer_bench >/dev/null
+skan_build_win --target pdf_bench pdfwriter >/dev/null
 
 # Five different colour pages of 2480 x 3508 pixels (A4 at 300 dpi).
 if [ ! -f "$out/scan100.pdf" ]; then
@@ -25,7 +28,18 @@ if [ ! -f "$out/scan100.pdf" ]; then
   img2pdf "${pages[@]:0:10}" -o "$out/scan10.pdf"
 fi
 
-for doc in scan100 scan10; do
+if [ ! -f "$out/ours20.pdf" ]; then
+  mkdir -p "$out/text"
+  /usr/bin/python3 bench/pdf/make_text_pages.py "$out/text" RGB 1
+  mkdir -p "$out/assembled"
+  rm -f "$out"/assembled/*
+  pages=()
+  for n in $(seq 20); do pages+=("$(winepath -w "$out/text/page000.bmp")"); done
+  wine "$SKAN_BUILD/win/app/pdf_bench.exe" "$(winepath -w "$out/assembled")" "${pages[@]}" >/dev/null
+  mv "$out"/assembled/*.pdf "$out/ours20.pdf"
+fi
+
+for doc in scan100 scan10 ours20; do
   echo "== $doc.pdf ($(du -h "$out/$doc.pdf" | cut -f1))"
-  wine "$SKAN_BUILD/win/pdfview/viewer_bench.exe" "$(winepath -w "$out/$doc.pdf")" "$runs" 2>/dev/null
+  wine "${VIEWER_EXE:-$SKAN_BUILD/win/pdfview/viewer_bench.exe}" "$(winepath -w "$out/$doc.pdf")" "$runs" 2>/dev/null
 done

@@ -1,5 +1,5 @@
-// Image codecs on Windows: the Windows Imaging Component decodes JPEG, and
-// CCITT fax data wrapped in a one-strip TIFF.
+// Image codecs on Windows: the Windows Imaging Component decodes CCITT fax
+// data wrapped in a one-strip TIFF (JPEG is in codecs_jpeg.cpp).
 #include <windows.h>
 #include <wincodec.h>
 
@@ -95,13 +95,6 @@ void Put32(std::string& s, uint32_t v) {
 }
 
 }  // namespace
-
-TImage DecodeJpeg(const std::string& data, const TCancel& cancel) {
-  cancel.Check();
-  TImage image = DecodeWithWic(data, &GUID_ContainerFormatJpeg, TErrorKind::Damaged, "a JPEG image is damaged");
-  cancel.Check();
-  return image;
-}
 
 TImage DecodeCcittFax(const std::string& data, const TDict& parms, int width, int height) {
   const int64_t k = parms.Get("K").IntValue();

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ python3
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
-  libz-mingw-w64-dev libjpeg-dev
+  libz-mingw-w64-dev libjpeg-dev libdeflate-dev nasm patch
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   wine wine32 xvfb xauth xdotool x11-apps imagemagick netpbm
   zlib1g-dev qpdf poppler-utils mupdf-tools img2pdf hyperfine

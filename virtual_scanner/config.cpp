@@ -58,6 +58,7 @@ TScannerConfig ParseConfig(const std::string& text) {
     else if (key == "imagefolder") c.imageFolder = value;
     else if (key == "membuffersize") ReadInt(value, c.memBufferSize, 0, 16 << 20);
     else if (key == "nopixelflavor") c.noPixelFlavor = yes;
+    else if (key == "pagedelay") ReadInt(value, c.pageDelayMs, 0, 600000);
     else if (key == "palette8fails") c.palette8Fails = yes;
     else if (key == "failkeepspending") c.failKeepsPending = yes;
     else if (key == "nofiletransfer") c.noFileTransfer = yes;

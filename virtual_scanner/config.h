@@ -38,6 +38,7 @@ struct TScannerConfig {
   bool fileClrUsed0 = false;
   bool fileTopDown = false;
   bool fileV5Header = false;
+  int pageDelayMs = 0;         // PageDelay=ms: each page takes this long, as a feeder's would
 };
 
 // Parses the ini text; unknown keys and other sections are ignored, bad

@@ -864,6 +864,7 @@ TW_UINT16 TSource::Transfer(bool toFile, TW_MEMREF data) {
     return TWRC_CANCEL;
   }
   if (nextPage_ == config_.failPage) return Fail(TWCC_OPERATIONERROR);
+  if (config_.pageDelayMs > 0) Sleep(DWORD(config_.pageDelayMs));
   TDib dib;
   if (!Page(nextPage_, dib)) return Fail(TWCC_OPERATIONERROR);
   if (toFile) {

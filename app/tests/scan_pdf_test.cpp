@@ -379,8 +379,10 @@ class TFakeHost : public scan::TScanCompletionHost {
   std::wstring ScanId() override { return scanId; }
   void Navigate(const std::wstring& path) override { navigated.push_back(path); }
   std::wstring TempFolder() override { return temp_; }
+  std::unique_ptr<scan::TPagePipeline> TakePipeline() override { return std::move(pipeline); }
 
   std::vector<std::wstring> pages;
+  std::unique_ptr<scan::TPagePipeline> pipeline;
   bool hasLista = true;
   bool released = false;
   std::wstring filename = L"before";
@@ -480,6 +482,78 @@ TEST_F(ScanPdf, CompletionFailuresKeepPreparedAndReleaseTheList) {
               "pdf 1 pdfwriter: the document has no pages");
     EXPECT_EQ(host.statuses, std::vector<std::wstring>{L"Prepared_SCAN"});
     EXPECT_TRUE(host.released);
+  }
+}
+
+// --- Pages drawn while the batch runs --------------------------------------
+
+const TBitmap kGrayOther{150, 100, 8, GrayPalette(256), [](uint32_t x, uint32_t y) { return (x + y * 5) & 0xFF; }};
+
+// Whatever happens to the page files between their arrival and the batch's
+// end, completion gives what the assembly at the end gives: the same PDF, or
+// the same failure with no file made.
+TEST_F(ScanPdf, PagesDrawnAheadGiveTheSameResultAsTheAssemblyAtTheEnd) {
+  struct TCase {
+    const char* name;
+    int pages;     // named in the list
+    int written;   // of which the scanner wrote (and reported) the first ones
+    std::function<void(ScanPdf&, const std::vector<std::wstring>&)> beforeEnd;
+    const char* failure;  // "" for success; "missing" for the missing-page text of the given page
+    int failingPage;
+  };
+  const TCase cases[] = {
+      {"one page", 1, 1, nullptr, "", 0},
+      {"three pages", 3, 3, nullptr, "", 0},
+      {"a page removed before the end", 3, 3, [](ScanPdf&, const auto& l) { fs::remove(l[1]); }, "missing", 1},
+      {"a page replaced by another picture of the same size", 3, 3,
+       [](ScanPdf&, const auto& l) { WriteBmp(fs::path(l[2]), kGrayOther); }, "", 0},
+      {"a page replaced by a file that is no bitmap", 2, 2,
+       [](ScanPdf&, const auto& l) { std::ofstream(fs::path(l[0]), std::ios::trunc) << "no bitmap"; },
+       "Bitmap image is not valid", 0},
+      {"a cancelled batch: the last named page was never written", 3, 2, nullptr, "missing", 2},
+      {"a page missing when reported that comes before the end", 2, 2,
+       [](ScanPdf&, const auto& l) { WriteBmp(fs::path(l[1]), kGray); }, "", 0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();  // a fresh folder per case
+    TFakeHost host(Temp());
+    host.pipeline = std::make_unique<scan::TPagePipeline>();
+    const bool lateFile = std::string(c.name).find("missing when reported") != std::string::npos;
+    for (int i = 0; i < c.pages; ++i) {
+      const fs::path page = folder_ / ("p" + std::to_string(i) + ".bmp");
+      host.pages.push_back(page.wstring());
+      if (i >= c.written) continue;
+      if (!(lateFile && i == 1)) WriteBmp(page, i % 2 ? kGray : kColour);
+      host.pipeline->PageFileWritten(page.wstring());
+    }
+    EXPECT_EQ(host.pipeline->WaitIdle(), lateFile ? 0u : static_cast<size_t>(c.written))
+        << "the pages are drawn before the end";
+    if (c.beforeEnd) c.beforeEnd(*this, host.pages);
+    const auto before = Files();
+
+    const std::string raised = Raised([&] { scan::TwainManager1TransferComplete(host); });
+    EXPECT_TRUE(host.released);
+    EXPECT_EQ(host.messages.size(), 2u);
+    if (*c.failure) {
+      const std::string expected = std::string(c.failure) == "missing"
+                                       ? "Plik \r" + Utf8(host.pages[c.failingPage]) + "\rnie istnieje"
+                                       : c.failure;
+      EXPECT_EQ(raised, expected);
+      EXPECT_EQ(Files(), before) << "no placeholder, no PDF";
+      EXPECT_EQ(host.statuses, std::vector<std::wstring>{L"Prepared_SCAN"});
+      continue;
+    }
+    ASSERT_EQ(raised, "no exception");
+    EXPECT_EQ(host.statuses, (std::vector<std::wstring>{L"Prepared_SCAN", L"Redy_SCAN"}));
+    // Besides the pages: one placeholder, the PDF and its export, all of one name.
+    std::vector<std::string> made;
+    for (const auto& name : Files())
+      if (std::find(before.begin(), before.end(), name) == before.end()) made.push_back(name);
+    const std::string stem = Utf8(fs::path(host.filename).stem().wstring());
+    EXPECT_EQ(made, (std::vector<std::string>{stem + ".bs", stem + ".pdf", stem + ".tmp"}));
+    // The same bytes as the assembly at the end makes of the files as they are now.
+    EXPECT_EQ(ReadAll(host.filename), ReadAll(scan::CreateValidPDF(host.pages, Temp())));
   }
 }
 

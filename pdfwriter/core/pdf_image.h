@@ -48,10 +48,8 @@ struct TImageInfo {
 TImageInfo DescribeRaster(const TRaster& raster);
 
 // Flate-compresses the raster's samples into `store` as one zlib stream;
-// returns the stored length. The rows are cut into `strips` compressed at
-// the same time (0: one per processor for large rasters); no copy of the raw
-// samples is made.
-uint64_t DeflateRaster(const TRaster& raster, TByteStore& store, uint64_t* offset, unsigned strips = 0);
+// returns the stored length. Raises std::bad_alloc when memory runs out.
+uint64_t DeflateRaster(const TRaster& raster, TByteStore& store, uint64_t* offset);
 
 // The raster's samples as 8-bit grey or RGB rows, top-down, no padding, for
 // encoders that take plain samples (JPEG). `components` is 1 or 3.

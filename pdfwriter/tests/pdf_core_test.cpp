@@ -2,6 +2,7 @@
 // bitmap depth, the file structure, and rendering by other PDF readers.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <clocale>
 #include <string>
 #include <cstdio>
@@ -10,6 +11,8 @@
 #include <functional>
 #include <set>
 #include <fstream>
+
+#include <new>
 
 #include "ccitt_g4.h"
 #include "pdf_document.h"
@@ -174,22 +177,48 @@ TEST(PdfImages, EveryBitmapDepthIsStoredLosslessly) {
   }
 }
 
-// Strips compressed side by side make one zlib stream of all the samples,
-// whatever the number of strips and however the rows fall into them.
-TEST(PdfImages, StripsMakeOneStreamOfAllSamples) {
+// Every depth and shape, small or page-sized, is one zlib stream of all the
+// samples that another inflater (zlib) reads back, Adler-32 included.
+TEST(PdfImages, DeflateMakesOneZlibStreamOfAllSamples) {
   for (uint16_t bpp : {uint16_t{1}, uint16_t{8}, uint16_t{24}}) {
-    TTestBitmap b = MakeBitmap(bpp, bpp == 24 ? std::vector<TRgb>{} : GrayRamp(bpp), 1501, 97);
-    for (unsigned strips : {1u, 2u, 3u, 7u, 97u, 200u}) {
-      SCOPED_TRACE(std::to_string(bpp) + " bits, " + std::to_string(strips) + " strips");
+    for (auto [w, h] : {std::pair<uint32_t, uint32_t>{1, 1}, {1501, 97}, {2480, 700}}) {
+      SCOPED_TRACE(std::to_string(bpp) + " bits, " + std::to_string(w) + "x" + std::to_string(h));
+      TTestBitmap b = MakeBitmap(bpp, bpp == 24 ? std::vector<TRgb>{} : GrayRamp(bpp), w, h);
       pdfw::TMemoryStore store;
+      store.Append("x", 1);  // the stream's offset is the store's end
       uint64_t offset = 99;
-      const uint64_t length = pdfw::DeflateRaster(b.raster, store, &offset, strips);
+      const uint64_t length = pdfw::DeflateRaster(b.raster, store, &offset);
       pdfw::TStringSink sink;
       store.CopyTo(offset, length, sink);
-      EXPECT_EQ(offset, 0u);
-      EXPECT_EQ(pdftest::Inflate(sink.Data()), b.packedTopDown);  // also checks the Adler-32
+      EXPECT_EQ(offset, 1u);
+      EXPECT_EQ(pdftest::Inflate(sink.Data()), b.packedTopDown);
     }
   }
+}
+
+// Fails every allocation of at least `minBytes` (on any thread) while alive.
+std::atomic<size_t> gFailFrom{0};
+struct TFailLargeAllocations {
+  explicit TFailLargeAllocations(size_t minBytes) { gFailFrom = minBytes; }
+  ~TFailLargeAllocations() { gFailFrom = 0; }
+};
+
+// Running out of memory while a page is compressed reaches the caller as
+// std::bad_alloc (which the library reports as "out of memory") instead of
+// ending the process, and the same page goes in once memory is there again.
+TEST(PdfImages, OutOfMemoryWhileCompressingReachesTheCaller) {
+  // Noise, so that the compressed data is as large as the samples.
+  TTestBitmap b = MakeBitmap(8, GrayRamp(8), 2000, 1500);
+  uint32_t seed = 1;
+  for (uint8_t& v : b.bits) v = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
+  TDocument doc(std::make_unique<pdfw::TMemoryStore>());
+  doc.InsertPage(0, 100, 50);
+  {
+    TFailLargeAllocations fail(256 * 1024);
+    EXPECT_THROW(doc.AddImage(b.raster), std::bad_alloc);
+  }
+  TDocument::CoverWithImage(doc.Page(0), doc.AddImage(b.raster));
+  EXPECT_NE(SaveToString(doc).find("/Width 2000"), std::string::npos);
 }
 
 // Group 4 data read back by two other decoders: poppler (pdfimages, the raw
@@ -484,3 +513,16 @@ struct TCleanOutDir {
   }
 } cleanOutDir;
 }  // namespace
+
+// Global allocation that TFailLargeAllocations can make fail.
+void* operator new(size_t size) {
+  const size_t failFrom = gFailFrom.load();
+  if (failFrom != 0 && size >= failFrom) throw std::bad_alloc();
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }

@@ -1,0 +1,114 @@
+#include "page_pipeline.h"
+
+#include "create_valid_pdf.h"
+#include "pdf/pdfwriter.h"
+
+namespace scan {
+
+bool TFileIdentity::operator==(const TFileIdentity& o) const {
+  return volume == o.volume && indexHigh == o.indexHigh && indexLow == o.indexLow && sizeHigh == o.sizeHigh &&
+         sizeLow == o.sizeLow && written.dwLowDateTime == o.written.dwLowDateTime &&
+         written.dwHighDateTime == o.written.dwHighDateTime;
+}
+
+bool IdentifyFile(const std::wstring& path, TFileIdentity& id) {
+  HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool ok = GetFileInformationByHandle(h, &info);
+  CloseHandle(h);
+  if (!ok) return false;
+  id.volume = info.dwVolumeSerialNumber;
+  id.indexHigh = info.nFileIndexHigh;
+  id.indexLow = info.nFileIndexLow;
+  id.sizeHigh = info.nFileSizeHigh;
+  id.sizeLow = info.nFileSizeLow;
+  id.written = info.ftLastWriteTime;
+  return true;
+}
+
+TPagePipeline::TPagePipeline() : worker_([this] { Run(); }) {}
+
+TPagePipeline::~TPagePipeline() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  worker_.join();
+}
+
+void TPagePipeline::PageFileWritten(const std::wstring& page) {
+  {
+    std::lock_guard lock(mutex_);
+    queue_.push_back(page);
+  }
+  wake_.notify_all();
+}
+
+size_t TPagePipeline::WaitIdle() {
+  std::unique_lock lock(mutex_);
+  idle_.wait(lock, [this] { return queue_.empty() && !busy_; });
+  return failed_ ? 0 : prepared_.size();
+}
+
+void TPagePipeline::Run() {
+  for (;;) {
+    std::wstring page;
+    {
+      std::unique_lock lock(mutex_);
+      busy_ = false;
+      idle_.notify_all();
+      wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+      if (stop_) return;
+      page = std::move(queue_.front());
+      queue_.pop_front();
+      busy_ = !failed_;
+      if (failed_) continue;  // the document is given up; the end assembles anew
+    }
+    // Everything that can fail here is left to the end's own assembly, which
+    // reports it; this thread only gives up its document.
+    try {
+      if (!pdf_) {
+        pdf_ = std::make_unique<TPdfWriter>();
+        pdf_->CreateMemDocument();
+      }
+      TPrepared done{page, {}};
+      TFileIdentity after;
+      // The same file before and after the read: the page drawn is the file's.
+      if (!IdentifyFile(page, done.id)) throw std::runtime_error("page file missing");
+      AddPdfPage(*pdf_, page);
+      if (!IdentifyFile(page, after) || !(after == done.id)) throw std::runtime_error("page file changed");
+      prepared_.push_back(std::move(done));
+    } catch (...) {
+      std::lock_guard lock(mutex_);
+      failed_ = true;
+      pdf_.reset();
+      prepared_.clear();
+    }
+  }
+}
+
+bool TPagePipeline::Usable(const std::vector<std::wstring>& lista) {
+  if (failed_ || !pdf_ || prepared_.size() != lista.size()) return false;
+  for (size_t i = 0; i < lista.size(); ++i) {
+    TFileIdentity now;
+    if (prepared_[i].path != lista[i] || !IdentifyFile(lista[i], now) || !(now == prepared_[i].id)) return false;
+  }
+  return true;
+}
+
+std::wstring TPagePipeline::CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder) {
+  WaitIdle();  // from here on the worker waits, and the document is this thread's
+  if (!Usable(lista)) {
+    pdf_.reset();
+    prepared_.clear();
+    return scan::CreateValidPDF(lista, tempFolder);
+  }
+  const std::unique_ptr<TPdfWriter> pdf = std::move(pdf_);
+  prepared_.clear();
+  return SavePdf(*pdf, tempFolder);
+}
+
+}  // namespace scan

@@ -1,0 +1,74 @@
+// Assembly ahead of the batch's end: while the scanner delivers pages, a
+// worker thread draws each finished page file into a document of its own, so
+// that at the end of the batch only the save is left. Nothing of it shows:
+// the document stays in memory, no file is made before the end, and at the
+// end it is used only when its pages are exactly the page list's and every
+// page file is still the one that was read; otherwise (or after any failure
+// on the worker) the assembly runs as usual at the end, with its failures.
+#pragma once
+
+#include <windows.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class TPdfWriter;
+
+namespace scan {
+
+// Which file a path named, as far as a later look can tell a replaced or
+// rewritten file from the one read.
+struct TFileIdentity {
+  DWORD volume = 0, indexHigh = 0, indexLow = 0;
+  DWORD sizeHigh = 0, sizeLow = 0;
+  FILETIME written{};
+  bool operator==(const TFileIdentity& o) const;
+};
+// False when the file cannot be opened.
+bool IdentifyFile(const std::wstring& path, TFileIdentity& id);
+
+class TPagePipeline {
+ public:
+  TPagePipeline();
+  // Stops the worker after its current page and waits for it.
+  ~TPagePipeline();
+  TPagePipeline(const TPagePipeline&) = delete;
+  TPagePipeline& operator=(const TPagePipeline&) = delete;
+
+  // A page file is complete: it joins the document in the background.
+  void PageFileWritten(const std::wstring& page);
+
+  // The end of the batch: the PDF of `lista`, saved as CreateValidPDF saves
+  // it (which it is when the prepared document cannot be used), with the same
+  // result and failures.
+  std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder);
+
+  // Waits until the queued pages are drawn; how many are (for tests).
+  size_t WaitIdle();
+
+ private:
+  struct TPrepared {
+    std::wstring path;
+    TFileIdentity id;
+  };
+  void Run();
+  bool Usable(const std::vector<std::wstring>& lista);
+
+  std::mutex mutex_;
+  std::condition_variable wake_, idle_;
+  std::deque<std::wstring> queue_;
+  bool busy_ = false, stop_ = false, failed_ = false;
+  // Touched only by the worker while it runs, and by the caller once it is idle.
+  std::unique_ptr<TPdfWriter> pdf_;
+  std::vector<TPrepared> prepared_;
+  std::thread worker_;  // last: started after everything it uses
+};
+
+}  // namespace scan
