@@ -243,21 +243,30 @@ void TSkanowanie::WriteMessage(std::string_view msg) {
 }
 
 void TSkanowanie::ApplicationEvents1Idle(bool& /*Done*/) {
-  // The reader wakes the loop only when new bytes arrive, so a poll that
-  // consumed input arranges the next poll itself while bytes remain. A poll
-  // that consumed nothing (half a prefix) waits for the reader instead.
-  struct PollAgain {
-    int64_t before = FStdIn ? FStdIn->Size() : -1;
-    ~PollAgain() {
-      int64_t after = FStdIn ? FStdIn->Size() : -1;
-      if (after > 0 && after != before) PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
+  // One message per poll. The reader wakes the loop when a message becomes
+  // ready; a poll that leaves another one waiting asks for the next poll
+  // itself, also when the command fails.
+  struct AfterPoll {
+    TSkanowanie& w;
+    ~AfterPoll() {
+      if (!FStdIn) return;
+      if (FStdIn->HasMessage())
+        PostMessageW(w.Handle(), WM_PEERINPUT, 0, 0);
+      else if (FStdIn->PeerGone())
+        w.Quit();
     }
-  } pollAgain;
+  } afterPoll{*this};
   int32_t msgLen = NextMessageLength();
   if (msgLen <= 0) return;
   std::string msg = ReadMessage(msgLen);
   if (msg.empty()) return;
   skan::HandleCommand(msg, request, scan_id, *this);
+}
+
+void TSkanowanie::PeerInputWhileModal() {
+  // Messages the peer sent before it went stay unanswered: nobody reads the
+  // answers, and the modal loop may never end.
+  if (FStdIn && FStdIn->PeerGone()) Quit();
 }
 
 void TSkanowanie::AppendLog(std::wstring_view line) {
@@ -453,6 +462,9 @@ LRESULT TSkanowanie::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         default:
           break;  // items and actions without a handler do nothing
       }
+      return 0;
+    case WM_PEERINPUT:
+      PeerInputWhileModal();
       return 0;
     case WM_CLOSE:
       FormClose();

@@ -59,6 +59,9 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   static int32_t NextMessageLength();
   static std::string ReadMessage(int32_t msgLen);
   static void WriteMessage(std::string_view msg);
+  // Posted by the reader of standard input when a message is ready or the
+  // input has ended.
+  static constexpr UINT WM_PEERINPUT = WM_APP + 1;
 
   // --- Handlers -------------------------------------------------------------
   void ApplicationEvents1Idle(bool& Done);
@@ -70,6 +73,10 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   void SkanujdoPDF1Click();
   void Panel2MouseDown(UINT button);
   void Panel2DblClick();
+  // A wake from the reader of standard input (WM_PEERINPUT) that reached
+  // the window, so no idle poll will run: ends the program as END does,
+  // without the reply, when the peer's pipe has ended.
+  void PeerInputWhileModal();
 
   // Appends one line to the hidden log pane.
   void AppendLog(std::wstring_view line);

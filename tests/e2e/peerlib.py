@@ -69,6 +69,15 @@ class Host:
             return True
         return False
 
+    def rest(self, timeout):
+        """Whatever else arrives until the output ends or `timeout` passes."""
+        try:
+            self._fill(len(self.buf) + (1 << 30), timeout)
+        except (TimeoutError, EOFError):
+            pass
+        rest, self.buf = self.buf, b""
+        return rest
+
     def wait(self, timeout=30):
         return self.proc.wait(timeout)
 

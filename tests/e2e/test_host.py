@@ -211,8 +211,71 @@ class HostTest(unittest.TestCase):
         self.assertEqual(self.host.wait(30), 0)
 
 
+# The browser kills a host about 2 s after closing its pipe; a host whose peer
+# has gone must be gone by then or soon after. Ending a common dialog first
+# takes Wine longer (about 1.3 s idle, 2.6 s under load).
+PEER_GONE_SECONDS = 3
+PEER_GONE_IN_DIALOG_SECONDS = 5
+
+
+@unittest.skipUnless(EXE and PROBE, "SKAN_EXE and SKAN_WINPROBE must name the built programs")
+class PeerGoneTest(unittest.TestCase):
+    """The end of the peer's pipe ends the host as END does, without the reply."""
+
+    def test_closed_pipe_ends_the_host(self):
+        for case in ("idle", "open-file dialog"):
+            with self.subTest(case):
+                host = Host(EXE)
+                try:
+                    self.assertIn("window", probe("wait"))
+                    if case == "open-file dialog":
+                        # A modal loop of the system's own, where no idle poll runs.
+                        probe("click", "Load PDF")
+                        time.sleep(2)
+                    host.send(b'{"POL":"IFSCANED"}')
+                    host.proc.stdin.close()
+                    closed = time.monotonic()
+                    limit = PEER_GONE_SECONDS if case == "idle" else PEER_GONE_IN_DIALOG_SECONDS
+                    self.assertEqual(host.wait(limit), 0)
+                    print(f"\n  {case}: ended {time.monotonic() - closed:.2f} s after the pipe closed")
+                    # A message sent just before the end is answered where the
+                    # host polls; the end itself gets no reply.
+                    expected = frame(b'{"POL":"IFSCANED","SCANED": ""}') if case == "idle" else b""
+                    self.assertEqual(host.rest(1), expected)
+                    self.assertEqual(probe("gone").strip(), "gone")
+                finally:
+                    host.kill()
+
+
 @unittest.skipUnless(EXE and PROBE, "SKAN_EXE and SKAN_WINPROBE must name the built programs")
 class NoPeerTest(unittest.TestCase):
+    def test_input_other_than_a_pipe_ending_keeps_the_host(self):
+        with tempfile.NamedTemporaryFile() as commands:
+            commands.write(frame(b'{"POL":"IFSCANED"}'))
+            commands.flush()
+            cases = {
+                "no standard input": dict(stdin=None, preexec_fn=lambda: os.close(0)),
+                "null device": dict(stdin=subprocess.DEVNULL),
+                "file": dict(stdin=open(commands.name, "rb")),
+            }
+            for case, streams in cases.items():
+                with self.subTest(case):
+                    proc = subprocess.Popen(["wine", EXE], stdout=subprocess.DEVNULL,
+                                            stderr=subprocess.DEVNULL, env=wine_env(), **streams)
+                    try:
+                        self.assertIn("maximized 1", probe("wait"))
+                        time.sleep(PEER_GONE_SECONDS + 1)
+                        self.assertIsNone(proc.poll())
+                        self.assertEqual(probe("gone").strip(), "present")
+                        probe("close")
+                        self.assertEqual(proc.wait(30), 0)
+                    finally:
+                        if proc.poll() is None:
+                            proc.kill()
+                            proc.wait()
+                        if streams.get("stdin") not in (None, subprocess.DEVNULL):
+                            streams["stdin"].close()
+
     def test_runs_without_connected_streams(self):
         proc = subprocess.Popen(["wine", EXE], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL, env=wine_env())

@@ -118,6 +118,14 @@ HWND WaitDialog(HWND owner) {
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return 2;
   std::wstring cmd = argv[1];
+  if (cmd == L"gone") {
+    // Whether the main window has gone within a few seconds (no waiting for
+    // it to appear first).
+    for (int waited = 0; waited < 5000 && FindWindowW(L"TSkanowanie", nullptr); waited += 50)
+      Sleep(50);
+    Print(FindWindowW(L"TSkanowanie", nullptr) ? "present\n" : "gone\n");
+    return 0;
+  }
   HWND main = MainWindow();
   if (!main) {
     Print("no main window\n");
