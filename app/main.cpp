@@ -43,7 +43,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   auto form = std::make_unique<TSkanowanie>();
   Skanowanie = form.get();
   if (!form->CreateForm()) return 1;
-  app.SetMainWindow(form->Handle(), nullptr);
+  // F10 and F11 are taken by actions without handlers, so they do nothing
+  // (F10 would otherwise open the system menu).
+  app.SetMainWindow(form->Handle(), form->Shortcuts());
   app.OnIdle = [](bool& done) { Skanowanie->ApplicationEvents1Idle(done); };
   // The reader's wake only needs to wake this loop: the idle poll that
   // follows takes the message, or sees that the peer has gone. The window

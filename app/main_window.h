@@ -83,6 +83,9 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   // Moves lines appended since the last read into the pane's control.
   void FlushLog();
 
+  // The window's keyboard short-cuts (ActionList1) for the message loop.
+  HACCEL Shortcuts() const { return ActionList1; }
+
   TDocumentPane WebBrowser1;
   HWND Memo1 = nullptr;
 
@@ -114,10 +117,12 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
 
   static LRESULT CALLBACK Memo1Proc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
 
-  // Lines not yet in Memo1. Appending to an edit control costs time in
-  // proportion to the text it already holds, and the log only grows; the
-  // lines are handed over in one piece when anyone reads the pane.
-  std::wstring pendingLog_;
+  // The log's text: the most recent lines, at most kLogCapacity characters
+  // (a stream of large commands keeps memory flat). Memo1 takes it in one
+  // piece when anyone reads the pane, not at each line.
+  static constexpr size_t kLogCapacity = 2 * 1024 * 1024;
+  std::wstring log_;
+  bool logChanged_ = false;
 
   mutable std::mutex filenameLock_;
   std::wstring filename_;
@@ -142,5 +147,3 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
 extern TSkanowanie* Skanowanie;
 extern std::string scan_id;
 
-// The system temporary folder, ending in "\".
-std::wstring SystemTempFolder();

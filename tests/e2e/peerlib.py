@@ -25,8 +25,8 @@ def frame(body: bytes) -> bytes:
 class Host:
     """The host under Wine as a child process with pipes on its standard streams."""
 
-    def __init__(self, exe, env=None):
-        self.proc = subprocess.Popen(["wine", exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+    def __init__(self, exe, env=None, command=None):
+        self.proc = subprocess.Popen(command or ["wine", exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=subprocess.DEVNULL, env=env or wine_env())
         self.buf = b""
 
