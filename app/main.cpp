@@ -47,10 +47,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // (F10 would otherwise open the system menu).
   app.SetMainWindow(form->Handle(), form->Shortcuts());
   app.OnIdle = [](bool& done) { Skanowanie->ApplicationEvents1Idle(done); };
-  // The reader's wake only needs to wake this loop: the idle poll that
-  // follows takes the message, or sees that the peer has gone. The window
-  // receives the wake only from modal loops of the system, where no poll runs.
-  app.OnMessage = [](const MSG& msg) { return msg.message == TSkanowanie::WM_PEERINPUT; };
 
   // The reader starts once the window can log what it reads; bytes that
   // arrived earlier wait in the pipe.
@@ -61,6 +57,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   TSkanowanie::FStdIn = std::make_unique<skan::TPeerInput>(
       StdInReader(in), [window] { PostMessageW(window, TSkanowanie::WM_PEERINPUT, 0, 0); },
       IsPeerPipe(in));
+  // The reader's wake only needs to wake this loop: the idle poll that
+  // follows takes the message, or sees that the peer has gone. The window
+  // receives the wake only from modal loops of the system, where no poll runs.
+  app.OnMessage = [window](const MSG& msg) {
+    return msg.hwnd == window && msg.message == TSkanowanie::WM_PEERINPUT;
+  };
 
   form->ShowMaximized();
   app.Run();
