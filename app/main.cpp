@@ -12,14 +12,20 @@ namespace {
 // Blocking read from standard input for the peer channel's reader thread.
 // ReadFile works on every kind of handle the peer may give us, a Unix pipe
 // under Wine included.
-skan::TPeerInput::ReadFn StdInReader() {
-  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+skan::TPeerInput::ReadFn StdInReader(HANDLE in) {
   if (!in || in == INVALID_HANDLE_VALUE) return nullptr;
   return [in](char* buffer, size_t capacity) -> long {
     DWORD n = 0;
     if (!ReadFile(in, buffer, static_cast<DWORD>(capacity), &n, nullptr)) return -1;
     return static_cast<long>(n);
   };
+}
+
+// A peer that starts the host gives it a pipe; when that pipe ends, the peer
+// has gone. Standard input of any other kind (none at all when a person
+// starts the program, a file, a console) ending says nothing about a peer.
+bool IsPeerPipe(HANDLE in) {
+  return in && in != INVALID_HANDLE_VALUE && GetFileType(in) == FILE_TYPE_PIPE;
 }
 
 }  // namespace
@@ -31,23 +37,30 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES};
   InitCommonControlsEx(&icc);
 
-  // Make sure the thread has a message queue before the reader may post to it.
-  MSG probe;
-  PeekMessageW(&probe, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-  const DWORD guiThread = GetCurrentThreadId();
   TSkanowanie::FStdOut = std::make_unique<TStdOutStream>(GetStdHandle(STD_OUTPUT_HANDLE));
 
   auto& app = ui::TApplication::Instance();
   auto form = std::make_unique<TSkanowanie>();
   Skanowanie = form.get();
   if (!form->CreateForm()) return 1;
-  app.SetMainWindow(form->Handle(), nullptr);
+  // F10 and F11 are taken by actions without handlers, so they do nothing
+  // (F10 would otherwise open the system menu).
+  app.SetMainWindow(form->Handle(), form->Shortcuts());
   app.OnIdle = [](bool& done) { Skanowanie->ApplicationEvents1Idle(done); };
+  // The reader's wake only needs to wake this loop: the idle poll that
+  // follows takes the message, or sees that the peer has gone. The window
+  // receives the wake only from modal loops of the system, where no poll runs.
+  app.OnMessage = [](const MSG& msg) { return msg.message == TSkanowanie::WM_PEERINPUT; };
 
   // The reader starts once the window can log what it reads; bytes that
   // arrived earlier wait in the pipe.
+  // Its wake is a message to the window, which modal loops (message boxes,
+  // dialogs) dispatch too, so a peer that has gone ends the program even then.
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  HWND window = form->Handle();
   TSkanowanie::FStdIn = std::make_unique<skan::TPeerInput>(
-      StdInReader(), [guiThread] { PostThreadMessageW(guiThread, WM_NULL, 0, 0); });
+      StdInReader(in), [window] { PostMessageW(window, TSkanowanie::WM_PEERINPUT, 0, 0); },
+      IsPeerPipe(in));
 
   form->ShowMaximized();
   app.Run();

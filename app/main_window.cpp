@@ -55,14 +55,6 @@ bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
 
 }  // namespace
 
-std::wstring SystemTempFolder() {
-  wchar_t buffer[MAX_PATH + 1];
-  DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
-  std::wstring path(buffer, n);
-  if (!path.empty() && path.back() != L'\\') path += L'\\';
-  return path;
-}
-
 void TStdOutStream::Write(const char* data, size_t size) {
   if (!handle_ || handle_ == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
@@ -243,16 +235,19 @@ void TSkanowanie::WriteMessage(std::string_view msg) {
 }
 
 void TSkanowanie::ApplicationEvents1Idle(bool& /*Done*/) {
-  // The reader wakes the loop only when new bytes arrive, so a poll that
-  // consumed input arranges the next poll itself while bytes remain. A poll
-  // that consumed nothing (half a prefix) waits for the reader instead.
-  struct PollAgain {
-    int64_t before = FStdIn ? FStdIn->Size() : -1;
-    ~PollAgain() {
-      int64_t after = FStdIn ? FStdIn->Size() : -1;
-      if (after > 0 && after != before) PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
+  // One message per poll. The reader wakes the loop when a message becomes
+  // ready; a poll that leaves another one waiting asks for the next poll
+  // itself, also when the command fails.
+  struct AfterPoll {
+    TSkanowanie& w;
+    ~AfterPoll() {
+      if (!FStdIn) return;
+      if (FStdIn->HasMessage())
+        PostMessageW(w.Handle(), WM_PEERINPUT, 0, 0);
+      else if (FStdIn->PeerGone())
+        w.Quit();
     }
-  } pollAgain;
+  } afterPoll{*this};
   int32_t msgLen = NextMessageLength();
   if (msgLen <= 0) return;
   std::string msg = ReadMessage(msgLen);
@@ -260,19 +255,50 @@ void TSkanowanie::ApplicationEvents1Idle(bool& /*Done*/) {
   skan::HandleCommand(msg, request, scan_id, *this);
 }
 
+void TSkanowanie::PeerInputWhileModal() {
+  // Messages the peer sent before it went stay unanswered: nobody reads the
+  // answers, and the modal loop may never end.
+  if (FStdIn && FStdIn->PeerGone()) Quit();
+}
+
 void TSkanowanie::AppendLog(std::wstring_view line) {
   if (!Memo1) return;
-  pendingLog_ += line;
-  pendingLog_ += L"\r\n";
+  try {
+    // One event, one line: control characters (a NUL would end the text for
+    // the edit control, a line break would split the line) are shown as
+    // their pictures.
+    std::wstring visible;
+    visible.reserve(std::min(line.size(), kLogCapacity) + 2);
+    for (wchar_t c : line.substr(0, kLogCapacity)) {
+      if (c < 0x20)
+        visible += static_cast<wchar_t>(0x2400 + c);
+      else if (c == 0x7F)
+        visible += L'\u2421';
+      else
+        visible += c;
+    }
+    visible += L"\r\n";
+    // Only the most recent lines are kept, whole lines dropped first.
+    size_t drop = 0;
+    while (log_.size() - drop + visible.size() > kLogCapacity && drop < log_.size()) {
+      const size_t next = log_.find(L"\r\n", drop);
+      drop = next == std::wstring::npos ? log_.size() : next + 2;
+    }
+    log_.erase(0, drop);
+    log_ += visible;
+    logChanged_ = true;
+  } catch (const std::bad_alloc&) {
+    // The log is for diagnosis only; without memory for it, it starts over.
+    log_.clear();
+    log_.shrink_to_fit();
+    logChanged_ = true;
+  }
 }
 
 void TSkanowanie::FlushLog() {
-  if (!Memo1 || pendingLog_.empty()) return;
-  std::wstring text;
-  text.swap(pendingLog_);
-  int end = static_cast<int>(DefSubclassProc(Memo1, WM_GETTEXTLENGTH, 0, 0));
-  DefSubclassProc(Memo1, EM_SETSEL, end, end);
-  DefSubclassProc(Memo1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+  if (!Memo1 || !logChanged_) return;
+  logChanged_ = false;
+  DefSubclassProc(Memo1, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(log_.c_str()));
 }
 
 LRESULT CALLBACK TSkanowanie::Memo1Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
@@ -306,7 +332,7 @@ skan::TLocalTime TSkanowanie::Now() {
   return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
 }
 
-std::string TSkanowanie::TempFolder() { return ui::Narrow(SystemTempFolder()); }
+std::string TSkanowanie::TempFolder() { return ui::Narrow(::TempFolder()); }
 
 void TSkanowanie::EnsureFolder(const std::string& path) {
   ::EnsureFolder(ui::Widen(path));
@@ -324,7 +350,7 @@ void TSkanowanie::FormClose() {
   }
   // Only a working file of the system's own, in the temporary folder; a file
   // the user opened with Load PDF is theirs and stays.
-  if (working && StartsWithNoCase(path, SystemTempFolder()) && FileExists(path))
+  if (working && StartsWithNoCase(path, ::TempFolder()) && FileExists(path))
     DeleteFileW(path.c_str());
 }
 
@@ -367,7 +393,7 @@ class TSkanowanieCompletionHost : public scan::TScanCompletionHost {
   void AppendLog(const std::wstring& line) override { w_.AppendLog(line); }
   std::wstring ScanId() override { return ui::Widen(scan_id); }
   void Navigate(const std::wstring& path) override { w_.WebBrowser1.Navigate(path); }
-  std::wstring TempFolder() override { return SystemTempFolder(); }
+  std::wstring TempFolder() override { return ::TempFolder(); }
 
  private:
   TSkanowanie& w_;
@@ -453,6 +479,9 @@ LRESULT TSkanowanie::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         default:
           break;  // items and actions without a handler do nothing
       }
+      return 0;
+    case WM_PEERINPUT:
+      PeerInputWhileModal();
       return 0;
     case WM_CLOSE:
       FormClose();

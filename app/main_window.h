@@ -59,6 +59,9 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   static int32_t NextMessageLength();
   static std::string ReadMessage(int32_t msgLen);
   static void WriteMessage(std::string_view msg);
+  // Posted by the reader of standard input when a message is ready or the
+  // input has ended.
+  static constexpr UINT WM_PEERINPUT = WM_APP + 1;
 
   // --- Handlers -------------------------------------------------------------
   void ApplicationEvents1Idle(bool& Done);
@@ -70,11 +73,18 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   void SkanujdoPDF1Click();
   void Panel2MouseDown(UINT button);
   void Panel2DblClick();
+  // A wake from the reader of standard input (WM_PEERINPUT) that reached
+  // the window, so no idle poll will run: ends the program as END does,
+  // without the reply, when the peer's pipe has ended.
+  void PeerInputWhileModal();
 
   // Appends one line to the hidden log pane.
   void AppendLog(std::wstring_view line);
   // Moves lines appended since the last read into the pane's control.
   void FlushLog();
+
+  // The window's keyboard short-cuts (ActionList1) for the message loop.
+  HACCEL Shortcuts() const { return ActionList1; }
 
   TDocumentPane WebBrowser1;
   HWND Memo1 = nullptr;
@@ -107,10 +117,12 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
 
   static LRESULT CALLBACK Memo1Proc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
 
-  // Lines not yet in Memo1. Appending to an edit control costs time in
-  // proportion to the text it already holds, and the log only grows; the
-  // lines are handed over in one piece when anyone reads the pane.
-  std::wstring pendingLog_;
+  // The log's text: the most recent lines, at most kLogCapacity characters
+  // (a stream of large commands keeps memory flat). Memo1 takes it in one
+  // piece when anyone reads the pane, not at each line.
+  static constexpr size_t kLogCapacity = 2 * 1024 * 1024;
+  std::wstring log_;
+  bool logChanged_ = false;
 
   mutable std::mutex filenameLock_;
   std::wstring filename_;
@@ -135,5 +147,3 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
 extern TSkanowanie* Skanowanie;
 extern std::string scan_id;
 
-// The system temporary folder, ending in "\".
-std::wstring SystemTempFolder();

@@ -34,6 +34,10 @@ bool TApplication::ProcessMessage() {
     return true;
   }
   try {
+    if (OnMessage && OnMessage(msg)) {
+      RaisePending();
+      return true;
+    }
     bool translated = accelerators_ && mainWindow_ &&
                       (msg.hwnd == mainWindow_ || IsChild(mainWindow_, msg.hwnd)) &&
                       TranslateAcceleratorW(mainWindow_, accelerators_, &msg);

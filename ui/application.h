@@ -23,6 +23,10 @@ class TApplication {
   // Raised each time the message queue has run empty. A handler that clears
   // `done` is called again at once instead of waiting for the next message.
   std::function<void(bool& done)> OnIdle;
+  // Sees each message that this loop takes, before it is dispatched; a
+  // handler that returns true has handled it. Modal loops of the system
+  // (message boxes, common dialogs) dispatch without it.
+  std::function<bool(const MSG& msg)> OnMessage;
   // Replaces the failure box for exceptions that reach the loop (tests).
   std::function<void(std::exception_ptr)> OnException;
 

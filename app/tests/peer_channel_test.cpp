@@ -2,16 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 namespace skan {
 namespace {
+
+using namespace std::chrono_literals;
 
 // A scripted input: chunks handed to the reader one per read, then the end.
 // The reader thread shares the state, and the input ends when the fake goes
@@ -29,6 +31,12 @@ class FakeInput {
     s_->closed = true;
     s_->cv.notify_all();
   }
+  // Chunks the reader has not taken yet.
+  size_t Unread() const {
+    std::lock_guard lock(s_->m);
+    return s_->chunks.size();
+  }
+  // Waits until the reader has been told that the input ended.
   TPeerInput::ReadFn Fn() {
     return [s = s_](char* buf, size_t cap) -> long {
       std::unique_lock lock(s->m);
@@ -45,10 +53,40 @@ class FakeInput {
 
  private:
   struct State {
-    std::mutex m;
+    mutable std::mutex m;
     std::condition_variable cv;
     std::deque<std::string> chunks;
     bool closed = false;
+  };
+  std::shared_ptr<State> s_ = std::make_shared<State>();
+};
+
+// Counts the reader's wake calls. A wake comes after the message it announces
+// is ready, so a test that waits for it needs no polling or sleeping.
+class Wakes {
+ public:
+  TPeerInput::WakeFn Fn() {
+    return [s = s_] {
+      std::lock_guard lock(s->m);
+      ++s->count;
+      s->cv.notify_all();
+    };
+  }
+  void WaitFor(int n) {
+    std::unique_lock lock(s_->m);
+    ASSERT_TRUE(s_->cv.wait_for(lock, 10s, [&] { return s_->count >= n; }))
+        << "only " << s_->count << " wakes";
+  }
+  int Count() const {
+    std::lock_guard lock(s_->m);
+    return s_->count;
+  }
+
+ private:
+  struct State {
+    mutable std::mutex m;
+    std::condition_variable cv;
+    int count = 0;
   };
   std::shared_ptr<State> s_ = std::make_shared<State>();
 };
@@ -65,11 +103,27 @@ std::string Prefix(uint32_t v) {
   return p;
 }
 
-// Waits until the reader has buffered `n` bytes (the reader is asynchronous).
+// Waits until the reader has counted `n` bytes as waiting; a reader that
+// counts differently leaves the checks after it to fail.
 void WaitForSize(const TPeerInput& in, int64_t n) {
-  for (int i = 0; i < 2000 && in.Size() < n; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  ASSERT_GE(in.Size(), n);
+  for (int i = 0; i < 5000 && in.Size() != n; ++i) std::this_thread::sleep_for(1ms);
+}
+
+// Runs one poll's calls on another thread and fails when they wait for the
+// peer. `unblock` ends the input so that a waiting call can return.
+template <class F>
+void MustNotWait(F poll, FakeInput& fake) {
+  std::promise<void> done;
+  std::future<void> finished = done.get_future();
+  std::thread t([&] {
+    poll();
+    done.set_value();
+  });
+  if (finished.wait_for(5s) != std::future_status::ready) {
+    ADD_FAILURE() << "the poll waits for bytes the peer has not sent";
+    fake.Close();
+  }
+  t.join();
 }
 
 TEST(PeerChannel, WriteMessageFramesLittleEndian) {
@@ -81,68 +135,124 @@ TEST(PeerChannel, WriteMessageFramesLittleEndian) {
 
 TEST(PeerChannel, ReadsOneMessageAndLogsWaitingBytes) {
   FakeInput fake;
-  std::atomic<int> wakes = 0;
-  TPeerInput in(fake.Fn(), [&] { ++wakes; });
-  EXPECT_EQ(NextMessageLength(in, nullptr), 0);  // nothing yet
+  Wakes wakes;
+  TPeerInput in(fake.Fn(), wakes.Fn());
+  std::vector<std::string> log;
+  auto logger = [&](std::string_view l) { log.emplace_back(l); };
+  EXPECT_EQ(NextMessageLength(in, logger), 0);  // nothing yet
+  EXPECT_TRUE(log.empty());
 
   fake.Push(Frame(R"({"POL":"END"})"));
-  WaitForSize(in, 17);
-  EXPECT_GT(wakes.load(), 0);
-  std::vector<std::string> log;
-  int32_t len = NextMessageLength(in, [&](std::string_view l) { log.emplace_back(l); });
+  wakes.WaitFor(1);
+  int32_t len = NextMessageLength(in, logger);
   EXPECT_EQ(len, 13);
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0], "Jest następna woiadomość: 17");
+  EXPECT_EQ(log, std::vector<std::string>{"Jest następna woiadomość: 17"});
   EXPECT_EQ(ReadMessage(in, len), R"({"POL":"END"})");
   EXPECT_EQ(in.Size(), 0);
   log.clear();
-  EXPECT_EQ(NextMessageLength(in, [&](std::string_view l) { log.emplace_back(l); }), 0);
+  EXPECT_EQ(NextMessageLength(in, logger), 0);
   EXPECT_TRUE(log.empty());
+}
+
+TEST(PeerChannel, TwoWaitingMessagesAreTakenOnePerPollAndCountedTogether) {
+  FakeInput fake;
+  Wakes wakes;
+  TPeerInput in(fake.Fn(), wakes.Fn());
+  fake.Push(Frame(R"({"POL":"END"})") + Frame("{}"));
+  wakes.WaitFor(1);
+  std::vector<std::string> log;
+  auto logger = [&](std::string_view l) { log.emplace_back(l); };
+  int32_t len = NextMessageLength(in, logger);
+  EXPECT_EQ(ReadMessage(in, len), R"({"POL":"END"})");
+  EXPECT_TRUE(in.HasMessage());
+  len = NextMessageLength(in, logger);
+  EXPECT_EQ(ReadMessage(in, len), "{}");
+  EXPECT_FALSE(in.HasMessage());
+  EXPECT_EQ(log, (std::vector<std::string>{"Jest następna woiadomość: 23",
+                                           "Jest następna woiadomość: 6"}));
 }
 
 TEST(PeerChannel, NegativeAndZeroPrefixesConsumeFourBytes) {
   FakeInput fake;
-  TPeerInput in(fake.Fn(), nullptr);
+  Wakes wakes;
+  TPeerInput in(fake.Fn(), wakes.Fn());
   fake.Push(Prefix(0xFFFFFFFF) + Prefix(0) + Frame("{}"));
-  WaitForSize(in, 14);
+  wakes.WaitFor(1);
   EXPECT_EQ(NextMessageLength(in, nullptr), -1);
+  EXPECT_EQ(in.Size(), 10);
   EXPECT_EQ(NextMessageLength(in, nullptr), 0);
   int32_t len = NextMessageLength(in, nullptr);
   EXPECT_EQ(len, 2);
   EXPECT_EQ(ReadMessage(in, len), "{}");
 }
 
-TEST(PeerChannel, SplitPrefixWaitsForItsFourBytes) {
-  FakeInput fake;
-  TPeerInput in(fake.Fn(), nullptr);
-  std::string framed = Frame("{}");
-  fake.Push(framed.substr(0, 2));
-  WaitForSize(in, 2);
-  EXPECT_EQ(NextMessageLength(in, nullptr), 0);
-  EXPECT_EQ(in.Size(), 2);  // nothing consumed
-  fake.Push(framed.substr(2));
-  WaitForSize(in, 6);
-  int32_t len = NextMessageLength(in, nullptr);
-  EXPECT_EQ(len, 2);
-  EXPECT_EQ(ReadMessage(in, len), "{}");
+// A message is taken only once it is whole: a prefix or a body in pieces is
+// counted as waiting but never makes the poll wait for the rest.
+TEST(PeerChannel, MessageInPiecesIsTakenWhenWhole) {
+  const std::string framed = Frame(R"({"POL":"IFSCANED"})");
+  for (std::vector<size_t> cuts : {std::vector<size_t>{2}, {4}, {9}, {1, 3, 14}}) {
+    SCOPED_TRACE(::testing::PrintToString(cuts));
+    FakeInput fake;
+    Wakes wakes;
+    TPeerInput in(fake.Fn(), wakes.Fn());
+    size_t start = 0;
+    for (size_t cut : cuts) {
+      fake.Push(framed.substr(start, cut - start));
+      start = cut;
+    }
+    WaitForSize(in, static_cast<int64_t>(start));
+    MustNotWait([&] { EXPECT_EQ(NextMessageLength(in, nullptr), 0); }, fake);
+    EXPECT_EQ(in.Size(), static_cast<int64_t>(start));
+    fake.Push(framed.substr(start));
+    wakes.WaitFor(1);
+    MustNotWait(
+        [&] {
+          int32_t len = NextMessageLength(in, nullptr);
+          EXPECT_EQ(len, 18);
+          EXPECT_EQ(ReadMessage(in, len), R"({"POL":"IFSCANED"})");
+        },
+        fake);
+  }
 }
 
-TEST(PeerChannel, SplitBodyIsReadWhole) {
-  FakeInput fake;
-  TPeerInput in(fake.Fn(), nullptr);
-  std::string framed = Frame(R"({"POL":"IFSCANED"})");
-  fake.Push(framed.substr(0, 9));
-  WaitForSize(in, 9);
-  int32_t len = NextMessageLength(in, nullptr);
-  ASSERT_EQ(len, 18);
-  std::thread late([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    fake.Push(framed.substr(9, 5));
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    fake.Push(framed.substr(14));
-  });
-  EXPECT_EQ(ReadMessage(in, len), R"({"POL":"IFSCANED"})");
-  late.join();
+TEST(PeerChannel, PollNeverWaitsForAMissingBody) {
+  struct Case {
+    const char* name;
+    std::string input;
+    int32_t length;   // what the poll returns at once
+    int64_t waiting;  // bytes counted as waiting before the poll
+  };
+  const Case cases[] = {
+      {"declared body that never comes", Prefix(100) + "{\"POL\"", 0, 10},
+      // Unframed JSON: its first four bytes read as a length of about 1.3 GB,
+      // announced at once and dropped as its bytes come.
+      {"stray unframed text", R"({"POL":"IFSCANED"})", 0x4F50227B, 4},
+      {"oversized body in progress", Prefix(kMaxMessageBody + 1) + std::string(1000, 'z'),
+       kMaxMessageBody + 1, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeInput fake;
+    Wakes wakes;
+    TPeerInput in(fake.Fn(), wakes.Fn());
+    fake.Push(c.input);
+    WaitForSize(in, c.waiting);
+    std::vector<std::string> log;
+    MustNotWait(
+        [&] {
+          int32_t len = NextMessageLength(in, [&](std::string_view l) { log.emplace_back(l); });
+          EXPECT_EQ(len, c.length);
+          EXPECT_EQ(ReadMessage(in, len), "");
+        },
+        fake);
+    if (c.length == 0) {
+      EXPECT_TRUE(log.empty());
+      EXPECT_EQ(in.Size(), c.waiting);
+    } else {
+      EXPECT_EQ(log, std::vector<std::string>{"Jest następna woiadomość: " +
+                                              std::to_string(c.waiting)});
+    }
+  }
 }
 
 TEST(PeerChannel, InputEndingInsideAMessage) {
@@ -151,7 +261,7 @@ TEST(PeerChannel, InputEndingInsideAMessage) {
   fake.Push(Prefix(100) + "short");
   fake.Push(std::string("\x05\x00", 2));  // then a 2-byte partial prefix
   fake.Close();
-  while (!in.Finished()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (!in.Finished()) std::this_thread::sleep_for(1ms);
   int32_t len = NextMessageLength(in, nullptr);
   EXPECT_EQ(len, 100);
   // The body ends early: what arrived is returned, nothing blocks.
@@ -161,26 +271,77 @@ TEST(PeerChannel, InputEndingInsideAMessage) {
 
 TEST(PeerChannel, OversizedBodyIsDroppedAndStreamStaysInStep) {
   FakeInput fake;
-  TPeerInput in(fake.Fn(), nullptr);
-  const size_t huge = kMaxMessageBody + 1;
-  std::thread writer([&] {
-    fake.Push(Prefix(static_cast<uint32_t>(huge)));
-    // Larger than the reader's buffer limit: the reader must wait for the
-    // consumer rather than grow without bound.
-    for (size_t sent = 0; sent < huge; sent += 100000)
-      fake.Push(std::string(std::min<size_t>(100000, huge - sent), 'z'));
-    fake.Push(Frame(R"({"POL":"END"})"));
-  });
-  WaitForSize(in, 4);
-  int32_t len = NextMessageLength(in, nullptr);
-  EXPECT_EQ(len, static_cast<int32_t>(huge));
-  EXPECT_EQ(ReadMessage(in, len), "");
-  EXPECT_LE(in.Size(), static_cast<int64_t>(kMaxBufferedInput + 64 * 1024));
-  writer.join();
-  WaitForSize(in, 17);
+  Wakes wakes;
+  TPeerInput in(fake.Fn(), wakes.Fn());
+  const size_t huge = 3 * kMaxMessageBody + 1;
+  fake.Push(Prefix(static_cast<uint32_t>(huge)));
+  wakes.WaitFor(1);
+  int32_t len = 0;
+  MustNotWait(
+      [&] {
+        len = NextMessageLength(in, nullptr);
+        EXPECT_EQ(len, static_cast<int32_t>(huge));
+        EXPECT_EQ(ReadMessage(in, len), "");
+      },
+      fake);
+  // The body is dropped by the reader as it arrives, without anyone polling.
+  for (size_t sent = 0; sent < huge; sent += 100000)
+    fake.Push(std::string(std::min<size_t>(100000, huge - sent), 'z'));
+  fake.Push(Frame(R"({"POL":"END"})"));
+  wakes.WaitFor(2);
+  EXPECT_EQ(in.Size(), 17);
   len = NextMessageLength(in, nullptr);
   EXPECT_EQ(len, 13);
   EXPECT_EQ(ReadMessage(in, len), R"({"POL":"END"})");
+}
+
+TEST(PeerChannel, FloodStopsAtTheBufferLimitAndArrivesInOrder) {
+  FakeInput fake;
+  TPeerInput in(fake.Fn(), nullptr);
+  const int count = 1000;  // about 1 MB of messages, four times the limit
+  for (int i = 0; i < count; ++i)
+    fake.Push(Frame(std::to_string(i) + std::string(1000, ' ')));
+  // The reader fills the buffer up to its limit and then waits for the poll.
+  for (int i = 0; i < 10000 && in.Size() < int64_t(kMaxBufferedInput); ++i)
+    std::this_thread::sleep_for(1ms);
+  std::this_thread::sleep_for(50ms);
+  EXPECT_LE(in.Size(), int64_t(kMaxBufferedInput + 64 * 1024));
+  EXPECT_GT(fake.Unread(), 0u);
+  for (int i = 0; i < count; ++i) {
+    int32_t len = 0;
+    for (int spin = 0; spin < 10000 && (len = NextMessageLength(in, nullptr)) == 0; ++spin)
+      std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(ReadMessage(in, len).substr(0, std::to_string(i).size()), std::to_string(i));
+  }
+}
+
+TEST(PeerChannel, PeerGoneOnlyWhenItsPipeEnded) {
+  struct Case {
+    const char* name;
+    bool connected, peerPipe;
+    bool goneAtEnd;
+  };
+  const Case cases[] = {
+      {"peer's pipe", true, true, true},
+      {"input that is not the peer's pipe", true, false, false},
+      {"no input at all", false, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeInput fake;
+    Wakes wakes;
+    TPeerInput in(c.connected ? fake.Fn() : nullptr, wakes.Fn(), c.peerPipe);
+    if (c.connected) fake.Push(Frame(R"({"POL":"IFSCANED"})"));
+    fake.Close();
+    if (c.connected) wakes.WaitFor(2);  // the message, then the end
+    EXPECT_EQ(in.PeerGone(), c.goneAtEnd);
+    // What the peer sent before it went is still there to be taken.
+    int32_t len = NextMessageLength(in, nullptr);
+    if (c.connected) {
+      EXPECT_EQ(ReadMessage(in, len), R"({"POL":"IFSCANED"})");
+    }
+    EXPECT_EQ(in.PeerGone(), c.goneAtEnd);
+  }
 }
 
 TEST(PeerChannel, NoConnectedInputNeverHasAMessage) {

@@ -25,8 +25,8 @@ def frame(body: bytes) -> bytes:
 class Host:
     """The host under Wine as a child process with pipes on its standard streams."""
 
-    def __init__(self, exe, env=None):
-        self.proc = subprocess.Popen(["wine", exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+    def __init__(self, exe, env=None, command=None):
+        self.proc = subprocess.Popen(command or ["wine", exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=subprocess.DEVNULL, env=env or wine_env())
         self.buf = b""
 
@@ -68,6 +68,15 @@ class Host:
         except TimeoutError:
             return True
         return False
+
+    def rest(self, timeout):
+        """Whatever else arrives until the output ends or `timeout` passes."""
+        try:
+            self._fill(len(self.buf) + (1 << 30), timeout)
+        except (TimeoutError, EOFError):
+            pass
+        rest, self.buf = self.buf, b""
+        return rest
 
     def wait(self, timeout=30):
         return self.proc.wait(timeout)

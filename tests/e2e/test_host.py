@@ -48,6 +48,16 @@ def state():
     return dict(line.split(" ", 1) for line in probe("state").splitlines() if " " in line)
 
 
+DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
+
+
+def setUpModule():
+    # The display DPI is a setting of the shared prefix: a run that ended
+    # inside the 144 dpi test must not leave it for every later test.
+    if EXE and PROBE:
+        wine_output("wine", "reg", "delete", DESKTOP_KEY, "/v", "LogPixels", "/f")
+
+
 @unittest.skipUnless(EXE and PROBE, "SKAN_EXE and SKAN_WINPROBE must name the built programs")
 class HostTest(unittest.TestCase):
     def setUp(self):
@@ -206,13 +216,151 @@ class HostTest(unittest.TestCase):
         finally:
             os.unlink(users_file)
 
+    def test_control_characters_reach_the_log_whole(self):
+        raw, _ = self.roundtrip(b'{"POL":"a\\u0000b\\nc"}')
+        self.assertEqual(raw, frame(b'{"Nieznane polecenie ": "a\\u0000b\\nc" }'))
+        raw, _ = self.roundtrip(b'{"POL":"IFSCANED"}')
+        lines = log_lines()
+        self.assertEqual(lines[1:], ["tekst: a\u2400b\u240ac", "Jest następna woiadomość: 22",
+                                     "tekst: IFSCANED", 'reply: {"POL":"IFSCANED","SCANED": ""}'])
+        self.end()
+
+    def test_f10_and_f11_do_nothing(self):
+        probe("focus", "Exit")
+        xdotool("key", "F11", "sleep", 0.3, "key", "F10", "sleep", 0.3, "key", "Down")
+        self.assertEqual(probe("menu").splitlines()[:1], ["no menu"])
+        xdotool("key", "Escape")
+        raw, _ = self.roundtrip(b'{"POL":"IFSCANED"}')
+        self.assertEqual(raw, frame(b'{"POL":"IFSCANED","SCANED": ""}'), "no scan started")
+        self.end()
+
+    def test_a_peer_that_stalls_never_freezes_the_window(self):
+        for stall in (struct.pack("<I", 100) + b'{"POL"', b'{"POL":"IFSCANED"}'):
+            with self.subTest(stall=stall):
+                host = self.host if stall[:1] != b"{" else Host(EXE)
+                if host is not self.host:
+                    self.addCleanup(host.kill)
+                    probe("wait")
+                host.send_raw(stall)
+                time.sleep(1)
+                # The window answers another process's questions and Exit works.
+                self.assertIn("maximized 1", probe("state"))
+                probe("click", "Exit")
+                self.assertEqual(host.wait(10), 0)
+
+    def test_log_stays_bounded_under_large_commands(self):
+        body = b'{"POL":"' + b"x" * (1024 * 1024 - 10) + b'"}'
+        reply = frame(b'{"Nieznane polecenie ": "' + body[8:-2] + b'" }')
+        memory = []
+        for i in range(128):
+            self.host.send(body)
+            raw, _ = self.host.read_frame(60)
+            self.assertEqual(raw, reply, f"command {i}")
+            if i in (15, 127):
+                memory.append(int(probe("memory")))
+        print(f"\n  private bytes after 16 and 128 commands of 1 MiB: {memory}")
+        self.assertLess(memory[1] - memory[0], 32 << 20)
+        lines = log_lines()
+        self.assertLessEqual(sum(len(l) + 2 for l in lines), 2 * 1024 * 1024)
+        self.assertEqual(lines[-1], "tekst: " + body[8:-2].decode())
+        self.end()
+
     def test_exit_button_ends_with_code_zero(self):
         probe("click", "Exit")
         self.assertEqual(self.host.wait(30), 0)
 
 
+# The browser kills a host about 2 s after closing its pipe; a host whose peer
+# has gone must be gone by then or soon after. Ending a common dialog first
+# takes Wine longer (about 1.3 s idle, 2.6 s under load).
+PEER_GONE_SECONDS = 3
+PEER_GONE_IN_DIALOG_SECONDS = 5
+
+
+@unittest.skipUnless(EXE and PROBE, "SKAN_EXE and SKAN_WINPROBE must name the built programs")
+class PeerGoneTest(unittest.TestCase):
+    """The end of the peer's pipe ends the host as END does, without the reply."""
+
+    def test_closed_pipe_ends_the_host(self):
+        for case in ("idle", "open-file dialog"):
+            with self.subTest(case):
+                host = Host(EXE)
+                try:
+                    self.assertIn("window", probe("wait"))
+                    if case == "open-file dialog":
+                        # A modal loop of the system's own, where no idle poll runs.
+                        probe("click", "Load PDF")
+                        time.sleep(2)
+                    host.send(b'{"POL":"IFSCANED"}')
+                    host.proc.stdin.close()
+                    closed = time.monotonic()
+                    limit = PEER_GONE_SECONDS if case == "idle" else PEER_GONE_IN_DIALOG_SECONDS
+                    self.assertEqual(host.wait(limit), 0)
+                    print(f"\n  {case}: ended {time.monotonic() - closed:.2f} s after the pipe closed")
+                    # A message sent just before the end is answered where the
+                    # host polls; the end itself gets no reply.
+                    expected = frame(b'{"POL":"IFSCANED","SCANED": ""}') if case == "idle" else b""
+                    self.assertEqual(host.rest(1), expected)
+                    self.assertEqual(probe("gone").strip(), "gone")
+                finally:
+                    host.kill()
+
+
+@unittest.skipUnless(EXE and PROBE, "SKAN_EXE and SKAN_WINPROBE must name the built programs")
+class ShortTempTest(unittest.TestCase):
+    """A temporary folder reported in 8.3 form is used in its long form."""
+
+    def test_request_folders_use_the_long_form(self):
+        long_temp = wine_output("wine", "cmd", "/c", "echo %TEMP%").strip() + "\\Long temporary folder"
+        os.makedirs(unix_path(long_temp), exist_ok=True)
+        short_temp = probe("shortpath", long_temp).strip()
+        self.assertNotEqual(short_temp.lower(), long_temp.lower())
+        host = Host(EXE, command=["wine", "cmd", "/c", f"set TEMP={short_temp}&& set TMP={short_temp}&& "
+                                  + wine_output("winepath", "-w", EXE).strip()])
+        try:
+            self.assertIn("window", probe("wait"))
+            host.send(INIT)
+            host.read_frame()
+            folders = [l[len("tmpPath: "):] for l in log_lines() if l.startswith("tmpPath: ")]
+            self.assertEqual(len(folders), 2)
+            for folder in folders:
+                self.assertTrue(folder.lower().startswith(long_temp.lower() + "\\scan\\"), folder)
+            host.send(b'{"POL":"END"}')
+            host.read_frame()
+            self.assertEqual(host.wait(30), 0)
+        finally:
+            host.kill()
+
+
 @unittest.skipUnless(EXE and PROBE, "SKAN_EXE and SKAN_WINPROBE must name the built programs")
 class NoPeerTest(unittest.TestCase):
+    def test_input_other_than_a_pipe_ending_keeps_the_host(self):
+        with tempfile.NamedTemporaryFile() as commands:
+            commands.write(frame(b'{"POL":"IFSCANED"}'))
+            commands.flush()
+            cases = {
+                "no standard input": dict(stdin=None, preexec_fn=lambda: os.close(0)),
+                "null device": dict(stdin=subprocess.DEVNULL),
+                "file": dict(stdin=open(commands.name, "rb")),
+            }
+            for case, streams in cases.items():
+                with self.subTest(case):
+                    proc = subprocess.Popen(["wine", EXE], stdout=subprocess.DEVNULL,
+                                            stderr=subprocess.DEVNULL, env=wine_env(), **streams)
+                    try:
+                        self.assertIn("maximized 1", probe("wait"))
+                        time.sleep(PEER_GONE_SECONDS + 1)
+                        self.assertIsNone(proc.poll())
+                        self.assertEqual(probe("gone").strip(), "present")
+                        probe("close")
+                        self.assertEqual(proc.wait(30), 0)
+                    finally:
+                        if proc.poll() is None:
+                            proc.kill()
+                            proc.wait()
+                        if streams.get("stdin") not in (None, subprocess.DEVNULL):
+                            streams["stdin"].close()
+
     def test_runs_without_connected_streams(self):
         proc = subprocess.Popen(["wine", EXE], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL, env=wine_env())
@@ -226,15 +374,13 @@ class NoPeerTest(unittest.TestCase):
                 proc.kill()
 
 
-if __name__ == "__main__":
-    unittest.main()
 
 
 @unittest.skipUnless(EXE and PROBE, "SKAN_EXE and SKAN_WINPROBE must name the built programs")
 class HighDpiTest(unittest.TestCase):
     """At 144 dpi the layout and the pictures scale by 1.5."""
 
-    KEY = r"HKCU\Control Panel\Desktop"
+    KEY = DESKTOP_KEY
 
     def setUp(self):
         wine_output("wine", "reg", "add", self.KEY, "/v", "LogPixels", "/t", "REG_DWORD",
@@ -260,3 +406,7 @@ class HighDpiTest(unittest.TestCase):
             self.assertEqual(host.wait(30), 0)
         finally:
             host.kill()
+
+
+if __name__ == "__main__":
+    unittest.main()

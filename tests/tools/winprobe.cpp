@@ -1,5 +1,6 @@
 // Test tool: inspects and drives the host's main window from another process.
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <string>
@@ -118,6 +119,35 @@ HWND WaitDialog(HWND owner) {
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return 2;
   std::wstring cmd = argv[1];
+  if (cmd == L"gone") {
+    // Whether the main window has gone within a few seconds (no waiting for
+    // it to appear first).
+    for (int waited = 0; waited < 5000 && FindWindowW(L"TSkanowanie", nullptr); waited += 50)
+      Sleep(50);
+    Print(FindWindowW(L"TSkanowanie", nullptr) ? "present\n" : "gone\n");
+    return 0;
+  }
+  if (cmd == L"shortpath" && argc > 2) {
+    wchar_t shortPath[MAX_PATH] = L"";
+    if (!GetShortPathNameW(argv[2], shortPath, MAX_PATH)) return 1;
+    Print(Utf8(shortPath) + "\n");
+    return 0;
+  }
+  if (cmd == L"memory") {
+    // Private bytes of the host's process.
+    HWND w = MainWindow();
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof counters;
+    if (!process || !GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                                          sizeof counters))
+      return 1;
+    CloseHandle(process);
+    Print(std::to_string(counters.PagefileUsage) + " " + std::to_string(counters.WorkingSetSize) + "\n");
+    return 0;
+  }
   HWND main = MainWindow();
   if (!main) {
     Print("no main window\n");

@@ -41,6 +41,7 @@ struct ApplicationTest : ::testing::Test {
   void TearDown() override {
     app.OnException = nullptr;
     app.OnIdle = nullptr;
+    app.OnMessage = nullptr;
   }
   // Runs loop steps until the queue is empty (without waiting).
   void Drain() {
@@ -89,6 +90,24 @@ TEST_F(ApplicationTest, IdleFailureIsShownAndIdleRunsOnlyWhenQueueIsEmpty) {
   EXPECT_EQ(idles, 1);
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0], L"idle failed");
+}
+
+TEST_F(ApplicationTest, MessageHandledBeforeDispatchNeverReachesTheWindow) {
+  TFailingWindow w;
+  ASSERT_TRUE(w.Make());
+  std::vector<UINT> seen;
+  app.OnMessage = [&](const MSG& m) {
+    if (m.hwnd != w.Handle()) return false;
+    seen.push_back(m.message);
+    if (m.message == WM_USER) throw std::runtime_error("hook failed");
+    return m.message == kThrow;  // taken here, so the window does not fail
+  };
+  PostMessageW(w.Handle(), kThrow, 0, 0);
+  PostMessageW(w.Handle(), WM_USER, 0, 0);
+  Drain();
+  EXPECT_EQ(w.handled, 0);
+  EXPECT_EQ(seen, (std::vector<UINT>{kThrow, WM_USER}));
+  EXPECT_EQ(shown, std::vector<std::wstring>{L"hook failed"});
 }
 
 TEST_F(ApplicationTest, GuardedKeepsOnlyTheFirstFailure) {
