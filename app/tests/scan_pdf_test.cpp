@@ -206,12 +206,15 @@ TEST_F(ScanPdf, A4InEveryUnitTheLibraryMayStartWith) {
 TEST_F(ScanPdf, AssemblyFailuresLeaveNoPdf) {
   WriteBmp(folder_ / "a.bmp", kGray);
   std::ofstream(folder_ / "text.bmp") << "not a bitmap at all, just some text";
+  const std::string whole = bmpfix::MakeFixture(bmpfix::AllVariants().front()).file;
+  std::ofstream(folder_ / "cut.bmp", std::ios::binary) << whole.substr(0, whole.size() - 1);
   const std::wstring a = (folder_ / "a.bmp").wstring(), missing = (folder_ / "missing.bmp").wstring(),
-                     text = (folder_ / "text.bmp").wstring();
+                     text = (folder_ / "text.bmp").wstring(), cut = (folder_ / "cut.bmp").wstring();
   const auto before = Files();
   EXPECT_EQ(Raised([&] { scan::CreateValidPDF({a, missing, a}, Temp()); }),
             "Plik \r" + Utf8(missing) + "\rnie istnieje");
   EXPECT_EQ(Raised([&] { scan::CreateValidPDF({a, text}, Temp()); }), "Bitmap image is not valid");
+  EXPECT_EQ(Raised([&] { scan::CreateValidPDF({a, cut}, Temp()); }), "Bitmap image is not valid") << "pixels cut short";
   EXPECT_EQ(Files(), before) << "no placeholder, no PDF";
 
   // An empty list reaches the library, which refuses a document without pages.
