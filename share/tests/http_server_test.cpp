@@ -9,6 +9,10 @@
 #include <stdexcept>
 #include <thread>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 #include "share/http_server.h"
 #include "share/tests/raw_client.h"
 #include "share/text.h"
@@ -293,6 +297,15 @@ TEST_F(HttpServerTest, ClientThatSendsNothingKeepsItsThreadUntilStop) {
 // and closed unanswered.
 TEST_F(HttpServerTest, ThousandIdleClientsDoNotShutOutAGet) {
   constexpr std::size_t kIdle = 1000;
+#ifndef _WIN32
+  // Both ends of every connection live in this process.
+  rlimit files{};
+  getrlimit(RLIMIT_NOFILE, &files);
+  if (files.rlim_cur < 3 * kIdle) {
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 3 * kIdle);
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+#endif
   std::vector<TRawClient> idle(kIdle);
   ASSERT_EQ(ConnectPaced(idle, port_, [this] { return server_.ConnectionThreadCount(); }), kIdle);
   for (int i = 0; i < 1200 && server_.ConnectionThreadCount() < kIdle; ++i)
