@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 
 #include "base/handles_win.h"
@@ -76,11 +77,15 @@ TEST(WinHandles, ReleasingKeepsTheLastError) {
   base::TDC dc(CreateCompatibleDC(nullptr));
   base::TModule module(LoadLibraryW(L"version.dll"));
   ASSERT_TRUE(module);
+  // Acquiring may set the error itself (GetDC does on some systems), so only
+  // the releases run between setting it and reading it back.
+  auto screen = std::make_unique<base::TWindowDC>(nullptr);
+  ASSERT_TRUE(*screen);
   SetLastError(ERROR_FILE_NOT_FOUND);
   file.reset();
   dc.reset();
   module.reset();
-  { base::TWindowDC screen(nullptr); }
+  screen.reset();
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 

@@ -107,9 +107,16 @@ def tearDownModule():
 class ScanWithWinesSaneSource(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        # Wine loads the built sane.ds only in place of the prefix's own placeholder.
+        # Wine loads the built sane.ds in place of the prefix's own copy when that
+        # copy is Wine's placeholder, or the built file itself (which a prefix
+        # made with the built one on WINEDLLPATH holds); anything else (the
+        # virtual scanner installed under that name) would be scanned instead.
         with open(os.path.join(PREFIX, "drive_c", "windows", "twain_32", "sane.ds"), "rb") as f:
-            assert b"Wine placeholder DLL" in f.read(), "twain_32\\sane.ds in the prefix is not Wine's placeholder"
+            in_prefix = f.read()
+        with open(os.path.join(SANE_DS, "winedll", "i386-windows", "sane.ds"), "rb") as f:
+            built = f.read()
+        assert b"Wine placeholder DLL" in in_prefix or in_prefix == built, \
+            "twain_32\\sane.ds in the prefix is neither Wine's placeholder nor the built sane.ds"
         cls.temp = run(PDFPROBE, "temp")[1]
 
     def sane_config(self, mode):
