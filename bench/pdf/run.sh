@@ -12,9 +12,11 @@
 # HOST_EXE=<pdf_bench.exe> measures another build (with its pdfwriter.dll
 # beside it) instead; BEFORE_EXE=<pdf_bench.exe> measures one more build in
 # the same alternating runs (an earlier commit's, for a before/after table).
+# ARCH=x86_64 measures the 64-bit build under wine64 (see bench/arch.sh).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source tools/common.sh
+source bench/arch.sh
 trap skan_cleanup EXIT
 
 pages=${PAGES:-5}
@@ -23,8 +25,8 @@ big=${BIG:-100}
 work=${BENCH_DIR:-/tmp/skan-pdf-bench}
 py=/usr/bin/python3  # Debian's, with PIL
 
-bench_exe=${HOST_EXE:-$SKAN_BUILD/win/app/pdf_bench.exe}
-[ -n "${HOST_EXE:-}" ] || skan_build_win --target pdf_bench pdfwriter >/dev/null
+bench_exe=${HOST_EXE:-$SKAN_BENCH_TREE/app/pdf_bench.exe}
+[ -n "${HOST_EXE:-}" ] || skan_bench_build --target pdf_bench pdfwriter >/dev/null
 skan_display
 winpath() { echo "Z:${1//\//\\}"; }
 
