@@ -6,6 +6,9 @@
 # the host's own lossless output (20 colour text pages at 300 dpi, assembled
 # by pdf_bench). VIEWER_EXE=<viewer_bench.exe> measures another build;
 # ARCH=x86_64 the 64-bit build under wine64 (see bench/arch.sh).
+# BEFORE_EXE=<viewer_bench.exe> of an earlier build runs beside it: ROUNDS
+# (default 3) alternating rounds of both, each round a program run of [runs]
+# Navigates, then the medians over the rounds of each round's median.
 # Usage: bench/viewer_bench.sh [runs, default 5]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -41,7 +44,27 @@ if [ ! -f "$out/ours20.pdf" ]; then
   mv "$out"/assembled/*.pdf "$out/ours20.pdf"
 fi
 
+viewer=${VIEWER_EXE:-$SKAN_BENCH_TREE/pdfview/viewer_bench.exe}
+median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
 for doc in scan100 scan10 ours20; do
   echo "== $doc.pdf ($(du -h "$out/$doc.pdf" | cut -f1))"
-  wine "${VIEWER_EXE:-$SKAN_BENCH_TREE/pdfview/viewer_bench.exe}" "$(winepath -w "$out/$doc.pdf")" "$runs" 2>/dev/null
+  if [ -z "${BEFORE_EXE:-}" ]; then
+    wine "$viewer" "$(winepath -w "$out/$doc.pdf")" "$runs" 2>/dev/null
+    continue
+  fi
+  rm -f "$out"/rounds.*
+  for _ in $(seq "${ROUNDS:-3}"); do
+    for b in "after=$viewer" "before=$BEFORE_EXE"; do
+      wine "${b#*=}" "$(winepath -w "$out/$doc.pdf")" "$runs" 2>/dev/null >"$out/round.txt"
+      sed -nE 's/^first page: median ([0-9.]+) ms.*/\1/p' "$out/round.txt" >>"$out/rounds.${b%%=*}.first"
+      sed -nE 's/^first page at full quality: median ([0-9.]+) ms.*/\1/p' "$out/round.txt" >>"$out/rounds.${b%%=*}.sharp"
+      sed -nE 's/^page down .*: median ([0-9.]+) ms.*/\1/p' "$out/round.txt" >>"$out/rounds.${b%%=*}.turn"
+      sed -nE 's/^peak working set: ([0-9.]+) MB.*/\1/p' "$out/round.txt" >>"$out/rounds.${b%%=*}.peak"
+    done
+  done
+  for name in after before; do
+    printf "%-6s first page %7.1f ms, at full quality %7.1f ms, page down %7.1f ms, peak %6.1f MB\n" "$name" \
+      "$(median <"$out/rounds.$name.first")" "$(median <"$out/rounds.$name.sharp")" \
+      "$(median <"$out/rounds.$name.turn")" "$(median <"$out/rounds.$name.peak")"
+  done
 done
