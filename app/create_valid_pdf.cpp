@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <future>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -44,12 +46,13 @@ class TBitmapFile {
     LARGE_INTEGER size{};
     bool ok = GetFileSizeEx(h.get(), &size) && size.QuadPart < 0x40000000;  // a 1 GB page is not a scan
     if (ok) {
-      bytes_.resize(static_cast<size_t>(size.QuadPart));
+      // Not zeroed first: a scan's worth of memory is costly to touch twice.
+      size_ = static_cast<size_t>(size.QuadPart);
+      bytes_.reset(new uint8_t[size_]);
       size_t done = 0;
-      while (ok && done < bytes_.size()) {
+      while (ok && done < size_) {
         DWORD got = 0;
-        ok = ReadFile(h.get(), bytes_.data() + done, static_cast<DWORD>(bytes_.size() - done), &got, nullptr) &&
-             got > 0;
+        ok = ReadFile(h.get(), bytes_.get() + done, static_cast<DWORD>(size_ - done), &got, nullptr) && got > 0;
         done += got;
       }
     }
@@ -70,14 +73,15 @@ class TBitmapFile {
  private:
   void Check() {
     try {
-      plain_ = dib::ReadBmpFile(bytes_.data(), bytes_.size());
+      plain_ = dib::ReadBmpFile(bytes_.get(), size_);
     } catch (const dib::TInvalidBitmap&) {
       InvalidBitmap();
     }
     info_ = dib::PlainInfoBlock(plain_);
   }
 
-  std::vector<uint8_t> bytes_;
+  std::unique_ptr<uint8_t[]> bytes_;
+  size_t size_ = 0;
   dib::TPlainBitmap plain_;  // may point into bytes_
   std::vector<uint8_t> info_;
 };
@@ -130,18 +134,33 @@ std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::w
   return CreateValidPDF(pdf, lista, tempFolder);
 }
 
-void AddPdfPage(TPdfWriter& pdf, const std::wstring& page) {
+namespace {
+
+using TBitmapRead = std::future<std::unique_ptr<TBitmapFile>>;
+
+TBitmapRead ReadLater(const std::wstring& page) {
+  return std::async(std::launch::async, [page] { return std::make_unique<TBitmapFile>(page); });
+}
+
+// One page; `read`, when given, is the page file's read already under way,
+// whose failure counts only where reading it here would have failed.
+void AddPage(TPdfWriter& pdf, const std::wstring& page, TBitmapRead* read) {
   const uint32_t height = ToUnsigned32(pdf.MMToUnit(kPageHeightMM));
   const uint32_t width = ToUnsigned32(pdf.MMToUnit(kPageWidthMM));
   HDC dc = pdf.AddPage(width, height, kSurfaceWidth, kSurfaceHeight, PdfWriterDrawFlag_None);
   if (GetFileAttributesW(page.c_str()) == INVALID_FILE_ATTRIBUTES)
     throw std::runtime_error("Plik \r" + ui::Narrow(page) + "\r" + "nie istnieje");
   {
-    const TBitmapFile bitmap(page);  // released before the page is finished
-    DrawStretched(dc, bitmap, page);
+    // Released before the page is finished.
+    const std::unique_ptr<TBitmapFile> bitmap = read ? read->get() : std::make_unique<TBitmapFile>(page);
+    DrawStretched(dc, *bitmap, page);
   }
   if (dc) pdf.FinishPage(dc);
 }
+
+}  // namespace
+
+void AddPdfPage(TPdfWriter& pdf, const std::wstring& page) { AddPage(pdf, page, nullptr); }
 
 std::wstring SavePdf(TPdfWriter& pdf, const std::wstring& tempFolder) {
   const std::wstring result = ChangeFileExt(MakeTempFile(tempFolder), L".pdf");
@@ -158,7 +177,15 @@ std::wstring SavePdf(TPdfWriter& pdf, const std::wstring& tempFolder) {
 
 std::wstring CreateValidPDF(TPdfWriter& pdf, const std::vector<std::wstring>& lista, const std::wstring& tempFolder) {
   pdf.CreateMemDocument();
-  for (const std::wstring& page : lista) AddPdfPage(pdf, page);
+  // Each page file is read on a second thread while the page before it is
+  // drawn and compressed. A failed read waits in its future and is raised in
+  // the page's turn, after everything that fails before the read.
+  TBitmapRead next;
+  for (size_t i = 0; i < lista.size(); ++i) {
+    TBitmapRead read = std::move(next);
+    if (i + 1 < lista.size()) next = ReadLater(lista[i + 1]);
+    AddPage(pdf, lista[i], i == 0 ? nullptr : &read);
+  }
   return SavePdf(pdf, tempFolder);
 }
 
