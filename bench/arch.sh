@@ -18,8 +18,10 @@ case $SKAN_BENCH_ARCH in
     export WINEPREFIX=$SKAN_BUILD/wineprefix64 WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64
     # Wine's launcher scripts pick the 32-bit loader whenever it is installed.
     mkdir -p "$SKAN_BUILD/wine64-bin"
-    for _n in wine wine-stable; do ln -sfn /usr/lib/wine/wine64 "$SKAN_BUILD/wine64-bin/$_n"; done
+    ln -sfn /usr/lib/wine/wine64 "$SKAN_BUILD/wine64-bin/wine"
     case ":$PATH:" in *":$SKAN_BUILD/wine64-bin:"*) ;; *) export PATH=$SKAN_BUILD/wine64-bin:$PATH ;; esac
+    winepath() { wine winepath.exe "$@"; }
+    wineboot() { wine wineboot.exe "$@"; }
     skan_bench_build() {
       cmake -S "$SKAN_ROOT" -B "$SKAN_BENCH_TREE" -G Ninja -DCMAKE_BUILD_TYPE=Release \
             -DCMAKE_TOOLCHAIN_FILE="$SKAN_ROOT/cmake/mingw-x86_64.cmake" "${SKAN_CMAKE_EXTRA[@]}" >/dev/null

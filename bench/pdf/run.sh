@@ -11,7 +11,8 @@
 #   bench/pdf/run.sh     PAGES=5 RUNS=5 BIG=100 CORPORA="text synthetic" MODES="RGB L 1"
 # HOST_EXE=<pdf_bench.exe> measures another build (with its pdfwriter.dll
 # beside it) instead; BEFORE_EXE=<pdf_bench.exe> measures one more build in
-# the same alternating runs (an earlier commit's, for a before/after table).
+# the same alternating runs (an earlier commit's, for a before/after table);
+# MORE_EXES="label=<pdf_bench.exe> ..." more builds still.
 # ARCH=x86_64 measures the 64-bit build under wine64 (see bench/arch.sh).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -57,6 +58,7 @@ printf "%-9s %-4s %-6s | %8s %8s %6s | %8s %8s %6s | %6s %6s | %6s %6s %5s\n" co
   ratio "host cpu" "img2pdf" ratio "peakMB" "i2p MB" "PDF MB" "i2p MB" ratio
 builds=("after=$bench_exe")
 [ -z "${BEFORE_EXE:-}" ] || builds+=("before=$BEFORE_EXE")
+for extra in ${MORE_EXES:-}; do builds+=("$extra"); done
 for corpus in ${CORPORA:-text synthetic}; do
   for mode in ${MODES:-RGB L 1}; do
     dir=$work/$corpus/$mode
