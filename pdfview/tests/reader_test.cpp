@@ -11,7 +11,10 @@
 #include <random>
 #include <sstream>
 
+#include <zlib.h>
+
 #include "document.h"
+#include "filters.h"
 #include "render.h"
 #include "source.h"
 
@@ -334,6 +337,31 @@ TEST(PdfReader, AveragingALargeImageKeepsEveryPartInPlace) {
       }
     }
   EXPECT_EQ(wrong, 0);
+}
+
+// Large streams take a faster decoder than small ones; both must agree on
+// the bytes, on a stream that decodes past the bound, and on one cut short.
+TEST(PdfReader, LargeFlateStreamsDecodeAsSmallOnes) {
+  std::mt19937 random(7);
+  std::string plain(1u << 20, '\0');
+  for (size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<char>(random() % 16 + (i / 4096) % 200);
+  uLongf size = compressBound(plain.size());
+  std::string packed(size, '\0');
+  ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(plain.data()),
+                      plain.size(), 1),
+            Z_OK);
+  packed.resize(size);
+  ASSERT_GT(packed.size(), 256u * 1024) << "large enough for the fast decoder";
+  EXPECT_EQ(FlateDecode(packed, plain.size() * 2, TNeverCancel()), plain);
+  EXPECT_EQ(FlateDecode(packed, plain.size(), TNeverCancel()), plain) << "exactly the bound";
+  try {
+    FlateDecode(packed, plain.size() - 1, TNeverCancel());
+    ADD_FAILURE() << "decoded past the bound";
+  } catch (const TPdfError& e) {
+    EXPECT_EQ(e.Kind(), TErrorKind::TooLarge);
+  }
+  // Without its checksum the stream still gives all of its bytes.
+  EXPECT_EQ(FlateDecode(packed.substr(0, packed.size() - 4), plain.size() * 2, TNeverCancel()), plain);
 }
 
 TEST(PdfReader, CancelStopsDrawing) {
