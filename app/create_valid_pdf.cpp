@@ -3,10 +3,13 @@
 #include <windows.h>
 
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "base/handles_win.h"
@@ -138,9 +141,61 @@ namespace {
 
 using TBitmapRead = std::future<std::unique_ptr<TBitmapFile>>;
 
-TBitmapRead ReadLater(const std::wstring& page) {
-  return std::async(std::launch::async, [page] { return std::make_unique<TBitmapFile>(page); });
-}
+// Reads the page files of a list in order on one thread of its own (a thread
+// per page costs more than a small page's read), never further than Allow
+// says. A failed read waits in its page's future.
+class TReadAhead {
+ public:
+  explicit TReadAhead(const std::vector<std::wstring>& lista) : lista_(lista), reads_(lista.size()) {
+    for (auto& read : reads_) futures_.push_back(read.get_future());
+    worker_ = std::thread([this] { Run(); });
+  }
+  ~TReadAhead() {
+    {
+      std::lock_guard guard(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    worker_.join();
+  }
+  TReadAhead(const TReadAhead&) = delete;
+  TReadAhead& operator=(const TReadAhead&) = delete;
+
+  // The pages before `count` may be read.
+  void Allow(size_t count) {
+    {
+      std::lock_guard guard(mutex_);
+      allowed_ = count;
+    }
+    wake_.notify_all();
+  }
+  TBitmapRead& Read(size_t page) { return futures_[page]; }
+
+ private:
+  void Run() {
+    for (size_t k = 0; k < lista_.size(); ++k) {
+      {
+        std::unique_lock guard(mutex_);
+        wake_.wait(guard, [&] { return stop_ || k < allowed_; });
+        if (stop_) return;
+      }
+      try {
+        reads_[k].set_value(std::make_unique<TBitmapFile>(lista_[k]));
+      } catch (...) {
+        reads_[k].set_exception(std::current_exception());
+      }
+    }
+  }
+
+  const std::vector<std::wstring>& lista_;
+  std::vector<std::promise<std::unique_ptr<TBitmapFile>>> reads_;
+  std::vector<TBitmapRead> futures_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  size_t allowed_ = 0;
+  bool stop_ = false;
+  std::thread worker_;  // last: started after everything it uses
+};
 
 // One page; `read`, when given, is the page file's read already under way,
 // whose failure counts only where reading it here would have failed.
@@ -180,11 +235,10 @@ std::wstring CreateValidPDF(TPdfWriter& pdf, const std::vector<std::wstring>& li
   // Each page file is read on a second thread while the page before it is
   // drawn and compressed. A failed read waits in its future and is raised in
   // the page's turn, after everything that fails before the read.
-  TBitmapRead next;
+  TReadAhead reads(lista);
   for (size_t i = 0; i < lista.size(); ++i) {
-    TBitmapRead read = std::move(next);
-    if (i + 1 < lista.size()) next = ReadLater(lista[i + 1]);
-    AddPage(pdf, lista[i], i == 0 ? nullptr : &read);
+    reads.Allow(i + 2);
+    AddPage(pdf, lista[i], &reads.Read(i));
   }
   return SavePdf(pdf, tempFolder);
 }
