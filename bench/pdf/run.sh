@@ -99,7 +99,8 @@ done
 
 [ "$big" -gt 0 ] || exit 0
 # A long colour scan: the synthetic colour pages over and over, $big pages.
-src=$work/${CORPORA%% *}/RGB
+corpora=${CORPORA:-text synthetic}
+src=$work/${corpora%% *}/RGB
 src=${src// /}
 list=()
 for i in $(seq 0 $((big - 1))); do
