@@ -3,8 +3,13 @@
 #include <windows.h>
 
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <future>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "base/handles_win.h"
@@ -44,12 +49,13 @@ class TBitmapFile {
     LARGE_INTEGER size{};
     bool ok = GetFileSizeEx(h.get(), &size) && size.QuadPart < 0x40000000;  // a 1 GB page is not a scan
     if (ok) {
-      bytes_.resize(static_cast<size_t>(size.QuadPart));
+      // Not zeroed first: a scan's worth of memory is costly to touch twice.
+      size_ = static_cast<size_t>(size.QuadPart);
+      bytes_.reset(new uint8_t[size_]);
       size_t done = 0;
-      while (ok && done < bytes_.size()) {
+      while (ok && done < size_) {
         DWORD got = 0;
-        ok = ReadFile(h.get(), bytes_.data() + done, static_cast<DWORD>(bytes_.size() - done), &got, nullptr) &&
-             got > 0;
+        ok = ReadFile(h.get(), bytes_.get() + done, static_cast<DWORD>(size_ - done), &got, nullptr) && got > 0;
         done += got;
       }
     }
@@ -70,14 +76,15 @@ class TBitmapFile {
  private:
   void Check() {
     try {
-      plain_ = dib::ReadBmpFile(bytes_.data(), bytes_.size());
+      plain_ = dib::ReadBmpFile(bytes_.get(), size_);
     } catch (const dib::TInvalidBitmap&) {
       InvalidBitmap();
     }
     info_ = dib::PlainInfoBlock(plain_);
   }
 
-  std::vector<uint8_t> bytes_;
+  std::unique_ptr<uint8_t[]> bytes_;
+  size_t size_ = 0;
   dib::TPlainBitmap plain_;  // may point into bytes_
   std::vector<uint8_t> info_;
 };
@@ -130,18 +137,85 @@ std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::w
   return CreateValidPDF(pdf, lista, tempFolder);
 }
 
-void AddPdfPage(TPdfWriter& pdf, const std::wstring& page) {
+namespace {
+
+using TBitmapRead = std::future<std::unique_ptr<TBitmapFile>>;
+
+// Reads the page files of a list in order on one thread of its own (a thread
+// per page costs more than a small page's read), never further than Allow
+// says. A failed read waits in its page's future.
+class TReadAhead {
+ public:
+  explicit TReadAhead(const std::vector<std::wstring>& lista) : lista_(lista), reads_(lista.size()) {
+    for (auto& read : reads_) futures_.push_back(read.get_future());
+    worker_ = std::thread([this] { Run(); });
+  }
+  ~TReadAhead() {
+    {
+      std::lock_guard guard(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    worker_.join();
+  }
+  TReadAhead(const TReadAhead&) = delete;
+  TReadAhead& operator=(const TReadAhead&) = delete;
+
+  // The pages before `count` may be read.
+  void Allow(size_t count) {
+    {
+      std::lock_guard guard(mutex_);
+      allowed_ = count;
+    }
+    wake_.notify_all();
+  }
+  TBitmapRead& Read(size_t page) { return futures_[page]; }
+
+ private:
+  void Run() {
+    for (size_t k = 0; k < lista_.size(); ++k) {
+      {
+        std::unique_lock guard(mutex_);
+        wake_.wait(guard, [&] { return stop_ || k < allowed_; });
+        if (stop_) return;
+      }
+      try {
+        reads_[k].set_value(std::make_unique<TBitmapFile>(lista_[k]));
+      } catch (...) {
+        reads_[k].set_exception(std::current_exception());
+      }
+    }
+  }
+
+  const std::vector<std::wstring>& lista_;
+  std::vector<std::promise<std::unique_ptr<TBitmapFile>>> reads_;
+  std::vector<TBitmapRead> futures_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  size_t allowed_ = 0;
+  bool stop_ = false;
+  std::thread worker_;  // last: started after everything it uses
+};
+
+// One page; `read`, when given, is the page file's read already under way,
+// whose failure counts only where reading it here would have failed.
+void AddPage(TPdfWriter& pdf, const std::wstring& page, TBitmapRead* read) {
   const uint32_t height = ToUnsigned32(pdf.MMToUnit(kPageHeightMM));
   const uint32_t width = ToUnsigned32(pdf.MMToUnit(kPageWidthMM));
   HDC dc = pdf.AddPage(width, height, kSurfaceWidth, kSurfaceHeight, PdfWriterDrawFlag_None);
   if (GetFileAttributesW(page.c_str()) == INVALID_FILE_ATTRIBUTES)
     throw std::runtime_error("Plik \r" + ui::Narrow(page) + "\r" + "nie istnieje");
   {
-    const TBitmapFile bitmap(page);  // released before the page is finished
-    DrawStretched(dc, bitmap, page);
+    // Released before the page is finished.
+    const std::unique_ptr<TBitmapFile> bitmap = read ? read->get() : std::make_unique<TBitmapFile>(page);
+    DrawStretched(dc, *bitmap, page);
   }
   if (dc) pdf.FinishPage(dc);
 }
+
+}  // namespace
+
+void AddPdfPage(TPdfWriter& pdf, const std::wstring& page) { AddPage(pdf, page, nullptr); }
 
 std::wstring SavePdf(TPdfWriter& pdf, const std::wstring& tempFolder) {
   const std::wstring result = ChangeFileExt(MakeTempFile(tempFolder), L".pdf");
@@ -158,7 +232,14 @@ std::wstring SavePdf(TPdfWriter& pdf, const std::wstring& tempFolder) {
 
 std::wstring CreateValidPDF(TPdfWriter& pdf, const std::vector<std::wstring>& lista, const std::wstring& tempFolder) {
   pdf.CreateMemDocument();
-  for (const std::wstring& page : lista) AddPdfPage(pdf, page);
+  // Each page file is read on a second thread while the page before it is
+  // drawn and compressed. A failed read waits in its future and is raised in
+  // the page's turn, after everything that fails before the read.
+  TReadAhead reads(lista);
+  for (size_t i = 0; i < lista.size(); ++i) {
+    reads.Allow(i + 2);
+    AddPage(pdf, lista[i], &reads.Read(i));
+  }
   return SavePdf(pdf, tempFolder);
 }
 

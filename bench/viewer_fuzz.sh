@@ -13,7 +13,7 @@ clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-reco
   -I"$src" "$src"/fuzz/fuzz_reader.cpp \
   "$src"/object.cpp "$src"/lexer.cpp "$src"/source.cpp "$src"/source_posix.cpp "$src"/document.cpp \
   "$src"/filters.cpp "$src"/image.cpp "$src"/render.cpp "$src"/codecs_native.cpp \
-  -lz -ljpeg -o "$out/pdfview_fuzz"
+  -lz -ldeflate -ljpeg -o "$out/pdfview_fuzz"
 # New inputs go to build/fuzz/corpus; the seeds stay as committed.
 "$out/pdfview_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
   -artifact_prefix="$out/" -print_final_stats=1 "$out/corpus" "$src/fuzz/corpus" 2>&1 |

@@ -1,9 +1,12 @@
 #include "filters.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "pdf_limits.h"
@@ -12,12 +15,37 @@ namespace pdfview {
 
 namespace {
 [[noreturn]] void TooLarge() { Fail(TErrorKind::TooLarge, "a stream decodes to too many bytes"); }
+
+// A large stream whose output fits the given bound, decoded at once by
+// libdeflate (two to three times faster than zlib on a scanned page); false
+// when it does not decode whole and intact that way, and zlib then decides.
+constexpr size_t kAtOnceMinInput = 256 * 1024;
+constexpr size_t kAtOnceMaxOutput = 128u << 20;
+
+struct TFreeDecompressor {
+  void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+};
+
+bool InflateAtOnce(const std::string& in, size_t maxOut, std::string& out) {
+  if (in.size() < kAtOnceMinInput || maxOut > kAtOnceMaxOutput) return false;
+  // Not zeroed: only the pages the output reaches are touched.
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[maxOut]);
+  const std::unique_ptr<libdeflate_decompressor, TFreeDecompressor> d(libdeflate_alloc_decompressor());
+  if (!buffer || !d) return false;
+  size_t size = 0;
+  if (libdeflate_zlib_decompress(d.get(), in.data(), in.size(), buffer.get(), maxOut, &size) != LIBDEFLATE_SUCCESS)
+    return false;
+  out.assign(buffer.get(), size);
+  return true;
+}
 }  // namespace
 
 std::string FlateDecode(const std::string& in, size_t maxOut, const TCancel& cancel) {
+  std::string out;
+  cancel.Check();
+  if (InflateAtOnce(in, maxOut, out)) return out;
   z_stream z{};
   if (inflateInit(&z) != Z_OK) Fail(TErrorKind::TooLarge, "out of memory for the decompressor");
-  std::string out;
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
   z.avail_in = static_cast<uInt>(in.size());
   int rc = Z_OK;

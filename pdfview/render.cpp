@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <future>
 
 #include "image.h"
 #include "lexer.h"
@@ -87,12 +88,35 @@ void ShrinkRowsOf(const uint8_t* src, int sw, int h, const TTaps& taps, int dw, 
   }
 }
 
+// Runs body(begin, end) over the rows [0, n): a large image in two halves,
+// the second on a thread of its own, as a page at full quality is waited for.
+template <class F>
+void InTwoHalves(int n, const F& body) {
+  if (n < 256) {
+    body(0, n);
+    return;
+  }
+  const int mid = n / 2;
+  auto second = std::async(std::launch::async, [&] { body(mid, n); });
+  try {
+    body(0, mid);
+  } catch (...) {
+    second.wait();  // it uses this frame's data
+    throw;
+  }
+  second.get();
+}
+
 std::vector<uint8_t> ShrinkRows(const std::vector<uint8_t>& src, int sw, int h, int ch, int dw,
                                 const TCancel& cancel) {
   TTaps taps = ShrinkTaps(sw, dw);
   std::vector<uint8_t> out(static_cast<size_t>(dw) * h * ch);
-  if (ch == 1) ShrinkRowsOf<1>(src.data(), sw, h, taps, dw, out.data(), cancel);
-  else ShrinkRowsOf<3>(src.data(), sw, h, taps, dw, out.data(), cancel);
+  InTwoHalves(h, [&](int y0, int y1) {
+    const uint8_t* from = src.data() + static_cast<size_t>(y0) * sw * ch;
+    uint8_t* to = out.data() + static_cast<size_t>(y0) * dw * ch;
+    if (ch == 1) ShrinkRowsOf<1>(from, sw, y1 - y0, taps, dw, to, cancel);
+    else ShrinkRowsOf<3>(from, sw, y1 - y0, taps, dw, to, cancel);
+  });
   return out;
 }
 
@@ -102,20 +126,24 @@ std::vector<uint8_t> ShrinkColumns(const std::vector<uint8_t>& src, int w, int s
   const size_t rowLen = static_cast<size_t>(w) * ch;
   TTaps taps = ShrinkTaps(sh, dh);
   std::vector<uint8_t> out(rowLen * dh);
-  std::vector<uint32_t> acc(rowLen);
-  const uint32_t* weight = taps.weights.data();
-  for (int y = 0; y < dh; ++y) {
-    if ((y & 63) == 0) cancel.Check();
-    std::fill(acc.begin(), acc.end(), 32768u);
-    for (int k = 0; k < taps.count[y]; ++k) {
-      const uint32_t wgt = weight[k];
-      const uint8_t* row = &src[static_cast<size_t>(taps.first[y] + k) * rowLen];
-      for (size_t i = 0; i < rowLen; ++i) acc[i] += row[i] * wgt;
+  // Where each output row's weights start.
+  std::vector<size_t> firstWeight(dh + 1, 0);
+  for (int y = 0; y < dh; ++y) firstWeight[y + 1] = firstWeight[y] + taps.count[y];
+  InTwoHalves(dh, [&](int y0, int y1) {
+    std::vector<uint32_t> acc(rowLen);
+    for (int y = y0; y < y1; ++y) {
+      if (((y - y0) & 63) == 0) cancel.Check();
+      std::fill(acc.begin(), acc.end(), 32768u);
+      const uint32_t* weight = taps.weights.data() + firstWeight[y];
+      for (int k = 0; k < taps.count[y]; ++k) {
+        const uint32_t wgt = weight[k];
+        const uint8_t* row = &src[static_cast<size_t>(taps.first[y] + k) * rowLen];
+        for (size_t i = 0; i < rowLen; ++i) acc[i] += row[i] * wgt;
+      }
+      uint8_t* o = &out[static_cast<size_t>(y) * rowLen];
+      for (size_t i = 0; i < rowLen; ++i) o[i] = static_cast<uint8_t>(acc[i] >> 16);
     }
-    weight += taps.count[y];
-    uint8_t* o = &out[static_cast<size_t>(y) * rowLen];
-    for (size_t i = 0; i < rowLen; ++i) o[i] = static_cast<uint8_t>(acc[i] >> 16);
-  }
+  });
   return out;
 }
 

@@ -1,6 +1,7 @@
 #include "emf_page.h"
 
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -172,45 +173,67 @@ void DiscardRecording(HDC dc) {
   if (HENHMETAFILE emf = CloseEnhMetaFile(dc)) DeleteEnhMetaFile(emf);
 }
 
+namespace {
+
+// The records of a drawing, seen in place through EnumEnhMetaFile: a copy of
+// a page's drawing (a whole scan) would cost as much as reading it again.
+struct TRecordWalk {
+  // First walk: which record is the single covering blit, if any.
+  size_t count = 0, blitIndex = 0;
+  bool blit = false, other = false;
+  // Second walk: the image made from that record, or what it threw.
+  const TDrawingArea* area = nullptr;
+  TDocument* doc = nullptr;
+  std::optional<uint32_t> image;
+  std::exception_ptr error;
+};
+
+int CALLBACK Classify(HDC, HANDLETABLE*, const ENHMETARECORD* rec, int, LPARAM param) {
+  auto& walk = *reinterpret_cast<TRecordWalk*>(param);
+  if (!IsStateRecord(rec->iType)) {
+    if (!walk.blit && BlitOf(rec)) {
+      walk.blit = true;
+      walk.blitIndex = walk.count;
+    } else {
+      walk.other = true;
+    }
+  }
+  ++walk.count;
+  return 1;  // a walk cut short reports failure
+}
+
+int CALLBACK ImageOfBlit(HDC, HANDLETABLE*, const ENHMETARECORD* rec, int, LPARAM param) {
+  auto& walk = *reinterpret_cast<TRecordWalk*>(param);
+  if (walk.count++ != walk.blitIndex) return 1;
+  // Nothing may unwind through the system's frames.
+  try {
+    if (auto bitmap = CoveringBitmap(rec, *BlitOf(rec), *walk.area))
+      walk.image = AddImage(RasterOf(*bitmap), *walk.area, *walk.doc);
+  } catch (...) {
+    walk.error = std::current_exception();
+  }
+  return 0;
+}
+
+}  // namespace
+
 void FinishRecording(HDC dc, const TDrawingArea& area, TDocument& doc, TCanvas& canvas) {
   TEmf emf(CloseEnhMetaFile(dc));
   if (!emf) throw TPdfError(kErrInvalidParameter, "pdfwriter: the page's device context cannot be closed");
-  const UINT size = GetEnhMetaFileBits(emf.get(), 0, nullptr);
-  std::vector<uint8_t> bytes(size);
-  if (size < sizeof(ENHMETAHEADER) || GetEnhMetaFileBits(emf.get(), size, bytes.data()) != size)
-    throw TPdfError(kErrInvalidFunction, "pdfwriter: the page's drawing cannot be read");
 
   // Classify: nothing drawn, one covering blit, or anything else.
-  const ENHMETARECORD* blit = nullptr;
-  bool other = false;
-  for (size_t at = 0; at + 8 <= bytes.size();) {
-    const auto* rec = reinterpret_cast<const ENHMETARECORD*>(bytes.data() + at);
-    if (rec->nSize < 8 || rec->nSize > bytes.size() - at) {
-      other = true;
-      break;
-    }
-    if (!IsStateRecord(rec->iType)) {
-      if (!blit && BlitOf(rec)) {
-        blit = rec;
-      } else {
-        other = true;
-      }
-    }
-    if (rec->iType == EMR_EOF) break;
-    at += rec->nSize;
+  TRecordWalk walk;
+  if (!EnumEnhMetaFile(nullptr, emf.get(), Classify, &walk, nullptr))
+    throw TPdfError(kErrInvalidFunction, "pdfwriter: the page's drawing cannot be read");
+  if (!walk.blit && !walk.other) return;  // an empty page
+  if (walk.blit && !walk.other) {
+    walk.count = 0;
+    walk.area = &area;
+    walk.doc = &doc;
+    EnumEnhMetaFile(nullptr, emf.get(), ImageOfBlit, &walk, nullptr);
+    if (walk.error) std::rethrow_exception(walk.error);
   }
-  if (!blit && !other) return;  // an empty page
-  std::optional<dib::TPlainBitmap> bitmap;
-  if (blit && !other) bitmap = CoveringBitmap(blit, *BlitOf(blit), area);
-  uint32_t image;
-  if (bitmap) {
-    emf.reset();  // the copy in `bytes` is all that is needed from here on
-    image = AddImage(RasterOf(*bitmap), area, doc);
-  } else {
-    bytes.clear();
-    bytes.shrink_to_fit();
-    image = Rasterise(emf.get(), area, doc);
-  }
+  const uint32_t image = walk.image ? *walk.image : Rasterise(emf.get(), area, doc);
   TDocument::CoverWithImage(canvas, image);
 }
 

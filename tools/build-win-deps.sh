@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
-# Builds the compression and JPEG libraries for the 32-bit Windows target from
+# Builds the compression and JPEG libraries for the Windows target from
 # Debian's own source packages (Debian ships them for Linux only), through a
 # private apt state that leaves the system's source lists alone. Static
 # libraries and headers land in PREFIX/lib and PREFIX/include.
-#   build-win-deps.sh PREFIX
-# Run by the Windows build's configure step when PREFIX lacks them.
+#   build-win-deps.sh PREFIX [ARCH]
+# ARCH is i686 (the product, default) or x86_64 (the benchmarks' native-speed
+# build, see bench/README.md). Run by the Windows build's configure step when
+# PREFIX lacks them.
 set -euo pipefail
 PREFIX=$(realpath -m "${1:?PREFIX}")
 HERE=$(cd "$(dirname "$0")" && pwd)
 WORK=$PREFIX/.work
 DEFLATE=libdeflate=1.14-1
 TURBO=libjpeg-turbo=2.1.5-2
-HOST=i686-w64-mingw32
+ARCH=${2:-i686}
+case $ARCH in i686 | x86_64) ;; *) echo "unknown ARCH $ARCH" >&2; exit 2 ;; esac
+HOST=$ARCH-w64-mingw32
 mkdir -p "$WORK"/{apt/lists/partial,apt/cache/archives/partial,src} "$PREFIX"/{lib,include}
 
 fetch() {  # fetch <source package=version>: the Debian source files into $WORK/src
@@ -59,9 +63,9 @@ if [ ! -f "$PREFIX/lib/libjpeg.a" ]; then
   simd=0
   command -v nasm >/dev/null && simd=1
   cmake -S "$src" -B "$WORK/turbo-build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$HERE/../cmake/mingw-i686.cmake" -DCMAKE_CROSSCOMPILING_EMULATOR= \
+        -DCMAKE_TOOLCHAIN_FILE="$HERE/../cmake/mingw-$ARCH.cmake" -DCMAKE_CROSSCOMPILING_EMULATOR= \
         -DCMAKE_INSTALL_PREFIX="$PREFIX" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF \
-        -DWITH_SIMD=$simd -DWITH_JPEG8=OFF -DCMAKE_SYSTEM_PROCESSOR=i686 -Wno-dev >/dev/null
+        -DWITH_SIMD=$simd -DWITH_JPEG8=OFF -DCMAKE_SYSTEM_PROCESSOR=$ARCH -Wno-dev >/dev/null
   cmake --build "$WORK/turbo-build" -j "$(nproc)" --target jpeg-static >/dev/null
   cp "$WORK/turbo-build/libjpeg.a" "$PREFIX/lib/libjpeg.a"
   cp "$src"/{jpeglib.h,jmorecfg.h,jerror.h} "$WORK/turbo-build/jconfig.h" "$PREFIX/include/"

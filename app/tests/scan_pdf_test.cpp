@@ -215,6 +215,11 @@ TEST_F(ScanPdf, AssemblyFailuresLeaveNoPdf) {
             "Plik \r" + Utf8(missing) + "\rnie istnieje");
   EXPECT_EQ(Raised([&] { scan::CreateValidPDF({a, text}, Temp()); }), "Bitmap image is not valid");
   EXPECT_EQ(Raised([&] { scan::CreateValidPDF({a, cut}, Temp()); }), "Bitmap image is not valid") << "pixels cut short";
+  // Page files are read ahead of their turn; the first failing page in list
+  // order still decides the text.
+  EXPECT_EQ(Raised([&] { scan::CreateValidPDF({a, text, missing}, Temp()); }), "Bitmap image is not valid");
+  EXPECT_EQ(Raised([&] { scan::CreateValidPDF({a, missing, text}, Temp()); }),
+            "Plik \r" + Utf8(missing) + "\rnie istnieje");
   EXPECT_EQ(Files(), before) << "no placeholder, no PDF";
 
   // An empty list reaches the library, which refuses a document without pages.

@@ -11,10 +11,13 @@
 #   bench/pdf/run.sh     PAGES=5 RUNS=5 BIG=100 CORPORA="text synthetic" MODES="RGB L 1"
 # HOST_EXE=<pdf_bench.exe> measures another build (with its pdfwriter.dll
 # beside it) instead; BEFORE_EXE=<pdf_bench.exe> measures one more build in
-# the same alternating runs (an earlier commit's, for a before/after table).
+# the same alternating runs (an earlier commit's, for a before/after table);
+# MORE_EXES="label=<pdf_bench.exe> ..." more builds still.
+# ARCH=x86_64 measures the 64-bit build under wine64 (see bench/arch.sh).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source tools/common.sh
+source bench/arch.sh
 trap skan_cleanup EXIT
 
 pages=${PAGES:-5}
@@ -23,8 +26,8 @@ big=${BIG:-100}
 work=${BENCH_DIR:-/tmp/skan-pdf-bench}
 py=/usr/bin/python3  # Debian's, with PIL
 
-bench_exe=${HOST_EXE:-$SKAN_BUILD/win/app/pdf_bench.exe}
-[ -n "${HOST_EXE:-}" ] || skan_build_win --target pdf_bench pdfwriter >/dev/null
+bench_exe=${HOST_EXE:-$SKAN_BENCH_TREE/app/pdf_bench.exe}
+[ -n "${HOST_EXE:-}" ] || skan_bench_build --target pdf_bench pdfwriter >/dev/null
 skan_display
 winpath() { echo "Z:${1//\//\\}"; }
 
@@ -55,6 +58,7 @@ printf "%-9s %-4s %-6s | %8s %8s %6s | %8s %8s %6s | %6s %6s | %6s %6s %5s\n" co
   ratio "host cpu" "img2pdf" ratio "peakMB" "i2p MB" "PDF MB" "i2p MB" ratio
 builds=("after=$bench_exe")
 [ -z "${BEFORE_EXE:-}" ] || builds+=("before=$BEFORE_EXE")
+for extra in ${MORE_EXES:-}; do builds+=("$extra"); done
 for corpus in ${CORPORA:-text synthetic}; do
   for mode in ${MODES:-RGB L 1}; do
     dir=$work/$corpus/$mode
@@ -95,7 +99,8 @@ done
 
 [ "$big" -gt 0 ] || exit 0
 # A long colour scan: the synthetic colour pages over and over, $big pages.
-src=$work/${CORPORA%% *}/RGB
+corpora=${CORPORA:-text synthetic}
+src=$work/${corpora%% *}/RGB
 src=${src// /}
 list=()
 for i in $(seq 0 $((big - 1))); do

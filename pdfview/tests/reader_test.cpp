@@ -3,6 +3,7 @@
 // truncated and random bytes.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,8 +11,12 @@
 #include <random>
 #include <sstream>
 
+#include <zlib.h>
+
 #include "document.h"
+#include "filters.h"
 #include "render.h"
+#include "source.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -268,6 +273,95 @@ TEST(PdfReader, CyclesAreDamage) {
     EXPECT_FALSE(OpenAndDraw(bytes, &kind));
     EXPECT_EQ(kind, TErrorKind::Damaged);
   }
+}
+
+// A page of one uncompressed RGB image, w x h pixels over a w x h point page.
+std::string ImagePagePdf(int w, int h, const std::string& pixels) {
+  std::vector<std::string> objects = {
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(w) + " " + std::to_string(h) +
+          "] /Resources << /XObject << /Im0 4 0 R >> >> /Contents 5 0 R >>",
+      "<< /Type /XObject /Subtype /Image /Width " + std::to_string(w) + " /Height " + std::to_string(h) +
+          " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Length " + std::to_string(pixels.size()) + " >>\nstream\n" +
+          pixels + "\nendstream",
+  };
+  const std::string content = "q " + std::to_string(w) + " 0 0 " + std::to_string(h) + " 0 0 cm /Im0 Do Q";
+  objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
+  std::string pdf = "%PDF-1.4\n";
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(pdf.size());
+    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const size_t xref = pdf.size();
+  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t at : offsets) {
+    char line[32];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", at);
+    pdf += line;
+  }
+  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(xref) + "\n%%EOF\n";
+  return pdf;
+}
+
+// A large image is averaged down in parts that run side by side: red ramps
+// left to right and green top to bottom, so every part of the page at full
+// quality must hold the ramp's value for its place.
+TEST(PdfReader, AveragingALargeImageKeepsEveryPartInPlace) {
+  // 2.4 source pixels to one: the weights differ from pixel to pixel.
+  constexpr int kW = 600, kH = 900, kOut = 250;
+  constexpr double kScale = static_cast<double>(kW) / kOut;
+  std::string pixels(static_cast<size_t>(kW) * kH * 3, '\0');
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x) {
+      pixels[(static_cast<size_t>(y) * kW + x) * 3] = static_cast<char>(x * 255 / (kW - 1));
+      pixels[(static_cast<size_t>(y) * kW + x) * 3 + 1] = static_cast<char>(y * 255 / (kH - 1));
+    }
+  TDocument doc(std::make_unique<TMemorySource>(ImagePagePdf(kW, kH, pixels)));
+  const TRaster r = RenderPage(doc, 0, kOut, TNeverCancel());
+  ASSERT_EQ(r.width, kOut);
+  ASSERT_EQ(r.height, kH * kOut / kW);
+  int wrong = 0;
+  for (int y = 0; y < r.height; ++y)
+    for (int x = 0; x < r.width; ++x) {
+      const uint8_t* p = &r.rgb[(static_cast<size_t>(y) * r.width + x) * 3];
+      // The mean of the source samples under this pixel: on a ramp, the
+      // value at the middle of the area it covers.
+      const double red = ((x + 0.5) * kScale - 0.5) * 255 / (kW - 1);
+      const double green = ((y + 0.5) * kScale - 0.5) * 255 / (kH - 1);
+      if (std::abs(p[0] - red) > 2 || std::abs(p[1] - green) > 2 || p[2] != 0) {
+        if (++wrong <= 5) ADD_FAILURE() << "at " << x << "," << y << ": " << int{p[0]} << "," << int{p[1]} << ","
+                                        << int{p[2]} << " want about " << red << "," << green << ",0";
+      }
+    }
+  EXPECT_EQ(wrong, 0);
+}
+
+// Large streams take a faster decoder than small ones; both must agree on
+// the bytes, on a stream that decodes past the bound, and on one cut short.
+TEST(PdfReader, LargeFlateStreamsDecodeAsSmallOnes) {
+  std::mt19937 random(7);
+  std::string plain(1u << 20, '\0');
+  for (size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<char>(random() % 16 + (i / 4096) % 200);
+  uLongf size = compressBound(plain.size());
+  std::string packed(size, '\0');
+  ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(plain.data()),
+                      plain.size(), 1),
+            Z_OK);
+  packed.resize(size);
+  ASSERT_GT(packed.size(), 256u * 1024) << "large enough for the fast decoder";
+  EXPECT_EQ(FlateDecode(packed, plain.size() * 2, TNeverCancel()), plain);
+  EXPECT_EQ(FlateDecode(packed, plain.size(), TNeverCancel()), plain) << "exactly the bound";
+  try {
+    FlateDecode(packed, plain.size() - 1, TNeverCancel());
+    ADD_FAILURE() << "decoded past the bound";
+  } catch (const TPdfError& e) {
+    EXPECT_EQ(e.Kind(), TErrorKind::TooLarge);
+  }
+  // Without its checksum the stream still gives all of its bytes.
+  EXPECT_EQ(FlateDecode(packed.substr(0, packed.size() - 4), plain.size() * 2, TNeverCancel()), plain);
 }
 
 TEST(PdfReader, CancelStopsDrawing) {
