@@ -1,5 +1,7 @@
 #include "share/text.h"
 
+#include "base/utf8.h"
+
 #include <cstdint>
 #include <cstdio>
 
@@ -33,24 +35,6 @@ char32_t NextCodePoint(std::string_view s, std::size_t& i) {
   }
   i += static_cast<std::size_t>(extra) + 1;
   return cp;
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 int HexValue(char c) {
@@ -102,7 +86,7 @@ std::string Utf8FromWide(std::wstring_view w) {
     } else if (cp >= 0xD800 && cp < 0xE000) {
       cp = 0xFFFD;
     }
-    AppendUtf8(out, cp > 0x10FFFF ? 0xFFFD : cp);
+    base::AppendUtf8(out, cp > 0x10FFFF ? 0xFFFD : cp);
   }
   return out;
 }
