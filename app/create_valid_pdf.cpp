@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -38,7 +39,7 @@ uint32_t ToUnsigned32(double v) {
 // A Windows bitmap file held in memory, checked before GDI sees it.
 class TBitmapFile {
  public:
-  explicit TBitmapFile(const std::wstring& path) {
+  TBitmapFile(const std::wstring& path, TPageFileBuffers* buffers) : buffers_(buffers) {
     // Closed on every way out, also when the buffer cannot be allocated.
     base::TFileHandle h(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -51,11 +52,11 @@ class TBitmapFile {
     if (ok) {
       // Not zeroed first: a scan's worth of memory is costly to touch twice.
       size_ = static_cast<size_t>(size.QuadPart);
-      bytes_.reset(new uint8_t[size_]);
+      bytes_ = buffers_ ? buffers_->Take(size_) : TPageFileBuffers::TBuffer{std::make_unique_for_overwrite<uint8_t[]>(size_), size_};
       size_t done = 0;
       while (ok && done < size_) {
         DWORD got = 0;
-        ok = ReadFile(h.get(), bytes_.get() + done, static_cast<DWORD>(size_ - done), &got, nullptr) && got > 0;
+        ok = ReadFile(h.get(), bytes_.data.get() + done, static_cast<DWORD>(size_ - done), &got, nullptr) && got > 0;
         done += got;
       }
     }
@@ -63,6 +64,11 @@ class TBitmapFile {
     if (!ok) InvalidBitmap();
     Check();
   }
+  ~TBitmapFile() {
+    if (buffers_ && bytes_.data) buffers_->Give(std::move(bytes_));
+  }
+  TBitmapFile(const TBitmapFile&) = delete;
+  TBitmapFile& operator=(const TBitmapFile&) = delete;
 
   // The bitmap in plain form: a short BITMAPINFOHEADER with every colour
   // counted and uncompressed rows, so the page's drawing carries the same
@@ -76,15 +82,16 @@ class TBitmapFile {
  private:
   void Check() {
     try {
-      plain_ = dib::ReadBmpFile(bytes_.get(), size_);
+      plain_ = dib::ReadBmpFile(bytes_.data.get(), size_);
     } catch (const dib::TInvalidBitmap&) {
       InvalidBitmap();
     }
     info_ = dib::PlainInfoBlock(plain_);
   }
 
-  std::unique_ptr<uint8_t[]> bytes_;
-  size_t size_ = 0;
+  TPageFileBuffers* const buffers_;
+  TPageFileBuffers::TBuffer bytes_;
+  size_t size_ = 0;  // of the file; the buffer may be larger
   dib::TPlainBitmap plain_;  // may point into bytes_
   std::vector<uint8_t> info_;
 };
@@ -132,6 +139,27 @@ std::wstring MakeTempFile(const std::wstring& folder) {
   return name;
 }
 
+TPageFileBuffers::TBuffer TPageFileBuffers::Take(size_t size) {
+  {
+    std::lock_guard guard(mutex_);
+    for (auto it = free_.begin(); it != free_.end(); ++it) {
+      if (it->size < size) continue;
+      TBuffer b = std::move(*it);
+      free_.erase(it);
+      return b;
+    }
+    free_.clear();  // too small for the pages now read: given back to the system first
+  }
+  return {std::make_unique_for_overwrite<uint8_t[]>(size), size};
+}
+
+void TPageFileBuffers::Give(TBuffer buffer) {
+  std::lock_guard guard(mutex_);
+  free_.push_back(std::move(buffer));
+  std::sort(free_.begin(), free_.end(), [](const TBuffer& a, const TBuffer& b) { return a.size > b.size; });
+  if (free_.size() > 2) free_.resize(2);
+}
+
 std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder) {
   TPdfWriter pdf;  // frees its context and the library on every way out
   return CreateValidPDF(pdf, lista, tempFolder);
@@ -146,7 +174,8 @@ using TBitmapRead = std::future<std::unique_ptr<TBitmapFile>>;
 // says. A failed read waits in its page's future.
 class TReadAhead {
  public:
-  explicit TReadAhead(const std::vector<std::wstring>& lista) : lista_(lista), reads_(lista.size()) {
+  TReadAhead(const std::vector<std::wstring>& lista, TPageFileBuffers& buffers)
+      : lista_(lista), buffers_(buffers), reads_(lista.size()) {
     for (auto& read : reads_) futures_.push_back(read.get_future());
     worker_ = std::thread([this] { Run(); });
   }
@@ -180,7 +209,7 @@ class TReadAhead {
         if (stop_) return;
       }
       try {
-        reads_[k].set_value(std::make_unique<TBitmapFile>(lista_[k]));
+        reads_[k].set_value(std::make_unique<TBitmapFile>(lista_[k], &buffers_));
       } catch (...) {
         reads_[k].set_exception(std::current_exception());
       }
@@ -188,6 +217,7 @@ class TReadAhead {
   }
 
   const std::vector<std::wstring>& lista_;
+  TPageFileBuffers& buffers_;
   std::vector<std::promise<std::unique_ptr<TBitmapFile>>> reads_;
   std::vector<TBitmapRead> futures_;
   std::mutex mutex_;
@@ -199,7 +229,7 @@ class TReadAhead {
 
 // One page; `read`, when given, is the page file's read already under way,
 // whose failure counts only where reading it here would have failed.
-void AddPage(TPdfWriter& pdf, const std::wstring& page, TBitmapRead* read) {
+void AddPage(TPdfWriter& pdf, const std::wstring& page, TBitmapRead* read, TPageFileBuffers* buffers) {
   const uint32_t height = ToUnsigned32(pdf.MMToUnit(kPageHeightMM));
   const uint32_t width = ToUnsigned32(pdf.MMToUnit(kPageWidthMM));
   HDC dc = pdf.AddPage(width, height, kSurfaceWidth, kSurfaceHeight, PdfWriterDrawFlag_None);
@@ -207,7 +237,7 @@ void AddPage(TPdfWriter& pdf, const std::wstring& page, TBitmapRead* read) {
     throw std::runtime_error("Plik \r" + ui::Narrow(page) + "\r" + "nie istnieje");
   {
     // Released before the page is finished.
-    const std::unique_ptr<TBitmapFile> bitmap = read ? read->get() : std::make_unique<TBitmapFile>(page);
+    const std::unique_ptr<TBitmapFile> bitmap = read ? read->get() : std::make_unique<TBitmapFile>(page, buffers);
     DrawStretched(dc, *bitmap, page);
   }
   if (dc) pdf.FinishPage(dc);
@@ -215,7 +245,9 @@ void AddPage(TPdfWriter& pdf, const std::wstring& page, TBitmapRead* read) {
 
 }  // namespace
 
-void AddPdfPage(TPdfWriter& pdf, const std::wstring& page) { AddPage(pdf, page, nullptr); }
+void AddPdfPage(TPdfWriter& pdf, const std::wstring& page, TPageFileBuffers* buffers) {
+  AddPage(pdf, page, nullptr, buffers);
+}
 
 std::wstring SavePdf(TPdfWriter& pdf, const std::wstring& tempFolder) {
   const std::wstring result = ChangeFileExt(MakeTempFile(tempFolder), L".pdf");
@@ -235,10 +267,11 @@ std::wstring CreateValidPDF(TPdfWriter& pdf, const std::vector<std::wstring>& li
   // Each page file is read on a second thread while the page before it is
   // drawn and compressed. A failed read waits in its future and is raised in
   // the page's turn, after everything that fails before the read.
-  TReadAhead reads(lista);
+  TPageFileBuffers buffers;  // before the reads, which give theirs back here
+  TReadAhead reads(lista, buffers);
   for (size_t i = 0; i < lista.size(); ++i) {
     reads.Allow(i + 2);
-    AddPage(pdf, lista[i], &reads.Read(i));
+    AddPage(pdf, lista[i], &reads.Read(i), &buffers);
   }
   return SavePdf(pdf, tempFolder);
 }

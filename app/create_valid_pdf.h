@@ -3,6 +3,10 @@
 // temporary folder.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -24,11 +28,31 @@ std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::w
 // The same with a library object the caller made (and may have set a unit on).
 std::wstring CreateValidPDF(TPdfWriter& pdf, const std::vector<std::wstring>& lista, const std::wstring& tempFolder);
 
+// Memory for page files read one after another. A page is tens of megabytes,
+// and memory taken afresh from the system for each page costs a page fault
+// per 4 KiB touched; buffers given back here serve the next pages. Keeps the
+// two largest given back; safe to use from several threads.
+class TPageFileBuffers {
+ public:
+  struct TBuffer {
+    std::unique_ptr<uint8_t[]> data;
+    size_t size = 0;
+  };
+  // A buffer of at least `size` bytes (not zeroed).
+  TBuffer Take(size_t size);
+  void Give(TBuffer buffer);
+
+ private:
+  std::mutex mutex_;
+  std::vector<TBuffer> free_;
+};
+
 // The two halves of the assembly, for building a document page by page ahead
 // of the save: one A4 page drawn from the bitmap `page` (raising the
 // assembly's failures), and the save to a fresh name beside a new placeholder
-// in `tempFolder`, followed by Close; returns the PDF's path.
-void AddPdfPage(TPdfWriter& pdf, const std::wstring& page);
+// in `tempFolder`, followed by Close; returns the PDF's path. `buffers`, when
+// given, lends the memory the page file is read into.
+void AddPdfPage(TPdfWriter& pdf, const std::wstring& page, TPageFileBuffers* buffers = nullptr);
 std::wstring SavePdf(TPdfWriter& pdf, const std::wstring& tempFolder);
 
 // `path` with its extension replaced: cut at the last dot of the file-name

@@ -78,7 +78,7 @@ void TPagePipeline::Run() {
       TFileIdentity after;
       // The same file before and after the read: the page drawn is the file's.
       if (!IdentifyFile(page, done.id)) throw std::runtime_error("page file missing");
-      AddPdfPage(*pdf_, page);
+      AddPdfPage(*pdf_, page, &buffers_);
       if (!IdentifyFile(page, after) || !(after == done.id)) throw std::runtime_error("page file changed");
       prepared_.push_back(std::move(done));
     } catch (...) {

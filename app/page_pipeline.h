@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "create_valid_pdf.h"
+
 class TPdfWriter;
 
 namespace scan {
@@ -68,6 +70,7 @@ class TPagePipeline {
   // Touched only by the worker while it runs, and by the caller once it is idle.
   std::unique_ptr<TPdfWriter> pdf_;
   std::vector<TPrepared> prepared_;
+  TPageFileBuffers buffers_;
   std::thread worker_;  // last: started after everything it uses
 };
 

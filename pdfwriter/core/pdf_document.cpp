@@ -81,18 +81,23 @@ std::string FormatTextString(const std::u16string& text) {
   return s + ">";
 }
 
-TDocument::TDocument(std::unique_ptr<TByteStore> store) : store_(std::move(store)) {}
+TDocument::TDocument(std::unique_ptr<TByteStore> store)
+    : store_(std::move(store)), pending_(*store_, [this](size_t tag, uint64_t offset, uint64_t length) {
+        images_[tag].offset = offset;
+        images_[tag].length = length;
+      }) {}
 
 uint32_t TDocument::AddImage(const TRaster& raster) {
   TStoredImage image;
   image.info = DescribeRaster(raster);
   if (raster.bitsPerPixel == 1) {
+    pending_.Wait();  // the store is this thread's from here
     // Black-and-white: Group 4 fax coding, unless Flate does better (as it
     // can on halftoned pictures). Both are cheap at one bit per pixel.
     const std::string g4 = EncodeG4(raster.bits, raster.stride, raster.width, raster.height, raster.topDown);
     TMemoryStore flate;
     uint64_t flateOffset = 0;
-    const uint64_t flateLength = DeflateRaster(raster, flate, &flateOffset);
+    const uint64_t flateLength = deflater_.Deflate(raster, flate, &flateOffset);
     if (g4.size() < flateLength) {
       image.info.filter = "/CCITTFaxDecode";
       image.info.decodeParms = "<< /K -1 /Columns " + std::to_string(raster.width) + " /Rows " +
@@ -108,12 +113,18 @@ uint32_t TDocument::AddImage(const TRaster& raster) {
     images_.push_back(std::move(image));
     return static_cast<uint32_t>(images_.size() - 1);
   }
-  image.length = DeflateRaster(raster, *store_, &image.offset);
   images_.push_back(std::move(image));
+  try {
+    pending_.Post(raster, images_.size() - 1);
+  } catch (...) {
+    images_.pop_back();
+    throw;
+  }
   return static_cast<uint32_t>(images_.size() - 1);
 }
 
 uint32_t TDocument::AddEncodedImage(const TImageInfo& info, const void* data, size_t size) {
+  pending_.Wait();
   TStoredImage image;
   image.info = info;
   image.offset = store_->Append(data, size);
@@ -180,7 +191,8 @@ const std::u16string* TDocument::FindInfo(const std::string& name) const {
   return nullptr;
 }
 
-void TDocument::Save(TSink& sink) const {
+void TDocument::Save(TSink& sink) {
+  pending_.Wait();
   if (pages_.empty())
     throw TPdfError(kErrInvalidFunction, "pdfwriter: the document has no pages; a PDF needs at least one page");
   for (const TCanvas& form : forms_)

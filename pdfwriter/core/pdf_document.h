@@ -45,8 +45,9 @@ class TDocument {
  public:
   explicit TDocument(std::unique_ptr<TByteStore> store);
 
-  // Images: the samples are compressed and stored now; the result is the
-  // image's index for placements.
+  // Images: the samples are taken now (and compressed now or on a worker
+  // thread, before the next image or the save); the result is the image's
+  // index for placements.
   uint32_t AddImage(const TRaster& raster);
   uint32_t AddEncodedImage(const TImageInfo& info, const void* data, size_t size);
 
@@ -65,8 +66,9 @@ class TDocument {
   void SetInfo(const std::string& name, const std::u16string& value);
   const std::u16string* FindInfo(const std::string& name) const;
 
-  // Writes the whole file. A document without pages is refused.
-  void Save(TSink& sink) const;
+  // Writes the whole file, once the images under way are stored. A document
+  // without pages is refused.
+  void Save(TSink& sink);
 
  private:
   struct TStoredImage {
@@ -76,6 +78,8 @@ class TDocument {
   };
   std::unique_ptr<TByteStore> store_;
   std::vector<TStoredImage> images_;
+  TDeflater deflater_;     // black-and-white images, compared with their fax coding
+  TDeflateQueue pending_;  // the others, compressed while the next page is drawn
   std::vector<TCanvas> pages_;
   std::vector<TCanvas> forms_;
   std::vector<std::pair<std::string, std::u16string>> info_;

@@ -126,34 +126,150 @@ TImageInfo DescribeRaster(const TRaster& r) {
 
 namespace {
 
-struct TFreeCompressor {
-  void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
-};
-
 int LevelFor(const TRaster& r) {
   // Black-and-white pages are small: a strong level costs little there.
   return r.bitsPerPixel == 1 ? kBilevelLevel : kDeflateLevel;
 }
 
-}  // namespace
-
-uint64_t DeflateRaster(const TRaster& r, TByteStore& store, uint64_t* offset) {
+// The samples as the compressor takes them, whole: top-down, unpadded.
+// Returns their size.
+size_t PackSamples(const TRaster& r, TReusedBuffer& into, uint8_t** samples) {
   CheckRaster(r);
   const size_t rowBytes = PackedRowBytes(r);
-  // The compressor takes its input whole: the samples, top-down, unpadded.
   const size_t size = rowBytes * r.height;
-  std::unique_ptr<uint8_t[]> samples(new uint8_t[size]);
-  for (uint32_t y = 0; y < r.height; ++y) ConvertRow(r, r.Row(y), samples.get() + size_t{y} * rowBytes);
+  uint8_t* const out = into.Reserve(size);
+  for (uint32_t y = 0; y < r.height; ++y) ConvertRow(r, r.Row(y), out + size_t{y} * rowBytes);
+  *samples = out;
+  return size;
+}
 
-  const std::unique_ptr<libdeflate_compressor, TFreeCompressor> compressor(libdeflate_alloc_compressor(LevelFor(r)));
-  if (!compressor) throw std::bad_alloc();
-  const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), size);
-  std::unique_ptr<uint8_t[]> out(new uint8_t[bound]);
-  const size_t length = libdeflate_zlib_compress(compressor.get(), samples.get(), size, out.get(), bound);
-  if (length == 0) throw TPdfError(kErrInvalidFunction, "pdfwriter: the image cannot be compressed");
-  samples.reset();
-  *offset = store.Append(out.get(), length);
+}  // namespace
+
+class TCompressor {
+ public:
+  explicit TCompressor(int level) : level_(level), c_(libdeflate_alloc_compressor(level)) {
+    if (!c_) throw std::bad_alloc();
+  }
+  ~TCompressor() { libdeflate_free_compressor(c_); }
+  TCompressor(const TCompressor&) = delete;
+  TCompressor& operator=(const TCompressor&) = delete;
+
+  // The one for `level`, made anew when `kept` is for another.
+  static TCompressor& For(std::unique_ptr<TCompressor>& kept, int level) {
+    if (!kept || kept->level_ != level) {
+      kept.reset();
+      kept = std::make_unique<TCompressor>(level);
+    }
+    return *kept;
+  }
+  size_t Bound(size_t size) const { return libdeflate_zlib_compress_bound(c_, size); }
+  // The zlib stream's length; a failure (which the bound rules out) raises.
+  size_t Compress(const uint8_t* in, size_t size, uint8_t* out, size_t outSize) const {
+    const size_t length = libdeflate_zlib_compress(c_, in, size, out, outSize);
+    if (length == 0) throw TPdfError(kErrInvalidFunction, "pdfwriter: the image cannot be compressed");
+    return length;
+  }
+
+ private:
+  const int level_;
+  libdeflate_compressor* const c_;
+};
+
+uint8_t* TReusedBuffer::Reserve(size_t n) {
+  if (n > size_) {
+    data_.reset();  // the old buffer goes before the larger one is taken
+    size_ = 0;
+    data_.reset(new uint8_t[n]);
+    size_ = n;
+  }
+  return data_.get();
+}
+
+TDeflater::TDeflater() = default;
+TDeflater::~TDeflater() = default;
+
+uint64_t TDeflater::Deflate(const TRaster& r, TByteStore& store, uint64_t* offset) {
+  uint8_t* samples = nullptr;
+  const size_t size = PackSamples(r, samples_, &samples);
+  const TCompressor& compressor = TCompressor::For(compressor_, LevelFor(r));
+  const size_t bound = compressor.Bound(size);
+  uint8_t* const out = out_.Reserve(bound);
+  const size_t length = compressor.Compress(samples, size, out, bound);
+  *offset = store.Append(out, length);
   return length;
+}
+
+TDeflateQueue::TDeflateQueue(TByteStore& store, TStoredFn stored) : store_(store), stored_(std::move(stored)) {}
+
+TDeflateQueue::~TDeflateQueue() {
+  if (!worker_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  worker_.join();  // after the image under way, which the worker finishes first
+}
+
+void TDeflateQueue::Post(const TRaster& r, size_t tag) {
+  // Packed while the image before it is compressed: the other buffer.
+  uint8_t* samples = nullptr;
+  const size_t size = PackSamples(r, samples_[next_], &samples);
+  Wait();
+  const TCompressor& compressor = TCompressor::For(compressor_, LevelFor(r));
+  const size_t outSize = compressor.Bound(size);
+  uint8_t* const out = out_.Reserve(outSize);
+  if (!worker_.joinable()) worker_ = std::thread([this] { Run(); });
+  {
+    std::lock_guard lock(mutex_);
+    job_ = {samples, size, out, outSize, tag};
+    hasJob_ = true;
+  }
+  next_ ^= 1;
+  wake_.notify_all();
+}
+
+void TDeflateQueue::Wait() {
+  std::unique_lock lock(mutex_);
+  done_.wait(lock, [this] { return !hasJob_; });
+  if (error_) std::rethrow_exception(error_);
+  if (finished_) {
+    finished_ = false;
+    stored_(job_.tag, offset_, length_);
+  }
+}
+
+void TDeflateQueue::Run() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return stop_ || hasJob_; });
+    if (!hasJob_) return;  // stopped with nothing left
+    const TJob job = job_;
+    lock.unlock();
+    std::exception_ptr error;
+    uint64_t offset = 0, length = 0;
+    try {
+      length = compressor_->Compress(job.samples, job.size, job.out, job.outSize);
+      offset = store_.Append(job.out, length);
+    } catch (...) {
+      error = std::current_exception();
+    }
+    lock.lock();
+    if (error) {
+      error_ = error;
+    } else {
+      offset_ = offset;
+      length_ = length;
+      finished_ = true;
+    }
+    hasJob_ = false;
+    done_.notify_all();
+  }
+}
+
+uint64_t DeflateRaster(const TRaster& r, TByteStore& store, uint64_t* offset) {
+  TDeflater deflater;
+  return deflater.Deflate(r, store, offset);
 }
 
 std::vector<uint8_t> ExpandRaster(const TRaster& r, int* components) {

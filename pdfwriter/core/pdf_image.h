@@ -1,8 +1,14 @@
 // Turning device-independent bitmap pixels into a PDF image stream.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "pdf_store.h"
@@ -47,8 +53,86 @@ struct TImageInfo {
 // Indexed, 24 and 32 bits DeviceRGB.
 TImageInfo DescribeRaster(const TRaster& raster);
 
-// Flate-compresses the raster's samples into `store` as one zlib stream;
-// returns the stored length. Raises std::bad_alloc when memory runs out.
+// Memory kept from one image to the next. A scanned page is tens of
+// megabytes, and memory taken afresh from the system for every page costs a
+// page fault per 4 KiB touched, which is a large part of a page's time.
+class TReusedBuffer {
+ public:
+  // At least `n` bytes, not zeroed; the contents are not kept when it grows.
+  uint8_t* Reserve(size_t n);
+
+ private:
+  std::unique_ptr<uint8_t[]> data_;
+  size_t size_ = 0;
+};
+
+// libdeflate's compressor for one level, kept between images.
+class TCompressor;
+
+// Flate-compresses rasters one after another on the caller's thread.
+class TDeflater {
+ public:
+  TDeflater();
+  ~TDeflater();
+  TDeflater(const TDeflater&) = delete;
+  TDeflater& operator=(const TDeflater&) = delete;
+
+  // Flate-compresses the raster's samples into `store` as one zlib stream;
+  // returns the stored length. Raises std::bad_alloc when memory runs out.
+  uint64_t Deflate(const TRaster& raster, TByteStore& store, uint64_t* offset);
+
+ private:
+  TReusedBuffer samples_, out_;
+  std::unique_ptr<TCompressor> compressor_;
+};
+
+// Flate-compresses rasters on a thread of its own, one at a time and in
+// order, while the caller goes on (with the next page's drawing). Everything
+// an image needs (its samples, the output buffer, the compressor) is taken
+// on the caller's thread, so a want of memory fails the call that posts it
+// and leaves the queue as it was; a failure on the thread (the store's
+// writing) is raised by every later Post and Wait.
+class TDeflateQueue {
+ public:
+  using TStoredFn = std::function<void(size_t tag, uint64_t offset, uint64_t length)>;
+  // `stored` runs on the caller's thread, inside Post or Wait, once an image is in the store.
+  TDeflateQueue(TByteStore& store, TStoredFn stored);
+  // Waits for the image under way.
+  ~TDeflateQueue();
+  TDeflateQueue(const TDeflateQueue&) = delete;
+  TDeflateQueue& operator=(const TDeflateQueue&) = delete;
+
+  // Takes the raster's samples now; they are compressed into the store later.
+  void Post(const TRaster& raster, size_t tag);
+  // Returns when nothing is under way, the store being the caller's again.
+  void Wait();
+
+ private:
+  struct TJob {
+    const uint8_t* samples = nullptr;
+    size_t size = 0;
+    uint8_t* out = nullptr;
+    size_t outSize = 0;
+    size_t tag = 0;
+  };
+  void Run();
+
+  TByteStore& store_;
+  const TStoredFn stored_;
+  TReusedBuffer samples_[2], out_;
+  size_t next_ = 0;  // the samples buffer not under way
+  std::unique_ptr<TCompressor> compressor_;
+  std::mutex mutex_;
+  std::condition_variable wake_, done_;
+  // Guarded by mutex_.
+  bool hasJob_ = false, finished_ = false, stop_ = false;
+  TJob job_;
+  uint64_t offset_ = 0, length_ = 0;
+  std::exception_ptr error_;
+  std::thread worker_;  // started by the first Post
+};
+
+// One raster with a deflater of its own.
 uint64_t DeflateRaster(const TRaster& raster, TByteStore& store, uint64_t* offset);
 
 // The raster's samples as 8-bit grey or RGB rows, top-down, no padding, for

@@ -25,7 +25,7 @@ using pdfw::TDocument;
 using pdfw::TRaster;
 using pdfw::TRgb;
 
-std::string SaveToString(const TDocument& doc) {
+std::string SaveToString(TDocument& doc) {
   pdfw::TStringSink sink;
   doc.Save(sink);
   return sink.Data();
@@ -219,6 +219,94 @@ TEST(PdfImages, OutOfMemoryWhileCompressingReachesTheCaller) {
   }
   TDocument::CoverWithImage(doc.Page(0), doc.AddImage(b.raster));
   EXPECT_NE(SaveToString(doc).find("/Width 2000"), std::string::npos);
+}
+
+// Images are compressed on a worker while the caller goes on: each page's
+// samples are taken before AddImage returns (the caller's bitmap is gone
+// right after), every stream lands whole and in its own image, whatever the
+// mix of depths, sizes (buffers kept from one page to the next) and images
+// that go into the store directly.
+TEST(PdfImages, ImagesCompressedBehindTheCallerKeepTheirOwnSamples) {
+  struct {
+    uint16_t bpp;
+    uint32_t w, h;
+  } pages[] = {{24, 301, 200}, {8, 1501, 97}, {24, 2480, 300}, {1, 640, 64}, {8, 13, 5}, {24, 57, 1000}, {8, 2480, 350}};
+  TDocument doc(std::make_unique<pdfw::TMemoryStore>());
+  std::vector<std::string> expected;
+  size_t index = 0;
+  for (const auto& p : pages) {
+    TTestBitmap b = MakeBitmap(p.bpp, p.bpp == 24 ? std::vector<TRgb>{} : GrayRamp(p.bpp), p.w, p.h);
+    doc.InsertPage(index, 100, 50);
+    TDocument::CoverWithImage(doc.Page(index++), doc.AddImage(b.raster));
+    std::fill(b.bits.begin(), b.bits.end(), uint8_t{0x5A});  // the caller's memory is reused at once
+    expected.push_back(b.packedTopDown);
+    if (index == 2) {
+      const std::string jpeg = "not really a JPEG, stored as it is";
+      pdfw::TImageInfo info;
+      info.width = info.height = 1;
+      info.colorSpace = "/DeviceGray";
+      info.filter = "/DCTDecode";
+      doc.InsertPage(index, 100, 50);
+      TDocument::CoverWithImage(doc.Page(index++), doc.AddEncodedImage(info, jpeg.data(), jpeg.size()));
+      expected.push_back(jpeg);
+    }
+  }
+  const auto pdf = pdftest::ParsePdf(SaveToString(doc));
+  std::vector<std::string> streams;
+  for (const auto& [n, text] : pdf.objects) {
+    if (text.find("/Subtype /Image") == std::string::npos) continue;
+    const std::string data = pdftest::StreamOf(text);
+    if (text.find("/FlateDecode") != std::string::npos)
+      streams.push_back(pdftest::Inflate(data));
+    else if (text.find("/DCTDecode") != std::string::npos)
+      streams.push_back(data);
+    else
+      streams.push_back("(fax coded)");
+  }
+  ASSERT_EQ(streams.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    SCOPED_TRACE("image " + std::to_string(i));
+    if (streams[i] != "(fax coded)") {
+      EXPECT_TRUE(streams[i] == expected[i]) << streams[i].size() << " bytes";
+    }
+  }
+}
+
+// A store that fails its writing from the `failAt`-th on.
+class TFailingStore : public pdfw::TByteStore {
+ public:
+  explicit TFailingStore(int failAt) : failAt_(failAt) {}
+  uint64_t Append(const void* data, size_t size) override {
+    if (++appends_ >= failAt_) throw pdfw::TPdfError(pdfw::kErrWriteFault, "disk full");
+    return inner_.Append(data, size);
+  }
+  void CopyTo(uint64_t offset, uint64_t size, pdfw::TSink& sink) override { inner_.CopyTo(offset, size, sink); }
+
+ private:
+  pdfw::TMemoryStore inner_;
+  int failAt_, appends_ = 0;
+};
+
+// A page whose compressed data cannot be stored on the worker fails the
+// document's next step and its save: no file with a page missing its image.
+TEST(PdfImages, AStoreFailureBehindTheCallerFailsTheNextStepAndTheSave) {
+  TTestBitmap b = MakeBitmap(24, {}, 300, 200);
+  TDocument doc(std::make_unique<TFailingStore>(2));
+  doc.InsertPage(0, 100, 50);
+  TDocument::CoverWithImage(doc.Page(0), doc.AddImage(b.raster));  // stored
+  doc.InsertPage(1, 100, 50);
+  TDocument::CoverWithImage(doc.Page(1), doc.AddImage(b.raster));  // fails on the worker
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      doc.AddImage(b.raster);
+      ADD_FAILURE() << "the failure was not raised";
+    } catch (const pdfw::TPdfError& e) {
+      EXPECT_EQ(e.code(), pdfw::kErrWriteFault);
+    }
+  }
+  pdfw::TStringSink sink;
+  EXPECT_THROW(doc.Save(sink), pdfw::TPdfError);
+  EXPECT_TRUE(sink.Data().empty());
 }
 
 // Group 4 data read back by two other decoders: poppler (pdfimages, the raw
