@@ -114,4 +114,9 @@ std::string JoinLinesCrLf(const std::vector<std::string>& lines) {
   return out;
 }
 
+std::string ExportText(std::string text) {
+  if (!text.empty() && !text.ends_with("\r\n")) text += "\r\n";
+  return text;
+}
+
 }  // namespace scan

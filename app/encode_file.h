@@ -25,4 +25,9 @@ std::vector<std::string> SplitLines(std::string_view text);
 // The export file's bytes: every line followed by CR LF.
 std::string JoinLinesCrLf(const std::vector<std::string>& lines);
 
+// The export file's bytes straight from Base64Lines' text, without cutting
+// it into lines: what JoinLinesCrLf(SplitLines(text)) gives, that is the
+// text with CR LF after its last line too.
+std::string ExportText(std::string base64Lines);
+
 }  // namespace scan

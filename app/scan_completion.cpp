@@ -25,14 +25,12 @@ std::wstring FolderOf(const std::wstring& path) {
 
 }  // namespace
 
-void SaveLines(const std::wstring& path, const std::vector<std::string>& lines) {
+void SaveText(const std::wstring& path, const std::string& bytes) {
   base::TFileHandle h(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h) {
     const DWORD error = GetLastError();
     throw std::runtime_error("Cannot create file \"" + ui::Narrow(path) + "\". " + ui::SystemMessage(error));
   }
-  // Base64 is ASCII, which every ANSI code page spells the same.
-  const std::string bytes = JoinLinesCrLf(lines);
   size_t done = 0;
   DWORD error = 0;
   while (done < bytes.size()) {
@@ -68,17 +66,17 @@ void TwainManager1TransferComplete(TScanCompletionHost& host) {
   host.SetFilename(filename);
   if (FileExists(filename)) host.AppendLog(filename);
 
-  const std::string base64 = EncodeFile(filename);
+  // Base64 is ASCII, which every ANSI code page spells the same.
+  const std::string exported = ExportText(EncodeFile(filename));
   const std::wstring scanId = host.ScanId();
   host.AppendLog(L"scan_id: " + scanId);
-  const std::vector<std::string> lines = SplitLines(base64);
   if (scanId.empty()) {
-    SaveLines(ChangeFileExt(filename, L".bs"), lines);
+    SaveText(ChangeFileExt(filename, L".bs"), exported);
   } else {
     const std::wstring folder = FolderOf(filename) + L"scan\\" + scanId + L"\\";
     host.AppendLog(L"lfilename: " + folder);
     EnsureFolder(folder);  // a failure shows at the save
-    SaveLines(folder + L"scan.bs", lines);
+    SaveText(folder + L"scan.bs", exported);
   }
 
   host.Navigate(filename);

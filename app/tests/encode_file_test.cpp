@@ -38,6 +38,7 @@ TEST(Base64Export, LinesOf76WithCrLf) {
     EXPECT_EQ(text.size(), c.encoded);
     const std::string file = scan::JoinLinesCrLf(scan::SplitLines(text));
     EXPECT_EQ(file.size(), c.exportSize);
+    EXPECT_EQ(scan::ExportText(text), file);
     // Every line of the file is 76 characters but the last, each ends in CR LF.
     const auto lines = scan::SplitLines(file);
     for (size_t i = 0; i + 1 < lines.size(); ++i) EXPECT_EQ(lines[i].size(), 76u);
