@@ -1,9 +1,9 @@
 #include "encode_file.h"
 
-#include <fstream>
-#include <sstream>
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <stdexcept>
-#include <system_error>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -21,76 +21,117 @@ constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwx
 
 }  // namespace
 
+namespace {
+
+constexpr size_t kLineBytes = kLineLength / 4 * 3;  // 57 bytes make a full line
+
+char* EncodeGroup(const uint8_t* in, char* out) {
+  const uint32_t v = (uint32_t{in[0]} << 16) | (uint32_t{in[1]} << 8) | in[2];
+  out[0] = kAlphabet[v >> 18];
+  out[1] = kAlphabet[(v >> 12) & 63];
+  out[2] = kAlphabet[(v >> 6) & 63];
+  out[3] = kAlphabet[v & 63];
+  return out + 4;
+}
+
+size_t Base64LinesSize(size_t bytes) {
+  const size_t chars = (bytes + 2) / 3 * 4;
+  return chars + chars / kLineLength * 2;
+}
+
+}  // namespace
+
 std::string Base64Lines(std::string_view bytes) {
-  std::string out;
-  const size_t chars = (bytes.size() + 2) / 3 * 4;
-  out.reserve(chars + chars / kLineLength * 2 + 2);
-  size_t column = 0;
-  auto put = [&](char c) {
-    out += c;
-    if (++column == kLineLength) {
-      out += "\r\n";
-      column = 0;
-    }
-  };
-  size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    const uint32_t v = (uint32_t(uint8_t(bytes[i])) << 16) | (uint32_t(uint8_t(bytes[i + 1])) << 8) |
-                       uint8_t(bytes[i + 2]);
-    put(kAlphabet[v >> 18]);
-    put(kAlphabet[(v >> 12) & 63]);
-    put(kAlphabet[(v >> 6) & 63]);
-    put(kAlphabet[v & 63]);
+  std::string out(Base64LinesSize(bytes.size()), '\0');
+  const auto* in = reinterpret_cast<const uint8_t*>(bytes.data());
+  const uint8_t* const end = in + bytes.size();
+  char* p = out.data();
+  for (; static_cast<size_t>(end - in) >= kLineBytes; in += kLineBytes) {
+    for (size_t g = 0; g < kLineBytes; g += 3) p = EncodeGroup(in + g, p);
+    *p++ = '\r';
+    *p++ = '\n';
   }
-  if (const size_t rest = bytes.size() - i) {
-    const uint32_t v = (uint32_t(uint8_t(bytes[i])) << 16) | (rest == 2 ? uint32_t(uint8_t(bytes[i + 1])) << 8 : 0);
-    put(kAlphabet[v >> 18]);
-    put(kAlphabet[(v >> 12) & 63]);
-    put(rest == 2 ? kAlphabet[(v >> 6) & 63] : '=');
-    put('=');
+  for (; end - in >= 3; in += 3) p = EncodeGroup(in, p);
+  if (const size_t rest = static_cast<size_t>(end - in)) {
+    const uint8_t last[3] = {in[0], rest == 2 ? in[1] : uint8_t{0}, 0};
+    EncodeGroup(last, p);
+    p[3] = '=';
+    if (rest == 1) p[2] = '=';
+    p += 4;
+  }
+  // A last line made whole by its padding ends in CR LF too.
+  if (p != out.data() + out.size()) {
+    *p++ = '\r';
+    *p++ = '\n';
   }
   return out;
 }
 
-std::string EncodeFile(const std::filesystem::path& filename) {
 #ifdef _WIN32
-  // Closed on every way out, also when the buffer cannot be allocated.
-  base::TFileHandle h(CreateFileW(filename.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!h) {
+TExportSource::TExportSource(const std::filesystem::path& path) : path_(path) {
+  file_.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                          nullptr));
+  if (!file_) {
     const DWORD error = GetLastError();
-    throw std::runtime_error("Cannot open file \"" + ui::Narrow(filename.wstring()) + "\". " + ui::SystemMessage(error));
+    throw std::runtime_error("Cannot open file \"" + ui::Narrow(path.wstring()) + "\". " + ui::SystemMessage(error));
   }
-  std::string bytes;
+}
+
+TExportSource::~TExportSource() = default;
+
+void TExportSource::SaveTo(const std::filesystem::path& target, size_t piece) {
+  piece = std::max<size_t>(piece / kLineBytes, 1) * kLineBytes;  // whole lines but the last
   LARGE_INTEGER size{};
-  DWORD error = 0;
-  if (!GetFileSizeEx(h.get(), &size) || size.QuadPart > 0x7FFFFFFF) {
-    error = GetLastError() ? GetLastError() : ERROR_FILE_TOO_LARGE;
-  } else {
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    size_t done = 0;
-    while (done < bytes.size()) {
+  if (!GetFileSizeEx(file_.get(), &size) || size.QuadPart > 0x7FFFFFFF) {
+    const DWORD error = GetLastError() ? GetLastError() : ERROR_FILE_TOO_LARGE;
+    throw std::runtime_error("Cannot read file \"" + ui::Narrow(path_.wstring()) + "\". " + ui::SystemMessage(error));
+  }
+  base::TFileHandle out(
+      CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!out) {
+    const DWORD error = GetLastError();
+    throw std::runtime_error("Cannot create file \"" + ui::Narrow(target.wstring()) + "\". " +
+                             ui::SystemMessage(error));
+  }
+  DWORD readError = 0, writeError = 0;
+  std::string bytes;
+  uint64_t left = static_cast<uint64_t>(size.QuadPart);
+  while (left > 0 && !writeError) {
+    bytes.resize(static_cast<size_t>(std::min<uint64_t>(left, piece)));
+    for (size_t done = 0; done < bytes.size();) {
       DWORD got = 0;
-      if (!ReadFile(h.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr) || got == 0) {
-        error = GetLastError() ? GetLastError() : ERROR_HANDLE_EOF;
+      if (!ReadFile(file_.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr) ||
+          got == 0) {
+        readError = GetLastError() ? GetLastError() : ERROR_HANDLE_EOF;
         break;
       }
       done += got;
     }
+    if (readError) break;
+    left -= bytes.size();
+    std::string text = Base64Lines(bytes);
+    if (left == 0) text = ExportText(std::move(text));
+    for (size_t at = 0; at < text.size();) {
+      DWORD wrote = 0;
+      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - at, 1 << 20));
+      if (!WriteFile(out.get(), text.data() + at, chunk, &wrote, nullptr) || wrote == 0) {
+        writeError = GetLastError();
+        break;
+      }
+      at += wrote;
+    }
   }
-  h.reset();
-  if (error) throw std::runtime_error("Cannot read file \"" + ui::Narrow(filename.wstring()) + "\". " + ui::SystemMessage(error));
-  return Base64Lines(bytes);
-#else
-  std::ifstream in(filename, std::ios::binary);
-  if (!in)
-    throw std::runtime_error("Cannot open file \"" + filename.string() + "\". " +
-                             std::error_code(errno, std::generic_category()).message());
-  std::ostringstream s;
-  s << in.rdbuf();
-  return Base64Lines(s.str());
-#endif
+  out.reset();
+  if (readError) {
+    DeleteFileW(target.c_str());  // no export of part of the document
+    throw std::runtime_error("Cannot read file \"" + ui::Narrow(path_.wstring()) + "\". " +
+                             ui::SystemMessage(readError));
+  }
+  if (writeError)
+    throw std::runtime_error("Cannot write file \"" + ui::Narrow(target.wstring()) + "\". " +
+                             ui::SystemMessage(writeError));
 }
+#endif
 
 std::vector<std::string> SplitLines(std::string_view text) {
   std::vector<std::string> lines;

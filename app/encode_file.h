@@ -7,16 +7,39 @@
 #include <string_view>
 #include <vector>
 
+#ifdef _WIN32
+#include "base/handles_win.h"
+#endif
+
 namespace scan {
 
 // Base64 text of `bytes`, CR LF after every complete 76-character line (also
 // when the text ends there); the last, shorter line has none.
 std::string Base64Lines(std::string_view bytes);
 
-// Reads the whole file (denying others write access meanwhile) and returns
-// Base64Lines of its bytes. Raises std::runtime_error with the UTF-8 text
-// "Cannot open file "<path>". <system message>" when it cannot be read.
-std::string EncodeFile(const std::filesystem::path& filename);
+#ifdef _WIN32
+// A file opened for its Base64 export, denying others write access while it
+// is open. Raises std::runtime_error with the UTF-8 text "Cannot open file
+// "<path>". <system message>" when it cannot be opened.
+class TExportSource {
+ public:
+  explicit TExportSource(const std::filesystem::path& path);
+  ~TExportSource();
+  TExportSource(const TExportSource&) = delete;
+  TExportSource& operator=(const TExportSource&) = delete;
+
+  // Writes the export file, ExportText(Base64Lines(<the file's bytes>)), to
+  // `target` (created or emptied), `piece` bytes of the file at a time: a
+  // scan's PDF is never held in memory whole. Raises "Cannot create file" or
+  // "Cannot write file" with the target's path, or "Cannot read file" with
+  // the source's (the target is removed then).
+  void SaveTo(const std::filesystem::path& target, size_t piece = size_t{57} << 14);
+
+ private:
+  std::filesystem::path path_;
+  base::TFileHandle file_;
+};
+#endif
 
 // Cuts a text into lines at CR LF, a lone CR or a lone LF; a break at the very
 // end adds no empty line.

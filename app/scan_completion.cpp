@@ -25,27 +25,6 @@ std::wstring FolderOf(const std::wstring& path) {
 
 }  // namespace
 
-void SaveText(const std::wstring& path, const std::string& bytes) {
-  base::TFileHandle h(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!h) {
-    const DWORD error = GetLastError();
-    throw std::runtime_error("Cannot create file \"" + ui::Narrow(path) + "\". " + ui::SystemMessage(error));
-  }
-  size_t done = 0;
-  DWORD error = 0;
-  while (done < bytes.size()) {
-    DWORD wrote = 0;
-    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 20));
-    if (!WriteFile(h.get(), bytes.data() + done, chunk, &wrote, nullptr) || wrote == 0) {
-      error = GetLastError();
-      break;
-    }
-    done += wrote;
-  }
-  h.reset();
-  if (error) throw std::runtime_error("Cannot write file \"" + ui::Narrow(path) + "\". " + ui::SystemMessage(error));
-}
-
 void TwainManager1TransferComplete(TScanCompletionHost& host) {
   struct TReleaseLista {
     TScanCompletionHost& host;
@@ -66,17 +45,22 @@ void TwainManager1TransferComplete(TScanCompletionHost& host) {
   host.SetFilename(filename);
   if (FileExists(filename)) host.AppendLog(filename);
 
-  // Base64 is ASCII, which every ANSI code page spells the same.
-  const std::string exported = ExportText(EncodeFile(filename));
-  const std::wstring scanId = host.ScanId();
-  host.AppendLog(L"scan_id: " + scanId);
-  if (scanId.empty()) {
-    SaveText(ChangeFileExt(filename, L".bs"), exported);
-  } else {
-    const std::wstring folder = FolderOf(filename) + L"scan\\" + scanId + L"\\";
-    host.AppendLog(L"lfilename: " + folder);
-    EnsureFolder(folder);  // a failure shows at the save
-    SaveText(folder + L"scan.bs", exported);
+  {
+    // Opened here, so that a PDF that cannot be opened fails before the log
+    // lines below; read and exported a piece at a time by SaveTo, and closed
+    // before the pane opens it. Base64 is ASCII, which every ANSI code page
+    // spells the same.
+    TExportSource pdf(filename);
+    const std::wstring scanId = host.ScanId();
+    host.AppendLog(L"scan_id: " + scanId);
+    if (scanId.empty()) {
+      pdf.SaveTo(ChangeFileExt(filename, L".bs"));
+    } else {
+      const std::wstring folder = FolderOf(filename) + L"scan\\" + scanId + L"\\";
+      host.AppendLog(L"lfilename: " + folder);
+      EnsureFolder(folder);  // a failure shows at the save
+      pdf.SaveTo(folder + L"scan.bs");
+    }
   }
 
   host.Navigate(filename);

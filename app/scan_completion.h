@@ -41,8 +41,4 @@ extern const char* const kMessagePart;       // {"Czesc ": "1" }
 // (the message loop shows them); `lista` is released however it ends.
 void TwainManager1TransferComplete(TScanCompletionHost& host);
 
-// Writes `bytes` to `path` (created or emptied). Raises "Cannot create file
-// "<path>". <system message>" when it cannot.
-void SaveText(const std::wstring& path, const std::string& bytes);
-
 }  // namespace scan

@@ -2,8 +2,12 @@
 // round trip that writes the export file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <string>
 
 #include "encode_file.h"
 
@@ -52,6 +56,33 @@ TEST(Base64Export, LinesOf76WithCrLf) {
             "eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4\r\neA==\r\n");
 }
 
+// A plain encoder, one character at a time, as the reference for the fast
+// one: every size up to a few lines, so each tail and line end is met.
+std::string ReferenceBase64Lines(const std::string& bytes) {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  size_t column = 0;
+  auto put = [&](char c) {
+    out += c;
+    if (++column == 76) out += "\r\n", column = 0;
+  };
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    const size_t n = std::min<size_t>(3, bytes.size() - i);
+    uint32_t v = 0;
+    for (size_t k = 0; k < 3; ++k) v = v << 8 | (k < n ? static_cast<uint8_t>(bytes[i + k]) : 0u);
+    for (size_t k = 0; k < 4; ++k) put(k <= n ? kAlphabet[(v >> (18 - 6 * k)) & 63] : '=');
+  }
+  return out;
+}
+
+TEST(Base64Export, SameAsAPlainEncoderForEverySize) {
+  std::string data;
+  for (size_t size = 0; size <= 400; ++size) {
+    ASSERT_EQ(scan::Base64Lines(data), ReferenceBase64Lines(data)) << size << " bytes";
+    data += static_cast<char>(size * 113 + 7);
+  }
+}
+
 TEST(Base64Export, SplitLinesCutsAtEveryKindOfBreak) {
   using V = std::vector<std::string>;
   EXPECT_EQ(scan::SplitLines(""), V{});
@@ -63,44 +94,77 @@ TEST(Base64Export, SplitLinesCutsAtEveryKindOfBreak) {
   EXPECT_EQ(scan::SplitLines("\n"), V{""});
 }
 
-TEST(Base64Export, EncodeFileReadsTheWholeFileOrSaysWhyNot) {
-  const auto path = std::filesystem::temp_directory_path() / "encode_file_test.bin";
-  std::string data;
-  for (int i = 0; i < 100000; ++i) data += static_cast<char>(i * 31);
-  std::ofstream(path, std::ios::binary) << data;
-  EXPECT_EQ(scan::EncodeFile(path), scan::Base64Lines(data));
-  std::filesystem::remove(path);
-  try {
-    scan::EncodeFile(path);
-    FAIL() << "read a missing file";
-  } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()).rfind("Cannot open file \"", 0), 0u) << e.what();
-    EXPECT_NE(std::string(e.what()).find("encode_file_test.bin\". "), std::string::npos) << e.what();
-  }
+#ifdef _WIN32
+std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-#ifdef _WIN32
-// A file too large to hold in memory: the read fails with the allocation, and
-// the file handle must not stay open behind it.
-TEST(Base64Export, FileTooLargeForMemoryLeavesNoHandleOpen) {
-  const auto path = std::filesystem::temp_directory_path() / "encode_file_huge.bin";
+// The export file is written a piece at a time and is the same, byte for
+// byte, as the whole file's text, for sizes around the 57-byte line and
+// pieces that are and are not whole lines; or it says why not.
+TEST(Base64Export, ExportReadsTheFileInPiecesOrSaysWhyNot) {
+  const auto dir = std::filesystem::temp_directory_path();
+  const auto source = dir / "encode_file_test.bin", target = dir / "encode_file_test.bs";
+  for (size_t bytes : {0, 1, 2, 56, 57, 58, 171, 100000}) {
+    for (size_t piece : {1, 57, 100, 57 * 16, 1 << 20}) {
+      SCOPED_TRACE(std::to_string(bytes) + " bytes in pieces of " + std::to_string(piece));
+      std::string data;
+      for (size_t i = 0; i < bytes; ++i) data += static_cast<char>(i * 31 + i / 7);
+      std::ofstream(source, std::ios::binary) << data;
+      std::ofstream(target, std::ios::binary) << "an older export, longer than some new ones";
+      scan::TExportSource(source).SaveTo(target, piece);
+      EXPECT_EQ(ReadAll(target), scan::ExportText(scan::Base64Lines(data)));
+    }
+  }
+  std::filesystem::remove(target);
+  try {
+    scan::TExportSource(dir / "no such folder" / "x.bs").SaveTo(target);
+    FAIL() << "exported a missing file";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Cannot open file \"", 0), 0u) << e.what();
+    EXPECT_NE(std::string(e.what()).find("x.bs\". "), std::string::npos) << e.what();
+  }
+  try {
+    scan::TExportSource(source).SaveTo(dir / "no such folder" / "scan.bs");
+    FAIL() << "exported into a missing folder";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Cannot create file \"", 0), 0u) << e.what();
+    EXPECT_NE(std::string(e.what()).find("scan.bs\". "), std::string::npos) << e.what();
+  }
+  std::filesystem::remove(source);
+}
+
+// A file larger than the export takes is refused before anything is
+// written, and the file handle does not stay open behind the failure.
+TEST(Base64Export, OversizedFileIsRefusedAndLeavesNoHandleOpen) {
+  const auto dir = std::filesystem::temp_directory_path();
+  const auto path = dir / "encode_file_huge.bin", target = dir / "encode_file_huge.bs";
   HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   ASSERT_NE(f, INVALID_HANDLE_VALUE);
   LARGE_INTEGER end{};
-  end.QuadPart = 0x7FFFFFFF;  // the largest size the export accepts; sparse on disk
+  end.QuadPart = 0x80000000LL;  // one byte past the largest size the export accepts; sparse on disk
   const bool sized = SetFilePointerEx(f, end, nullptr, FILE_BEGIN) && SetEndOfFile(f);
   CloseHandle(f);
   ASSERT_TRUE(sized);
+  std::ofstream(target, std::ios::binary) << "an older export";
   DWORD before = 0, after = 0;
   GetProcessHandleCount(GetCurrentProcess(), &before);
-  EXPECT_ANY_THROW(scan::EncodeFile(path));  // 2 GB do not fit a 32-bit process
+  try {
+    scan::TExportSource(path).SaveTo(target);
+    ADD_FAILURE() << "exported a file of 2 GiB";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Cannot read file \"", 0), 0u) << e.what();
+  }
   GetProcessHandleCount(GetCurrentProcess(), &after);
   EXPECT_EQ(after, before);
+  EXPECT_EQ(ReadAll(target), "an older export");  // untouched
   // Nobody holds the file any more: it opens without sharing and goes.
   HANDLE exclusive = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_NE(exclusive, INVALID_HANDLE_VALUE) << "the export left the file open";
   if (exclusive != INVALID_HANDLE_VALUE) CloseHandle(exclusive);
   EXPECT_TRUE(DeleteFileW(path.c_str()));
+  std::filesystem::remove(target);
 }
 #endif
 
