@@ -42,10 +42,18 @@ size_t Base64LinesSize(size_t bytes) {
 }  // namespace
 
 std::string Base64Lines(std::string_view bytes) {
-  std::string out(Base64LinesSize(bytes.size()), '\0');
+  std::string out;
+  AppendBase64Lines(bytes, out);
+  return out;
+}
+
+void AppendBase64Lines(std::string_view bytes, std::string& text) {
+  const size_t start = text.size();
+  text.resize(start + Base64LinesSize(bytes.size()));
+  const std::string_view out(text.data() + start, text.size() - start);
   const auto* in = reinterpret_cast<const uint8_t*>(bytes.data());
   const uint8_t* const end = in + bytes.size();
-  char* p = out.data();
+  char* p = text.data() + start;
   for (; static_cast<size_t>(end - in) >= kLineBytes; in += kLineBytes) {
     for (size_t g = 0; g < kLineBytes; g += 3) p = EncodeGroup(in + g, p);
     *p++ = '\r';
@@ -64,7 +72,6 @@ std::string Base64Lines(std::string_view bytes) {
     *p++ = '\r';
     *p++ = '\n';
   }
-  return out;
 }
 
 #ifdef _WIN32
@@ -94,7 +101,7 @@ void TExportSource::SaveTo(const std::filesystem::path& target, size_t piece) {
                              ui::SystemMessage(error));
   }
   DWORD readError = 0, writeError = 0;
-  std::string bytes;
+  std::string bytes, text;
   uint64_t left = static_cast<uint64_t>(size.QuadPart);
   while (left > 0 && !writeError) {
     bytes.resize(static_cast<size_t>(std::min<uint64_t>(left, piece)));
@@ -109,7 +116,8 @@ void TExportSource::SaveTo(const std::filesystem::path& target, size_t piece) {
     }
     if (readError) break;
     left -= bytes.size();
-    std::string text = Base64Lines(bytes);
+    text.clear();  // its memory serves every piece
+    AppendBase64Lines(bytes, text);
     if (left == 0) text = ExportText(std::move(text));
     for (size_t at = 0; at < text.size();) {
       DWORD wrote = 0;

@@ -16,6 +16,8 @@ namespace scan {
 // Base64 text of `bytes`, CR LF after every complete 76-character line (also
 // when the text ends there); the last, shorter line has none.
 std::string Base64Lines(std::string_view bytes);
+// The same appended to `text`.
+void AppendBase64Lines(std::string_view bytes, std::string& text);
 
 #ifdef _WIN32
 // A file opened for its Base64 export, denying others write access while it
