@@ -12,10 +12,12 @@
 #include <thread>
 #include <vector>
 
+#include "base/encoding.h"
+#include "base/file.h"
 #include "base/handles_win.h"
+#include "base/system_error_win.h"
 #include "dib_reader.h"
 #include "pdf/pdfwriter.h"
-#include "text.h"
 
 namespace scan {
 
@@ -39,28 +41,12 @@ uint32_t ToUnsigned32(double v) {
 class TBitmapFile {
  public:
   explicit TBitmapFile(const std::wstring& path) {
-    // Closed on every way out, also when the buffer cannot be allocated.
-    base::TFileHandle h(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h) {
-      const DWORD error = GetLastError();
-      throw std::runtime_error("Cannot open file \"" + ui::Narrow(path) + "\". " + ui::SystemMessage(error));
-    }
-    LARGE_INTEGER size{};
-    bool ok = GetFileSizeEx(h.get(), &size) && size.QuadPart < 0x40000000;  // a 1 GB page is not a scan
-    if (ok) {
-      // Not zeroed first: a scan's worth of memory is costly to touch twice.
-      size_ = static_cast<size_t>(size.QuadPart);
-      bytes_.reset(new uint8_t[size_]);
-      size_t done = 0;
-      while (ok && done < size_) {
-        DWORD got = 0;
-        ok = ReadFile(h.get(), bytes_.get() + done, static_cast<DWORD>(size_ - done), &got, nullptr) && got > 0;
-        done += got;
-      }
-    }
-    h.reset();
-    if (!ok) InvalidBitmap();
+    base::TWholeFile file = base::ReadWholeFile(path, 0x40000000 - 1);  // a 1 GB page is not a scan
+    if (file.failure == base::TWholeFile::TFailure::Open)
+      throw std::runtime_error("Cannot open file \"" + base::Narrow(path) + "\". " + base::SystemMessage(file.error));
+    if (!file) InvalidBitmap();
+    bytes_ = std::move(file.data);
+    size_ = file.size;
     Check();
   }
 
@@ -102,20 +88,7 @@ void DrawStretched(HDC dc, const TBitmapFile& bitmap, const std::wstring& path) 
   }
   if (StretchDIBits(dc, 0, 0, kSurfaceWidth, kSurfaceHeight, 0, 0, bitmap.Width(), bitmap.Height(), bitmap.Bits(),
                     bitmap.Info(), DIB_RGB_COLORS, SRCCOPY) == 0)
-    throw std::runtime_error("Cannot draw the bitmap \"" + ui::Narrow(path) + "\"");
-}
-
-// The path in the ANSI code page, or nothing when some character has no
-// exact equivalent there.
-bool ToAnsiExactly(const std::wstring& w, std::string& ansi) {
-  BOOL usedDefault = FALSE;
-  const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                    nullptr, &usedDefault);
-  if (n <= 0 && !w.empty()) return false;
-  ansi.assign(n, '\0');
-  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w.data(), static_cast<int>(w.size()), ansi.data(), n, nullptr,
-                      &usedDefault);
-  return !usedDefault;
+    throw std::runtime_error("Cannot draw the bitmap \"" + base::Narrow(path) + "\"");
 }
 
 }  // namespace
@@ -128,7 +101,7 @@ std::wstring ChangeFileExt(const std::wstring& path, const std::wstring& ext) {
 
 std::wstring MakeTempFile(const std::wstring& folder) {
   wchar_t name[MAX_PATH];
-  if (GetTempFileNameW(folder.c_str(), L"tmp", 0, name) == 0) throw std::runtime_error(ui::SystemMessage(GetLastError()));
+  if (GetTempFileNameW(folder.c_str(), L"tmp", 0, name) == 0) throw std::runtime_error(base::SystemMessage(GetLastError()));
   return name;
 }
 
@@ -204,7 +177,7 @@ void AddPage(TPdfWriter& pdf, const std::wstring& page, TBitmapRead* read) {
   const uint32_t width = ToUnsigned32(pdf.MMToUnit(kPageWidthMM));
   HDC dc = pdf.AddPage(width, height, kSurfaceWidth, kSurfaceHeight, PdfWriterDrawFlag_None);
   if (GetFileAttributesW(page.c_str()) == INVALID_FILE_ATTRIBUTES)
-    throw std::runtime_error("Plik \r" + ui::Narrow(page) + "\r" + "nie istnieje");
+    throw std::runtime_error("Plik \r" + base::Narrow(page) + "\r" + "nie istnieje");
   {
     // Released before the page is finished.
     const std::unique_ptr<TBitmapFile> bitmap = read ? read->get() : std::make_unique<TBitmapFile>(page);
@@ -222,7 +195,7 @@ std::wstring SavePdf(TPdfWriter& pdf, const std::wstring& tempFolder) {
   // The library takes ANSI file names; a path the code page cannot spell
   // would name some other file, so such a path goes by its UTF-16 form.
   std::string ansi;
-  if (ToAnsiExactly(result, ansi))
+  if (base::ToAnsiExactly(result, ansi))
     pdf.SaveToFile(ansi);
   else
     pdf.SaveToFileW(result);

@@ -1,15 +1,13 @@
 #include "encode_file.h"
 
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
-#ifdef _WIN32
-#include <windows.h>
+#include "base/file.h"
 
-#include "base/handles_win.h"
-#include "text.h"
+#ifdef _WIN32
+#include "base/encoding.h"
+#include "base/system_error_win.h"
 #endif
 
 namespace scan {
@@ -53,43 +51,17 @@ std::string Base64Lines(std::string_view bytes) {
 }
 
 std::string EncodeFile(const std::filesystem::path& filename) {
+  const base::TWholeFile file = base::ReadWholeFile(filename, 0x7FFFFFFF);
+  if (!file) {
+    const char* what = file.failure == base::TWholeFile::TFailure::Open ? "Cannot open file \"" : "Cannot read file \"";
 #ifdef _WIN32
-  // Closed on every way out, also when the buffer cannot be allocated.
-  base::TFileHandle h(CreateFileW(filename.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!h) {
-    const DWORD error = GetLastError();
-    throw std::runtime_error("Cannot open file \"" + ui::Narrow(filename.wstring()) + "\". " + ui::SystemMessage(error));
-  }
-  std::string bytes;
-  LARGE_INTEGER size{};
-  DWORD error = 0;
-  if (!GetFileSizeEx(h.get(), &size) || size.QuadPart > 0x7FFFFFFF) {
-    error = GetLastError() ? GetLastError() : ERROR_FILE_TOO_LARGE;
-  } else {
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    size_t done = 0;
-    while (done < bytes.size()) {
-      DWORD got = 0;
-      if (!ReadFile(h.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr) || got == 0) {
-        error = GetLastError() ? GetLastError() : ERROR_HANDLE_EOF;
-        break;
-      }
-      done += got;
-    }
-  }
-  h.reset();
-  if (error) throw std::runtime_error("Cannot read file \"" + ui::Narrow(filename.wstring()) + "\". " + ui::SystemMessage(error));
-  return Base64Lines(bytes);
+    throw std::runtime_error(what + base::Narrow(filename.wstring()) + "\". " + base::SystemMessage(file.error));
 #else
-  std::ifstream in(filename, std::ios::binary);
-  if (!in)
-    throw std::runtime_error("Cannot open file \"" + filename.string() + "\". " +
-                             std::error_code(errno, std::generic_category()).message());
-  std::ostringstream s;
-  s << in.rdbuf();
-  return Base64Lines(s.str());
+    throw std::runtime_error(what + filename.string() + "\". " +
+                             std::error_code(static_cast<int>(file.error), std::generic_category()).message());
 #endif
+  }
+  return Base64Lines(file.view());
 }
 
 std::vector<std::string> SplitLines(std::string_view text) {

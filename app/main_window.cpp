@@ -10,7 +10,7 @@
 #include "files_win.h"
 #include "resource.h"
 #include "scan_completion.h"
-#include "text.h"
+#include "base/encoding.h"
 
 TSkanowanie* Skanowanie = nullptr;
 std::string scan_id;
@@ -221,7 +221,7 @@ void TSkanowanie::SetFilename(std::wstring path, bool workingFile) {
 int32_t TSkanowanie::NextMessageLength() {
   if (!FStdIn) return 0;
   return skan::NextMessageLength(*FStdIn, [](std::string_view line) {
-    if (Skanowanie) Skanowanie->AppendLog(ui::Widen(line));
+    if (Skanowanie) Skanowanie->AppendLog(base::Widen(line));
   });
 }
 
@@ -322,7 +322,7 @@ LRESULT CALLBACK TSkanowanie::Memo1Proc(HWND hwnd, UINT msg, WPARAM wParam, LPAR
   return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
-void TSkanowanie::Log(std::string_view line) { AppendLog(ui::Widen(line)); }
+void TSkanowanie::Log(std::string_view line) { AppendLog(base::Widen(line)); }
 void TSkanowanie::Send(std::string_view body) { WriteMessage(body); }
 void TSkanowanie::Quit() { ui::TApplication::Instance().Terminate(); }
 
@@ -332,10 +332,10 @@ skan::TLocalTime TSkanowanie::Now() {
   return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
 }
 
-std::string TSkanowanie::TempFolder() { return ui::Narrow(::TempFolder()); }
+std::string TSkanowanie::TempFolder() { return base::Narrow(::TempFolder()); }
 
 void TSkanowanie::EnsureFolder(const std::string& path) {
-  ::EnsureFolder(ui::Widen(path));
+  ::EnsureFolder(base::Widen(path));
 }
 
 // --- Window behaviours -----------------------------------------------------------
@@ -374,8 +374,8 @@ void TSkanowanie::ImageButton2Click() { SkanujdoPDF1Click(); }
 void TSkanowanie::SkanujdoPDF1Click() { scanStart_.SkanujdoPDF1Click(); }
 
 void TSkanowanie::SetScanStatus(std::string_view status) { request.ScanStatus = status; }
-std::wstring TSkanowanie::GetTmpPath() { return ui::Widen(request.tmpPath); }
-void TSkanowanie::SetTmpPath(const std::wstring& path) { request.tmpPath = ui::Narrow(path); }
+std::wstring TSkanowanie::GetTmpPath() { return base::Widen(request.tmpPath); }
+void TSkanowanie::SetTmpPath(const std::wstring& path) { request.tmpPath = base::Narrow(path); }
 
 // What scan completion (scan_completion.h) needs of the window. Not in an
 // anonymous namespace: for a local class, i686 GCC at -O3 drops the unused
@@ -388,10 +388,10 @@ class TSkanowanieCompletionHost : public scan::TScanCompletionHost {
   const std::vector<std::wstring>* Lista() override { return w_.lista ? &*w_.lista : nullptr; }
   void ReleaseLista() override { w_.lista.reset(); }
   void SetFilename(const std::wstring& filename) override { w_.SetFilename(filename, /*workingFile=*/true); }
-  void SetScanStatus(const std::wstring& status) override { w_.request.ScanStatus = ui::Narrow(status); }
+  void SetScanStatus(const std::wstring& status) override { w_.request.ScanStatus = base::Narrow(status); }
   void WriteMessage(const std::string& utf8Body) override { TSkanowanie::WriteMessage(utf8Body); }
   void AppendLog(const std::wstring& line) override { w_.AppendLog(line); }
-  std::wstring ScanId() override { return ui::Widen(scan_id); }
+  std::wstring ScanId() override { return base::Widen(scan_id); }
   void Navigate(const std::wstring& path) override { w_.WebBrowser1.Navigate(path); }
   std::wstring TempFolder() override { return ::TempFolder(); }
   std::unique_ptr<scan::TPagePipeline> TakePipeline() override { return std::move(w_.pipeline_); }

@@ -8,7 +8,8 @@
 #include "create_valid_pdf.h"
 #include "encode_file.h"
 #include "files_win.h"
-#include "text.h"
+#include "base/encoding.h"
+#include "base/system_error_win.h"
 
 namespace scan {
 
@@ -29,7 +30,7 @@ void SaveLines(const std::wstring& path, const std::vector<std::string>& lines) 
   base::TFileHandle h(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h) {
     const DWORD error = GetLastError();
-    throw std::runtime_error("Cannot create file \"" + ui::Narrow(path) + "\". " + ui::SystemMessage(error));
+    throw std::runtime_error("Cannot create file \"" + base::Narrow(path) + "\". " + base::SystemMessage(error));
   }
   // Base64 is ASCII, which every ANSI code page spells the same.
   const std::string bytes = JoinLinesCrLf(lines);
@@ -45,7 +46,7 @@ void SaveLines(const std::wstring& path, const std::vector<std::string>& lines) 
     done += wrote;
   }
   h.reset();
-  if (error) throw std::runtime_error("Cannot write file \"" + ui::Narrow(path) + "\". " + ui::SystemMessage(error));
+  if (error) throw std::runtime_error("Cannot write file \"" + base::Narrow(path) + "\". " + base::SystemMessage(error));
 }
 
 void TwainManager1TransferComplete(TScanCompletionHost& host) {

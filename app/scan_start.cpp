@@ -7,7 +7,8 @@
 #include "files_win.h"
 #include "page_naming.h"
 #include "peer_protocol.h"
-#include "text.h"
+#include "base/encoding.h"
+#include "base/system_error_win.h"
 #include "transfer_mechanism.h"
 
 std::wstring TempFolder() {
@@ -24,7 +25,7 @@ std::wstring TempFolder() {
 
 std::wstring UniqueTempFile(const std::wstring& folder) {
   wchar_t name[MAX_PATH] = L"";
-  if (!GetTempFileNameW(folder.c_str(), L"tmp", 0, name)) throw std::runtime_error(ui::SystemMessage(GetLastError()));
+  if (!GetTempFileNameW(folder.c_str(), L"tmp", 0, name)) throw std::runtime_error(base::SystemMessage(GetLastError()));
   return name;
 }
 

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/encoding.h"
+
 namespace {
 
 constexpr uint32_t kInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
@@ -14,16 +16,7 @@ constexpr uint32_t kInvalidLibrary = 1154;  // ERROR_INVALID_DLL
 constexpr uint32_t Bool32(bool b) { return b ? 0xFFFFFFFFu : 0u; }
 
 // The library's texts are in the system ANSI code page; exceptions carry UTF-8.
-std::string AnsiToUtf8(const std::string& ansi) {
-  if (ansi.empty()) return {};
-  const int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-  std::wstring wide(n, L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
-  const int m = WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
-  std::string utf8(m, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, utf8.data(), m, nullptr, nullptr);
-  return utf8;
-}
+std::string AnsiToUtf8(const std::string& ansi) { return base::Narrow(base::FromAnsi(ansi)); }
 
 int32_t Thousandths(double v) {
   const double p = v * 1000.0;

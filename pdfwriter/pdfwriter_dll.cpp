@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "base/encoding.h"
 #include "base/handles_win.h"
+#include "base/system_error_win.h"
 #include "emf_page.h"
 #include "pdf_document.h"
 #include "external/pdfwriter.h"
@@ -85,21 +87,16 @@ uint32_t FromPoints(PdfWriterContext ctx, double pt) {
 
 std::wstring FromAnsi(const char* s) {
   Need(s, "the file name");
-  const int n = MultiByteToWideChar(CP_ACP, 0, s, -1, nullptr, 0);
-  std::wstring w(n > 0 ? n : 1, L'\0');
-  if (n > 0) MultiByteToWideChar(CP_ACP, 0, s, -1, w.data(), n);
-  w.resize(std::wcslen(w.c_str()));
-  return w;
+  return base::FromAnsi(s);
 }
 
 std::u16string ToU16(const wchar_t* s) { return std::u16string(s, s + std::wcslen(s)); }
 
+// The library's texts are in the ANSI code page.
 std::string ErrorText(DWORD error) {
-  char buffer[512] = {};
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, buffer,
-                           sizeof buffer, nullptr);
-  while (n > 0 && (buffer[n - 1] == '\r' || buffer[n - 1] == '\n' || buffer[n - 1] == ' ')) buffer[--n] = 0;
-  return n ? buffer : "error " + std::to_string(error);
+  std::string text = base::ToAnsi(base::SystemErrorText(error));
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  return text.empty() ? "error " + std::to_string(error) : text;
 }
 
 void CheckAllFinished(PdfWriterContext ctx) {

@@ -13,6 +13,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "base/encoding.h"
 #include "double_control.h"
 #include "external/pdfwriter.h"
 
@@ -57,13 +58,6 @@ std::string Hex(const void* p) {
   return b;
 }
 
-std::string Utf8(const wchar_t* w) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, nullptr, 0, nullptr, nullptr);
-  std::string s(n > 0 ? n - 1 : 0, '\0');
-  if (n > 1) WideCharToMultiByte(CP_UTF8, 0, w, -1, s.data(), n, nullptr, nullptr);
-  return s;
-}
-
 // Out parameters and text buffers met while formatting, handled afterwards.
 struct TArgRef {
   enum Kind { OutU32, OutI64, BufChar, BufWide, Other } kind;
@@ -76,7 +70,7 @@ std::string Format(int32_t v, std::vector<TArgRef>&) { return std::to_string(v);
 std::string Format(uint8_t v, std::vector<TArgRef>&) { return std::to_string(v); }
 std::string Format(int64_t v, std::vector<TArgRef>&) { return std::to_string(v); }
 std::string Format(const char* s, std::vector<TArgRef>&) { return s ? "\"" + std::string(s) + "\"" : "null"; }
-std::string Format(const wchar_t* s, std::vector<TArgRef>&) { return s ? "L\"" + Utf8(s) + "\"" : "null"; }
+std::string Format(const wchar_t* s, std::vector<TArgRef>&) { return s ? "L\"" + base::Narrow(s) + "\"" : "null"; }
 std::string Format(char* s, std::vector<TArgRef>& refs) {
   refs.push_back({TArgRef::BufChar, s});
   return s ? "buf" : "null";
@@ -244,10 +238,7 @@ __declspec(dllexport) void double_Outs(const char* name, int64_t first, int64_t 
 }
 
 __declspec(dllexport) void double_Text(const char* name, const char* utf8, int32_t secondLength) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
-  std::wstring w(n > 0 ? n - 1 : 0, L'\0');
-  if (n > 1) MultiByteToWideChar(CP_UTF8, 0, utf8, -1, w.data(), n);
-  State().texts[name] = {w, secondLength};
+  State().texts[name] = {utf8 ? base::Widen(utf8) : std::wstring(), secondLength};
 }
 
 __declspec(dllexport) const char* double_Calls() {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/encoding.h"
 #include "share/errors.h"
 #include "share/http_request.h"
 #include "share/io_handler.h"
@@ -61,7 +62,7 @@ const char* StatusText(int code) {
 
 std::string PathText(const std::filesystem::path& p) {
 #ifdef _WIN32
-  return Utf8FromWide(p.native());
+  return base::Narrow(p.native());
 #else
   return p.native();
 #endif

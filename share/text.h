@@ -13,9 +13,6 @@ bool IEquals(std::string_view a, std::string_view b);
 bool IStartsWith(std::string_view s, std::string_view prefix);
 std::string_view Trim(std::string_view s);
 
-// UTF-16 (Windows) or UTF-32 wide text to UTF-8.
-std::string Utf8FromWide(std::wstring_view w);
-
 // Received bytes as 7-bit ASCII text: a byte above 0x7F becomes U+FFFD.
 std::string AsciiFromBytes(std::string_view bytes);
 // UTF-8 text written as 7-bit ASCII: every UTF-16 code unit above 0x7F

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/encoding.h"
+
 #include "twain_source.h"
 
 namespace {
@@ -143,7 +145,7 @@ void ItemText(TW_UINT16 type, const uint8_t* p, std::wstring& text) {
     case TWTY_STR128:
     case TWTY_STR255: {
       const char* s = reinterpret_cast<const char*>(p);
-      text = TwainFromAnsi(std::string_view(s, strnlen(s, TwainItemSize(type))));
+      text = base::FromAnsi(std::string_view(s, strnlen(s, TwainItemSize(type))));
       break;
     }
     default: break;

@@ -73,7 +73,3 @@ class TTwainPlatform {
 // The platform in use; SetTwainPlatform(nullptr) restores the system's own.
 TTwainPlatform& TwainPlatform();
 void SetTwainPlatform(TTwainPlatform* platform);
-
-// Texts handed to the source manager use the system's 8-bit (ANSI) code page.
-std::string TwainToAnsi(std::wstring_view text);
-std::wstring TwainFromAnsi(std::string_view text);

@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "failure_text.h"
-#include "text.h"
+#include "base/encoding.h"
 
 namespace ui {
 
@@ -85,7 +85,7 @@ std::wstring ExceptionMessage(std::exception_ptr error) {
   try {
     std::rethrow_exception(error);
   } catch (const std::exception& e) {
-    return Widen(e.what());
+    return base::Widen(e.what());
   } catch (...) {
     return L"Unknown failure";
   }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/encoding.h"
+#include "base/file.h"
 #include "base/handles_win.h"
 #include "config.h"
 #include "page_image.h"
@@ -32,19 +34,11 @@ std::wstring ModulePath() {
   }
 }
 
+// A file's bytes, when it is smaller than 1 GB and reads whole.
 bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes) {
-  const base::TFileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                        nullptr));
-  if (!f) return false;
-  LARGE_INTEGER size{};
-  bool ok = GetFileSizeEx(f.get(), &size) && size.QuadPart < (1LL << 30);
-  if (ok) {
-    bytes.resize(size_t(size.QuadPart));
-    DWORD got = 0;
-    ok = bytes.empty() || (::ReadFile(f.get(), bytes.data(), DWORD(bytes.size()), &got, nullptr) &&
-                           got == bytes.size());
-  }
-  return ok;
+  const base::TWholeFile file = base::ReadWholeFile(path, (1u << 30) - 1);
+  if (file) bytes.assign(file.data.get(), file.data.get() + file.size);
+  return bool(file);
 }
 
 bool WriteWholeFileA(const char* path, const std::vector<uint8_t>& bytes) {
@@ -55,14 +49,6 @@ bool WriteWholeFileA(const char* path, const std::vector<uint8_t>& bytes) {
   const bool ok = WriteFile(f.get(), bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
                   written == bytes.size();
   return CloseHandle(f.release()) && ok;  // a failed close may be a failed write
-}
-
-std::wstring FromUtf8(const std::string& s) {
-  if (s.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), nullptr, 0);
-  std::wstring w(size_t(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), w.data(), n);
-  return w;
 }
 
 void CopyStr32(TW_STR32& dst, const char* src) {
@@ -262,7 +248,7 @@ void TSource::LoadConfig() {
   settings_ = {config_.pages, config_.pixelType, config_.resolution, config_.indeterminate};
   folderFiles_.clear();
   if (!config_.imageFolder.empty()) {
-    std::wstring folder = FromUtf8(config_.imageFolder);
+    std::wstring folder = base::Widen(config_.imageFolder);
     if (folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
     WIN32_FIND_DATAW fd;
     HANDLE h = FindFirstFileW((folder + L"*.bmp").c_str(), &fd);

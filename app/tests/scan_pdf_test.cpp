@@ -11,6 +11,7 @@
 #include <functional>
 #include <sstream>
 
+#include "base/encoding.h"
 #include "bmp_fixture.h"
 #include "create_valid_pdf.h"
 #include "encode_file.h"
@@ -26,13 +27,6 @@ std::wstring Widen(const std::string& s) {
   std::wstring w;
   for (char c : s) w += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
   return w;
-}
-
-std::string Utf8(const std::wstring& w) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-  std::string s(n, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
-  return s;
 }
 
 std::string ReadAll(const fs::path& path) {
@@ -136,7 +130,7 @@ class ScanPdf : public ::testing::Test {
   std::wstring Temp() const { return folder_.wstring() + L"\\"; }
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder_)) names.push_back(Utf8(e.path().filename().wstring()));
+    for (const auto& e : fs::directory_iterator(folder_)) names.push_back(base::Narrow(e.path().filename().wstring()));
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -212,14 +206,14 @@ TEST_F(ScanPdf, AssemblyFailuresLeaveNoPdf) {
                      text = (folder_ / "text.bmp").wstring(), cut = (folder_ / "cut.bmp").wstring();
   const auto before = Files();
   EXPECT_EQ(Raised([&] { scan::CreateValidPDF({a, missing, a}, Temp()); }),
-            "Plik \r" + Utf8(missing) + "\rnie istnieje");
+            "Plik \r" + base::Narrow(missing) + "\rnie istnieje");
   EXPECT_EQ(Raised([&] { scan::CreateValidPDF({a, text}, Temp()); }), "Bitmap image is not valid");
   EXPECT_EQ(Raised([&] { scan::CreateValidPDF({a, cut}, Temp()); }), "Bitmap image is not valid") << "pixels cut short";
   // Page files are read ahead of their turn; the first failing page in list
   // order still decides the text.
   EXPECT_EQ(Raised([&] { scan::CreateValidPDF({a, text, missing}, Temp()); }), "Bitmap image is not valid");
   EXPECT_EQ(Raised([&] { scan::CreateValidPDF({a, missing, text}, Temp()); }),
-            "Plik \r" + Utf8(missing) + "\rnie istnieje");
+            "Plik \r" + base::Narrow(missing) + "\rnie istnieje");
   EXPECT_EQ(Files(), before) << "no placeholder, no PDF";
 
   // An empty list reaches the library, which refuses a document without pages.
@@ -457,7 +451,7 @@ TEST_F(ScanPdf, CompletionFailuresKeepPreparedAndReleaseTheList) {
     host.scanId = L"id";
     host.pages = {(folder_ / "gone.bmp").wstring()};
     EXPECT_EQ(Raised([&] { scan::TwainManager1TransferComplete(host); }),
-              "Plik \r" + Utf8(host.pages[0]) + "\rnie istnieje");
+              "Plik \r" + base::Narrow(host.pages[0]) + "\rnie istnieje");
     EXPECT_EQ(host.statuses, std::vector<std::wstring>{L"Prepared_SCAN"});
     EXPECT_EQ(host.messages.size(), 2u);
     EXPECT_EQ(host.filename, L"before");
@@ -473,7 +467,7 @@ TEST_F(ScanPdf, CompletionFailuresKeepPreparedAndReleaseTheList) {
     host.pages = {(folder_ / "1.bmp").wstring()};
     std::ofstream(folder_ / "scan") << "a file named like the folder";
     const std::string raised = Raised([&] { scan::TwainManager1TransferComplete(host); });
-    const std::string expected = "Cannot create file \"" + Utf8(Temp()) + "scan\\blocked\\scan.bs\". ";
+    const std::string expected = "Cannot create file \"" + base::Narrow(Temp()) + "scan\\blocked\\scan.bs\". ";
     EXPECT_EQ(raised.substr(0, expected.size()), expected);
     EXPECT_GT(raised.size(), expected.size()) << "with the system's message";
     EXPECT_EQ(host.statuses, std::vector<std::wstring>{L"Prepared_SCAN"});
@@ -545,7 +539,7 @@ TEST_F(ScanPdf, PagesDrawnAheadGiveTheSameResultAsTheAssemblyAtTheEnd) {
     EXPECT_EQ(host.messages.size(), 2u);
     if (*c.failure) {
       const std::string expected = std::string(c.failure) == "missing"
-                                       ? "Plik \r" + Utf8(host.pages[c.failingPage]) + "\rnie istnieje"
+                                       ? "Plik \r" + base::Narrow(host.pages[c.failingPage]) + "\rnie istnieje"
                                        : c.failure;
       EXPECT_EQ(raised, expected);
       EXPECT_EQ(Files(), before) << "no placeholder, no PDF";
@@ -558,7 +552,7 @@ TEST_F(ScanPdf, PagesDrawnAheadGiveTheSameResultAsTheAssemblyAtTheEnd) {
     std::vector<std::string> made;
     for (const auto& name : Files())
       if (std::find(before.begin(), before.end(), name) == before.end()) made.push_back(name);
-    const std::string stem = Utf8(fs::path(host.filename).stem().wstring());
+    const std::string stem = base::Narrow(fs::path(host.filename).stem().wstring());
     EXPECT_EQ(made, (std::vector<std::string>{stem + ".bs", stem + ".pdf", stem + ".tmp"}));
     // The same bytes as the assembly at the end makes of the files as they are now.
     EXPECT_EQ(ReadAll(host.filename), ReadAll(scan::CreateValidPDF(host.pages, Temp())));

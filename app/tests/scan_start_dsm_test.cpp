@@ -72,7 +72,7 @@ TEST_F(ScanStartWithWine, ThreePagesBecomeThreeBitmapsInPageOrder) {
   ASSERT_EQ(window.lista->size(), 3u);
   std::vector<int> numbers;
   for (const std::wstring& page : *window.lista) {
-    SCOPED_TRACE(ui::Narrow(page));
+    SCOPED_TRACE(base::Narrow(page));
     EXPECT_EQ(page.rfind(TempFolder() + L"scan\\tmp", 0), 0u);
     numbers.push_back(PageNumberOf(ReadBytes(page)));
   }
@@ -123,7 +123,7 @@ TEST_F(ScanStartWithWine, PagesAreTheSameWithoutFileTransfer) {
         const std::wstring& page = (*window.lista)[i];
         EXPECT_EQ(page.rfind(TempFolder() + L"scan\\tmp", 0), 0u);
         vscan::TDib dib;
-        ASSERT_TRUE(vscan::DibFromBmpFile(ReadBytes(page), dib)) << ui::Narrow(page);
+        ASSERT_TRUE(vscan::DibFromBmpFile(ReadBytes(page), dib)) << base::Narrow(page);
         if (mechanism.empty()) {
           reference.push_back(dib);
           continue;

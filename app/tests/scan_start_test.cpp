@@ -108,10 +108,10 @@ TEST_F(ScanStart, ThreePagesAreNamedInPageOrder) {
   const std::wstring temp = TempFolder();
   for (size_t i = 1; i < 4; ++i) {
     const std::wstring& page = (*window.lista)[i];
-    SCOPED_TRACE(ui::Narrow(page));
+    SCOPED_TRACE(base::Narrow(page));
     EXPECT_EQ(page.rfind(temp + L"scan\\tmp", 0), 0u);
     EXPECT_EQ(page.substr(page.size() - 4), L".bmp");
-    EXPECT_EQ(dsm.fileNames[i - 1], ui::ToAnsi(page));  // the name the source was told
+    EXPECT_EQ(dsm.fileNames[i - 1], base::ToAnsi(page));  // the name the source was told
     // The placeholder of the same name stays in T, empty.
     const std::wstring placeholder = temp + page.substr(temp.size() + 5, page.size() - temp.size() - 9) + L".tmp";
     EXPECT_EQ(FileSize(placeholder), 0);
@@ -160,7 +160,7 @@ TEST_F(ScanStart, WithoutFileTransferPagesAreWrittenToTheSameFiles) {
   const std::wstring temp = TempFolder();
   ASSERT_EQ(window.lista->size(), 2u);
   for (const std::wstring& page : *window.lista) {
-    SCOPED_TRACE(ui::Narrow(page));
+    SCOPED_TRACE(base::Narrow(page));
     EXPECT_EQ(page.rfind(temp + L"scan\\tmp", 0), 0u);
     EXPECT_EQ(page.substr(page.size() - 4), L".bmp");
     const std::vector<uint8_t> file = ReadBytes(page);

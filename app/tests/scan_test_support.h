@@ -13,7 +13,7 @@
 #include "application.h"
 #include "form_select_source.h"
 #include "scan_start.h"
-#include "text.h"
+#include "base/encoding.h"
 
 class TTestScanWindow : public IScanWindow {
  public:

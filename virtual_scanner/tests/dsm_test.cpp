@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "install_scanner.h"
 #include "page_image.h"
 #include "twain.h"
 
@@ -33,24 +33,10 @@ std::string TempFolderA() {
   return std::string(buf, GetTempPathA(MAX_PATH, buf));
 }
 
-std::vector<uint8_t> ReadFileBytes(const std::wstring& path) {
-  std::ifstream f(path.c_str(), std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), {}};
-}
-
 // Puts the freshly built source in place of the prefix's sane.ds, with the
 // given unattended settings beside it.
 void InstallScanner(const std::string& settings) {
-  const std::wstring dir = WindowsFolder() + L"twain_32\\";
-  CreateDirectoryW(dir.c_str(), nullptr);
-  // The source manager keeps a source loaded once it has listed it, so the
-  // library is copied only when it changed; the settings are read at MSG_OPENDS.
-  const std::wstring built = ExeFolder() + L"virtual_scanner.ds", installed = dir + L"sane.ds";
-  if (ReadFileBytes(built) != ReadFileBytes(installed)) {
-    ASSERT_TRUE(CopyFileW(built.c_str(), installed.c_str(), FALSE)) << GetLastError();
-  }
-  std::ofstream ini((dir + L"sane.ini").c_str(), std::ios::binary | std::ios::trunc);
-  ini << "[Scanner]\r\nUnattended=1\r\nResolution=50\r\n" << settings;
+  ASSERT_TRUE(InstallVirtualScanner(ExeFolder() + L"virtual_scanner.ds", settings)) << GetLastError();
 }
 
 LRESULT CALLBACK PlainProc(HWND h, UINT m, WPARAM w, LPARAM l) { return DefWindowProcW(h, m, w, l); }
@@ -190,7 +176,7 @@ TEST_F(RealDsm, ThreePagesToBmpFilesInFileMode) {
   for (int page = 1; page <= 3; ++page) {
     vscan::TDib dib;
     const std::string path = TempFolderA() + "vscan_file_" + std::to_string(page) + ".bmp";
-    ASSERT_TRUE(vscan::DibFromBmpFile(ReadFileBytes(std::wstring(path.begin(), path.end())), dib));
+    ASSERT_TRUE(vscan::DibFromBmpFile(ReadFileBytesW(std::wstring(path.begin(), path.end())), dib));
     uint8_t bgr[3];
     ASSERT_TRUE(vscan::PixelAt(dib, 50, 50, bgr));
     EXPECT_EQ(bgr[2], 255);
@@ -285,7 +271,7 @@ TEST_F(RealDsm, DeliversTheBitmapsOfAFolderInNameOrder) {
   EXPECT_EQ(codes, (std::vector<int>{TWRC_XFERDONE, TWRC_XFERDONE}));
   for (int page = 1; page <= 2; ++page) {
     const std::string path = TempFolderA() + "vscan_folder_" + std::to_string(page) + ".bmp";
-    EXPECT_EQ(ReadFileBytes(std::wstring(path.begin(), path.end())), files[size_t(page - 1)]) << page;
+    EXPECT_EQ(ReadFileBytesW(std::wstring(path.begin(), path.end())), files[size_t(page - 1)]) << page;
   }
   CloseAll();
 }
@@ -426,7 +412,7 @@ TEST_F(RealDsm, FilePagesInOtherValidForms) {
   FileLoop("vscan_forms_", codes, counts);
   ASSERT_EQ(codes, std::vector<int>{TWRC_XFERDONE});
   const std::string path = TempFolderA() + "vscan_forms_1.bmp";
-  const std::vector<uint8_t> file = ReadFileBytes(std::wstring(path.begin(), path.end()));
+  const std::vector<uint8_t> file = ReadFileBytesW(std::wstring(path.begin(), path.end()));
   vscan::TDib dib;
   ASSERT_TRUE(vscan::DibFromBmpFile(file, dib));
   vscan::TDibInfo info;

@@ -10,12 +10,12 @@
 #include <cstdio>
 #include <string>
 
+#include "base/encoding.h"
+
 namespace {
 
 void Print(const std::wstring& text) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(size_t(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), out.data(), n, nullptr, nullptr);
+  const std::string out = base::Narrow(text);
   fwrite(out.data(), 1, out.size(), stdout);
   fflush(stdout);
 }
