@@ -22,6 +22,10 @@ class TWindow {
   virtual ~TWindow();
 
   HWND Handle() const { return hwnd_; }
+  // The object behind a window of a class registered here, or null.
+  static TWindow* FromHandle(HWND hwnd) {
+    return reinterpret_cast<TWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  }
 
   // Registers a class routed to TWindow objects (once per name).
   static void RegisterClass(const wchar_t* className, UINT style, HCURSOR cursor,

@@ -64,7 +64,7 @@ inline void CALLBACK DriveSelectDialog(HWND, UINT, UINT_PTR id, DWORD) {
   DialogShown() = true;
   auto action = std::move(DialogAction());
   DialogAction() = nullptr;
-  auto* self = reinterpret_cast<TFormSelectSource*>(GetWindowLongPtrW(form, GWLP_USERDATA));
+  auto* self = static_cast<TFormSelectSource*>(ui::TWindow::FromHandle(form));
   if (action) action(self);
 }
 // Arms the player: when the dialog shows, run the action.

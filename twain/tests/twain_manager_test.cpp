@@ -207,7 +207,7 @@ std::function<void(TFormSelectSource*, HWND)> gDialogAction;
 void CALLBACK DriveDialog(HWND, UINT, UINT_PTR id, DWORD) {
   HWND form = FindWindowW(TFormSelectSource::kClassName, nullptr);
   if (!form || !IsWindowVisible(form) || !gDialogAction) return;
-  auto* self = reinterpret_cast<TFormSelectSource*>(GetWindowLongPtrW(form, GWLP_USERDATA));
+  auto* self = static_cast<TFormSelectSource*>(ui::TWindow::FromHandle(form));
   auto action = std::move(gDialogAction);
   gDialogAction = nullptr;
   KillTimer(nullptr, id);
