@@ -19,7 +19,7 @@
 #include "dib_reader.h"
 #include "pdf/pdfwriter.h"
 
-namespace scan {
+namespace skan {
 
 namespace {
 
@@ -106,7 +106,7 @@ std::wstring MakeTempFile(const std::wstring& folder) {
 }
 
 std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder) {
-  TPdfWriter pdf;  // frees its context and the library on every way out
+  pdf::TPdfWriter pdf;  // frees its context and the library on every way out
   return CreateValidPDF(pdf, lista, tempFolder);
 }
 
@@ -172,10 +172,10 @@ class TReadAhead {
 
 // One page; `read`, when given, is the page file's read already under way,
 // whose failure counts only where reading it here would have failed.
-void AddPage(TPdfWriter& pdf, const std::wstring& page, TBitmapRead* read) {
+void AddPage(pdf::TPdfWriter& pdf, const std::wstring& page, TBitmapRead* read) {
   const uint32_t height = ToUnsigned32(pdf.MMToUnit(kPageHeightMM));
   const uint32_t width = ToUnsigned32(pdf.MMToUnit(kPageWidthMM));
-  HDC dc = pdf.AddPage(width, height, kSurfaceWidth, kSurfaceHeight, PdfWriterDrawFlag_None);
+  HDC dc = pdf.AddPage(width, height, kSurfaceWidth, kSurfaceHeight, pdf::PdfWriterDrawFlag_None);
   if (GetFileAttributesW(page.c_str()) == INVALID_FILE_ATTRIBUTES)
     throw std::runtime_error("Plik \r" + base::Narrow(page) + "\r" + "nie istnieje");
   {
@@ -188,9 +188,9 @@ void AddPage(TPdfWriter& pdf, const std::wstring& page, TBitmapRead* read) {
 
 }  // namespace
 
-void AddPdfPage(TPdfWriter& pdf, const std::wstring& page) { AddPage(pdf, page, nullptr); }
+void AddPdfPage(pdf::TPdfWriter& pdf, const std::wstring& page) { AddPage(pdf, page, nullptr); }
 
-std::wstring SavePdf(TPdfWriter& pdf, const std::wstring& tempFolder) {
+std::wstring SavePdf(pdf::TPdfWriter& pdf, const std::wstring& tempFolder) {
   const std::wstring result = ChangeFileExt(MakeTempFile(tempFolder), L".pdf");
   // The library takes ANSI file names; a path the code page cannot spell
   // would name some other file, so such a path goes by its UTF-16 form.
@@ -203,7 +203,7 @@ std::wstring SavePdf(TPdfWriter& pdf, const std::wstring& tempFolder) {
   return result;
 }
 
-std::wstring CreateValidPDF(TPdfWriter& pdf, const std::vector<std::wstring>& lista, const std::wstring& tempFolder) {
+std::wstring CreateValidPDF(pdf::TPdfWriter& pdf, const std::vector<std::wstring>& lista, const std::wstring& tempFolder) {
   pdf.CreateMemDocument();
   // Each page file is read on a second thread while the page before it is
   // drawn and compressed. A failed read waits in its future and is raised in
@@ -216,4 +216,4 @@ std::wstring CreateValidPDF(TPdfWriter& pdf, const std::vector<std::wstring>& li
   return SavePdf(pdf, tempFolder);
 }
 
-}  // namespace scan
+}  // namespace skan

@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
-class TPdfWriter;
+namespace skan {
 
-namespace scan {
+namespace pdf {
+class TPdfWriter;
+}
 
 // A fresh unique name in `folder` ("tmp" + hex digits + ".tmp"), reserved by
 // an empty file that stays. Raises std::runtime_error with the system's
@@ -22,17 +24,17 @@ std::wstring MakeTempFile(const std::wstring& folder);
 std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder);
 
 // The same with a library object the caller made (and may have set a unit on).
-std::wstring CreateValidPDF(TPdfWriter& pdf, const std::vector<std::wstring>& lista, const std::wstring& tempFolder);
+std::wstring CreateValidPDF(pdf::TPdfWriter& pdf, const std::vector<std::wstring>& lista, const std::wstring& tempFolder);
 
 // The two halves of the assembly, for building a document page by page ahead
 // of the save: one A4 page drawn from the bitmap `page` (raising the
 // assembly's failures), and the save to a fresh name beside a new placeholder
 // in `tempFolder`, followed by Close; returns the PDF's path.
-void AddPdfPage(TPdfWriter& pdf, const std::wstring& page);
-std::wstring SavePdf(TPdfWriter& pdf, const std::wstring& tempFolder);
+void AddPdfPage(pdf::TPdfWriter& pdf, const std::wstring& page);
+std::wstring SavePdf(pdf::TPdfWriter& pdf, const std::wstring& tempFolder);
 
 // `path` with its extension replaced: cut at the last dot of the file-name
 // part, or appended when that part has no dot.
 std::wstring ChangeFileExt(const std::wstring& path, const std::wstring& ext);
 
-}  // namespace scan
+}  // namespace skan

@@ -10,7 +10,7 @@
 #include "base/system_error_win.h"
 #endif
 
-namespace scan {
+namespace skan {
 
 namespace {
 
@@ -86,4 +86,4 @@ std::string JoinLinesCrLf(const std::vector<std::string>& lines) {
   return out;
 }
 
-}  // namespace scan
+}  // namespace skan

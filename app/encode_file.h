@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace scan {
+namespace skan {
 
 // Base64 text of `bytes`, CR LF after every complete 76-character line (also
 // when the text ends there); the last, shorter line has none.
@@ -25,4 +25,4 @@ std::vector<std::string> SplitLines(std::string_view text);
 // The export file's bytes: every line followed by CR LF.
 std::string JoinLinesCrLf(const std::vector<std::string>& lines);
 
-}  // namespace scan
+}  // namespace skan

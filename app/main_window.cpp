@@ -12,6 +12,8 @@
 #include "scan_completion.h"
 #include "base/encoding.h"
 
+namespace skan {
+
 TSkanowanie* Skanowanie = nullptr;
 std::string scan_id;
 
@@ -332,10 +334,10 @@ skan::TLocalTime TSkanowanie::Now() {
   return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
 }
 
-std::string TSkanowanie::TempFolder() { return base::Narrow(::TempFolder()); }
+std::string TSkanowanie::TempFolder() { return base::Narrow(skan::TempFolder()); }
 
 void TSkanowanie::EnsureFolder(const std::string& path) {
-  ::EnsureFolder(base::Widen(path));
+  skan::EnsureFolder(base::Widen(path));
 }
 
 // --- Window behaviours -----------------------------------------------------------
@@ -350,7 +352,7 @@ void TSkanowanie::FormClose() {
   }
   // Only a working file of the system's own, in the temporary folder; a file
   // the user opened with Load PDF is theirs and stays.
-  if (working && StartsWithNoCase(path, ::TempFolder()) && FileExists(path))
+  if (working && StartsWithNoCase(path, skan::TempFolder()) && FileExists(path))
     DeleteFileW(path.c_str());
 }
 
@@ -382,7 +384,7 @@ void TSkanowanie::SetTmpPath(const std::wstring& path) { request.tmpPath = base:
 // `this` of the overrides that do not touch the window (WriteMessage, ScanId,
 // TempFolder) while the virtual call still passes it in ECX, and the first
 // such call crashes.
-class TSkanowanieCompletionHost : public scan::TScanCompletionHost {
+class TSkanowanieCompletionHost : public skan::TScanCompletionHost {
  public:
   explicit TSkanowanieCompletionHost(TSkanowanie& window) : w_(window) {}
   const std::vector<std::wstring>* Lista() override { return w_.lista ? &*w_.lista : nullptr; }
@@ -393,21 +395,21 @@ class TSkanowanieCompletionHost : public scan::TScanCompletionHost {
   void AppendLog(const std::wstring& line) override { w_.AppendLog(line); }
   std::wstring ScanId() override { return base::Widen(scan_id); }
   void Navigate(const std::wstring& path) override { w_.WebBrowser1.Navigate(path); }
-  std::wstring TempFolder() override { return ::TempFolder(); }
-  std::unique_ptr<scan::TPagePipeline> TakePipeline() override { return std::move(w_.pipeline_); }
+  std::wstring TempFolder() override { return skan::TempFolder(); }
+  std::unique_ptr<skan::TPagePipeline> TakePipeline() override { return std::move(w_.pipeline_); }
 
  private:
   TSkanowanie& w_;
 };
 
 // The end of a batch: the PDF is assembled, exported and shown.
-void TSkanowanie::TwainManager1TransferComplete(TTwainObject*, int, bool) {
+void TSkanowanie::TwainManager1TransferComplete(twain::TTwainObject*, int, bool) {
   TSkanowanieCompletionHost host(*this);
-  scan::TwainManager1TransferComplete(host);
+  skan::TwainManager1TransferComplete(host);
 }
 
 void TSkanowanie::PageFileWritten(const std::wstring& page) {
-  if (!pipeline_) pipeline_ = std::make_unique<scan::TPagePipeline>();
+  if (!pipeline_) pipeline_ = std::make_unique<skan::TPagePipeline>();
   pipeline_->PageFileWritten(page);
 }
 
@@ -499,3 +501,5 @@ LRESULT TSkanowanie::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   }
   return Default(msg, wParam, lParam);
 }
+
+}  // namespace skan

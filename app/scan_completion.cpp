@@ -11,7 +11,7 @@
 #include "base/encoding.h"
 #include "base/system_error_win.h"
 
-namespace scan {
+namespace skan {
 
 const char* const kMessagePreparing =
     "{\"Nieznane polecenie \": \"Dokument zeskanowany, przygotowuj\xC4\x99 do wysy\xC5\x82ki.\" }";
@@ -86,4 +86,4 @@ void TwainManager1TransferComplete(TScanCompletionHost& host) {
   host.SetScanStatus(L"Redy_SCAN");
 }
 
-}  // namespace scan
+}  // namespace skan

@@ -9,7 +9,7 @@
 
 #include "page_pipeline.h"
 
-namespace scan {
+namespace skan {
 
 // What scan completion needs of the main window.
 class TScanCompletionHost {
@@ -45,4 +45,4 @@ void TwainManager1TransferComplete(TScanCompletionHost& host);
 // Raises "Cannot create file "<path>". <system message>" when it cannot.
 void SaveLines(const std::wstring& path, const std::vector<std::string>& lines);
 
-}  // namespace scan
+}  // namespace skan

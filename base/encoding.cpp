@@ -1,6 +1,6 @@
 #include "base/encoding.h"
 
-namespace base {
+namespace skan::base {
 
 char32_t NextCodePoint(std::string_view s, std::size_t& i) {
   auto b = static_cast<unsigned char>(s[i]);
@@ -26,4 +26,4 @@ char32_t NextCodePoint(std::string_view s, std::size_t& i) {
   return cp;
 }
 
-}  // namespace base
+}  // namespace skan::base

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace base {
+namespace skan::base {
 
 // UTF-8 to wide text and back. Malformed input is no error: a byte that
 // starts no sequence and an unpaired surrogate each become U+FFFD.
@@ -27,4 +27,4 @@ bool ToAnsiExactly(std::wstring_view text, std::string& ansi);
 // that starts no complete sequence reads as U+FFFD and moves `i` by one.
 char32_t NextCodePoint(std::string_view s, std::size_t& i);
 
-}  // namespace base
+}  // namespace skan::base

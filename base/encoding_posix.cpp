@@ -2,7 +2,7 @@
 
 #include "base/utf8.h"
 
-namespace base {
+namespace skan::base {
 namespace {
 
 bool IsSurrogate(char32_t cp) { return cp >= 0xD800 && cp < 0xE000; }
@@ -61,4 +61,4 @@ bool ToAnsiExactly(std::wstring_view text, std::string& ansi) {
   return true;
 }
 
-}  // namespace base
+}  // namespace skan::base

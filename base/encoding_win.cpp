@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-namespace base {
+namespace skan::base {
 namespace {
 
 std::wstring ToWide(UINT codePage, std::string_view s) {
@@ -39,4 +39,4 @@ bool ToAnsiExactly(std::wstring_view text, std::string& ansi) {
   return !usedDefault;
 }
 
-}  // namespace base
+}  // namespace skan::base

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string_view>
 
-namespace base {
+namespace skan::base {
 
 // A file's bytes, or why they could not be read. The buffer is not zeroed
 // before the read: a scan's worth of memory is costly to touch twice.
@@ -31,4 +31,4 @@ struct TWholeFile {
 // Reads the file at `path` when it holds at most `maxSize` bytes.
 TWholeFile ReadWholeFile(const std::filesystem::path& path, std::uint64_t maxSize);
 
-}  // namespace base
+}  // namespace skan::base

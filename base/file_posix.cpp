@@ -5,7 +5,7 @@
 
 #include "base/unique_handle.h"
 
-namespace base {
+namespace skan::base {
 namespace {
 
 struct TStdioTraits {
@@ -44,4 +44,4 @@ TWholeFile ReadWholeFile(const std::filesystem::path& path, std::uint64_t maxSiz
   return file;
 }
 
-}  // namespace base
+}  // namespace skan::base

@@ -4,7 +4,7 @@
 
 #include "base/handles_win.h"
 
-namespace base {
+namespace skan::base {
 
 TWholeFile ReadWholeFile(const std::filesystem::path& path, std::uint64_t maxSize) {
   TWholeFile file;
@@ -43,4 +43,4 @@ TWholeFile ReadWholeFile(const std::filesystem::path& path, std::uint64_t maxSiz
   return file;
 }
 
-}  // namespace base
+}  // namespace skan::base

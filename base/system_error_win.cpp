@@ -4,7 +4,7 @@
 
 #include "base/encoding.h"
 
-namespace base {
+namespace skan::base {
 
 std::wstring SystemErrorText(unsigned long code) {
   wchar_t* buffer = nullptr;
@@ -24,4 +24,4 @@ std::string SystemMessage(unsigned long code) {
   return Narrow(text);
 }
 
-}  // namespace base
+}  // namespace skan::base

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace base {
+namespace skan::base {
 
 // FormatMessage's text for `code` without its trailing line break; empty when
 // the system has none.
@@ -13,4 +13,4 @@ std::wstring SystemErrorText(unsigned long code);
 // full stop, "System error <code>" when the system has none.
 std::string SystemMessage(unsigned long code);
 
-}  // namespace base
+}  // namespace skan::base

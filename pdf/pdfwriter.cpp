@@ -9,6 +9,8 @@
 
 #include "base/encoding.h"
 
+namespace skan::pdf {
+
 namespace {
 
 constexpr uint32_t kInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
@@ -620,3 +622,5 @@ bool TPdfWriter::SaveToDataWithSignManual(uint32_t signatureIndex, TPdfWriterApp
   return PDFW_CALL(SaveToDataWithSignManual, signatureIndex, appendSignatureData, append_user_data, finishSignature,
                    finish_user_data, data, &dataLength) != 0;
 }
+
+}  // namespace skan::pdf

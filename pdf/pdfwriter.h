@@ -15,6 +15,8 @@
 #include "external/pdfwriter.h"
 #include "pdf/pdfwriter_units.h"
 
+namespace skan::pdf {
+
 inline constexpr const wchar_t* PDFWRITER_DLL_NAME = L"pdfwriter.dll";
 inline constexpr uint16_t PdfWriter_API_Major = 2;
 inline constexpr uint16_t PdfWriter_API_Minor = 0;
@@ -269,3 +271,5 @@ class TPdfWriter {
 void ThrowIfFail(bool expr, const char* exprStr, const char* _func);
 void ThrowMessageIfFail(bool expr, const std::string& msg, const char* _func);
 void ThrowLastErrorIfFail(bool expr, const TPdfWriter* lpdf, const char* _func);
+
+}  // namespace skan::pdf

@@ -19,13 +19,13 @@
 #include "pdf_document.h"
 #include "external/pdfwriter.h"
 
-using namespace pdfw;
-
+// The library's context: the type the C interface leaves opaque, so it stays
+// outside the library's namespace.
 struct PdfWriterContextTag {
   PdfWriterErrorFunc errorFunc = nullptr;
   void* userData = nullptr;
   uint32_t unit = 1;  // millimetres until SetUnit says otherwise
-  std::unique_ptr<TDocument> doc;
+  std::unique_ptr<skan::pdfwriter::TDocument> doc;
   std::wstring fileTarget;  // set for a document created on file
 
   // Device contexts handed out and not yet finished.
@@ -33,7 +33,7 @@ struct PdfWriterContextTag {
     HDC dc;
     bool resource;
     uint32_t pageTag;  // which page, for pages
-    TDrawingArea area;
+    skan::pdfwriter::TDrawingArea area;
     double widthPt, heightPt;  // size, for resources
   };
   std::vector<TOpenDrawing> drawings;
@@ -41,6 +41,7 @@ struct PdfWriterContextTag {
   uint32_t nextTag = 1;
 };
 
+namespace skan::pdfwriter {
 namespace {
 
 void Report(PdfWriterContext ctx, uint32_t code, const char* msg) noexcept {
@@ -485,6 +486,9 @@ struct TImpl : TUnsupported {
 
 }  // namespace
 
+}  // namespace skan::pdfwriter
+
 #define PDFWRITER_DEFINE_EXPORT(result, name, params, args) \
-  extern "C" result PDFWRITER_CALL pdfwriter_##name params { return TImpl::name args; }
+  extern "C" result PDFWRITER_CALL pdfwriter_##name params { return skan::pdfwriter::TImpl::name args; }
+
 PDFWRITER_EXPORTS(PDFWRITER_DEFINE_EXPORT)

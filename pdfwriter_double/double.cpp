@@ -17,11 +17,14 @@
 #include "double_control.h"
 #include "external/pdfwriter.h"
 
+// The context the C interface leaves opaque, so outside the namespace.
 struct PdfWriterContextTag {
   int id;
   PdfWriterErrorFunc errorFunc;
   void* userData;
 };
+
+namespace skan::pdf {
 
 namespace {
 
@@ -195,10 +198,8 @@ struct TRecorded {
   }
 };
 
-}  // namespace
-
 #define DOUBLE_EXPORT(result, name, params, args) \
-  extern "C" result PDFWRITER_CALL pdfwriter_##name params { return Dispatch_##name args; }
+  extern "C" result PDFWRITER_CALL pdfwriter_##name params { return skan::pdf::Dispatch_##name args; }
 
 template <class... A>
 struct TDependent {
@@ -216,8 +217,16 @@ struct TDependent {
       return Answer<result>(#name, a...);                              \
     }                                                                  \
   }
+
 PDFWRITER_EXPORTS(DOUBLE_DISPATCH)
+
+}  // namespace
+}  // namespace skan::pdf
+
 PDFWRITER_EXPORTS(DOUBLE_EXPORT)
+
+using skan::pdf::State;
+using skan::pdf::TState;
 
 extern "C" {
 
@@ -238,7 +247,7 @@ __declspec(dllexport) void double_Outs(const char* name, int64_t first, int64_t 
 }
 
 __declspec(dllexport) void double_Text(const char* name, const char* utf8, int32_t secondLength) {
-  State().texts[name] = {utf8 ? base::Widen(utf8) : std::wstring(), secondLength};
+  State().texts[name] = {utf8 ? skan::base::Widen(utf8) : std::wstring(), secondLength};
 }
 
 __declspec(dllexport) const char* double_Calls() {

@@ -13,7 +13,7 @@
 #include "share/tcp_server.h"
 #include "share/text.h"
 
-namespace share {
+namespace skan::share {
 
 const char* StatusText(int code) {
   switch (code) {
@@ -261,4 +261,4 @@ std::int64_t THTTPResponseInfo::ServeFile(TContext&, const std::filesystem::path
   return io_.WriteFile(f, f.Size()) ? f.Size() : 0;
 }
 
-}  // namespace share
+}  // namespace skan::share

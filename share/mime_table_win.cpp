@@ -7,7 +7,7 @@
 #include "base/encoding.h"
 #include "share/text.h"
 
-namespace share {
+namespace skan::share {
 
 namespace {
 
@@ -56,4 +56,4 @@ void OverlayOSMimeTypes(TMimeLines& lines, const std::filesystem::path&) {
   RegCloseKey(db);
 }
 
-}  // namespace share
+}  // namespace skan::share

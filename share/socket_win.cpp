@@ -15,7 +15,7 @@
 #include "base/encoding.h"
 #include "base/system_error_win.h"
 
-namespace share {
+namespace skan::share {
 
 namespace {
 
@@ -309,4 +309,4 @@ std::int64_t DirectoryEntrySize(const std::filesystem::path& path) {
   return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-}  // namespace share
+}  // namespace skan::share

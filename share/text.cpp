@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-namespace share {
+namespace skan::share {
 
 namespace {
 
@@ -144,4 +144,4 @@ std::string FormatHTTPDate(std::time_t t) {
   return buf;
 }
 
-}  // namespace share
+}  // namespace skan::share

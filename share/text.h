@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace share {
+namespace skan::share {
 
 std::string AsciiLower(std::string_view s);
 std::string AsciiUpper(std::string_view s);
@@ -30,4 +30,4 @@ std::string Base64Decode(std::string_view s);
 // RFC 1123 date in GMT, e.g. "Fri, 07 Mar 2025 08:05:02 GMT".
 std::string FormatHTTPDate(std::time_t t);
 
-}  // namespace share
+}  // namespace skan::share

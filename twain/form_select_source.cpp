@@ -8,6 +8,8 @@
 #include "application.h"
 #include "window.h"
 
+namespace skan::twain {
+
 std::wstring TFormSelectSource::Caption = L"Select source";
 std::wstring TFormSelectSource::OkCaption = L"&OK";
 std::wstring TFormSelectSource::CancelCaption = L"&Cancel";
@@ -196,3 +198,5 @@ LRESULT CALLBACK TFormSelectSource::EnterKeyProc(HWND hwnd, UINT msg, WPARAM wp,
   }
   return DefSubclassProc(hwnd, msg, wp, lp);
 }
+
+}  // namespace skan::twain

@@ -8,6 +8,8 @@
 
 #include "window.h"
 
+namespace skan::twain {
+
 class TFormSelectSource : public ui::TWindow {
  public:
   enum TModalResult { mrNone = 0, mrOK = 1, mrCancel = 2 };
@@ -47,3 +49,5 @@ class TFormSelectSource : public ui::TWindow {
   HFONT Font_ = nullptr;
   TModalResult ModalResult_ = mrNone;
 };
+
+}  // namespace skan::twain

@@ -12,6 +12,8 @@
 
 #include "twain_source.h"
 
+namespace skan::twain {
+
 namespace {
 
 constexpr TW_BOOL kTrue = 0xFFFF;
@@ -619,3 +621,5 @@ TCapabilityRet TTwainSource::GetIXferMech(TTwainTransferMode& Return, TTwainTran
 TCapabilityRet TTwainSource::SetIXferMech(TTwainTransferMode Value) {
   return SetUInt16(ICAP_XFERMECH, TransferModeCode(Value));
 }
+
+}  // namespace skan::twain

@@ -5,6 +5,8 @@
 #include "base/encoding.h"
 #include "twain_platform.h"
 
+namespace skan::twain {
+
 TTwainIdentity::TTwainIdentity() {
   Structure_.Version.Language = 0xFFFF;
   Structure_.Version.Country = TWCY_USA;
@@ -47,3 +49,5 @@ void TTwainIdentity::SetString(TW_STR32& field, std::wstring_view text) {
   const std::string ansi = base::ToAnsi(text);
   std::memcpy(field, ansi.data(), std::min<size_t>(ansi.size(), 32));
 }
+
+}  // namespace skan::twain

@@ -12,7 +12,7 @@
 
 #ifndef _WIN32
 // The native build compiles the portable part of the layer against these
-// stand-ins for the Windows types it passes around.
+// stand-ins for the Windows types it passes around (global, as Windows has them).
 using HWND = void*;
 using HMODULE = void*;
 using HBITMAP = void*;
@@ -28,6 +28,8 @@ struct MSG {
   POINT pt;
 };
 #endif
+
+namespace skan::twain {
 
 // Folder kinds searched for TWAIN_32.DLL, in this order.
 enum TDirectoryKind { dkWindows, dkSystem, dkApplication, dkCurrent, dkTemp };
@@ -73,3 +75,5 @@ class TTwainPlatform {
 // The platform in use; SetTwainPlatform(nullptr) restores the system's own.
 TTwainPlatform& TwainPlatform();
 void SetTwainPlatform(TTwainPlatform* platform);
+
+}  // namespace skan::twain

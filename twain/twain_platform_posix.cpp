@@ -2,6 +2,8 @@
 // stays unloaded unless a test installs its own platform.
 #include "twain_platform.h"
 
+namespace skan::twain {
+
 namespace {
 
 class TNoTwainPlatform final : public TTwainPlatform {
@@ -33,3 +35,5 @@ TTwainPlatform* gPlatform = &gSystem;
 
 TTwainPlatform& TwainPlatform() { return *gPlatform; }
 void SetTwainPlatform(TTwainPlatform* platform) { gPlatform = platform ? platform : &gSystem; }
+
+}  // namespace skan::twain

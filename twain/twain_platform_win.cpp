@@ -5,6 +5,8 @@
 
 #include "twain_platform.h"
 
+namespace skan::twain {
+
 namespace {
 
 // Asks for a folder into a 261-character buffer, passing 260; when the
@@ -172,3 +174,5 @@ TTwainPlatform* gPlatform = &gSystem;
 
 TTwainPlatform& TwainPlatform() { return *gPlatform; }
 void SetTwainPlatform(TTwainPlatform* platform) { gPlatform = platform ? platform : &gSystem; }
+
+}  // namespace skan::twain

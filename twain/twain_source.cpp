@@ -6,6 +6,8 @@
 
 #include "base/encoding.h"
 
+namespace skan::twain {
+
 namespace {
 constexpr TW_BOOL kTrue = 0xFFFF;
 constexpr TW_BOOL kFalse = 0;
@@ -312,3 +314,5 @@ bool TTwainSource::ReadNative(TW_HANDLE handle, bool& Cancel) {
   Owner_->DoTwainAcquire(Owner_, Index_, bitmap, Cancel);
   return true;
 }
+
+}  // namespace skan::twain

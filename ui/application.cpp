@@ -6,7 +6,7 @@
 #include "failure_text.h"
 #include "base/encoding.h"
 
-namespace ui {
+namespace skan::ui {
 
 TApplication& TApplication::Instance() {
   static TApplication app;
@@ -109,4 +109,4 @@ std::wstring TApplication::Title() const {
   return ApplicationTitle(std::wstring_view(path, n));
 }
 
-}  // namespace ui
+}  // namespace skan::ui

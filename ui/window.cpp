@@ -2,7 +2,7 @@
 
 #include "application.h"
 
-namespace ui {
+namespace skan::ui {
 
 UINT WindowDpi(HWND window) {
   using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
@@ -69,4 +69,4 @@ LRESULT CALLBACK TWindow::StaticWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPAR
   return result;
 }
 
-}  // namespace ui
+}  // namespace skan::ui

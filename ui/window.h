@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-namespace ui {
+namespace skan::ui {
 
 // Scales a length given at 96 dots per inch.
 inline int Scale(int value, UINT dpi) { return MulDiv(value, static_cast<int>(dpi), 96); }
@@ -46,4 +46,4 @@ class TWindow {
   HWND hwnd_ = nullptr;
 };
 
-}  // namespace ui
+}  // namespace skan::ui

@@ -6,7 +6,7 @@
 #include "base/handles_win.h"
 #include "source.h"
 
-namespace vscan {
+namespace skan::virtual_scanner {
 namespace {
 
 constexpr TPaper kPapers[] = {
@@ -290,4 +290,4 @@ TW_UINT16 TSource::Capability(TW_UINT16 msg, TW_MEMREF data) {
   return Fail(TWCC_CAPBADOPERATION);
 }
 
-}  // namespace vscan
+}  // namespace skan::virtual_scanner

@@ -10,7 +10,7 @@
 #include "base/file.h"
 #include "base/handles_win.h"
 
-namespace vscan {
+namespace skan::virtual_scanner {
 namespace {
 
 HINSTANCE gInstance = nullptr;
@@ -481,12 +481,12 @@ TSource& Source() {
 }
 
 }  // namespace
-}  // namespace vscan
+}  // namespace skan::virtual_scanner
 
 extern "C" TW_UINT16 TW_CALLINGSTYLE DS_Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat,
                                               TW_UINT16 msg, TW_MEMREF data) {
   try {  // no exception may leave the library
-    return vscan::Source().Entry(origin, dg, dat, msg, data);
+    return skan::virtual_scanner::Source().Entry(origin, dg, dat, msg, data);
   } catch (...) {
     return TWRC_FAILURE;
   }
@@ -494,7 +494,7 @@ extern "C" TW_UINT16 TW_CALLINGSTYLE DS_Entry(pTW_IDENTITY origin, TW_UINT32 dg,
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
-    vscan::gInstance = instance;
+    skan::virtual_scanner::gInstance = instance;
     DisableThreadLibraryCalls(instance);
   }
   return TRUE;

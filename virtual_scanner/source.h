@@ -15,7 +15,7 @@
 #include "scanner_dialog.h"
 #include "twain.h"
 
-namespace vscan {
+namespace skan::virtual_scanner {
 
 // Paper sizes of ICAP_SUPPORTEDSIZES in millimetres; TWSS_NONE is the whole glass.
 struct TPaper {
@@ -141,4 +141,4 @@ class TSource {
   bool memActive_ = false;
 };
 
-}  // namespace vscan
+}  // namespace skan::virtual_scanner

@@ -11,6 +11,8 @@
 #include <windows.h>
 #endif
 
+namespace skan {
+
 namespace {
 
 TEST(Base64Export, KnownAnswersOfRfc4648) {
@@ -19,7 +21,7 @@ TEST(Base64Export, KnownAnswersOfRfc4648) {
       {"", ""},           {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
       {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xFF\xFE\x00"s, "//4A"},
   };
-  for (const auto& [in, out] : vectors) EXPECT_EQ(scan::Base64Lines(in), out) << in;
+  for (const auto& [in, out] : vectors) EXPECT_EQ(skan::Base64Lines(in), out) << in;
 }
 
 // Sizes around the 57-byte line (76 characters) and their file sizes.
@@ -34,12 +36,12 @@ TEST(Base64Export, LinesOf76WithCrLf) {
     SCOPED_TRACE(c.bytes);
     std::string data(c.bytes, '\0');
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + 3);
-    const std::string text = scan::Base64Lines(data);
+    const std::string text = skan::Base64Lines(data);
     EXPECT_EQ(text.size(), c.encoded);
-    const std::string file = scan::JoinLinesCrLf(scan::SplitLines(text));
+    const std::string file = skan::JoinLinesCrLf(skan::SplitLines(text));
     EXPECT_EQ(file.size(), c.exportSize);
     // Every line of the file is 76 characters but the last, each ends in CR LF.
-    const auto lines = scan::SplitLines(file);
+    const auto lines = skan::SplitLines(file);
     for (size_t i = 0; i + 1 < lines.size(); ++i) EXPECT_EQ(lines[i].size(), 76u);
     if (!lines.empty()) {
       EXPECT_LE(lines.back().size(), 76u);
@@ -47,19 +49,19 @@ TEST(Base64Export, LinesOf76WithCrLf) {
     }
     EXPECT_EQ(file.find('\n'), file.empty() ? std::string::npos : file.find("\r\n") + 1);
   }
-  EXPECT_EQ(scan::JoinLinesCrLf(scan::SplitLines(scan::Base64Lines(std::string(58, 'x')))),
+  EXPECT_EQ(skan::JoinLinesCrLf(skan::SplitLines(skan::Base64Lines(std::string(58, 'x')))),
             "eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4\r\neA==\r\n");
 }
 
 TEST(Base64Export, SplitLinesCutsAtEveryKindOfBreak) {
   using V = std::vector<std::string>;
-  EXPECT_EQ(scan::SplitLines(""), V{});
-  EXPECT_EQ(scan::SplitLines("a"), V{"a"});
-  EXPECT_EQ(scan::SplitLines("a\r\n"), V{"a"});
-  EXPECT_EQ(scan::SplitLines("a\r\nb"), (V{"a", "b"}));
-  EXPECT_EQ(scan::SplitLines("a\rb\nc"), (V{"a", "b", "c"}));
-  EXPECT_EQ(scan::SplitLines("a\r\n\r\nb"), (V{"a", "", "b"}));
-  EXPECT_EQ(scan::SplitLines("\n"), V{""});
+  EXPECT_EQ(skan::SplitLines(""), V{});
+  EXPECT_EQ(skan::SplitLines("a"), V{"a"});
+  EXPECT_EQ(skan::SplitLines("a\r\n"), V{"a"});
+  EXPECT_EQ(skan::SplitLines("a\r\nb"), (V{"a", "b"}));
+  EXPECT_EQ(skan::SplitLines("a\rb\nc"), (V{"a", "b", "c"}));
+  EXPECT_EQ(skan::SplitLines("a\r\n\r\nb"), (V{"a", "", "b"}));
+  EXPECT_EQ(skan::SplitLines("\n"), V{""});
 }
 
 TEST(Base64Export, EncodeFileReadsTheWholeFileOrSaysWhyNot) {
@@ -67,10 +69,10 @@ TEST(Base64Export, EncodeFileReadsTheWholeFileOrSaysWhyNot) {
   std::string data;
   for (int i = 0; i < 100000; ++i) data += static_cast<char>(i * 31);
   std::ofstream(path, std::ios::binary) << data;
-  EXPECT_EQ(scan::EncodeFile(path), scan::Base64Lines(data));
+  EXPECT_EQ(skan::EncodeFile(path), skan::Base64Lines(data));
   std::filesystem::remove(path);
   try {
-    scan::EncodeFile(path);
+    skan::EncodeFile(path);
     FAIL() << "read a missing file";
   } catch (const std::runtime_error& e) {
     EXPECT_EQ(std::string(e.what()).rfind("Cannot open file \"", 0), 0u) << e.what();
@@ -92,7 +94,7 @@ TEST(Base64Export, FileTooLargeForMemoryLeavesNoHandleOpen) {
   ASSERT_TRUE(sized);
   DWORD before = 0, after = 0;
   GetProcessHandleCount(GetCurrentProcess(), &before);
-  EXPECT_ANY_THROW(scan::EncodeFile(path));  // 2 GB do not fit a 32-bit process
+  EXPECT_ANY_THROW(skan::EncodeFile(path));  // 2 GB do not fit a 32-bit process
   GetProcessHandleCount(GetCurrentProcess(), &after);
   EXPECT_EQ(after, before);
   // Nobody holds the file any more: it opens without sharing and goes.
@@ -104,3 +106,5 @@ TEST(Base64Export, FileTooLargeForMemoryLeavesNoHandleOpen) {
 #endif
 
 }  // namespace
+
+}  // namespace skan

@@ -6,6 +6,8 @@
 
 #include "base/encoding.h"
 
+namespace skan::base {
+
 namespace {
 
 TEST(Encoding, Utf8AndWideRoundTrip) {
@@ -55,3 +57,5 @@ TEST(Encoding, NextCodePointSteps) {
 }
 
 }  // namespace
+
+}  // namespace skan::base

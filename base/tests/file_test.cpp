@@ -7,6 +7,8 @@
 
 #include "base/file.h"
 
+namespace skan::base {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -47,3 +49,5 @@ TEST(WholeFile, EmptyFileIsEmptyAndMissingFileSaysOpen) {
 }
 
 }  // namespace
+
+}  // namespace skan::base

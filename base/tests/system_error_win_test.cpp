@@ -5,6 +5,8 @@
 
 #include "base/system_error_win.h"
 
+namespace skan::base {
+
 namespace {
 
 TEST(SystemError, TextWithoutLineBreakOrFullStop) {
@@ -25,3 +27,5 @@ TEST(SystemError, UnknownCodeHasAFallback) {
 }
 
 }  // namespace
+
+}  // namespace skan::base

@@ -10,6 +10,8 @@
 #include "double_control.h"
 #include "pdf/pdfwriter.h"
 
+namespace skan::pdf {
+
 namespace {
 
 std::wstring DoubleDir(const char* variant) {
@@ -570,3 +572,5 @@ TEST_F(PdfBinding, CrossDocumentOperationsPassTheOtherContext) {
 }
 
 }  // namespace
+
+}  // namespace skan::pdf

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-namespace pdfw {
+namespace skan::pdfwriter {
 
 namespace {
 
@@ -292,4 +292,4 @@ void TDocument::Save(TSink& sink) const {
   sink.Write(table);
 }
 
-}  // namespace pdfw
+}  // namespace skan::pdfwriter

@@ -15,7 +15,7 @@
 #include "share/tests/raw_client.h"
 #include "share/text.h"
 
-namespace share::test {
+namespace skan::share {
 namespace {
 
 struct ResponseFixture {
@@ -227,4 +227,4 @@ TEST(Text, Conversions) {
 }
 
 }  // namespace
-}  // namespace share::test
+}  // namespace skan::share

@@ -8,8 +8,9 @@
 
 #include "base/encoding.h"
 
-namespace {
+namespace skan::tests {
 
+namespace {
 
 void Print(const std::string& s) {
   DWORD written;
@@ -110,7 +111,7 @@ HWND WaitDialog(HWND owner) {
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
+int Main(int argc, wchar_t** argv) {
   if (argc < 2) return 2;
   std::wstring cmd = argv[1];
   if (cmd == L"gone") {
@@ -228,3 +229,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   return 0;
 }
+}  // namespace skan::tests
+
+int wmain(int argc, wchar_t** argv) { return skan::tests::Main(argc, argv); }
+

@@ -14,6 +14,8 @@
 #include "form_select_source.h"
 #include "twain_manager.h"
 
+namespace skan::twain {
+
 namespace {
 
 int gPassedOn = 0;  // messages that reached the application window's own procedure
@@ -352,3 +354,5 @@ TEST_F(TwainManagerWin, NoSourcesNoDialog) {
 }
 
 }  // namespace
+
+}  // namespace skan::twain

@@ -12,6 +12,8 @@
 
 #include "base/encoding.h"
 
+namespace skan::pdf {
+
 namespace {
 
 void Print(const std::wstring& text) {
@@ -53,7 +55,7 @@ BOOL CALLBACK PrintWindow(HWND w, LPARAM) {
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
+int Main(int argc, wchar_t** argv) {
   const std::wstring cmd = argc > 1 ? argv[1] : L"";
   if (cmd == L"box") {
     const int ms = argc > 2 ? _wtoi(argv[2]) : 30000;
@@ -82,3 +84,7 @@ int wmain(int argc, wchar_t** argv) {
   fprintf(stderr, "usage: pdfprobe box [ms] | temp\n");
   return 2;
 }
+}  // namespace skan::pdf
+
+int wmain(int argc, wchar_t** argv) { return skan::pdf::Main(argc, argv); }
+
