@@ -17,7 +17,7 @@
 #include "base/handles_win.h"
 #include "base/system_error_win.h"
 #include "dib_reader.h"
-#include "pdf/pdfwriter.h"
+#include "pdf/pdf_binding.h"
 
 namespace skan {
 

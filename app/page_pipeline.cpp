@@ -1,7 +1,7 @@
 #include "page_pipeline.h"
 
 #include "create_valid_pdf.h"
-#include "pdf/pdfwriter.h"
+#include "pdf/pdf_binding.h"
 
 namespace skan {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "base/handles_win.h"
-#include "source.h"
+#include "data_source.h"
 
 namespace skan::virtual_scanner {
 namespace {

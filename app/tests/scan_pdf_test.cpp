@@ -15,7 +15,7 @@
 #include "bmp_fixture.h"
 #include "create_valid_pdf.h"
 #include "encode_file.h"
-#include "pdf/pdfwriter.h"
+#include "pdf/pdf_binding.h"
 #include "pdf_test_util.h"
 #include "scan_completion.h"
 

@@ -8,7 +8,7 @@
 
 #include "base/encoding.h"
 #include "double_control.h"
-#include "pdf/pdfwriter.h"
+#include "pdf/pdf_binding.h"
 
 namespace skan::pdf {
 

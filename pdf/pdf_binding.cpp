@@ -1,4 +1,4 @@
-#include "pdf/pdfwriter.h"
+#include "pdf/pdf_binding.h"
 
 #include <cmath>
 #include <memory>

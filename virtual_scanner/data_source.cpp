@@ -1,7 +1,7 @@
 // The virtual scanner: a TWAIN data source that makes A4 test pages (or hands
 // over the BMP files of a folder). It follows the TWAIN states 3 (closed) to 7
 // (transferring) for one application session at a time.
-#include "source.h"
+#include "data_source.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,6 +1,6 @@
 // The virtual scanner's data source: one TSource follows the session
 // through the TWAIN states and answers every triplet; its capabilities are
-// in capabilities.cpp, everything else in source.cpp.
+// in capabilities.cpp, everything else in data_source.cpp.
 #pragma once
 
 #include <windows.h>
