@@ -13,12 +13,13 @@
 #include <thread>
 #include <vector>
 
+#include "base/encoding.h"
 #include "base/handles_win.h"
+#include "base/system_error_win.h"
 #include "dib_reader.h"
-#include "pdf/pdfwriter.h"
-#include "text.h"
+#include "pdf/pdf_binding.h"
 
-namespace scan {
+namespace skan {
 
 namespace {
 
@@ -45,7 +46,7 @@ class TBitmapFile {
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h) {
       const DWORD error = GetLastError();
-      throw std::runtime_error("Cannot open file \"" + ui::Narrow(path) + "\". " + ui::SystemMessage(error));
+      throw std::runtime_error("Cannot open file \"" + base::Narrow(path) + "\". " + base::SystemMessage(error));
     }
     LARGE_INTEGER size{};
     bool ok = GetFileSizeEx(h.get(), &size) && size.QuadPart < 0x40000000;  // a 1 GB page is not a scan
@@ -109,20 +110,7 @@ void DrawStretched(HDC dc, const TBitmapFile& bitmap, const std::wstring& path) 
   }
   if (StretchDIBits(dc, 0, 0, kSurfaceWidth, kSurfaceHeight, 0, 0, bitmap.Width(), bitmap.Height(), bitmap.Bits(),
                     bitmap.Info(), DIB_RGB_COLORS, SRCCOPY) == 0)
-    throw std::runtime_error("Cannot draw the bitmap \"" + ui::Narrow(path) + "\"");
-}
-
-// The path in the ANSI code page, or nothing when some character has no
-// exact equivalent there.
-bool ToAnsiExactly(const std::wstring& w, std::string& ansi) {
-  BOOL usedDefault = FALSE;
-  const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                    nullptr, &usedDefault);
-  if (n <= 0 && !w.empty()) return false;
-  ansi.assign(n, '\0');
-  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w.data(), static_cast<int>(w.size()), ansi.data(), n, nullptr,
-                      &usedDefault);
-  return !usedDefault;
+    throw std::runtime_error("Cannot draw the bitmap \"" + base::Narrow(path) + "\"");
 }
 
 }  // namespace
@@ -135,7 +123,7 @@ std::wstring ChangeFileExt(const std::wstring& path, const std::wstring& ext) {
 
 std::wstring MakeTempFile(const std::wstring& folder) {
   wchar_t name[MAX_PATH];
-  if (GetTempFileNameW(folder.c_str(), L"tmp", 0, name) == 0) throw std::runtime_error(ui::SystemMessage(GetLastError()));
+  if (GetTempFileNameW(folder.c_str(), L"tmp", 0, name) == 0) throw std::runtime_error(base::SystemMessage(GetLastError()));
   return name;
 }
 
@@ -161,7 +149,7 @@ void TPageFileBuffers::Give(TBuffer buffer) {
 }
 
 std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder) {
-  TPdfWriter pdf;  // frees its context and the library on every way out
+  pdf::TPdfWriter pdf;  // frees its context and the library on every way out
   return CreateValidPDF(pdf, lista, tempFolder);
 }
 
@@ -229,12 +217,12 @@ class TReadAhead {
 
 // One page; `read`, when given, is the page file's read already under way,
 // whose failure counts only where reading it here would have failed.
-void AddPage(TPdfWriter& pdf, const std::wstring& page, TBitmapRead* read, TPageFileBuffers* buffers) {
+void AddPage(pdf::TPdfWriter& pdf, const std::wstring& page, TBitmapRead* read, TPageFileBuffers* buffers) {
   const uint32_t height = ToUnsigned32(pdf.MMToUnit(kPageHeightMM));
   const uint32_t width = ToUnsigned32(pdf.MMToUnit(kPageWidthMM));
-  HDC dc = pdf.AddPage(width, height, kSurfaceWidth, kSurfaceHeight, PdfWriterDrawFlag_None);
+  HDC dc = pdf.AddPage(width, height, kSurfaceWidth, kSurfaceHeight, pdf::PdfWriterDrawFlag_None);
   if (GetFileAttributesW(page.c_str()) == INVALID_FILE_ATTRIBUTES)
-    throw std::runtime_error("Plik \r" + ui::Narrow(page) + "\r" + "nie istnieje");
+    throw std::runtime_error("Plik \r" + base::Narrow(page) + "\r" + "nie istnieje");
   {
     // Released before the page is finished.
     const std::unique_ptr<TBitmapFile> bitmap = read ? read->get() : std::make_unique<TBitmapFile>(page, buffers);
@@ -245,16 +233,16 @@ void AddPage(TPdfWriter& pdf, const std::wstring& page, TBitmapRead* read, TPage
 
 }  // namespace
 
-void AddPdfPage(TPdfWriter& pdf, const std::wstring& page, TPageFileBuffers* buffers) {
+void AddPdfPage(pdf::TPdfWriter& pdf, const std::wstring& page, TPageFileBuffers* buffers) {
   AddPage(pdf, page, nullptr, buffers);
 }
 
-std::wstring SavePdf(TPdfWriter& pdf, const std::wstring& tempFolder) {
+std::wstring SavePdf(pdf::TPdfWriter& pdf, const std::wstring& tempFolder) {
   const std::wstring result = ChangeFileExt(MakeTempFile(tempFolder), L".pdf");
   // The library takes ANSI file names; a path the code page cannot spell
   // would name some other file, so such a path goes by its UTF-16 form.
   std::string ansi;
-  if (ToAnsiExactly(result, ansi))
+  if (base::ToAnsiExactly(result, ansi))
     pdf.SaveToFile(ansi);
   else
     pdf.SaveToFileW(result);
@@ -262,7 +250,7 @@ std::wstring SavePdf(TPdfWriter& pdf, const std::wstring& tempFolder) {
   return result;
 }
 
-std::wstring CreateValidPDF(TPdfWriter& pdf, const std::vector<std::wstring>& lista, const std::wstring& tempFolder) {
+std::wstring CreateValidPDF(pdf::TPdfWriter& pdf, const std::vector<std::wstring>& lista, const std::wstring& tempFolder) {
   pdf.CreateMemDocument();
   // Each page file is read on a second thread while the page before it is
   // drawn and compressed. A failed read waits in its future and is raised in
@@ -276,4 +264,4 @@ std::wstring CreateValidPDF(TPdfWriter& pdf, const std::vector<std::wstring>& li
   return SavePdf(pdf, tempFolder);
 }
 
-}  // namespace scan
+}  // namespace skan

@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
-class TPdfWriter;
+namespace skan {
 
-namespace scan {
+namespace pdf {
+class TPdfWriter;
+}
 
 // A fresh unique name in `folder` ("tmp" + hex digits + ".tmp"), reserved by
 // an empty file that stays. Raises std::runtime_error with the system's
@@ -26,7 +28,7 @@ std::wstring MakeTempFile(const std::wstring& folder);
 std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder);
 
 // The same with a library object the caller made (and may have set a unit on).
-std::wstring CreateValidPDF(TPdfWriter& pdf, const std::vector<std::wstring>& lista, const std::wstring& tempFolder);
+std::wstring CreateValidPDF(pdf::TPdfWriter& pdf, const std::vector<std::wstring>& lista, const std::wstring& tempFolder);
 
 // Memory for page files read one after another. A page is tens of megabytes,
 // and memory taken afresh from the system for each page costs a page fault
@@ -52,11 +54,11 @@ class TPageFileBuffers {
 // assembly's failures), and the save to a fresh name beside a new placeholder
 // in `tempFolder`, followed by Close; returns the PDF's path. `buffers`, when
 // given, lends the memory the page file is read into.
-void AddPdfPage(TPdfWriter& pdf, const std::wstring& page, TPageFileBuffers* buffers = nullptr);
-std::wstring SavePdf(TPdfWriter& pdf, const std::wstring& tempFolder);
+void AddPdfPage(pdf::TPdfWriter& pdf, const std::wstring& page, TPageFileBuffers* buffers = nullptr);
+std::wstring SavePdf(pdf::TPdfWriter& pdf, const std::wstring& tempFolder);
 
 // `path` with its extension replaced: cut at the last dot of the file-name
 // part, or appended when that part has no dot.
 std::wstring ChangeFileExt(const std::wstring& path, const std::wstring& ext);
 
-}  // namespace scan
+}  // namespace skan

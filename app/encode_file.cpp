@@ -8,11 +8,12 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include "base/encoding.h"
 #include "base/handles_win.h"
-#include "text.h"
+#include "base/system_error_win.h"
 #endif
 
-namespace scan {
+namespace skan {
 
 namespace {
 
@@ -80,7 +81,7 @@ TExportSource::TExportSource(const std::filesystem::path& path) : path_(path) {
                           nullptr));
   if (!file_) {
     const DWORD error = GetLastError();
-    throw std::runtime_error("Cannot open file \"" + ui::Narrow(path.wstring()) + "\". " + ui::SystemMessage(error));
+    throw std::runtime_error("Cannot open file \"" + base::Narrow(path.wstring()) + "\". " + base::SystemMessage(error));
   }
 }
 
@@ -91,14 +92,14 @@ void TExportSource::SaveTo(const std::filesystem::path& target, size_t piece) {
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file_.get(), &size) || size.QuadPart > 0x7FFFFFFF) {
     const DWORD error = GetLastError() ? GetLastError() : ERROR_FILE_TOO_LARGE;
-    throw std::runtime_error("Cannot read file \"" + ui::Narrow(path_.wstring()) + "\". " + ui::SystemMessage(error));
+    throw std::runtime_error("Cannot read file \"" + base::Narrow(path_.wstring()) + "\". " + base::SystemMessage(error));
   }
   base::TFileHandle out(
       CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!out) {
     const DWORD error = GetLastError();
-    throw std::runtime_error("Cannot create file \"" + ui::Narrow(target.wstring()) + "\". " +
-                             ui::SystemMessage(error));
+    throw std::runtime_error("Cannot create file \"" + base::Narrow(target.wstring()) + "\". " +
+                             base::SystemMessage(error));
   }
   DWORD readError = 0, writeError = 0;
   std::string bytes, text;
@@ -132,12 +133,12 @@ void TExportSource::SaveTo(const std::filesystem::path& target, size_t piece) {
   out.reset();
   if (readError) {
     DeleteFileW(target.c_str());  // no export of part of the document
-    throw std::runtime_error("Cannot read file \"" + ui::Narrow(path_.wstring()) + "\". " +
-                             ui::SystemMessage(readError));
+    throw std::runtime_error("Cannot read file \"" + base::Narrow(path_.wstring()) + "\". " +
+                             base::SystemMessage(readError));
   }
   if (writeError)
-    throw std::runtime_error("Cannot write file \"" + ui::Narrow(target.wstring()) + "\". " +
-                             ui::SystemMessage(writeError));
+    throw std::runtime_error("Cannot write file \"" + base::Narrow(target.wstring()) + "\". " +
+                             base::SystemMessage(writeError));
 }
 #endif
 
@@ -168,4 +169,4 @@ std::string ExportText(std::string text) {
   return text;
 }
 
-}  // namespace scan
+}  // namespace skan

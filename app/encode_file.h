@@ -11,7 +11,7 @@
 #include "base/handles_win.h"
 #endif
 
-namespace scan {
+namespace skan {
 
 // Base64 text of `bytes`, CR LF after every complete 76-character line (also
 // when the text ends there); the last, shorter line has none.
@@ -55,4 +55,4 @@ std::string JoinLinesCrLf(const std::vector<std::string>& lines);
 // text with CR LF after its last line too.
 std::string ExportText(std::string base64Lines);
 
-}  // namespace scan
+}  // namespace skan

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace skan {
+
 // True when `path` names a file (not a folder).
 inline bool FileExists(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -17,3 +19,5 @@ inline void EnsureFolder(const std::wstring& folder) {
   if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES)
     CreateDirectoryW(folder.c_str(), nullptr);
 }
+
+}  // namespace skan

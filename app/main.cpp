@@ -7,6 +7,8 @@
 #include "application.h"
 #include "main_window.h"
 
+namespace skan {
+
 namespace {
 
 // Blocking read from standard input for the peer channel's reader thread.
@@ -30,7 +32,8 @@ bool IsPeerPipe(HANDLE in) {
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+// The host: its window, the peer channel and the message loop until the end.
+int RunHost() {
   // Dialogs (open file) and the imaging component need a single-threaded
   // apartment on the GUI thread.
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -54,7 +57,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // dialogs) dispatch too, so a peer that has gone ends the program even then.
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
   HWND window = form->Handle();
-  TSkanowanie::FStdIn = std::make_unique<skan::TPeerInput>(
+  TSkanowanie::FStdIn = std::make_unique<TPeerInput>(
       StdInReader(in), [window] { PostMessageW(window, TSkanowanie::WM_PEERINPUT, 0, 0); },
       IsPeerPipe(in));
   // The reader's wake only needs to wake this loop: the idle poll that
@@ -75,3 +78,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   CoUninitialize();
   return 0;
 }
+
+}  // namespace skan
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return skan::RunHost(); }

@@ -10,7 +10,9 @@
 #include "files_win.h"
 #include "resource.h"
 #include "scan_completion.h"
-#include "text.h"
+#include "base/encoding.h"
+
+namespace skan {
 
 TSkanowanie* Skanowanie = nullptr;
 std::string scan_id;
@@ -221,7 +223,7 @@ void TSkanowanie::SetFilename(std::wstring path, bool workingFile) {
 int32_t TSkanowanie::NextMessageLength() {
   if (!FStdIn) return 0;
   return skan::NextMessageLength(*FStdIn, [](std::string_view line) {
-    if (Skanowanie) Skanowanie->AppendLog(ui::Widen(line));
+    if (Skanowanie) Skanowanie->AppendLog(base::Widen(line));
   });
 }
 
@@ -322,7 +324,7 @@ LRESULT CALLBACK TSkanowanie::Memo1Proc(HWND hwnd, UINT msg, WPARAM wParam, LPAR
   return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
-void TSkanowanie::Log(std::string_view line) { AppendLog(ui::Widen(line)); }
+void TSkanowanie::Log(std::string_view line) { AppendLog(base::Widen(line)); }
 void TSkanowanie::Send(std::string_view body) { WriteMessage(body); }
 void TSkanowanie::Quit() { ui::TApplication::Instance().Terminate(); }
 
@@ -332,10 +334,10 @@ skan::TLocalTime TSkanowanie::Now() {
   return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
 }
 
-std::string TSkanowanie::TempFolder() { return ui::Narrow(::TempFolder()); }
+std::string TSkanowanie::TempFolder() { return base::Narrow(skan::TempFolder()); }
 
 void TSkanowanie::EnsureFolder(const std::string& path) {
-  ::EnsureFolder(ui::Widen(path));
+  skan::EnsureFolder(base::Widen(path));
 }
 
 // --- Window behaviours -----------------------------------------------------------
@@ -350,7 +352,7 @@ void TSkanowanie::FormClose() {
   }
   // Only a working file of the system's own, in the temporary folder; a file
   // the user opened with Load PDF is theirs and stays.
-  if (working && StartsWithNoCase(path, ::TempFolder()) && FileExists(path))
+  if (working && StartsWithNoCase(path, skan::TempFolder()) && FileExists(path))
     DeleteFileW(path.c_str());
 }
 
@@ -374,40 +376,40 @@ void TSkanowanie::ImageButton2Click() { SkanujdoPDF1Click(); }
 void TSkanowanie::SkanujdoPDF1Click() { scanStart_.SkanujdoPDF1Click(); }
 
 void TSkanowanie::SetScanStatus(std::string_view status) { request.ScanStatus = status; }
-std::wstring TSkanowanie::GetTmpPath() { return ui::Widen(request.tmpPath); }
-void TSkanowanie::SetTmpPath(const std::wstring& path) { request.tmpPath = ui::Narrow(path); }
+std::wstring TSkanowanie::GetTmpPath() { return base::Widen(request.tmpPath); }
+void TSkanowanie::SetTmpPath(const std::wstring& path) { request.tmpPath = base::Narrow(path); }
 
 // What scan completion (scan_completion.h) needs of the window. Not in an
 // anonymous namespace: for a local class, i686 GCC at -O3 drops the unused
 // `this` of the overrides that do not touch the window (WriteMessage, ScanId,
 // TempFolder) while the virtual call still passes it in ECX, and the first
 // such call crashes.
-class TSkanowanieCompletionHost : public scan::TScanCompletionHost {
+class TSkanowanieCompletionHost : public skan::TScanCompletionHost {
  public:
   explicit TSkanowanieCompletionHost(TSkanowanie& window) : w_(window) {}
   const std::vector<std::wstring>* Lista() override { return w_.lista ? &*w_.lista : nullptr; }
   void ReleaseLista() override { w_.lista.reset(); }
   void SetFilename(const std::wstring& filename) override { w_.SetFilename(filename, /*workingFile=*/true); }
-  void SetScanStatus(const std::wstring& status) override { w_.request.ScanStatus = ui::Narrow(status); }
+  void SetScanStatus(const std::wstring& status) override { w_.request.ScanStatus = base::Narrow(status); }
   void WriteMessage(const std::string& utf8Body) override { TSkanowanie::WriteMessage(utf8Body); }
   void AppendLog(const std::wstring& line) override { w_.AppendLog(line); }
-  std::wstring ScanId() override { return ui::Widen(scan_id); }
+  std::wstring ScanId() override { return base::Widen(scan_id); }
   void Navigate(const std::wstring& path) override { w_.WebBrowser1.Navigate(path); }
-  std::wstring TempFolder() override { return ::TempFolder(); }
-  std::unique_ptr<scan::TPagePipeline> TakePipeline() override { return std::move(w_.pipeline_); }
+  std::wstring TempFolder() override { return skan::TempFolder(); }
+  std::unique_ptr<skan::TPagePipeline> TakePipeline() override { return std::move(w_.pipeline_); }
 
  private:
   TSkanowanie& w_;
 };
 
 // The end of a batch: the PDF is assembled, exported and shown.
-void TSkanowanie::TwainManager1TransferComplete(TTwainObject*, int, bool) {
+void TSkanowanie::TwainManager1TransferComplete(twain::TTwainObject*, int, bool) {
   TSkanowanieCompletionHost host(*this);
-  scan::TwainManager1TransferComplete(host);
+  skan::TwainManager1TransferComplete(host);
 }
 
 void TSkanowanie::PageFileWritten(const std::wstring& page) {
-  if (!pipeline_) pipeline_ = std::make_unique<scan::TPagePipeline>();
+  if (!pipeline_) pipeline_ = std::make_unique<skan::TPagePipeline>();
   pipeline_->PageFileWritten(page);
 }
 
@@ -499,3 +501,5 @@ LRESULT TSkanowanie::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   }
   return Default(msg, wParam, lParam);
 }
+
+}  // namespace skan

@@ -22,6 +22,8 @@
 #include "share_action.h"
 #include "window.h"
 
+namespace skan {
+
 // Standard output to the peer; a missing handle swallows what is written.
 class TStdOutStream {
  public:
@@ -53,7 +55,7 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   skan::TScanRequest request;  // ScanStatus, tmpPath, email, serialnumber
   std::optional<std::vector<std::wstring>> lista;
   // The pages of the running batch drawn ahead; taken by scan completion.
-  std::unique_ptr<scan::TPagePipeline> pipeline_;
+  std::unique_ptr<skan::TPagePipeline> pipeline_;
   uint16_t port = 0;
 
   // --- Peer channel (class-level) -------------------------------------------
@@ -110,7 +112,7 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   void SetTmpPath(const std::wstring& path) override;
   std::optional<std::vector<std::wstring>>& Lista() override { return lista; }
   void SetFilename(const std::wstring& path) override { SetFilename(path, /*workingFile=*/true); }
-  void TwainManager1TransferComplete(TTwainObject* Sender, int Index, bool Canceled) override;
+  void TwainManager1TransferComplete(twain::TTwainObject* Sender, int Index, bool Canceled) override;
   void PageFileWritten(const std::wstring& page) override;
   TScanStart scanStart_{*this};  // owns TwainManager1
 
@@ -150,4 +152,6 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
 // The main window and the identifier of the current scan request.
 extern TSkanowanie* Skanowanie;
 extern std::string scan_id;
+
+}  // namespace skan
 

@@ -1,5 +1,7 @@
 #include "page_naming.h"
 
+namespace skan {
+
 std::wstring PageFileName(std::wstring_view tmpPath, std::wstring_view uniqueName) {
   const size_t slash = uniqueName.find_last_of(L"\\/:");
   std::wstring name(slash == std::wstring_view::npos ? uniqueName : uniqueName.substr(slash + 1));
@@ -7,3 +9,5 @@ std::wstring PageFileName(std::wstring_view tmpPath, std::wstring_view uniqueNam
   if (dot != std::wstring::npos) name.resize(dot);
   return std::wstring(tmpPath) + name + L".bmp";
 }
+
+}  // namespace skan

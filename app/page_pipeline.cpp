@@ -1,9 +1,9 @@
 #include "page_pipeline.h"
 
 #include "create_valid_pdf.h"
-#include "pdf/pdfwriter.h"
+#include "pdf/pdf_binding.h"
 
-namespace scan {
+namespace skan {
 
 bool TFileIdentity::operator==(const TFileIdentity& o) const {
   return volume == o.volume && indexHigh == o.indexHigh && indexLow == o.indexLow && sizeHigh == o.sizeHigh &&
@@ -71,7 +71,7 @@ void TPagePipeline::Run() {
     // reports it; this thread only gives up its document.
     try {
       if (!pdf_) {
-        pdf_ = std::make_unique<TPdfWriter>();
+        pdf_ = std::make_unique<pdf::TPdfWriter>();
         pdf_->CreateMemDocument();
       }
       TPrepared done{page, {}};
@@ -104,11 +104,11 @@ std::wstring TPagePipeline::CreateValidPDF(const std::vector<std::wstring>& list
   if (!Usable(lista)) {
     pdf_.reset();
     prepared_.clear();
-    return scan::CreateValidPDF(lista, tempFolder);
+    return skan::CreateValidPDF(lista, tempFolder);
   }
-  const std::unique_ptr<TPdfWriter> pdf = std::move(pdf_);
+  const std::unique_ptr<pdf::TPdfWriter> pdf = std::move(pdf_);
   prepared_.clear();
   return SavePdf(*pdf, tempFolder);
 }
 
-}  // namespace scan
+}  // namespace skan

@@ -21,9 +21,11 @@
 
 #include "create_valid_pdf.h"
 
-class TPdfWriter;
+namespace skan {
 
-namespace scan {
+namespace pdf {
+class TPdfWriter;
+}
 
 // Which file a path named, as far as a later look can tell a replaced or
 // rewritten file from the one read.
@@ -68,10 +70,10 @@ class TPagePipeline {
   std::deque<std::wstring> queue_;
   bool busy_ = false, stop_ = false, failed_ = false;
   // Touched only by the worker while it runs, and by the caller once it is idle.
-  std::unique_ptr<TPdfWriter> pdf_;
+  std::unique_ptr<pdf::TPdfWriter> pdf_;
   std::vector<TPrepared> prepared_;
   TPageFileBuffers buffers_;
   std::thread worker_;  // last: started after everything it uses
 };
 
-}  // namespace scan
+}  // namespace skan

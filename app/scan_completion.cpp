@@ -8,9 +8,10 @@
 #include "create_valid_pdf.h"
 #include "encode_file.h"
 #include "files_win.h"
-#include "text.h"
+#include "base/encoding.h"
+#include "base/system_error_win.h"
 
-namespace scan {
+namespace skan {
 
 const char* const kMessagePreparing =
     "{\"Nieznane polecenie \": \"Dokument zeskanowany, przygotowuj\xC4\x99 do wysy\xC5\x82ki.\" }";
@@ -67,4 +68,4 @@ void TwainManager1TransferComplete(TScanCompletionHost& host) {
   host.SetScanStatus(L"Redy_SCAN");
 }
 
-}  // namespace scan
+}  // namespace skan

@@ -9,7 +9,7 @@
 
 #include "page_pipeline.h"
 
-namespace scan {
+namespace skan {
 
 // What scan completion needs of the main window.
 class TScanCompletionHost {
@@ -41,4 +41,4 @@ extern const char* const kMessagePart;       // {"Czesc ": "1" }
 // (the message loop shows them); `lista` is released however it ends.
 void TwainManager1TransferComplete(TScanCompletionHost& host);
 
-}  // namespace scan
+}  // namespace skan

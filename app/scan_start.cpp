@@ -7,8 +7,11 @@
 #include "files_win.h"
 #include "page_naming.h"
 #include "peer_protocol.h"
-#include "text.h"
+#include "base/encoding.h"
+#include "base/system_error_win.h"
 #include "transfer_mechanism.h"
+
+namespace skan {
 
 std::wstring TempFolder() {
   wchar_t buffer[MAX_PATH + 1];
@@ -24,7 +27,7 @@ std::wstring TempFolder() {
 
 std::wstring UniqueTempFile(const std::wstring& folder) {
   wchar_t name[MAX_PATH] = L"";
-  if (!GetTempFileNameW(folder.c_str(), L"tmp", 0, name)) throw std::runtime_error(ui::SystemMessage(GetLastError()));
+  if (!GetTempFileNameW(folder.c_str(), L"tmp", 0, name)) throw std::runtime_error(base::SystemMessage(GetLastError()));
   return name;
 }
 
@@ -37,22 +40,22 @@ void TScanStart::SkanujdoPDF1Click() {
   window_.SetTmpPath(TempFolder() + L"scan\\");
   EnsureFolder(window_.GetTmpPath());
 
-  if (!TwainManager1_) TwainManager1_ = std::make_unique<TTwainManager>();
-  TTwainManager& twain = *TwainManager1_;
+  if (!TwainManager1_) TwainManager1_ = std::make_unique<twain::TTwainManager>();
+  twain::TTwainManager& twain = *TwainManager1_;
   twain.SetLibraryLoaded(true);
   twain.SetSourceManagerLoaded(true);
   // No library, no source manager or no scanner: stop without a word.
   if (!twain.LibraryLoaded() || twain.SourceCount() == 0) return;
 
   const int i = twain.SelectSource();
-  twain.OnSourceSetupFileXfer = [this](TTwainObject* s, int index) { TwainManager1SourceSetupFileXfer(s, index); };
-  twain.OnSourceFileTransfer = [this](TTwainObject* s, int index, const TW_STR255& name, TTwainFormat f, bool& c) {
+  twain.OnSourceSetupFileXfer = [this](twain::TTwainObject* s, int index) { TwainManager1SourceSetupFileXfer(s, index); };
+  twain.OnSourceFileTransfer = [this](twain::TTwainObject* s, int index, const TW_STR255& name, twain::TTwainFormat f, bool& c) {
     TwainManager1SourceFileTransfer(s, index, name, f, c);
   };
-  twain.OnTransferComplete = [this](TTwainObject* s, int index, bool canceled) {
+  twain.OnTransferComplete = [this](twain::TTwainObject* s, int index, bool canceled) {
     window_.TwainManager1TransferComplete(s, index, canceled);
   };
-  twain.OnTwainAcquire = [this](TTwainObject* s, int index, TTwainBitmap& image, bool& c) {
+  twain.OnTwainAcquire = [this](twain::TTwainObject* s, int index, twain::TTwainBitmap& image, bool& c) {
     TwainManager1TwainAcquire(s, index, image, c);
   };
 
@@ -63,14 +66,14 @@ void TScanStart::SkanujdoPDF1Click() {
   const int position = i == -1 ? twain.GetDefaultSource() : i;
   // When the default source is not among the listed ones there is nothing to
   // open, and the start ends as silently as with no scanner at all.
-  TTwainSource* source = twain.Source(position);
+  twain::TTwainSource* source = twain.Source(position);
   if (!source) return;
   source->SetLoaded(true);
   // File transfer when the scanner offers it; a scanner without it hands the
   // pages over in memory, and each is written to the file that file transfer
   // would have used. An open, enabled scanner (a second start) is left as it is.
   if ((source = twain.Source(position)) && source->Loaded() && !source->Enabled())
-    source->SetTransferMode(ChooseTransferMode(*source));
+    source->SetTransferMode(twain::ChooseTransferMode(*source));
   if ((source = twain.Source(position))) source->SetEnabled(true);
 }
 
@@ -81,18 +84,18 @@ std::wstring TScanStart::NameNextPage() {
   return page;
 }
 
-void TScanStart::TwainManager1SourceSetupFileXfer(TTwainObject*, int Index) {
+void TScanStart::TwainManager1SourceSetupFileXfer(twain::TTwainObject*, int Index) {
   const std::wstring page = NameNextPage();
-  if (TTwainSource* source = TwainManager1_->Source(Index)) source->SetupFileTransfer(page, tfBMP);
+  if (twain::TTwainSource* source = TwainManager1_->Source(Index)) source->SetupFileTransfer(page, twain::tfBMP);
 }
 
 // A page handed over in memory is named when it arrives, so only delivered
 // pages get a name. A file that cannot be written is removed; the assembly
 // then reports the page missing, as for a page the scanner could not write.
-void TScanStart::TwainManager1TwainAcquire(TTwainObject*, int, TTwainBitmap& Image, bool&) {
+void TScanStart::TwainManager1TwainAcquire(twain::TTwainObject*, int, twain::TTwainBitmap& Image, bool&) {
   const std::wstring page = NameNextPage();
   std::vector<uint8_t> bytes;
-  if (!BitmapFileBytes(Image.Handle(), bytes)) return;
+  if (!twain::BitmapFileBytes(Image.Handle(), bytes)) return;
   HANDLE file = CreateFileW(page.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
@@ -104,7 +107,9 @@ void TScanStart::TwainManager1TwainAcquire(TTwainObject*, int, TTwainBitmap& Ima
   window_.PageFileWritten(page);  // complete: the window may start on it
 }
 
-void TScanStart::TwainManager1SourceFileTransfer(TTwainObject*, int, const TW_STR255&, TTwainFormat, bool&) {
+void TScanStart::TwainManager1SourceFileTransfer(twain::TTwainObject*, int, const TW_STR255&, twain::TTwainFormat, bool&) {
   // The file named last is complete; the window may start on it.
   if (auto& lista = window_.Lista(); lista && !lista->empty()) window_.PageFileWritten(lista->back());
 }
+
+}  // namespace skan

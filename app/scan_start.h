@@ -11,6 +11,8 @@
 
 #include "twain_manager.h"
 
+namespace skan {
+
 // What scan start needs of the main window.
 class IScanWindow {
  public:
@@ -22,7 +24,7 @@ class IScanWindow {
   // The window's current file: the latest page while a scan runs.
   virtual void SetFilename(const std::wstring& path) = 0;
   // The end of a batch (scan completion).
-  virtual void TwainManager1TransferComplete(TTwainObject* Sender, int Index, bool Canceled) = 0;
+  virtual void TwainManager1TransferComplete(twain::TTwainObject* Sender, int Index, bool Canceled) = 0;
   // The scanner has written the page file `page` (the latest in `lista`).
   virtual void PageFileWritten(const std::wstring& page) { (void)page; }
 };
@@ -34,15 +36,15 @@ class TScanStart {
   // "Scan to PDF" and the context-menu item "Skanuj do PDF".
   void SkanujdoPDF1Click();
   // Names the next page's file and tells the source.
-  void TwainManager1SourceSetupFileXfer(TTwainObject* Sender, int Index);
-  void TwainManager1SourceFileTransfer(TTwainObject* Sender, int Index, const TW_STR255& filename,
-                                       TTwainFormat Format, bool& Cancel);
+  void TwainManager1SourceSetupFileXfer(twain::TTwainObject* Sender, int Index);
+  void TwainManager1SourceFileTransfer(twain::TTwainObject* Sender, int Index, const TW_STR255& filename,
+                                       twain::TTwainFormat Format, bool& Cancel);
   // A page of a native or memory transfer: named like a file-transfer page
   // and written there as a BMP file.
-  void TwainManager1TwainAcquire(TTwainObject* Sender, int Index, TTwainBitmap& Image, bool& Cancel);
+  void TwainManager1TwainAcquire(twain::TTwainObject* Sender, int Index, twain::TTwainBitmap& Image, bool& Cancel);
 
   // Made by the first scan start and kept until the window goes.
-  TTwainManager* TwainManager1() const { return TwainManager1_.get(); }
+  twain::TTwainManager* TwainManager1() const { return TwainManager1_.get(); }
 
  private:
   // Page naming: a fresh unique name, made the window's current file and
@@ -50,7 +52,7 @@ class TScanStart {
   std::wstring NameNextPage();
 
   IScanWindow& window_;
-  std::unique_ptr<TTwainManager> TwainManager1_;
+  std::unique_ptr<twain::TTwainManager> TwainManager1_;
 };
 
 // The system temporary folder in its long form, ending in '\' (empty when
@@ -63,3 +65,5 @@ std::wstring TempFolder();
 std::wstring MyGetTempFile(std::wstring_view APrefix);
 // The same in the given folder.
 std::wstring UniqueTempFile(const std::wstring& folder);
+
+}  // namespace skan

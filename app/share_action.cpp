@@ -7,6 +7,8 @@
 #include "share/errors.h"
 #include "share/port_probe.h"
 
+namespace skan {
+
 std::string SharedMessage(std::uint16_t port) {
   char body[96];
   std::snprintf(body, sizeof body, "{\"POL\": \"%s\",\"port\":\"%u\",\"filename\":\"scan.pdf\" }",
@@ -78,3 +80,5 @@ void TShareAction::HTTPServer1CommandGet(share::TContext& AContext, share::THTTP
       "Access-Control-Allow-Headers: Origin, X-Requested-With, Content-Type, Accept");
   AResponseInfo.ServeFile(AContext, window_.filename());
 }
+
+}  // namespace skan

@@ -9,6 +9,8 @@
 
 #include "share/http_server.h"
 
+namespace skan {
+
 // What the share action needs from the main window.
 struct TShareWindow {
   // A whole, consistent copy of `filename`; called from connection threads.
@@ -48,3 +50,5 @@ private:
   TShareWindow window_;
   std::uint16_t firstPort_, portCount_;
 };
+
+}  // namespace skan

@@ -12,7 +12,7 @@
 
 #include "base/unique_handle.h"
 
-namespace base {
+namespace skan::base {
 
 // Restores the thread's last error when it goes out of scope.
 class TKeepLastError {
@@ -189,4 +189,4 @@ class TComInit {
   HRESULT hr_;
 };
 
-}  // namespace base
+}  // namespace skan::base

@@ -14,7 +14,7 @@
 #include <cerrno>
 #include <utility>
 
-namespace base {
+namespace skan::base {
 
 template <class Traits>
 class TUniqueHandle {
@@ -58,4 +58,4 @@ class TUniqueHandle {
   pointer h_ = Traits::invalid();
 };
 
-}  // namespace base
+}  // namespace skan::base

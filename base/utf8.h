@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace base {
+namespace skan::base {
 
 // Appends the UTF-8 sequence of cp to out. The caller keeps cp within
 // U+0000..U+10FFFF (surrogates are encoded as they come).
@@ -25,4 +25,4 @@ inline void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-}  // namespace base
+}  // namespace skan::base

@@ -14,6 +14,8 @@
 
 #include "viewer_win.h"
 
+namespace skan::bench {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -42,7 +44,7 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
+int Main(int argc, wchar_t** argv) {
   if (argc < 2) return 2;
   const std::wstring path = argv[1];
   const int runs = argc > 2 ? _wtoi(argv[2]) : 5;
@@ -101,3 +103,7 @@ int wmain(int argc, wchar_t** argv) {
   DestroyWindow(host);
   return 0;
 }
+}  // namespace skan::bench
+
+int wmain(int argc, wchar_t** argv) { return skan::bench::Main(argc, argv); }
+

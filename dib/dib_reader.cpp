@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace dib {
+namespace skan::dib {
 
 namespace {
 
@@ -279,4 +279,4 @@ std::vector<uint8_t> PlainInfoBlock(const TPlainBitmap& b) {
   return block;
 }
 
-}  // namespace dib
+}  // namespace skan::dib

@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <vector>
 
-namespace dib {
+namespace skan::dib {
 
 // Anything that is not a valid bitmap; what() names the fault.
 class TInvalidBitmap : public std::runtime_error {
@@ -72,4 +72,4 @@ TPlainBitmap ReadBmpFile(const uint8_t* file, size_t size);
 // header (no compression, the colour count given) and the whole colour table.
 std::vector<uint8_t> PlainInfoBlock(const TPlainBitmap& bitmap);
 
-}  // namespace dib
+}  // namespace skan::dib

@@ -5,6 +5,8 @@
 
 #include "twain_source.h"
 
+namespace skan::twain {
+
 namespace {
 
 TFakeDsm* gCurrent = nullptr;
@@ -424,3 +426,5 @@ bool TFakeTwainPlatform::SectionPixels(HBITMAP bitmap, int& width, int& height, 
   }
   return false;
 }
+
+}  // namespace skan::twain

@@ -14,6 +14,8 @@
 #include "twain.h"
 #include "twain_platform.h"
 
+namespace skan::twain {
+
 class TFakeDsm {
  public:
   TFakeDsm();
@@ -178,3 +180,5 @@ class TFakeTwainPlatform : public TTwainPlatform {
   };
   std::list<TSection> sections;
 };
+
+}  // namespace skan::twain

@@ -15,7 +15,7 @@ enum TPdfWriterUnit : uint8_t {
   PdfWriterUnit_1000th_inch = 8,
 };
 
-namespace pdfunits {
+namespace skan::pdf {
 
 // Factor per unit ordinal 1..8; anything else converts with factor 1.
 inline double Factor(const double (&table)[8], TPdfWriterUnit unit) {
@@ -28,17 +28,17 @@ inline constexpr double kInchToUnit[8] = {25.4, 254, 2540, 25400, 1, 10, 100, 10
 inline constexpr double kUnitToInch[8] = {0.03937007874015748,    0.003937007874015748, 0.0003937007874015748,
                                           0.00003937007874015748, 1, 0.1, 0.01, 0.001};
 
-}  // namespace pdfunits
-
 inline double PdfMMToUnitEx(TPdfWriterUnit useUnit, double mmValue) {
-  return mmValue * pdfunits::Factor(pdfunits::kMMToUnit, useUnit);
+  return mmValue * pdf::Factor(pdf::kMMToUnit, useUnit);
 }
 inline double PdfUnitToMMEx(TPdfWriterUnit useUnit, double unitValue) {
-  return unitValue * pdfunits::Factor(pdfunits::kUnitToMM, useUnit);
+  return unitValue * pdf::Factor(pdf::kUnitToMM, useUnit);
 }
 inline double PdfInchToUnitEx(TPdfWriterUnit useUnit, double inchValue) {
-  return inchValue * pdfunits::Factor(pdfunits::kInchToUnit, useUnit);
+  return inchValue * pdf::Factor(pdf::kInchToUnit, useUnit);
 }
 inline double PdfUnitToInchEx(TPdfWriterUnit useUnit, double unitValue) {
-  return unitValue * pdfunits::Factor(pdfunits::kUnitToInch, useUnit);
+  return unitValue * pdf::Factor(pdf::kUnitToInch, useUnit);
 }
+
+}  // namespace skan::pdf

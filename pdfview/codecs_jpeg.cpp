@@ -11,7 +11,7 @@
 
 #include "image.h"
 
-namespace pdfview {
+namespace skan::pdfview {
 
 namespace {
 
@@ -89,4 +89,4 @@ TImage DecodeJpeg(const std::string& data, const TCancel& cancel) {
   return image;
 }
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

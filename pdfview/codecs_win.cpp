@@ -9,7 +9,7 @@
 #include "base/handles_win.h"
 #include "image.h"
 
-namespace pdfview {
+namespace skan::pdfview {
 
 namespace {
 
@@ -150,4 +150,4 @@ TImage DecodeCcittFax(const std::string& data, const TDict& parms, int width, in
   return image;
 }
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

@@ -8,7 +8,7 @@
 #include "lexer.h"
 #include "pdf_limits.h"
 
-namespace pdfview {
+namespace skan::pdfview {
 
 namespace {
 
@@ -381,4 +381,4 @@ void TDocument::ReadPages(const TCancel& cancel) {
   if (pages_.empty()) Damaged("the document has no pages");
 }
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

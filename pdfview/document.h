@@ -15,7 +15,7 @@
 #include "object.h"
 #include "source.h"
 
-namespace pdfview {
+namespace skan::pdfview {
 
 struct TPage {
   TRef ref;
@@ -84,4 +84,4 @@ class TDocument {
   uint64_t objStmFirst_ = 0;
 };
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace pdfview {
+namespace skan::pdfview {
 
 enum class TErrorKind {
   Unreadable,   // the file cannot be opened or read
@@ -43,4 +43,4 @@ class TNeverCancel final : public TCancel {
   bool Cancelled() const override { return false; }
 };
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

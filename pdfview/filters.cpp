@@ -11,7 +11,7 @@
 
 #include "pdf_limits.h"
 
-namespace pdfview {
+namespace skan::pdfview {
 
 namespace {
 [[noreturn]] void TooLarge() { Fail(TErrorKind::TooLarge, "a stream decodes to too many bytes"); }
@@ -263,4 +263,4 @@ std::string FilterName(const std::string& name) {
   return name;
 }
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

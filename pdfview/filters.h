@@ -8,7 +8,7 @@
 #include "error.h"
 #include "object.h"
 
-namespace pdfview {
+namespace skan::pdfview {
 
 std::string FlateDecode(const std::string& in, size_t maxOut, const TCancel& cancel);
 std::string LzwDecode(const std::string& in, bool earlyChange, size_t maxOut);
@@ -23,4 +23,4 @@ bool IsImageCodec(const std::string& filter);
 // Canonical filter name (abbreviations of inline images expanded).
 std::string FilterName(const std::string& name);
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

@@ -7,7 +7,7 @@
 #include "filters.h"
 #include "pdf_limits.h"
 
-namespace pdfview {
+namespace skan::pdfview {
 
 namespace {
 
@@ -249,4 +249,4 @@ TImage DecodeImage(TDocument& doc, const TObject& xobject, const TDict& resource
   return image;
 }
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

@@ -8,7 +8,7 @@
 #include "document.h"
 #include "error.h"
 
-namespace pdfview {
+namespace skan::pdfview {
 
 struct TImage {
   int width = 0;
@@ -28,4 +28,4 @@ TImage DecodeImage(TDocument& doc, const TObject& xobject, const TDict& resource
 TImage DecodeJpeg(const std::string& data, const TCancel& cancel);
 TImage DecodeCcittFax(const std::string& data, const TDict& parms, int width, int height);
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

@@ -5,7 +5,7 @@
 #include "error.h"
 #include "pdf_limits.h"
 
-namespace pdfview {
+namespace skan::pdfview {
 
 namespace {
 
@@ -354,4 +354,4 @@ TObject ParseIndirectObject(TInput& input, uint64_t pos, TRef expected) {
   return object;
 }
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

@@ -7,7 +7,7 @@
 #include "object.h"
 #include "source.h"
 
-namespace pdfview {
+namespace skan::pdfview {
 
 struct TToken {
   enum Type { Eof, Int, Real, String, Name, Keyword, ArrayOpen, ArrayClose, DictOpen, DictClose };
@@ -67,4 +67,4 @@ class TParser {
 // `expected.num` 0 takes any number. Throws TPdfError(Damaged) for anything else.
 TObject ParseIndirectObject(TInput& input, uint64_t pos, TRef expected);
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

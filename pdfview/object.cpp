@@ -1,6 +1,6 @@
 #include "object.h"
 
-namespace pdfview {
+namespace skan::pdfview {
 
 namespace {
 const TObject kNull;
@@ -69,4 +69,4 @@ const TStream* TObject::StreamValue() const {
   return IsStream() ? std::get<std::shared_ptr<const TStream>>(value_).get() : nullptr;
 }
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

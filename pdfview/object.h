@@ -11,7 +11,7 @@
 #include <variant>
 #include <vector>
 
-namespace pdfview {
+namespace skan::pdfview {
 
 struct TRef {
   uint32_t num = 0;
@@ -89,4 +89,4 @@ class TObject {
   Value value_;
 };
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace pdfview {
+namespace skan::pdfview {
 
 void TPageLayout::SetPages(std::vector<std::pair<double, double>> sizes) {
   sizes_ = std::move(sizes);
@@ -71,4 +71,4 @@ std::wstring PageIndicatorText(size_t page, size_t count) {
   return std::to_wstring(page + 1) + L" / " + std::to_wstring(count);
 }
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

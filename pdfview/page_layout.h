@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace pdfview {
+namespace skan::pdfview {
 
 class TPageLayout {
  public:
@@ -49,4 +49,4 @@ class TPageLayout {
 // "3 / 12": the page indicator's text for a zero-based page.
 std::wstring PageIndicatorText(size_t page, size_t count);
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

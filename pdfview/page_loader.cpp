@@ -4,7 +4,7 @@
 
 #include "document.h"
 
-namespace pdfview {
+namespace skan::pdfview {
 
 class TPageLoader::TCancelFlag final : public TCancel {
  public:
@@ -179,4 +179,4 @@ void TPageLoader::Run() {
   }
 }
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

@@ -20,7 +20,7 @@
 #include "error.h"
 #include "render.h"
 
-namespace pdfview {
+namespace skan::pdfview {
 
 class TDocument;
 
@@ -81,4 +81,4 @@ class TPageLoader {
   std::thread worker_;
 };
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace pdfview::limits {
+namespace skan::pdfview::limits {
 
 // Arrays and dictionaries inside arrays and dictionaries: deeper nesting is
 // no real document's and would exhaust the stack.
@@ -40,4 +40,4 @@ inline constexpr int kMaxResolveDepth = 32;
 // Parsed objects kept between reads.
 inline constexpr size_t kObjectCacheEntries = 4096;
 
-}  // namespace pdfview::limits
+}  // namespace skan::pdfview::limits

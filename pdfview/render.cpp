@@ -9,7 +9,7 @@
 #include "lexer.h"
 #include "pdf_limits.h"
 
-namespace pdfview {
+namespace skan::pdfview {
 
 namespace {
 
@@ -434,4 +434,4 @@ TRaster RenderPage(TDocument& doc, size_t index, int width, const TCancel& cance
   return raster;
 }
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

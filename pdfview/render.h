@@ -10,7 +10,7 @@
 #include "document.h"
 #include "error.h"
 
-namespace pdfview {
+namespace skan::pdfview {
 
 struct TRaster {
   int width = 0;
@@ -46,4 +46,4 @@ int PageHeightFor(const TPage& page, int width);
 TRaster RenderPage(TDocument& doc, size_t index, int width, const TCancel& cancel, TImageCache* cache = nullptr,
                    bool preview = false);
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace pdfview {
+namespace skan::pdfview {
 
 size_t TMemorySource::Read(uint64_t offset, void* buffer, size_t size) {
   if (offset >= data_.size()) return 0;
@@ -41,4 +41,4 @@ std::string TInput::Read(uint64_t pos, size_t size) {
   return out;
 }
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

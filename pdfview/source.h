@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace pdfview {
+namespace skan::pdfview {
 
 class IByteSource {
  public:
@@ -61,4 +61,4 @@ class TInput {
   std::string_view view_;
 };
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

@@ -3,7 +3,7 @@
 #include "error.h"
 #include "source.h"
 
-namespace pdfview {
+namespace skan::pdfview {
 
 namespace {
 
@@ -51,4 +51,4 @@ std::unique_ptr<IByteSource> OpenFileSource(const std::filesystem::path& path) {
   return std::make_unique<TFileSource>(path, static_cast<uint64_t>(size));
 }
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

@@ -6,7 +6,7 @@
 #include "error.h"
 #include "source.h"
 
-namespace pdfview {
+namespace skan::pdfview {
 
 namespace {
 
@@ -82,4 +82,4 @@ std::unique_ptr<IByteSource> OpenFileSource(const std::filesystem::path& path) {
   return std::make_unique<TFileSource>(path, static_cast<uint64_t>(size));
 }
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

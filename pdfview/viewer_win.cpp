@@ -8,7 +8,7 @@
 #include "application.h"
 #include "page_loader.h"
 
-namespace pdfview {
+namespace skan::pdfview {
 
 namespace {
 
@@ -481,4 +481,4 @@ LRESULT TViewerWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   return Default(msg, wParam, lParam);
 }
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

@@ -18,7 +18,7 @@
 #include "page_layout.h"
 #include "window.h"
 
-namespace pdfview {
+namespace skan::pdfview {
 
 class TPageLoader;
 
@@ -83,4 +83,4 @@ class TViewerWindow : public ui::TWindow {
   HFONT font_ = nullptr;
 };
 
-}  // namespace pdfview
+}  // namespace skan::pdfview

@@ -10,7 +10,7 @@
 #include "dib_reader.h"
 #include "jpeg_wic.h"
 
-namespace pdfw {
+namespace skan::pdfwriter {
 
 namespace {
 
@@ -237,4 +237,4 @@ void FinishRecording(HDC dc, const TDrawingArea& area, TDocument& doc, TCanvas& 
   TDocument::CoverWithImage(canvas, image);
 }
 
-}  // namespace pdfw
+}  // namespace skan::pdfwriter

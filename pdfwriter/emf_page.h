@@ -9,7 +9,7 @@
 
 #include "pdf_document.h"
 
-namespace pdfw {
+namespace skan::pdfwriter {
 
 struct TDrawingArea {
   uint32_t widthPx = 0;
@@ -29,4 +29,4 @@ void FinishRecording(HDC dc, const TDrawingArea& area, TDocument& doc, TCanvas& 
 // Ends a recording that will not be used.
 void DiscardRecording(HDC dc);
 
-}  // namespace pdfw
+}  // namespace skan::pdfwriter

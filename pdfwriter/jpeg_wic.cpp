@@ -8,7 +8,7 @@
 #include "base/handles_win.h"
 #include "pdf_store.h"
 
-namespace pdfw {
+namespace skan::pdfwriter {
 
 namespace {
 
@@ -63,4 +63,4 @@ std::string EncodeJpeg(const uint8_t* samples, uint32_t width, uint32_t height, 
   return std::string(data.get(), static_cast<size_t>(stat.cbSize.QuadPart));
 }
 
-}  // namespace pdfw
+}  // namespace skan::pdfwriter

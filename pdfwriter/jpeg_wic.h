@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <string>
 
-namespace pdfw {
+namespace skan::pdfwriter {
 
 // `samples`: top-down rows of 8-bit grey (components 1) or red-green-blue
 // (components 3), no padding. Raises TPdfError when no encoder is available.
 std::string EncodeJpeg(const uint8_t* samples, uint32_t width, uint32_t height, int components);
 
-}  // namespace pdfw
+}  // namespace skan::pdfwriter

@@ -12,18 +12,20 @@
 #include <string>
 #include <vector>
 
+#include "base/encoding.h"
 #include "base/handles_win.h"
+#include "base/system_error_win.h"
 #include "emf_page.h"
 #include "pdf_document.h"
 #include "external/pdfwriter.h"
 
-using namespace pdfw;
-
+// The library's context: the type the C interface leaves opaque, so it stays
+// outside the library's namespace.
 struct PdfWriterContextTag {
   PdfWriterErrorFunc errorFunc = nullptr;
   void* userData = nullptr;
   uint32_t unit = 1;  // millimetres until SetUnit says otherwise
-  std::unique_ptr<TDocument> doc;
+  std::unique_ptr<skan::pdfwriter::TDocument> doc;
   std::wstring fileTarget;  // set for a document created on file
 
   // Device contexts handed out and not yet finished.
@@ -31,7 +33,7 @@ struct PdfWriterContextTag {
     HDC dc;
     bool resource;
     uint32_t pageTag;  // which page, for pages
-    TDrawingArea area;
+    skan::pdfwriter::TDrawingArea area;
     double widthPt, heightPt;  // size, for resources
   };
   std::vector<TOpenDrawing> drawings;
@@ -39,6 +41,7 @@ struct PdfWriterContextTag {
   uint32_t nextTag = 1;
 };
 
+namespace skan::pdfwriter {
 namespace {
 
 void Report(PdfWriterContext ctx, uint32_t code, const char* msg) noexcept {
@@ -85,21 +88,16 @@ uint32_t FromPoints(PdfWriterContext ctx, double pt) {
 
 std::wstring FromAnsi(const char* s) {
   Need(s, "the file name");
-  const int n = MultiByteToWideChar(CP_ACP, 0, s, -1, nullptr, 0);
-  std::wstring w(n > 0 ? n : 1, L'\0');
-  if (n > 0) MultiByteToWideChar(CP_ACP, 0, s, -1, w.data(), n);
-  w.resize(std::wcslen(w.c_str()));
-  return w;
+  return base::FromAnsi(s);
 }
 
 std::u16string ToU16(const wchar_t* s) { return std::u16string(s, s + std::wcslen(s)); }
 
+// The library's texts are in the ANSI code page.
 std::string ErrorText(DWORD error) {
-  char buffer[512] = {};
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, buffer,
-                           sizeof buffer, nullptr);
-  while (n > 0 && (buffer[n - 1] == '\r' || buffer[n - 1] == '\n' || buffer[n - 1] == ' ')) buffer[--n] = 0;
-  return n ? buffer : "error " + std::to_string(error);
+  std::string text = base::ToAnsi(base::SystemErrorText(error));
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  return text.empty() ? "error " + std::to_string(error) : text;
 }
 
 void CheckAllFinished(PdfWriterContext ctx) {
@@ -488,6 +486,9 @@ struct TImpl : TUnsupported {
 
 }  // namespace
 
+}  // namespace skan::pdfwriter
+
 #define PDFWRITER_DEFINE_EXPORT(result, name, params, args) \
-  extern "C" result PDFWRITER_CALL pdfwriter_##name params { return TImpl::name args; }
+  extern "C" result PDFWRITER_CALL pdfwriter_##name params { return skan::pdfwriter::TImpl::name args; }
+
 PDFWRITER_EXPORTS(PDFWRITER_DEFINE_EXPORT)

@@ -13,14 +13,18 @@
 #include <type_traits>
 #include <vector>
 
+#include "base/encoding.h"
 #include "double_control.h"
 #include "external/pdfwriter.h"
 
+// The context the C interface leaves opaque, so outside the namespace.
 struct PdfWriterContextTag {
   int id;
   PdfWriterErrorFunc errorFunc;
   void* userData;
 };
+
+namespace skan::pdf {
 
 namespace {
 
@@ -57,13 +61,6 @@ std::string Hex(const void* p) {
   return b;
 }
 
-std::string Utf8(const wchar_t* w) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, nullptr, 0, nullptr, nullptr);
-  std::string s(n > 0 ? n - 1 : 0, '\0');
-  if (n > 1) WideCharToMultiByte(CP_UTF8, 0, w, -1, s.data(), n, nullptr, nullptr);
-  return s;
-}
-
 // Out parameters and text buffers met while formatting, handled afterwards.
 struct TArgRef {
   enum Kind { OutU32, OutI64, BufChar, BufWide, Other } kind;
@@ -76,7 +73,7 @@ std::string Format(int32_t v, std::vector<TArgRef>&) { return std::to_string(v);
 std::string Format(uint8_t v, std::vector<TArgRef>&) { return std::to_string(v); }
 std::string Format(int64_t v, std::vector<TArgRef>&) { return std::to_string(v); }
 std::string Format(const char* s, std::vector<TArgRef>&) { return s ? "\"" + std::string(s) + "\"" : "null"; }
-std::string Format(const wchar_t* s, std::vector<TArgRef>&) { return s ? "L\"" + Utf8(s) + "\"" : "null"; }
+std::string Format(const wchar_t* s, std::vector<TArgRef>&) { return s ? "L\"" + base::Narrow(s) + "\"" : "null"; }
 std::string Format(char* s, std::vector<TArgRef>& refs) {
   refs.push_back({TArgRef::BufChar, s});
   return s ? "buf" : "null";
@@ -201,10 +198,8 @@ struct TRecorded {
   }
 };
 
-}  // namespace
-
 #define DOUBLE_EXPORT(result, name, params, args) \
-  extern "C" result PDFWRITER_CALL pdfwriter_##name params { return Dispatch_##name args; }
+  extern "C" result PDFWRITER_CALL pdfwriter_##name params { return skan::pdf::Dispatch_##name args; }
 
 template <class... A>
 struct TDependent {
@@ -222,8 +217,16 @@ struct TDependent {
       return Answer<result>(#name, a...);                              \
     }                                                                  \
   }
+
 PDFWRITER_EXPORTS(DOUBLE_DISPATCH)
+
+}  // namespace
+}  // namespace skan::pdf
+
 PDFWRITER_EXPORTS(DOUBLE_EXPORT)
+
+using skan::pdf::State;
+using skan::pdf::TState;
 
 extern "C" {
 
@@ -244,10 +247,7 @@ __declspec(dllexport) void double_Outs(const char* name, int64_t first, int64_t 
 }
 
 __declspec(dllexport) void double_Text(const char* name, const char* utf8, int32_t secondLength) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
-  std::wstring w(n > 0 ? n - 1 : 0, L'\0');
-  if (n > 1) MultiByteToWideChar(CP_UTF8, 0, utf8, -1, w.data(), n);
-  State().texts[name] = {w, secondLength};
+  State().texts[name] = {utf8 ? skan::base::Widen(utf8) : std::wstring(), secondLength};
 }
 
 __declspec(dllexport) const char* double_Calls() {

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace share {
+namespace skan::share {
 
 class TShareException : public std::runtime_error {
 public:
@@ -42,4 +42,4 @@ public:
   TUnsupportedAuthScheme() : TShareException("Unsupported authorization scheme.") {}
 };
 
-}  // namespace share
+}  // namespace skan::share

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace share {
+namespace skan::share {
 
 // Method types, in the order of the server's method table.
 enum THTTPCommandType {
@@ -49,4 +49,4 @@ public:
   bool HasHeader(std::string_view name) const;
 };
 
-}  // namespace share
+}  // namespace skan::share

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/encoding.h"
 #include "share/errors.h"
 #include "share/http_request.h"
 #include "share/io_handler.h"
@@ -12,7 +13,7 @@
 #include "share/tcp_server.h"
 #include "share/text.h"
 
-namespace share {
+namespace skan::share {
 
 const char* StatusText(int code) {
   switch (code) {
@@ -61,7 +62,7 @@ const char* StatusText(int code) {
 
 std::string PathText(const std::filesystem::path& p) {
 #ifdef _WIN32
-  return Utf8FromWide(p.native());
+  return base::Narrow(p.native());
 #else
   return p.native();
 #endif
@@ -260,4 +261,4 @@ std::int64_t THTTPResponseInfo::ServeFile(TContext&, const std::filesystem::path
   return io_.WriteFile(f, f.Size()) ? f.Size() : 0;
 }
 
-}  // namespace share
+}  // namespace skan::share

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-namespace share {
+namespace skan::share {
 
 class TContext;
 class THTTPRequestInfo;
@@ -81,4 +81,4 @@ private:
 // UTF-8 text of a path (file names on Windows are UTF-16).
 std::string PathText(const std::filesystem::path& p);
 
-}  // namespace share
+}  // namespace skan::share

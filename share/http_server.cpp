@@ -5,7 +5,7 @@
 #include "share/errors.h"
 #include "share/text.h"
 
-namespace share {
+namespace skan::share {
 
 THTTPCommandType CommandTypeOf(std::string_view method) {
   static const char* const kMethods[] = {"UNKNOWN", "HEAD", "GET", "POST",
@@ -352,4 +352,4 @@ void TCustomHTTPServer::ReadAndAnswer(TContext& context) {
   if (!response.ContentText.empty() || response.ContentStream) response.WriteContent();
 }
 
-}  // namespace share
+}  // namespace skan::share

@@ -12,7 +12,7 @@
 #include "share/mime_table.h"
 #include "share/tcp_server.h"
 
-namespace share {
+namespace skan::share {
 
 // Limits of request reading, in one place.
 // A line may hold this many bytes before its line feed (a CR included).
@@ -70,4 +70,4 @@ public:
   ~THTTPServer() override;  // stops first, like every derived server
 };
 
-}  // namespace share
+}  // namespace skan::share

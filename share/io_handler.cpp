@@ -6,7 +6,7 @@
 
 #include "share/errors.h"
 
-namespace share {
+namespace skan::share {
 
 namespace {
 
@@ -179,4 +179,4 @@ std::size_t TMemoryIOHandler::RecvRaw(char* buf, std::size_t len) {
   return n;
 }
 
-}  // namespace share
+}  // namespace skan::share

@@ -13,7 +13,7 @@
 
 #include "share/socket.h"
 
-namespace share {
+namespace skan::share {
 
 class TIOHandler {
 public:
@@ -107,4 +107,4 @@ private:
   bool closed_ = false;
 };
 
-}  // namespace share
+}  // namespace skan::share

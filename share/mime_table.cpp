@@ -5,7 +5,7 @@
 
 #include "share/text.h"
 
-namespace share {
+namespace skan::share {
 
 namespace {
 
@@ -156,4 +156,4 @@ void OverlayMimeTypesFile(TMimeLines& lines, const std::filesystem::path& file) 
   }
 }
 
-}  // namespace share
+}  // namespace skan::share

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-namespace share {
+namespace skan::share {
 
 // Ordered "extension=type" lines; setting an extension replaces its first
 // line or adds one at the end.
@@ -75,4 +75,4 @@ void OverlayOSMimeTypes(TMimeLines& lines, const std::filesystem::path& mimeType
 // Reads a mime.types file ("type ext ext ..." per line, "#" comments).
 void OverlayMimeTypesFile(TMimeLines& lines, const std::filesystem::path& file);
 
-}  // namespace share
+}  // namespace skan::share

@@ -1,10 +1,10 @@
 // The operating system's MIME database outside Windows: a mime.types file.
 #include "share/mime_table.h"
 
-namespace share {
+namespace skan::share {
 
 void OverlayOSMimeTypes(TMimeLines& lines, const std::filesystem::path& mimeTypesFile) {
   OverlayMimeTypesFile(lines, mimeTypesFile);
 }
 
-}  // namespace share
+}  // namespace skan::share

@@ -4,9 +4,10 @@
 
 #include <windows.h>
 
+#include "base/encoding.h"
 #include "share/text.h"
 
-namespace share {
+namespace skan::share {
 
 namespace {
 
@@ -40,19 +41,19 @@ void OverlayOSMimeTypes(TMimeLines& lines, const std::filesystem::path&) {
   ForEachSubKey(HKEY_CLASSES_ROOT, [&](const std::wstring& name) {
     if (name.empty() || name[0] != L'.') return;
     std::wstring type = ReadString(HKEY_CLASSES_ROOT, name.c_str(), L"Content Type");
-    if (!type.empty()) lines.Set(AsciiLower(Utf8FromWide(name)), AsciiLower(Utf8FromWide(type)));
+    if (!type.empty()) lines.Set(AsciiLower(base::Narrow(name)), AsciiLower(base::Narrow(type)));
   });
   HKEY db = nullptr;
   if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"MIME\\Database\\Content Type", 0, KEY_READ, &db) !=
       ERROR_SUCCESS)
     return;
   ForEachSubKey(db, [&](const std::wstring& type) {
-    std::string ext = AsciiLower(Utf8FromWide(ReadString(db, type.c_str(), L"Extension")));
+    std::string ext = AsciiLower(base::Narrow(ReadString(db, type.c_str(), L"Extension")));
     if (ext.empty()) return;
     if (ext[0] != '.') ext.insert(0, 1, '.');
-    lines.Set(ext, AsciiLower(Utf8FromWide(type)));
+    lines.Set(ext, AsciiLower(base::Narrow(type)));
   });
   RegCloseKey(db);
 }
 
-}  // namespace share
+}  // namespace skan::share

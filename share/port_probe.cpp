@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-namespace share {
+namespace skan::share {
 
 TPortChk::TPortChk() {
   OnExecute = [this](TContext& context) { OnExec(context); };
@@ -42,4 +42,4 @@ std::uint16_t FindAvailablePort(std::uint16_t First, std::uint16_t Count,
   return 0xFFFF;
 }
 
-}  // namespace share
+}  // namespace skan::share

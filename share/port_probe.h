@@ -7,7 +7,7 @@
 
 #include "share/tcp_server.h"
 
-namespace share {
+namespace skan::share {
 
 // A throw-away TCP server used only to test whether a port can be bound.
 class TPortChk : public TTCPServer {
@@ -29,4 +29,4 @@ struct TProbeAddress {
 std::uint16_t FindAvailablePort(std::uint16_t First, std::uint16_t Count,
                                 const std::vector<TProbeAddress>& addresses = {{"127.0.0.1", TIPVersion::Id_IPv4}});
 
-}  // namespace share
+}  // namespace skan::share

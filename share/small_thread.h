@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-namespace share {
+namespace skan::share {
 
 // Stack reserved for each connection thread. The request loop keeps its
 // buffers on the heap and needs a few KiB; the rest is room for the socket
@@ -43,4 +43,4 @@ class TSmallStackThread {
 // The stack reservation of the calling thread in bytes (0 when unknown).
 std::size_t CurrentThreadStackReservation();
 
-}  // namespace share
+}  // namespace skan::share

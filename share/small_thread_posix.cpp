@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <system_error>
 
-namespace share {
+namespace skan::share {
 
 namespace {
 
@@ -73,4 +73,4 @@ std::size_t CurrentThreadStackReservation() {
   return size;
 }
 
-}  // namespace share
+}  // namespace skan::share

@@ -8,7 +8,7 @@
 
 #include "base/handles_win.h"
 
-namespace share {
+namespace skan::share {
 
 namespace {
 
@@ -76,4 +76,4 @@ std::size_t CurrentThreadStackReservation() {
   return total;
 }
 
-}  // namespace share
+}  // namespace skan::share

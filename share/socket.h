@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-namespace share {
+namespace skan::share {
 
 #ifdef _WIN32
 using socket_t = std::uintptr_t;  // SOCKET
@@ -132,4 +132,4 @@ bool TransmitFileOnSocket(socket_t s, TFileForSending& file, std::int64_t count)
 // or a path that names nothing.
 std::int64_t DirectoryEntrySize(const std::filesystem::path& path);
 
-}  // namespace share
+}  // namespace skan::share

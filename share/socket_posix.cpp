@@ -15,7 +15,7 @@
 #include <unistd.h>
 #include <poll.h>
 
-namespace share {
+namespace skan::share {
 
 void SocketStartup() {}
 
@@ -239,4 +239,4 @@ std::int64_t DirectoryEntrySize(const std::filesystem::path& path) {
   return st.st_size;
 }
 
-}  // namespace share
+}  // namespace skan::share

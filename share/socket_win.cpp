@@ -12,7 +12,10 @@
 #include <mutex>
 #include <vector>
 
-namespace share {
+#include "base/encoding.h"
+#include "base/system_error_win.h"
+
+namespace skan::share {
 
 namespace {
 
@@ -57,19 +60,7 @@ void SocketStartup() {
 int LastSocketError() { return WSAGetLastError(); }
 
 std::string SocketErrorText(int code) {
-  wchar_t* buf = nullptr;
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                               FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, static_cast<DWORD>(code), 0,
-                           reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
-  std::string text;
-  if (n > 0 && buf) {
-    int len = WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
-    text.resize(static_cast<std::size_t>(len));
-    WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), text.data(), len, nullptr, nullptr);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  }
-  if (buf) LocalFree(buf);
+  std::string text = base::Narrow(base::SystemErrorText(static_cast<DWORD>(code)));
   if (text.empty()) text = "Socket Error # " + std::to_string(code);
   return text;
 }
@@ -318,4 +309,4 @@ std::int64_t DirectoryEntrySize(const std::filesystem::path& path) {
   return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-}  // namespace share
+}  // namespace skan::share

@@ -10,7 +10,7 @@
 #include <pthread.h>
 #endif
 
-namespace share {
+namespace skan::share {
 
 namespace {
 
@@ -280,4 +280,4 @@ void TTCPServer::CheckOkToBeActive() {
   if (!OnExecute) throw TShareException("You must have an OnExecute event.");
 }
 
-}  // namespace share
+}  // namespace skan::share

@@ -17,7 +17,7 @@
 #include "share/small_thread.h"
 #include "share/socket.h"
 
-namespace share {
+namespace skan::share {
 
 class TCustomTCPServer;
 
@@ -164,4 +164,4 @@ protected:
   void CheckOkToBeActive() override;
 };
 
-}  // namespace share
+}  // namespace skan::share

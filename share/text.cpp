@@ -1,41 +1,16 @@
 #include "share/text.h"
 
-#include "base/utf8.h"
+#include "base/encoding.h"
 
 #include <cstdint>
 #include <cstdio>
 
-namespace share {
+namespace skan::share {
 
 namespace {
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-// Next code point of UTF-8 text; malformed bytes decode one at a time as U+FFFD.
-char32_t NextCodePoint(std::string_view s, std::size_t& i) {
-  auto b = static_cast<unsigned char>(s[i]);
-  if (b < 0x80) {
-    ++i;
-    return b;
-  }
-  int extra = (b >= 0xC2 && b < 0xE0) ? 1 : (b >= 0xE0 && b < 0xF0) ? 2 : (b >= 0xF0 && b < 0xF5) ? 3 : -1;
-  if (extra < 0 || i + static_cast<std::size_t>(extra) >= s.size()) {
-    ++i;
-    return 0xFFFD;
-  }
-  char32_t cp = b & (0x3F >> extra);
-  for (int k = 1; k <= extra; ++k) {
-    auto c = static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]);
-    if ((c & 0xC0) != 0x80) {
-      ++i;
-      return 0xFFFD;
-    }
-    cp = (cp << 6) | (c & 0x3F);
-  }
-  i += static_cast<std::size_t>(extra) + 1;
-  return cp;
-}
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -75,22 +50,6 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-std::string Utf8FromWide(std::wstring_view w) {
-  std::string out;
-  for (std::size_t i = 0; i < w.size(); ++i) {
-    auto cp = static_cast<char32_t>(w[i]);
-    if (sizeof(wchar_t) == 2 && cp >= 0xD800 && cp < 0xDC00 && i + 1 < w.size() &&
-        static_cast<char32_t>(w[i + 1]) >= 0xDC00 && static_cast<char32_t>(w[i + 1]) < 0xE000) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<char32_t>(w[i + 1]) - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp < 0xE000) {
-      cp = 0xFFFD;
-    }
-    base::AppendUtf8(out, cp > 0x10FFFF ? 0xFFFD : cp);
-  }
-  return out;
-}
-
 std::string AsciiFromBytes(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
@@ -107,7 +66,7 @@ std::string ToHeaderAscii(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
   for (std::size_t i = 0; i < utf8.size();) {
-    char32_t cp = NextCodePoint(utf8, i);
+    char32_t cp = base::NextCodePoint(utf8, i);
     if (cp < 0x80)
       out += static_cast<char>(cp);
     else
@@ -122,7 +81,7 @@ std::string EncodeInCharSet(std::string_view utf8, std::string_view charSet) {
   std::string out;
   out.reserve(utf8.size());
   for (std::size_t i = 0; i < utf8.size();) {
-    char32_t cp = NextCodePoint(utf8, i);
+    char32_t cp = base::NextCodePoint(utf8, i);
     out += cp < limit ? static_cast<char>(cp) : '?';
   }
   return out;
@@ -185,4 +144,4 @@ std::string FormatHTTPDate(std::time_t t) {
   return buf;
 }
 
-}  // namespace share
+}  // namespace skan::share

@@ -5,16 +5,13 @@
 #include <string>
 #include <string_view>
 
-namespace share {
+namespace skan::share {
 
 std::string AsciiLower(std::string_view s);
 std::string AsciiUpper(std::string_view s);
 bool IEquals(std::string_view a, std::string_view b);
 bool IStartsWith(std::string_view s, std::string_view prefix);
 std::string_view Trim(std::string_view s);
-
-// UTF-16 (Windows) or UTF-32 wide text to UTF-8.
-std::string Utf8FromWide(std::wstring_view w);
 
 // Received bytes as 7-bit ASCII text: a byte above 0x7F becomes U+FFFD.
 std::string AsciiFromBytes(std::string_view bytes);
@@ -33,4 +30,4 @@ std::string Base64Decode(std::string_view s);
 // RFC 1123 date in GMT, e.g. "Fri, 07 Mar 2025 08:05:02 GMT".
 std::string FormatHTTPDate(std::time_t t);
 
-}  // namespace share
+}  // namespace skan::share

@@ -11,6 +11,8 @@ packages=(
   wine wine32 xvfb xauth xdotool x11-apps imagemagick netpbm
   zlib1g-dev qpdf poppler-utils mupdf-tools img2pdf hyperfine
   curl chromium firefox-esr iproute2 locales nsis
+  # tools/format.sh
+  clang-format
   # Wine's own TWAIN source over SANE's test backend (tools/install-sane-ds.sh)
   libsane1:i386 libsane-dev:i386 sane-utils gcc-multilib libwine-dev:i386 wine64-tools xz-utils patch
 )

@@ -4,6 +4,8 @@
 
 #include "twain_source.h"
 
+namespace skan::twain {
+
 TW_UINT16 TwainFormatCode(TTwainFormat format) {
   return format == tfUnknown ? 0 : TW_UINT16(format);
 }
@@ -210,3 +212,5 @@ int TCustomTwainManager::SelectSource() {
 void TCustomTwainManager::DoTwainAcquire(TTwainObject*, int, HBITMAP Image, bool&) {
   TTwainBitmap discard(Image);
 }
+
+}  // namespace skan::twain

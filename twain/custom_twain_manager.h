@@ -12,6 +12,8 @@
 #include "twain_identity.h"
 #include "twain_platform.h"
 
+namespace skan::twain {
+
 class TTwainSource;
 class TTwainBitmap;
 
@@ -144,3 +146,5 @@ class TCustomTwainManager : public TTwainObject {
   bool SourceManagerLoaded_ = false;
   bool IsConsoleApplication_ = false;
 };
+
+}  // namespace skan::twain

@@ -8,6 +8,8 @@
 #include "application.h"
 #include "window.h"
 
+namespace skan::twain {
+
 std::wstring TFormSelectSource::Caption = L"Select source";
 std::wstring TFormSelectSource::OkCaption = L"&OK";
 std::wstring TFormSelectSource::CancelCaption = L"&Cancel";
@@ -20,17 +22,16 @@ constexpr int kWidth = 300, kHeight = 200, kPanelHeight = 41, kInset = 3;
 constexpr int kButtonWidth = 75, kButtonHeight = 25, kButtonGap = 6;
 constexpr int kFontPoints = 8;
 
-void RegisterClasses(HINSTANCE instance, WNDPROC form, WNDPROC panel) {
+void RegisterClasses(HINSTANCE instance, WNDPROC panel) {
   static bool done = false;
   if (done) return;
+  ui::TWindow::RegisterClass(TFormSelectSource::kClassName, 0, LoadCursorW(nullptr, IDC_ARROW),
+                             GetSysColorBrush(COLOR_BTNFACE));
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
   wc.hInstance = instance;
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-  wc.lpfnWndProc = form;
-  wc.lpszClassName = TFormSelectSource::kClassName;
-  RegisterClassExW(&wc);
   wc.lpfnWndProc = panel;
   wc.lpszClassName = kPanelClass;
   RegisterClassExW(&wc);
@@ -62,15 +63,15 @@ struct TDisabledWindows {
 
 TFormSelectSource::TFormSelectSource() {
   HINSTANCE instance = GetModuleHandleW(nullptr);
-  RegisterClasses(instance, FormProc, PanelProc);
+  RegisterClasses(instance, PanelProc);
 
   // Resizable frame with the system menu only: no minimise or maximise box.
-  Hwnd_ = CreateWindowExW(WS_EX_DLGMODALFRAME, kClassName, Caption.c_str(),
-                          WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN,
-                          0, 0, kWidth, kHeight, nullptr, nullptr, instance, this);
-  if (!Hwnd_) throw std::runtime_error("Cannot create the source selection window");
+  if (!Create(WS_EX_DLGMODALFRAME, kClassName, Caption.c_str(),
+              WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN, 0, 0, kWidth, kHeight,
+              nullptr))
+    throw std::runtime_error("Cannot create the source selection window");
   // Sizes are given at 96 dots per inch and scale with the screen.
-  Dpi_ = ui::WindowDpi(Hwnd_);
+  Dpi_ = ui::WindowDpi(Handle());
   Font_ = CreateFontW(-MulDiv(kFontPoints, int(Dpi_), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                       DEFAULT_PITCH, L"Tahoma");
@@ -83,15 +84,15 @@ TFormSelectSource::TFormSelectSource() {
   GetMonitorInfoW(MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST), &mi);
   const RECT& work = mi.rcWork;
   const int width = S(kWidth), height = S(kHeight);
-  SetWindowPos(Hwnd_, nullptr, (work.left + work.right - width) / 2, (work.top + work.bottom - height) / 2,
+  SetWindowPos(Handle(), nullptr, (work.left + work.right - width) / 2, (work.top + work.bottom - height) / 2,
                width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 
   LBSources = CreateWindowExW(WS_EX_CLIENTEDGE, L"LISTBOX", L"",
                               WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY |
                                   LBS_NOINTEGRALHEIGHT,
-                              0, 0, 10, 10, Hwnd_, HMENU(INT_PTR(kIdList)), instance, nullptr);
+                              0, 0, 10, 10, Handle(), HMENU(INT_PTR(kIdList)), instance, nullptr);
   PnlBottom = CreateWindowExW(0, kPanelClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 10,
-                              S(kPanelHeight), Hwnd_, nullptr, instance, nullptr);
+                              S(kPanelHeight), Handle(), nullptr, instance, nullptr);
   BtnOK = CreateWindowExW(0, L"BUTTON", OkCaption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
                           0, 0, S(kButtonWidth), S(kButtonHeight), PnlBottom, HMENU(INT_PTR(kIdOK)), instance,
                           nullptr);
@@ -107,24 +108,25 @@ TFormSelectSource::TFormSelectSource() {
 }
 
 TFormSelectSource::~TFormSelectSource() {
-  if (Hwnd_) {
+  // Destroyed here rather than by the base, while this object still answers
+  // its messages.
+  if (HWND hwnd = Handle()) {
     for (HWND w : {LBSources, BtnOK, BtnCancel}) RemoveWindowSubclass(w, EnterKeyProc, 1);
-    SetWindowLongPtrW(Hwnd_, GWLP_USERDATA, 0);
-    DestroyWindow(Hwnd_);
+    DestroyWindow(hwnd);
   }
   if (Font_) DeleteObject(Font_);
 }
 
 TFormSelectSource::TModalResult TFormSelectSource::ShowModal() {
   // Stays above the window that is active when it opens.
-  if (HWND active = GetActiveWindow(); active && active != Hwnd_)
-    SetWindowLongPtrW(Hwnd_, GWLP_HWNDPARENT, LONG_PTR(active));
+  if (HWND active = GetActiveWindow(); active && active != Handle())
+    SetWindowLongPtrW(Handle(), GWLP_HWNDPARENT, LONG_PTR(active));
   ModalResult_ = mrNone;
   ui::TApplication& app = ui::TApplication::Instance();
   {
-    TDisabledWindows disabled(Hwnd_);
-    ShowWindow(Hwnd_, SW_SHOW);
-    SetForegroundWindow(Hwnd_);
+    TDisabledWindows disabled(Handle());
+    ShowWindow(Handle(), SW_SHOW);
+    SetForegroundWindow(Handle());
     SetFocus(LBSources);
     try {
       while (ModalResult_ == mrNone) {
@@ -133,17 +135,17 @@ TFormSelectSource::TModalResult TFormSelectSource::ShowModal() {
         if (app.Terminated()) ModalResult_ = mrCancel;
       }
     } catch (...) {
-      ShowWindow(Hwnd_, SW_HIDE);
+      ShowWindow(Handle(), SW_HIDE);
       throw;
     }
   }
-  ShowWindow(Hwnd_, SW_HIDE);
+  ShowWindow(Handle(), SW_HIDE);
   return ModalResult_;
 }
 
 void TFormSelectSource::FormResize() {
   RECT client{};
-  GetClientRect(Hwnd_, &client);
+  GetClientRect(Handle(), &client);
   const int cw = client.right, ch = client.bottom;
   const int panelHeight = S(kPanelHeight), inset = S(kInset);
   MoveWindow(PnlBottom, 0, ch - panelHeight, cw, panelHeight, TRUE);
@@ -176,18 +178,7 @@ LRESULT TFormSelectSource::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
       Close(mrCancel);
       return 0;
   }
-  return DefWindowProcW(Hwnd_, msg, wp, lp);
-}
-
-LRESULT CALLBACK TFormSelectSource::FormProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    auto* self = static_cast<TFormSelectSource*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
-    self->Hwnd_ = hwnd;
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, LONG_PTR(self));
-  }
-  auto* self = reinterpret_cast<TFormSelectSource*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
-  return ui::Guarded([&] { return self->WndProc(msg, wp, lp); }, LRESULT(0));
+  return Default(msg, wp, lp);
 }
 
 // The panel hands its buttons' notifications to the form.
@@ -207,3 +198,5 @@ LRESULT CALLBACK TFormSelectSource::EnterKeyProc(HWND hwnd, UINT msg, WPARAM wp,
   }
   return DefSubclassProc(hwnd, msg, wp, lp);
 }
+
+}  // namespace skan::twain

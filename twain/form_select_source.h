@@ -6,7 +6,11 @@
 
 #include <string>
 
-class TFormSelectSource {
+#include "window.h"
+
+namespace skan::twain {
+
+class TFormSelectSource : public ui::TWindow {
  public:
   enum TModalResult { mrNone = 0, mrOK = 1, mrCancel = 2 };
 
@@ -16,7 +20,7 @@ class TFormSelectSource {
   static std::wstring CancelCaption;
 
   TFormSelectSource();  // made hidden, placed and laid out
-  ~TFormSelectSource();
+  ~TFormSelectSource() override;
   TFormSelectSource(const TFormSelectSource&) = delete;
   TFormSelectSource& operator=(const TFormSelectSource&) = delete;
 
@@ -25,7 +29,6 @@ class TFormSelectSource {
   TModalResult ShowModal();
   void Close(TModalResult result) { ModalResult_ = result; }
 
-  HWND Handle() const { return Hwnd_; }
   HWND LBSources = nullptr;
   HWND PnlBottom = nullptr;
   HWND BtnOK = nullptr;
@@ -34,17 +37,17 @@ class TFormSelectSource {
   static constexpr const wchar_t* kClassName = L"TFormSelectSource";
 
  private:
-  static LRESULT CALLBACK FormProc(HWND, UINT, WPARAM, LPARAM);
   static LRESULT CALLBACK PanelProc(HWND, UINT, WPARAM, LPARAM);
   static LRESULT CALLBACK EnterKeyProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
-  LRESULT WndProc(UINT, WPARAM, LPARAM);
+  LRESULT WndProc(UINT, WPARAM, LPARAM) override;
   void Command(WORD id, WORD code);
   void FormResize();
 
   int S(int at96) const { return MulDiv(at96, int(Dpi_), 96); }
 
-  HWND Hwnd_ = nullptr;
   UINT Dpi_ = 96;
   HFONT Font_ = nullptr;
   TModalResult ModalResult_ = mrNone;
 };
+
+}  // namespace skan::twain

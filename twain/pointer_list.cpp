@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+namespace skan::twain {
+
 namespace {
 constexpr int kMaxLookupCount = 256;
 }
@@ -50,3 +52,5 @@ void TPointerList::SetItem(int index, void* value) {
   CheckLookupRange();
   if (index >= 0 && index < Count_) Data_[index] = value;
 }
+
+}  // namespace skan::twain

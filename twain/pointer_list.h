@@ -4,6 +4,8 @@
 
 #include <memory>
 
+namespace skan::twain {
+
 class TPointerList {
  public:
   TPointerList();
@@ -34,3 +36,5 @@ class TPointerList {
   int Count_ = 0;
   int Allocated_ = 0;
 };
+
+}  // namespace skan::twain

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace skan::twain {
+
 TTwainTransferMode ChooseTransferMode(TTwainSource& source) {
   TTwainTransferMode current = ttmNative;  // the standard's default
   TTwainTransferModeSet offered;
@@ -30,3 +32,5 @@ bool BitmapFileBytes(HBITMAP bitmap, std::vector<uint8_t>& file) {
   file.insert(file.end(), dib.begin(), dib.end());
   return true;
 }
+
+}  // namespace skan::twain

@@ -7,6 +7,8 @@
 
 #include "twain_source.h"
 
+namespace skan::twain {
+
 // On an open source: file transfer when the source offers it, otherwise
 // native, otherwise memory. The source is told the mechanism (ICAP_XFERMECH);
 // one it refuses is passed over for the next it offers, and when it takes
@@ -18,3 +20,5 @@ TTwainTransferMode ChooseTransferMode(TTwainSource& source);
 // the bitmap's header, colour masks or table, and its rows bottom-up. False
 // when the platform cannot read the bitmap.
 bool BitmapFileBytes(HBITMAP bitmap, std::vector<uint8_t>& file);
+
+}  // namespace skan::twain

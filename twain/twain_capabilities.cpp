@@ -8,7 +8,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/encoding.h"
+
 #include "twain_source.h"
+
+namespace skan::twain {
 
 namespace {
 
@@ -143,7 +147,7 @@ void ItemText(TW_UINT16 type, const uint8_t* p, std::wstring& text) {
     case TWTY_STR128:
     case TWTY_STR255: {
       const char* s = reinterpret_cast<const char*>(p);
-      text = TwainFromAnsi(std::string_view(s, strnlen(s, TwainItemSize(type))));
+      text = base::FromAnsi(std::string_view(s, strnlen(s, TwainItemSize(type))));
       break;
     }
     default: break;
@@ -617,3 +621,5 @@ TCapabilityRet TTwainSource::GetIXferMech(TTwainTransferMode& Return, TTwainTran
 TCapabilityRet TTwainSource::SetIXferMech(TTwainTransferMode Value) {
   return SetUInt16(ICAP_XFERMECH, TransferModeCode(Value));
 }
+
+}  // namespace skan::twain

@@ -2,7 +2,10 @@
 
 #include <cstring>
 
+#include "base/encoding.h"
 #include "twain_platform.h"
+
+namespace skan::twain {
 
 TTwainIdentity::TTwainIdentity() {
   Structure_.Version.Language = 0xFFFF;
@@ -38,11 +41,13 @@ void TTwainIdentity::Assign(const TTwainObject* source) {
 
 std::wstring TTwainIdentity::GetString(const TW_STR32& field) {
   // At most the whole field, up to the first zero byte.
-  return TwainFromAnsi(std::string_view(field, strnlen(field, sizeof field)));
+  return base::FromAnsi(std::string_view(field, strnlen(field, sizeof field)));
 }
 
 void TTwainIdentity::SetString(TW_STR32& field, std::wstring_view text) {
   std::memset(field, 0, sizeof field);
-  const std::string ansi = TwainToAnsi(text);
+  const std::string ansi = base::ToAnsi(text);
   std::memcpy(field, ansi.data(), std::min<size_t>(ansi.size(), 32));
 }
+
+}  // namespace skan::twain

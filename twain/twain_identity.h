@@ -6,6 +6,8 @@
 
 #include "twain.h"
 
+namespace skan::twain {
+
 // Root of the layer's objects; the Sender of every event.
 class TTwainObject {
  public:
@@ -61,3 +63,5 @@ class TTwainIdentity : public TTwainObject {
 
   TW_IDENTITY Structure_{};
 };
+
+}  // namespace skan::twain

@@ -7,6 +7,8 @@
 #include "application.h"
 #include "form_select_source.h"
 
+namespace skan::twain {
+
 namespace {
 constexpr wchar_t kTimerClass[] = L"TTwainMessagesTimer";
 constexpr UINT_PTR kTimerId = 1;
@@ -154,3 +156,5 @@ int TTwainManager::CustomSelectSource() {
   if (form->ShowModal() != TFormSelectSource::mrOK) return -1;
   return int(SendMessageW(form->LBSources, LB_GETCURSEL, 0, 0));
 }
+
+}  // namespace skan::twain

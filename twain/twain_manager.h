@@ -8,6 +8,8 @@
 #include "custom_twain_manager.h"
 #include "twain_source.h"
 
+namespace skan::twain {
+
 class TTwainManager : public TCustomTwainManager {
  public:
   TTwainManager();
@@ -43,3 +45,5 @@ class TTwainManager : public TCustomTwainManager {
   HWND HookedWindow_ = nullptr;
   bool HookActive_ = false;
 };
+
+}  // namespace skan::twain

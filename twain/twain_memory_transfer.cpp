@@ -8,6 +8,8 @@
 
 #include "twain_source.h"
 
+namespace skan::twain {
+
 namespace {
 
 constexpr size_t kInfoHeaderSize = 40;
@@ -193,3 +195,5 @@ TW_UINT16 TTwainSource::TransferImageMemory(HBITMAP& Bitmap, TW_UINT16 PixelType
 }
 
 void TTwainSource::ReadMemory(HBITMAP Bitmap, bool& Cancel) { Owner_->DoTwainAcquire(Owner_, Index_, Bitmap, Cancel); }
+
+}  // namespace skan::twain

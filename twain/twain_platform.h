@@ -12,7 +12,7 @@
 
 #ifndef _WIN32
 // The native build compiles the portable part of the layer against these
-// stand-ins for the Windows types it passes around.
+// stand-ins for the Windows types it passes around (global, as Windows has them).
 using HWND = void*;
 using HMODULE = void*;
 using HBITMAP = void*;
@@ -28,6 +28,8 @@ struct MSG {
   POINT pt;
 };
 #endif
+
+namespace skan::twain {
 
 // Folder kinds searched for TWAIN_32.DLL, in this order.
 enum TDirectoryKind { dkWindows, dkSystem, dkApplication, dkCurrent, dkTemp };
@@ -74,6 +76,4 @@ class TTwainPlatform {
 TTwainPlatform& TwainPlatform();
 void SetTwainPlatform(TTwainPlatform* platform);
 
-// Texts handed to the source manager use the system's 8-bit (ANSI) code page.
-std::string TwainToAnsi(std::wstring_view text);
-std::wstring TwainFromAnsi(std::string_view text);
+}  // namespace skan::twain

@@ -2,6 +2,8 @@
 // stays unloaded unless a test installs its own platform.
 #include "twain_platform.h"
 
+namespace skan::twain {
+
 namespace {
 
 class TNoTwainPlatform final : public TTwainPlatform {
@@ -34,18 +36,4 @@ TTwainPlatform* gPlatform = &gSystem;
 TTwainPlatform& TwainPlatform() { return *gPlatform; }
 void SetTwainPlatform(TTwainPlatform* platform) { gPlatform = platform ? platform : &gSystem; }
 
-// Windows-1252 is the usual ANSI code page; here its Latin-1 part stands in,
-// with '?' for everything else as the system's conversion does.
-std::string TwainToAnsi(std::wstring_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (wchar_t c : text) out += (c >= 0 && c < 0x100) ? char(c) : '?';
-  return out;
-}
-
-std::wstring TwainFromAnsi(std::string_view text) {
-  std::wstring out;
-  out.reserve(text.size());
-  for (char c : text) out += wchar_t(static_cast<unsigned char>(c));
-  return out;
-}
+}  // namespace skan::twain

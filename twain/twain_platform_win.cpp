@@ -5,6 +5,8 @@
 
 #include "twain_platform.h"
 
+namespace skan::twain {
+
 namespace {
 
 // Asks for a folder into a 261-character buffer, passing 260; when the
@@ -173,18 +175,4 @@ TTwainPlatform* gPlatform = &gSystem;
 TTwainPlatform& TwainPlatform() { return *gPlatform; }
 void SetTwainPlatform(TTwainPlatform* platform) { gPlatform = platform ? platform : &gSystem; }
 
-std::string TwainToAnsi(std::wstring_view text) {
-  if (text.empty()) return {};
-  int n = WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(size_t(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
-
-std::wstring TwainFromAnsi(std::string_view text) {
-  if (text.empty()) return {};
-  int n = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
-  std::wstring out(size_t(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), out.data(), n);
-  return out;
-}
+}  // namespace skan::twain

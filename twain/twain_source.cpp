@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/encoding.h"
+
+namespace skan::twain {
+
 namespace {
 constexpr TW_BOOL kTrue = 0xFFFF;
 constexpr TW_BOOL kFalse = 0;
@@ -128,7 +132,7 @@ int16_t TTwainSource::GetPendingXfers() {
 bool TTwainSource::SetupFileTransfer(std::wstring_view Filename, TTwainFormat Format) {
   if (!Loaded_) return false;
   TW_SETUPFILEXFER setup{};
-  const std::string ansi = TwainToAnsi(Filename);
+  const std::string ansi = base::ToAnsi(Filename);
   std::memcpy(setup.FileName, ansi.data(), std::min<size_t>(ansi.size(), 255));
   setup.Format = TwainFormatCode(Format);
   return Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup) == TWRC_SUCCESS;
@@ -310,3 +314,5 @@ bool TTwainSource::ReadNative(TW_HANDLE handle, bool& Cancel) {
   Owner_->DoTwainAcquire(Owner_, Index_, bitmap, Cancel);
   return true;
 }
+
+}  // namespace skan::twain

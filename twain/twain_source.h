@@ -7,6 +7,8 @@
 
 #include "custom_twain_manager.h"
 
+namespace skan::twain {
+
 // Result of every capability operation.
 enum TCapabilityRet {
   crSuccess,
@@ -210,3 +212,5 @@ size_t DibPixelOffset(const void* header, size_t size);
 // rows, or the header's image size for compressed rows. 0 when the header is
 // not usable within size bytes.
 size_t DibPixelBytes(const void* header, size_t size);
+
+}  // namespace skan::twain

@@ -4,9 +4,9 @@
 #include <system_error>
 
 #include "failure_text.h"
-#include "text.h"
+#include "base/encoding.h"
 
-namespace ui {
+namespace skan::ui {
 
 TApplication& TApplication::Instance() {
   static TApplication app;
@@ -85,7 +85,7 @@ std::wstring ExceptionMessage(std::exception_ptr error) {
   try {
     std::rethrow_exception(error);
   } catch (const std::exception& e) {
-    return Widen(e.what());
+    return base::Widen(e.what());
   } catch (...) {
     return L"Unknown failure";
   }
@@ -109,4 +109,4 @@ std::wstring TApplication::Title() const {
   return ApplicationTitle(std::wstring_view(path, n));
 }
 
-}  // namespace ui
+}  // namespace skan::ui

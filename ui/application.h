@@ -14,7 +14,7 @@
 #include <string>
 #include <type_traits>
 
-namespace ui {
+namespace skan::ui {
 
 class TApplication {
  public:
@@ -90,4 +90,4 @@ auto Guarded(F&& f) noexcept -> std::enable_if_t<std::is_void_v<std::invoke_resu
   }
 }
 
-}  // namespace ui
+}  // namespace skan::ui

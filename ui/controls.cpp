@@ -4,7 +4,7 @@
 
 #include "image_button.h"
 
-namespace ui {
+namespace skan::ui {
 
 bool TPanel::Create(HWND parent, UINT_PTR id) {
   RegisterClass(L"TPanel", CS_DBLCLKS, LoadCursorW(nullptr, IDC_ARROW),
@@ -61,4 +61,4 @@ LRESULT TSplitter::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   return Default(msg, wParam, lParam);
 }
 
-}  // namespace ui
+}  // namespace skan::ui

@@ -5,7 +5,7 @@
 
 #include "window.h"
 
-namespace ui {
+namespace skan::ui {
 
 // A plain panel in the button-face colour. It forwards owner-drawn buttons'
 // messages to them and reports presses and double-clicks on its free area.
@@ -33,4 +33,4 @@ class TSplitter : public TWindow {
   int grabOffset_ = 0;
 };
 
-}  // namespace ui
+}  // namespace skan::ui

@@ -2,7 +2,7 @@
 
 #include <cwctype>
 
-namespace ui {
+namespace skan::ui {
 
 std::wstring ApplicationTitle(std::wstring_view exePath) {
   size_t slash = exePath.find_last_of(L"\\/");
@@ -20,4 +20,4 @@ std::wstring FailureBoxText(std::wstring_view message) {
   return text;
 }
 
-}  // namespace ui
+}  // namespace skan::ui

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace ui {
+namespace skan::ui {
 
 // The application title: the executable's file name without its folder and
 // without everything from its first "." on, first character unchanged and
@@ -15,4 +15,4 @@ std::wstring ApplicationTitle(std::wstring_view exePath);
 // code is above that of ".".
 std::wstring FailureBoxText(std::wstring_view message);
 
-}  // namespace ui
+}  // namespace skan::ui

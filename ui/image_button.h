@@ -13,7 +13,7 @@
 
 #include "picture.h"
 
-namespace ui {
+namespace skan::ui {
 
 class TImageButton {
  public:
@@ -49,4 +49,4 @@ class TImageButton {
   bool hot_ = false;
 };
 
-}  // namespace ui
+}  // namespace skan::ui

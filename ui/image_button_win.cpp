@@ -5,7 +5,7 @@
 #include "application.h"
 #include "window.h"
 
-namespace ui {
+namespace skan::ui {
 namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
@@ -138,4 +138,4 @@ LRESULT CALLBACK TImageButton::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, 
   return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
-}  // namespace ui
+}  // namespace skan::ui

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-namespace ui {
+namespace skan::ui {
 
 class TPicture {
  public:
@@ -32,4 +32,4 @@ class TPicture {
   int side_ = 0;
 };
 
-}  // namespace ui
+}  // namespace skan::ui

@@ -7,7 +7,7 @@
 
 #include "base/handles_win.h"
 
-namespace ui {
+namespace skan::ui {
 namespace {
 
 HBITMAP CreateDib(int side, void** bits) {
@@ -101,4 +101,4 @@ void TPicture::Draw(HDC dc, int x, int y, bool disabled) const {
   AlphaBlend(dc, x, y, side_, side_, mem.get(), 0, 0, side_, side_, blend);
 }
 
-}  // namespace ui
+}  // namespace skan::ui

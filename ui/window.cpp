@@ -2,7 +2,7 @@
 
 #include "application.h"
 
-namespace ui {
+namespace skan::ui {
 
 UINT WindowDpi(HWND window) {
   using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
@@ -56,7 +56,7 @@ LRESULT CALLBACK TWindow::StaticWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPAR
     self->hwnd_ = hwnd;
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   } else {
-    self = reinterpret_cast<TWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    self = FromHandle(hwnd);
   }
   if (!self) return DefWindowProcW(hwnd, msg, wParam, lParam);
 
@@ -69,4 +69,4 @@ LRESULT CALLBACK TWindow::StaticWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPAR
   return result;
 }
 
-}  // namespace ui
+}  // namespace skan::ui

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-namespace ui {
+namespace skan::ui {
 
 // Scales a length given at 96 dots per inch.
 inline int Scale(int value, UINT dpi) { return MulDiv(value, static_cast<int>(dpi), 96); }
@@ -22,6 +22,10 @@ class TWindow {
   virtual ~TWindow();
 
   HWND Handle() const { return hwnd_; }
+  // The object behind a window of a class registered here, or null.
+  static TWindow* FromHandle(HWND hwnd) {
+    return reinterpret_cast<TWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  }
 
   // Registers a class routed to TWindow objects (once per name).
   static void RegisterClass(const wchar_t* className, UINT style, HCURSOR cursor,
@@ -42,4 +46,4 @@ class TWindow {
   HWND hwnd_ = nullptr;
 };
 
-}  // namespace ui
+}  // namespace skan::ui

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <charconv>
 
-namespace vscan {
+namespace skan::virtual_scanner {
 namespace {
 
 std::string Trim(std::string s) {
@@ -77,4 +77,4 @@ TScannerConfig ParseConfig(const std::string& text) {
   return c;
 }
 
-}  // namespace vscan
+}  // namespace skan::virtual_scanner

@@ -6,7 +6,7 @@
 
 #include "page_image.h"
 
-namespace vscan {
+namespace skan::virtual_scanner {
 
 struct TScannerConfig {
   bool unattended = false;   // Unattended=1: no dialog, the batch starts at once
@@ -45,4 +45,4 @@ struct TScannerConfig {
 // numbers keep the default.
 TScannerConfig ParseConfig(const std::string& text);
 
-}  // namespace vscan
+}  // namespace skan::virtual_scanner

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-namespace vscan {
+namespace skan::virtual_scanner {
 namespace {
 
 constexpr uint32_t kInfoHeaderSize = 40;
@@ -324,4 +324,4 @@ bool PixelAt(const TDib& dib, int x, int y, uint8_t bgr[3]) {
   }
 }
 
-}  // namespace vscan
+}  // namespace skan::virtual_scanner

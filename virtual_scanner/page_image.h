@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace vscan {
+namespace skan::virtual_scanner {
 
 enum class TPixelType { BlackWhite = 0, Gray = 1, Rgb = 2, Palette = 3 };  // TWPT_ codes
 
@@ -60,4 +60,4 @@ bool DibFromBmpFile(const std::vector<uint8_t>& file, TDib& dib);
 // The colour (B, G, R) of the pixel at x, y counted from the top-left corner.
 bool PixelAt(const TDib& dib, int x, int y, uint8_t bgr[3]);
 
-}  // namespace vscan
+}  // namespace skan::virtual_scanner

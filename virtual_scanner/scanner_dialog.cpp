@@ -4,7 +4,7 @@
 #include <iterator>
 #include <string>
 
-namespace vscan {
+namespace skan::virtual_scanner {
 namespace {
 
 constexpr wchar_t kClassName[] = L"VirtualScannerDialog";
@@ -131,4 +131,4 @@ LRESULT TScannerDialog::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-}  // namespace vscan
+}  // namespace skan::virtual_scanner

@@ -9,7 +9,7 @@
 
 #include "page_image.h"
 
-namespace vscan {
+namespace skan::virtual_scanner {
 
 struct TScanSettings {
   int pages = 3;
@@ -39,4 +39,4 @@ class TScannerDialog {
        scan_ = nullptr;
 };
 
-}  // namespace vscan
+}  // namespace skan::virtual_scanner

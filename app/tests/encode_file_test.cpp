@@ -15,6 +15,8 @@
 #include <windows.h>
 #endif
 
+namespace skan {
+
 namespace {
 
 TEST(Base64Export, KnownAnswersOfRfc4648) {
@@ -23,7 +25,7 @@ TEST(Base64Export, KnownAnswersOfRfc4648) {
       {"", ""},           {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
       {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xFF\xFE\x00"s, "//4A"},
   };
-  for (const auto& [in, out] : vectors) EXPECT_EQ(scan::Base64Lines(in), out) << in;
+  for (const auto& [in, out] : vectors) EXPECT_EQ(skan::Base64Lines(in), out) << in;
 }
 
 // Sizes around the 57-byte line (76 characters) and their file sizes.
@@ -38,13 +40,13 @@ TEST(Base64Export, LinesOf76WithCrLf) {
     SCOPED_TRACE(c.bytes);
     std::string data(c.bytes, '\0');
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + 3);
-    const std::string text = scan::Base64Lines(data);
+    const std::string text = skan::Base64Lines(data);
     EXPECT_EQ(text.size(), c.encoded);
-    const std::string file = scan::JoinLinesCrLf(scan::SplitLines(text));
+    const std::string file = skan::JoinLinesCrLf(skan::SplitLines(text));
     EXPECT_EQ(file.size(), c.exportSize);
-    EXPECT_EQ(scan::ExportText(text), file);
+    EXPECT_EQ(skan::ExportText(text), file);
     // Every line of the file is 76 characters but the last, each ends in CR LF.
-    const auto lines = scan::SplitLines(file);
+    const auto lines = skan::SplitLines(file);
     for (size_t i = 0; i + 1 < lines.size(); ++i) EXPECT_EQ(lines[i].size(), 76u);
     if (!lines.empty()) {
       EXPECT_LE(lines.back().size(), 76u);
@@ -52,7 +54,7 @@ TEST(Base64Export, LinesOf76WithCrLf) {
     }
     EXPECT_EQ(file.find('\n'), file.empty() ? std::string::npos : file.find("\r\n") + 1);
   }
-  EXPECT_EQ(scan::JoinLinesCrLf(scan::SplitLines(scan::Base64Lines(std::string(58, 'x')))),
+  EXPECT_EQ(skan::JoinLinesCrLf(skan::SplitLines(skan::Base64Lines(std::string(58, 'x')))),
             "eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4\r\neA==\r\n");
 }
 
@@ -78,20 +80,20 @@ std::string ReferenceBase64Lines(const std::string& bytes) {
 TEST(Base64Export, SameAsAPlainEncoderForEverySize) {
   std::string data;
   for (size_t size = 0; size <= 400; ++size) {
-    ASSERT_EQ(scan::Base64Lines(data), ReferenceBase64Lines(data)) << size << " bytes";
+    ASSERT_EQ(skan::Base64Lines(data), ReferenceBase64Lines(data)) << size << " bytes";
     data += static_cast<char>(size * 113 + 7);
   }
 }
 
 TEST(Base64Export, SplitLinesCutsAtEveryKindOfBreak) {
   using V = std::vector<std::string>;
-  EXPECT_EQ(scan::SplitLines(""), V{});
-  EXPECT_EQ(scan::SplitLines("a"), V{"a"});
-  EXPECT_EQ(scan::SplitLines("a\r\n"), V{"a"});
-  EXPECT_EQ(scan::SplitLines("a\r\nb"), (V{"a", "b"}));
-  EXPECT_EQ(scan::SplitLines("a\rb\nc"), (V{"a", "b", "c"}));
-  EXPECT_EQ(scan::SplitLines("a\r\n\r\nb"), (V{"a", "", "b"}));
-  EXPECT_EQ(scan::SplitLines("\n"), V{""});
+  EXPECT_EQ(skan::SplitLines(""), V{});
+  EXPECT_EQ(skan::SplitLines("a"), V{"a"});
+  EXPECT_EQ(skan::SplitLines("a\r\n"), V{"a"});
+  EXPECT_EQ(skan::SplitLines("a\r\nb"), (V{"a", "b"}));
+  EXPECT_EQ(skan::SplitLines("a\rb\nc"), (V{"a", "b", "c"}));
+  EXPECT_EQ(skan::SplitLines("a\r\n\r\nb"), (V{"a", "", "b"}));
+  EXPECT_EQ(skan::SplitLines("\n"), V{""});
 }
 
 #ifdef _WIN32
@@ -113,20 +115,20 @@ TEST(Base64Export, ExportReadsTheFileInPiecesOrSaysWhyNot) {
       for (size_t i = 0; i < bytes; ++i) data += static_cast<char>(i * 31 + i / 7);
       std::ofstream(source, std::ios::binary) << data;
       std::ofstream(target, std::ios::binary) << "an older export, longer than some new ones";
-      scan::TExportSource(source).SaveTo(target, piece);
-      EXPECT_EQ(ReadAll(target), scan::ExportText(scan::Base64Lines(data)));
+      skan::TExportSource(source).SaveTo(target, piece);
+      EXPECT_EQ(ReadAll(target), skan::ExportText(skan::Base64Lines(data)));
     }
   }
   std::filesystem::remove(target);
   try {
-    scan::TExportSource(dir / "no such folder" / "x.bs").SaveTo(target);
+    skan::TExportSource(dir / "no such folder" / "x.bs").SaveTo(target);
     FAIL() << "exported a missing file";
   } catch (const std::runtime_error& e) {
     EXPECT_EQ(std::string(e.what()).rfind("Cannot open file \"", 0), 0u) << e.what();
     EXPECT_NE(std::string(e.what()).find("x.bs\". "), std::string::npos) << e.what();
   }
   try {
-    scan::TExportSource(source).SaveTo(dir / "no such folder" / "scan.bs");
+    skan::TExportSource(source).SaveTo(dir / "no such folder" / "scan.bs");
     FAIL() << "exported into a missing folder";
   } catch (const std::runtime_error& e) {
     EXPECT_EQ(std::string(e.what()).rfind("Cannot create file \"", 0), 0u) << e.what();
@@ -151,7 +153,7 @@ TEST(Base64Export, OversizedFileIsRefusedAndLeavesNoHandleOpen) {
   DWORD before = 0, after = 0;
   GetProcessHandleCount(GetCurrentProcess(), &before);
   try {
-    scan::TExportSource(path).SaveTo(target);
+    skan::TExportSource(path).SaveTo(target);
     ADD_FAILURE() << "exported a file of 2 GiB";
   } catch (const std::runtime_error& e) {
     EXPECT_EQ(std::string(e.what()).rfind("Cannot read file \"", 0), 0u) << e.what();
@@ -169,3 +171,5 @@ TEST(Base64Export, OversizedFileIsRefusedAndLeavesNoHandleOpen) {
 #endif
 
 }  // namespace
+
+}  // namespace skan

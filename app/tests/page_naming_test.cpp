@@ -2,6 +2,8 @@
 
 #include "page_naming.h"
 
+namespace skan {
+
 TEST(PageFileName, PlaceholderNameWithBmpInTheScanFolder) {
   struct {
     const wchar_t *tmpPath, *unique, *expected;
@@ -14,3 +16,5 @@ TEST(PageFileName, PlaceholderNameWithBmpInTheScanFolder) {
   };
   for (auto& c : cases) EXPECT_EQ(PageFileName(c.tmpPath, c.unique), c.expected);
 }
+
+}  // namespace skan

@@ -11,12 +11,15 @@
 #include <functional>
 #include <sstream>
 
+#include "base/encoding.h"
 #include "bmp_fixture.h"
 #include "create_valid_pdf.h"
 #include "encode_file.h"
-#include "pdf/pdfwriter.h"
+#include "pdf/pdf_binding.h"
 #include "pdf_test_util.h"
 #include "scan_completion.h"
+
+namespace skan {
 
 namespace fs = std::filesystem;
 
@@ -26,13 +29,6 @@ std::wstring Widen(const std::string& s) {
   std::wstring w;
   for (char c : s) w += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
   return w;
-}
-
-std::string Utf8(const std::wstring& w) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-  std::string s(n, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
-  return s;
 }
 
 std::string ReadAll(const fs::path& path) {
@@ -116,7 +112,7 @@ const TBitmap kGray{150, 100, 8, GrayPalette(256), [](uint32_t x, uint32_t y) { 
 const TBitmap kBlackWhite{64, 40, 1, GrayPalette(2), [](uint32_t x, uint32_t y) { return ((x / 4 + y / 4) & 1); }};
 
 // The image object drawn on a page.
-std::string ImageOfPage(const pdftest::TPdf& pdf, int pageObject) {
+std::string ImageOfPage(const pdfwriter::TPdf& pdf, int pageObject) {
   const std::string& page = pdf.objects.at(pageObject);
   const size_t at = page.find("/Im");
   if (at == std::string::npos) return "";
@@ -136,7 +132,7 @@ class ScanPdf : public ::testing::Test {
   std::wstring Temp() const { return folder_.wstring() + L"\\"; }
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder_)) names.push_back(Utf8(e.path().filename().wstring()));
+    for (const auto& e : fs::directory_iterator(folder_)) names.push_back(base::Narrow(e.path().filename().wstring()));
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -146,7 +142,7 @@ class ScanPdf : public ::testing::Test {
 std::string Raised(const std::function<void()>& op) {
   try {
     op();
-  } catch (const TPdfWriterException& e) {
+  } catch (const pdf::TPdfWriterException& e) {
     return "pdf " + std::to_string(e.getCode()) + " " + e.what();
   } catch (const std::exception& e) {
     return e.what();
@@ -165,23 +161,23 @@ TEST_F(ScanPdf, PagesAreA4InListOrderAndHoldEachBitmapsOwnPixels) {
     samples.push_back(WriteBmp(page, *bitmaps[i]));
     lista.push_back(page.wstring());
   }
-  const std::wstring result = scan::CreateValidPDF(lista, Temp());
+  const std::wstring result = skan::CreateValidPDF(lista, Temp());
   ASSERT_EQ(result.substr(result.size() - 4), L".pdf");
-  EXPECT_TRUE(fs::exists(scan::ChangeFileExt(result, L".tmp"))) << "the placeholder stays";
+  EXPECT_TRUE(fs::exists(skan::ChangeFileExt(result, L".tmp"))) << "the placeholder stays";
   EXPECT_EQ(fs::path(result).parent_path(), folder_);
 
-  const auto pdf = pdftest::ParsePdf(ReadAll(result));
-  const auto pages = pdftest::PageObjects(pdf);
+  const auto pdf = pdfwriter::ParsePdf(ReadAll(result));
+  const auto pages = pdfwriter::PageObjects(pdf);
   ASSERT_EQ(pages.size(), 3u);
   for (int i = 0; i < 3; ++i) {
     SCOPED_TRACE(i);
     EXPECT_NE(pdf.objects.at(pages[i]).find("/MediaBox [0 0 595.2756 841.8898]"), std::string::npos);
     const std::string image = ImageOfPage(pdf, pages[i]);
-    EXPECT_EQ(pdftest::IntAfter(image, "/Width"), bitmaps[i]->width);
-    EXPECT_EQ(pdftest::IntAfter(image, "/Height"), bitmaps[i]->height);
-    EXPECT_EQ(pdftest::IntAfter(image, "/BitsPerComponent"), depths[i]);
+    EXPECT_EQ(pdfwriter::IntAfter(image, "/Width"), bitmaps[i]->width);
+    EXPECT_EQ(pdfwriter::IntAfter(image, "/Height"), bitmaps[i]->height);
+    EXPECT_EQ(pdfwriter::IntAfter(image, "/BitsPerComponent"), depths[i]);
     EXPECT_NE(image.find(std::string("/ColorSpace ") + spaces[i]), std::string::npos);
-    EXPECT_EQ(pdftest::Inflate(pdftest::StreamOf(image)), samples[i]);
+    EXPECT_EQ(pdfwriter::Inflate(pdfwriter::StreamOf(image)), samples[i]);
   }
   // The page content stretches the image over the whole page.
   EXPECT_NE(ReadAll(result).find("q 595.2756 0 0 841.8898 0 0 cm /Im0 Do Q"), std::string::npos);
@@ -196,9 +192,9 @@ TEST_F(ScanPdf, A4InEveryUnitTheLibraryMayStartWith) {
       {PdfWriterUnit_100th_inch, "[0 0 594.72 841.68]"},   {PdfWriterUnit_1000th_inch, "[0 0 595.224 841.824]"},
   };
   for (const auto& [unit, box] : units) {
-    TPdfWriter pdf;
+    pdf::TPdfWriter pdf;
     pdf.SetUnit(unit);
-    const std::wstring result = scan::CreateValidPDF(pdf, {(folder_ / "p.bmp").wstring()}, Temp());
+    const std::wstring result = skan::CreateValidPDF(pdf, {(folder_ / "p.bmp").wstring()}, Temp());
     EXPECT_NE(ReadAll(result).find(std::string("/MediaBox ") + box), std::string::npos) << static_cast<int>(unit);
   }
 }
@@ -206,24 +202,24 @@ TEST_F(ScanPdf, A4InEveryUnitTheLibraryMayStartWith) {
 TEST_F(ScanPdf, AssemblyFailuresLeaveNoPdf) {
   WriteBmp(folder_ / "a.bmp", kGray);
   std::ofstream(folder_ / "text.bmp") << "not a bitmap at all, just some text";
-  const std::string whole = bmpfix::MakeFixture(bmpfix::AllVariants().front()).file;
+  const std::string whole = dib::MakeFixture(dib::AllVariants().front()).file;
   std::ofstream(folder_ / "cut.bmp", std::ios::binary) << whole.substr(0, whole.size() - 1);
   const std::wstring a = (folder_ / "a.bmp").wstring(), missing = (folder_ / "missing.bmp").wstring(),
                      text = (folder_ / "text.bmp").wstring(), cut = (folder_ / "cut.bmp").wstring();
   const auto before = Files();
-  EXPECT_EQ(Raised([&] { scan::CreateValidPDF({a, missing, a}, Temp()); }),
-            "Plik \r" + Utf8(missing) + "\rnie istnieje");
-  EXPECT_EQ(Raised([&] { scan::CreateValidPDF({a, text}, Temp()); }), "Bitmap image is not valid");
-  EXPECT_EQ(Raised([&] { scan::CreateValidPDF({a, cut}, Temp()); }), "Bitmap image is not valid") << "pixels cut short";
+  EXPECT_EQ(Raised([&] { skan::CreateValidPDF({a, missing, a}, Temp()); }),
+            "Plik \r" + base::Narrow(missing) + "\rnie istnieje");
+  EXPECT_EQ(Raised([&] { skan::CreateValidPDF({a, text}, Temp()); }), "Bitmap image is not valid");
+  EXPECT_EQ(Raised([&] { skan::CreateValidPDF({a, cut}, Temp()); }), "Bitmap image is not valid") << "pixels cut short";
   // Page files are read ahead of their turn; the first failing page in list
   // order still decides the text.
-  EXPECT_EQ(Raised([&] { scan::CreateValidPDF({a, text, missing}, Temp()); }), "Bitmap image is not valid");
-  EXPECT_EQ(Raised([&] { scan::CreateValidPDF({a, missing, text}, Temp()); }),
-            "Plik \r" + Utf8(missing) + "\rnie istnieje");
+  EXPECT_EQ(Raised([&] { skan::CreateValidPDF({a, text, missing}, Temp()); }), "Bitmap image is not valid");
+  EXPECT_EQ(Raised([&] { skan::CreateValidPDF({a, missing, text}, Temp()); }),
+            "Plik \r" + base::Narrow(missing) + "\rnie istnieje");
   EXPECT_EQ(Files(), before) << "no placeholder, no PDF";
 
   // An empty list reaches the library, which refuses a document without pages.
-  const std::string refused = Raised([&] { scan::CreateValidPDF({}, Temp()); });
+  const std::string refused = Raised([&] { skan::CreateValidPDF({}, Temp()); });
   EXPECT_EQ(refused.rfind("pdf 1 pdfwriter: the document has no pages", 0), 0u) << refused;
   for (const auto& name : Files()) EXPECT_EQ(name.find(".pdf"), std::string::npos) << name;
 }
@@ -233,23 +229,23 @@ TEST_F(ScanPdf, AssemblyFailuresLeaveNoPdf) {
 // <layout>.ppm, the pattern's colours; pdf/tests/check_pixels.sh renders the
 // page back at the bitmap's size and compares the two pixel for pixel.
 TEST_F(ScanPdf, EveryBitmapLayoutKeepsItsOwnPixels) {
-  for (const bmpfix::TVariant& v : bmpfix::AllVariants()) {
+  for (const dib::TVariant& v : dib::AllVariants()) {
     SCOPED_TRACE(v.name);
-    const bmpfix::TFixture f = bmpfix::MakeFixture(v);
+    const dib::TFixture f = dib::MakeFixture(v);
     const fs::path bmp = folder_ / (std::string(v.name) + ".bmp");
     std::ofstream(bmp, std::ios::binary) << f.file;
     std::wstring result;
-    ASSERT_NO_THROW(result = scan::CreateValidPDF({bmp.wstring()}, Temp()));
-    const auto pdf = pdftest::ParsePdf(ReadAll(result));
-    const auto pages = pdftest::PageObjects(pdf);
+    ASSERT_NO_THROW(result = skan::CreateValidPDF({bmp.wstring()}, Temp()));
+    const auto pdf = pdfwriter::ParsePdf(ReadAll(result));
+    const auto pages = pdfwriter::PageObjects(pdf);
     ASSERT_EQ(pages.size(), 1u);
     const std::string image = ImageOfPage(pdf, pages[0]);
-    EXPECT_EQ(pdftest::IntAfter(image, "/Width"), f.width);
-    EXPECT_EQ(pdftest::IntAfter(image, "/Height"), f.height);
+    EXPECT_EQ(pdfwriter::IntAfter(image, "/Width"), f.width);
+    EXPECT_EQ(pdfwriter::IntAfter(image, "/Height"), f.height);
     fs::rename(result, folder_ / (std::string(v.name) + ".pdf"));
     std::ofstream ppm(folder_ / (std::string(v.name) + ".ppm"), std::ios::binary);
     ppm << "P6\n" << f.width << " " << f.height << "\n255\n";
-    for (const bmpfix::TRgb8& c : f.pixels) ppm << c.r << c.g << c.b;
+    for (const dib::TRgb8& c : f.pixels) ppm << c.r << c.g << c.b;
   }
 }
 
@@ -259,9 +255,9 @@ TEST_F(ScanPdf, TemporaryFolderOutsideTheAnsiCodePage) {
   const fs::path folder = folder_ / L"skan_\u0142\u0105\u4e2d";
   fs::create_directories(folder);
   WriteBmp(folder_ / "p.bmp", kBlackWhite);
-  const std::wstring result = scan::CreateValidPDF({(folder_ / "p.bmp").wstring()}, folder.wstring() + L"\\");
+  const std::wstring result = skan::CreateValidPDF({(folder_ / "p.bmp").wstring()}, folder.wstring() + L"\\");
   EXPECT_EQ(fs::path(result).parent_path(), folder);
-  EXPECT_NO_THROW(pdftest::ParsePdf(ReadAll(result)));
+  EXPECT_NO_THROW(pdfwriter::ParsePdf(ReadAll(result)));
 }
 
 // The library itself: JPEG on request, rasterising of drawing that is not one
@@ -273,26 +269,26 @@ TEST_F(ScanPdf, LibraryTurnsOtherDrawingIntoPages) {
   const auto* info = reinterpret_cast<const BITMAPINFO*>(file.data() + sizeof(BITMAPFILEHEADER));
   const void* bits = file.data() + reinterpret_cast<const BITMAPFILEHEADER*>(file.data())->bfOffBits;
 
-  TPdfWriter pdf;
+  pdf::TPdfWriter pdf;
   pdf.SetUnit(PdfWriterUnit_mm);
   pdf.CreateMemDocument();
   // 1: one covering blit, JPEG requested.
-  HDC dc = pdf.AddPage(210, 297, 2100, 2970, PdfWriterDrawFlag_CompressImagesWithJPEG);
+  HDC dc = pdf.AddPage(210, 297, 2100, 2970, pdf::PdfWriterDrawFlag_CompressImagesWithJPEG);
   StretchDIBits(dc, 0, 0, 2100, 2970, 0, 0, 300, 200, bits, info, DIB_RGB_COLORS, SRCCOPY);
   pdf.FinishPage(dc);
   // 2: a blit into half the page plus a filled rectangle: rasterised.
-  dc = pdf.AddPage(100, 50, 200, 100, PdfWriterDrawFlag_None);
+  dc = pdf.AddPage(100, 50, 200, 100, pdf::PdfWriterDrawFlag_None);
   StretchDIBits(dc, 0, 0, 100, 100, 0, 0, 300, 200, bits, info, DIB_RGB_COLORS, SRCCOPY);
   RECT black{150, 0, 200, 100};
   FillRect(dc, &black, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
   pdf.FinishPage(dc);
   // 3: nothing drawn.
-  pdf.FinishPage(pdf.AddPage(50, 50, 10, 10, PdfWriterDrawFlag_None));
+  pdf.FinishPage(pdf.AddPage(50, 50, 10, 10, pdf::PdfWriterDrawFlag_None));
   // 4: a resource drawn twice on a page inserted first.
-  dc = pdf.AddResource(20, 10, 40, 20, PdfWriterDrawFlag_None);
+  dc = pdf.AddResource(20, 10, 40, 20, pdf::PdfWriterDrawFlag_None);
   FillRect(dc, &black, static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH)));
   const uint32_t stamp = pdf.FinishResource(dc);
-  pdf.FinishPage(pdf.InsertPage(0, 60, 60, 6, 6, PdfWriterDrawFlag_None));
+  pdf.FinishPage(pdf.InsertPage(0, 60, 60, 6, 6, pdf::PdfWriterDrawFlag_None));
   pdf.DrawResource(stamp, 0, PdfWriterUnit_mm, 5, 5, 1000, 1000);
   pdf.DrawResourceWithMatrix(stamp, 0, 0.5, 0, 0, 0.5, 30, 30);
   const uint32_t copy = pdf.PageToResource(2);
@@ -309,7 +305,7 @@ TEST_F(ScanPdf, LibraryTurnsOtherDrawingIntoPages) {
   EXPECT_EQ(pdf.GetPageCount(), 4u);
 
   // A page left unfinished blocks the save; deleting it unblocks it.
-  pdf.AddPage(10, 10, 10, 10, PdfWriterDrawFlag_None);
+  pdf.AddPage(10, 10, 10, 10, pdf::PdfWriterDrawFlag_None);
   EXPECT_EQ(Raised([&] { pdf.SaveToFileW((folder_ / "x.pdf").wstring()); }),
             "pdf 1 pdfwriter: a page has not been finished (FinishPage) yet");
   pdf.DeletePage(4);
@@ -327,16 +323,16 @@ TEST_F(ScanPdf, LibraryTurnsOtherDrawingIntoPages) {
   pdf.Close();
   EXPECT_EQ(Raised([&] { pdf.GetPageCount(); }), "pdf 1 pdfwriter: no document is open");
 
-  const auto parsed = pdftest::ParsePdf(data);
-  const auto pages = pdftest::PageObjects(parsed);
+  const auto parsed = pdfwriter::ParsePdf(data);
+  const auto pages = pdfwriter::PageObjects(parsed);
   ASSERT_EQ(pages.size(), 4u);
   const std::string jpeg = ImageOfPage(parsed, pages[1]);
   EXPECT_NE(jpeg.find("/Filter /DCTDecode"), std::string::npos);
-  EXPECT_EQ(pdftest::StreamOf(jpeg).substr(0, 2), "\xFF\xD8");
+  EXPECT_EQ(pdfwriter::StreamOf(jpeg).substr(0, 2), "\xFF\xD8");
   const std::string raster = ImageOfPage(parsed, pages[2]);
-  EXPECT_EQ(pdftest::IntAfter(raster, "/Width"), 200);
-  EXPECT_EQ(pdftest::IntAfter(raster, "/Height"), 100);
-  const std::string pixels = pdftest::Inflate(pdftest::StreamOf(raster));
+  EXPECT_EQ(pdfwriter::IntAfter(raster, "/Width"), 200);
+  EXPECT_EQ(pdfwriter::IntAfter(raster, "/Height"), 100);
+  const std::string pixels = pdfwriter::Inflate(pdfwriter::StreamOf(raster));
   ASSERT_EQ(pixels.size(), 200u * 100 * 3);
   EXPECT_EQ(pixels.substr((50 * 200 + 175) * 3, 3), std::string(3, '\0')) << "the black rectangle";
   EXPECT_EQ(pixels.substr((50 * 200 + 125) * 3, 3), "\xFF\xFF\xFF") << "white where nothing was drawn";
@@ -346,7 +342,7 @@ TEST_F(ScanPdf, LibraryTurnsOtherDrawingIntoPages) {
 }
 
 TEST_F(ScanPdf, LibraryRefusalsComeThroughTheErrorCallback) {
-  TPdfWriter pdf;
+  pdf::TPdfWriter pdf;
   EXPECT_EQ(Raised([&] { pdf.LoadFromFile("a.pdf", "", true, false); }),
             "pdf 50 pdfwriter: LoadFromFile is not supported by this library");
   EXPECT_EQ(Raised([&] { pdf.AddPage(210, 297, 2100, 2970, 0); }), "pdf 1 pdfwriter: no document is open");
@@ -363,7 +359,7 @@ TEST_F(ScanPdf, LibraryRefusalsComeThroughTheErrorCallback) {
   pdf.CreateFileDocumentW(path.wstring());
   pdf.FinishPage(pdf.AddPage(100, 100, 10, 10, 0));
   pdf.Close();
-  EXPECT_NO_THROW(pdftest::ParsePdf(ReadAll(path)));
+  EXPECT_NO_THROW(pdfwriter::ParsePdf(ReadAll(path)));
   EXPECT_EQ(Raised([&] { pdf.CreateFileDocumentW((folder_ / "no-such-folder" / "x.pdf").wstring()); })
                 .substr(0, 40),
             "pdf 3 pdfwriter: cannot create the PDF f");
@@ -371,7 +367,7 @@ TEST_F(ScanPdf, LibraryRefusalsComeThroughTheErrorCallback) {
 
 // --- Scan completion -------------------------------------------------------
 
-class TFakeHost : public scan::TScanCompletionHost {
+class TFakeHost : public skan::TScanCompletionHost {
  public:
   explicit TFakeHost(std::wstring temp) : temp_(std::move(temp)) {}
   const std::vector<std::wstring>* Lista() override { return hasLista ? &pages : nullptr; }
@@ -387,10 +383,10 @@ class TFakeHost : public scan::TScanCompletionHost {
   std::wstring ScanId() override { return scanId; }
   void Navigate(const std::wstring& path) override { navigated.push_back(path); }
   std::wstring TempFolder() override { return temp_; }
-  std::unique_ptr<scan::TPagePipeline> TakePipeline() override { return std::move(pipeline); }
+  std::unique_ptr<skan::TPagePipeline> TakePipeline() override { return std::move(pipeline); }
 
   std::vector<std::wstring> pages;
-  std::unique_ptr<scan::TPagePipeline> pipeline;
+  std::unique_ptr<skan::TPagePipeline> pipeline;
   bool hasLista = true;
   bool released = false;
   std::wstring filename = L"before";
@@ -411,7 +407,7 @@ TEST_F(ScanPdf, CompletionExportsThePdfAndReportsReady) {
     WriteBmp(folder_ / name, kGray);
     host.pages.push_back((folder_ / name).wstring());
   }
-  scan::TwainManager1TransferComplete(host);
+  skan::TwainManager1TransferComplete(host);
 
   ASSERT_EQ(host.messages.size(), 2u);
   EXPECT_EQ(host.messages[0],
@@ -428,25 +424,25 @@ TEST_F(ScanPdf, CompletionExportsThePdfAndReportsReady) {
                                                  L"lfilename: " + folder}));
 
   const std::string pdf = ReadAll(host.filename);
-  EXPECT_EQ(pdftest::PageObjects(pdftest::ParsePdf(pdf)).size(), 3u);
+  EXPECT_EQ(pdfwriter::PageObjects(pdfwriter::ParsePdf(pdf)).size(), 3u);
   const std::string exported = ReadAll(folder + L"scan.bs");
-  EXPECT_EQ(exported, scan::JoinLinesCrLf(scan::SplitLines(scan::Base64Lines(pdf))));
+  EXPECT_EQ(exported, skan::JoinLinesCrLf(skan::SplitLines(skan::Base64Lines(pdf))));
   EXPECT_EQ(exported.size(), (pdf.size() + 2) / 3 * 4 + ((pdf.size() + 2) / 3 * 4 + 75) / 76 * 2);
 
   // A second scan under the same request overwrites the export.
   host.pages = {(folder_ / "1.bmp").wstring()};
-  scan::TwainManager1TransferComplete(host);
-  EXPECT_EQ(ReadAll(folder + L"scan.bs"), scan::JoinLinesCrLf(scan::SplitLines(scan::Base64Lines(ReadAll(host.filename)))));
+  skan::TwainManager1TransferComplete(host);
+  EXPECT_EQ(ReadAll(folder + L"scan.bs"), skan::JoinLinesCrLf(skan::SplitLines(skan::Base64Lines(ReadAll(host.filename)))));
 }
 
 TEST_F(ScanPdf, CompletionWithoutRequestPutsTheExportBesideThePdf) {
   TFakeHost host(Temp());
   WriteBmp(folder_ / "1.bmp", kBlackWhite);
   host.pages = {(folder_ / "1.bmp").wstring()};
-  scan::TwainManager1TransferComplete(host);
+  skan::TwainManager1TransferComplete(host);
   EXPECT_EQ(host.log, (std::vector<std::wstring>{host.filename, L"scan_id: "}));
-  const std::wstring bs = scan::ChangeFileExt(host.filename, L".bs");
-  EXPECT_EQ(ReadAll(bs), scan::JoinLinesCrLf(scan::SplitLines(scan::Base64Lines(ReadAll(host.filename)))));
+  const std::wstring bs = skan::ChangeFileExt(host.filename, L".bs");
+  EXPECT_EQ(ReadAll(bs), skan::JoinLinesCrLf(skan::SplitLines(skan::Base64Lines(ReadAll(host.filename)))));
   EXPECT_FALSE(fs::exists(folder_ / "scan"));
 }
 
@@ -456,8 +452,8 @@ TEST_F(ScanPdf, CompletionFailuresKeepPreparedAndReleaseTheList) {
     TFakeHost host(Temp());
     host.scanId = L"id";
     host.pages = {(folder_ / "gone.bmp").wstring()};
-    EXPECT_EQ(Raised([&] { scan::TwainManager1TransferComplete(host); }),
-              "Plik \r" + Utf8(host.pages[0]) + "\rnie istnieje");
+    EXPECT_EQ(Raised([&] { skan::TwainManager1TransferComplete(host); }),
+              "Plik \r" + base::Narrow(host.pages[0]) + "\rnie istnieje");
     EXPECT_EQ(host.statuses, std::vector<std::wstring>{L"Prepared_SCAN"});
     EXPECT_EQ(host.messages.size(), 2u);
     EXPECT_EQ(host.filename, L"before");
@@ -472,8 +468,8 @@ TEST_F(ScanPdf, CompletionFailuresKeepPreparedAndReleaseTheList) {
     WriteBmp(folder_ / "1.bmp", kBlackWhite);
     host.pages = {(folder_ / "1.bmp").wstring()};
     std::ofstream(folder_ / "scan") << "a file named like the folder";
-    const std::string raised = Raised([&] { scan::TwainManager1TransferComplete(host); });
-    const std::string expected = "Cannot create file \"" + Utf8(Temp()) + "scan\\blocked\\scan.bs\". ";
+    const std::string raised = Raised([&] { skan::TwainManager1TransferComplete(host); });
+    const std::string expected = "Cannot create file \"" + base::Narrow(Temp()) + "scan\\blocked\\scan.bs\". ";
     EXPECT_EQ(raised.substr(0, expected.size()), expected);
     EXPECT_GT(raised.size(), expected.size()) << "with the system's message";
     EXPECT_EQ(host.statuses, std::vector<std::wstring>{L"Prepared_SCAN"});
@@ -486,7 +482,7 @@ TEST_F(ScanPdf, CompletionFailuresKeepPreparedAndReleaseTheList) {
     SCOPED_TRACE("no page list: the library refuses the empty document");
     TFakeHost host(Temp());
     host.hasLista = false;
-    EXPECT_EQ(Raised([&] { scan::TwainManager1TransferComplete(host); }).substr(0, 42),
+    EXPECT_EQ(Raised([&] { skan::TwainManager1TransferComplete(host); }).substr(0, 42),
               "pdf 1 pdfwriter: the document has no pages");
     EXPECT_EQ(host.statuses, std::vector<std::wstring>{L"Prepared_SCAN"});
     EXPECT_TRUE(host.released);
@@ -526,7 +522,7 @@ TEST_F(ScanPdf, PagesDrawnAheadGiveTheSameResultAsTheAssemblyAtTheEnd) {
     SCOPED_TRACE(c.name);
     SetUp();  // a fresh folder per case
     TFakeHost host(Temp());
-    host.pipeline = std::make_unique<scan::TPagePipeline>();
+    host.pipeline = std::make_unique<skan::TPagePipeline>();
     const bool lateFile = std::string(c.name).find("missing when reported") != std::string::npos;
     for (int i = 0; i < c.pages; ++i) {
       const fs::path page = folder_ / ("p" + std::to_string(i) + ".bmp");
@@ -540,12 +536,12 @@ TEST_F(ScanPdf, PagesDrawnAheadGiveTheSameResultAsTheAssemblyAtTheEnd) {
     if (c.beforeEnd) c.beforeEnd(*this, host.pages);
     const auto before = Files();
 
-    const std::string raised = Raised([&] { scan::TwainManager1TransferComplete(host); });
+    const std::string raised = Raised([&] { skan::TwainManager1TransferComplete(host); });
     EXPECT_TRUE(host.released);
     EXPECT_EQ(host.messages.size(), 2u);
     if (*c.failure) {
       const std::string expected = std::string(c.failure) == "missing"
-                                       ? "Plik \r" + Utf8(host.pages[c.failingPage]) + "\rnie istnieje"
+                                       ? "Plik \r" + base::Narrow(host.pages[c.failingPage]) + "\rnie istnieje"
                                        : c.failure;
       EXPECT_EQ(raised, expected);
       EXPECT_EQ(Files(), before) << "no placeholder, no PDF";
@@ -558,11 +554,13 @@ TEST_F(ScanPdf, PagesDrawnAheadGiveTheSameResultAsTheAssemblyAtTheEnd) {
     std::vector<std::string> made;
     for (const auto& name : Files())
       if (std::find(before.begin(), before.end(), name) == before.end()) made.push_back(name);
-    const std::string stem = Utf8(fs::path(host.filename).stem().wstring());
+    const std::string stem = base::Narrow(fs::path(host.filename).stem().wstring());
     EXPECT_EQ(made, (std::vector<std::string>{stem + ".bs", stem + ".pdf", stem + ".tmp"}));
     // The same bytes as the assembly at the end makes of the files as they are now.
-    EXPECT_EQ(ReadAll(host.filename), ReadAll(scan::CreateValidPDF(host.pages, Temp())));
+    EXPECT_EQ(ReadAll(host.filename), ReadAll(skan::CreateValidPDF(host.pages, Temp())));
   }
 }
 
 }  // namespace
+
+}  // namespace skan

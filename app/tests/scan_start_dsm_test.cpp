@@ -8,23 +8,25 @@
 #include "install_scanner.h"
 #include "page_image.h"
 
+namespace skan {
+
 namespace {
 
-std::vector<uint8_t> ReadBytes(const std::wstring& path) { return ReadFileBytesW(path); }
+std::vector<uint8_t> ReadBytes(const std::wstring& path) { return virtual_scanner::ReadFileBytesW(path); }
 
 // Pixels whose colours differ between two pictures of one size; -1 when
 // their sizes differ.
-int DifferingPixels(const vscan::TDib& a, const vscan::TDib& b) {
-  vscan::TDibInfo ia, ib;
-  if (!vscan::DescribeDib(a, ia) || !vscan::DescribeDib(b, ib) || ia.width != ib.width ||
+int DifferingPixels(const virtual_scanner::TDib& a, const virtual_scanner::TDib& b) {
+  virtual_scanner::TDibInfo ia, ib;
+  if (!virtual_scanner::DescribeDib(a, ia) || !virtual_scanner::DescribeDib(b, ib) || ia.width != ib.width ||
       std::abs(ia.height) != std::abs(ib.height))
     return -1;
   int differ = 0;
   for (int y = 0; y < std::abs(ia.height); ++y)
     for (int x = 0; x < ia.width; ++x) {
       uint8_t pa[3] = {}, pb[3] = {};
-      vscan::PixelAt(a, x, y, pa);
-      vscan::PixelAt(b, x, y, pb);
+      virtual_scanner::PixelAt(a, x, y, pa);
+      virtual_scanner::PixelAt(b, x, y, pb);
       differ += std::memcmp(pa, pb, 3) != 0;
     }
   return differ;
@@ -33,15 +35,15 @@ int DifferingPixels(const vscan::TDib& a, const vscan::TDib& b) {
 // The number of the virtual scanner's page (colour, 50 dpi, as installed
 // below) whose every pixel the BMP file shows; 0 when none of 1 to 9 does.
 int PageNumberOf(const std::vector<uint8_t>& file) {
-  vscan::TDib dib;
-  if (!vscan::DibFromBmpFile(file, dib)) return 0;
+  virtual_scanner::TDib dib;
+  if (!virtual_scanner::DibFromBmpFile(file, dib)) return 0;
   for (int number = 1; number <= 9; ++number)
-    if (DifferingPixels(dib, vscan::RenderPage(number, vscan::TPixelType::Rgb, 50)) == 0) return number;
+    if (DifferingPixels(dib, virtual_scanner::RenderPage(number, virtual_scanner::TPixelType::Rgb, 50)) == 0) return number;
   return 0;
 }
 
 void InstallScanner(const std::string& settings) {
-  ASSERT_TRUE(InstallVirtualScanner(WinePathOf(VIRTUAL_SCANNER_DS), settings)) << GetLastError();
+  ASSERT_TRUE(virtual_scanner::InstallVirtualScanner(virtual_scanner::WinePathOf(VIRTUAL_SCANNER_DS), settings)) << GetLastError();
 }
 
 class ScanStartWithWine : public ::testing::Test {
@@ -72,7 +74,7 @@ TEST_F(ScanStartWithWine, ThreePagesBecomeThreeBitmapsInPageOrder) {
   ASSERT_EQ(window.lista->size(), 3u);
   std::vector<int> numbers;
   for (const std::wstring& page : *window.lista) {
-    SCOPED_TRACE(ui::Narrow(page));
+    SCOPED_TRACE(base::Narrow(page));
     EXPECT_EQ(page.rfind(TempFolder() + L"scan\\tmp", 0), 0u);
     numbers.push_back(PageNumberOf(ReadBytes(page)));
   }
@@ -111,7 +113,7 @@ TEST_F(ScanStartWithWine, PagesAreTheSameWithoutFileTransfer) {
   const std::string mechanisms[] = {"", "NoFileTransfer=1\r\n",
                                     "NoFileTransfer=1\r\nNoNativeTransfer=1\r\nMemRowsUnpadded=1\r\n"};
   for (const char* type : {"RGB", "Gray", "BW"}) {
-    std::vector<vscan::TDib> reference;
+    std::vector<virtual_scanner::TDib> reference;
     for (const std::string& mechanism : mechanisms) {
       SCOPED_TRACE(std::string(type) + " " + mechanism);
       window = TTestScanWindow();
@@ -122,15 +124,15 @@ TEST_F(ScanStartWithWine, PagesAreTheSameWithoutFileTransfer) {
       for (size_t i = 0; i < 2; ++i) {
         const std::wstring& page = (*window.lista)[i];
         EXPECT_EQ(page.rfind(TempFolder() + L"scan\\tmp", 0), 0u);
-        vscan::TDib dib;
-        ASSERT_TRUE(vscan::DibFromBmpFile(ReadBytes(page), dib)) << ui::Narrow(page);
+        virtual_scanner::TDib dib;
+        ASSERT_TRUE(virtual_scanner::DibFromBmpFile(ReadBytes(page), dib)) << base::Narrow(page);
         if (mechanism.empty()) {
           reference.push_back(dib);
           continue;
         }
-        vscan::TDibInfo got, want;
-        ASSERT_TRUE(vscan::DescribeDib(dib, got));
-        ASSERT_TRUE(vscan::DescribeDib(reference[i], want));
+        virtual_scanner::TDibInfo got, want;
+        ASSERT_TRUE(virtual_scanner::DescribeDib(dib, got));
+        ASSERT_TRUE(virtual_scanner::DescribeDib(reference[i], want));
         EXPECT_EQ(got.bitCount, want.bitCount);  // the page keeps its format
         ASSERT_EQ(got.width, want.width);
         ASSERT_EQ(std::abs(got.height), std::abs(want.height));
@@ -156,3 +158,5 @@ TEST_F(ScanStartWithWine, AFailingScannerEndsTheBatch) {
 }
 
 }  // namespace
+
+}  // namespace skan

@@ -6,6 +6,8 @@
 
 #include "fake_dsm.h"
 
+namespace skan {
+
 namespace {
 
 std::vector<uint8_t> ReadBytes(const std::wstring& path) {
@@ -17,17 +19,17 @@ class ScanStart : public ::testing::Test {
  protected:
   void SetUp() override {
     app = MakeTestAppWindow();
-    platform.folders[dkWindows] = L"C:\\windows";
+    platform.folders[twain::dkWindows] = L"C:\\windows";
     platform.filesPresent = {L"C:\\windows\\TWAIN_32.DLL"};
-    for (const char* name : {"Scanner A", "Scanner B"}) dsm.sources.push_back(TFakeDsm::Identity(name));
+    for (const char* name : {"Scanner A", "Scanner B"}) dsm.sources.push_back(twain::TFakeDsm::Identity(name));
   }
   void TearDown() override {
     start.reset();
     DestroyWindow(app);
   }
   HWND app = nullptr;
-  TFakeTwainPlatform platform;
-  TFakeDsm dsm;
+  twain::TFakeTwainPlatform platform;
+  twain::TFakeDsm dsm;
   TTestScanWindow window;
   std::unique_ptr<TScanStart> start = std::make_unique<TScanStart>(window);
 };
@@ -52,7 +54,7 @@ TEST_F(ScanStart, NoLibraryOrNoScannerStopsSilently) {
 }
 
 TEST_F(ScanStart, ChosenScannerIsOpenedForFileTransferAndEnabled) {
-  WhenSelectDialogShows([](TFormSelectSource* f) { ChooseRow(f, 1); });
+  WhenSelectDialogShows([](twain::TFormSelectSource* f) { ChooseRow(f, 1); });
   start->SkanujdoPDF1Click();
   EXPECT_TRUE(DialogShown());
   const std::string calls = dsm.Take();
@@ -60,9 +62,9 @@ TEST_F(ScanStart, ChosenScannerIsOpenedForFileTransferAndEnabled) {
   EXPECT_NE(calls.find("IDENTITY/OPENDS CAPABILITY/GET STATUS/GET CAPABILITY/SET USERINTERFACE/ENABLEDS"),
             std::string::npos)
       << calls;
-  TTwainSource* source = start->TwainManager1()->Source(1);
+  twain::TTwainSource* source = start->TwainManager1()->Source(1);
   EXPECT_TRUE(source->Enabled());
-  EXPECT_EQ(source->TransferMode(), ttmFile);
+  EXPECT_EQ(source->TransferMode(), twain::ttmFile);
   EXPECT_FALSE(start->TwainManager1()->Source(0)->Loaded());
   EXPECT_TRUE(dsm.enables[0].ShowUI);  // the scanner shows its own dialog
 }
@@ -73,7 +75,7 @@ TEST_F(ScanStart, ChosenScannerIsOpenedForFileTransferAndEnabled) {
 TEST_F(ScanStart, CancelledSelectionStartsTheDefaultScanner) {
   for (bool newId : {false, true}) {
     SCOPED_TRACE(newId);
-    TFakeDsm fresh;
+    twain::TFakeDsm fresh;
     fresh.sources = dsm.sources;
     fresh.defaultSource = 1;
     fresh.newIdOnOpen = newId;
@@ -99,7 +101,7 @@ TEST_F(ScanStart, ThreePagesAreNamedInPageOrder) {
   window.lista = std::vector<std::wstring>{L"C:\\earlier.bmp"};  // an unfinished scan's list stays
   dsm.pages = {TWRC_XFERDONE, TWRC_XFERDONE, TWRC_XFERDONE};
   dsm.events = {MSG_XFERREADY};
-  WhenSelectDialogShows([](TFormSelectSource* f) { ChooseRow(f, 0); });
+  WhenSelectDialogShows([](twain::TFormSelectSource* f) { ChooseRow(f, 0); });
   start->SkanujdoPDF1Click();
   ASSERT_TRUE(PumpUntil([&] { return window.complete; }));
   EXPECT_EQ(window.events, std::vector<std::string>{"complete"});
@@ -108,10 +110,10 @@ TEST_F(ScanStart, ThreePagesAreNamedInPageOrder) {
   const std::wstring temp = TempFolder();
   for (size_t i = 1; i < 4; ++i) {
     const std::wstring& page = (*window.lista)[i];
-    SCOPED_TRACE(ui::Narrow(page));
+    SCOPED_TRACE(base::Narrow(page));
     EXPECT_EQ(page.rfind(temp + L"scan\\tmp", 0), 0u);
     EXPECT_EQ(page.substr(page.size() - 4), L".bmp");
-    EXPECT_EQ(dsm.fileNames[i - 1], ui::ToAnsi(page));  // the name the source was told
+    EXPECT_EQ(dsm.fileNames[i - 1], base::ToAnsi(page));  // the name the source was told
     // The placeholder of the same name stays in T, empty.
     const std::wstring placeholder = temp + page.substr(temp.size() + 5, page.size() - temp.size() - 9) + L".tmp";
     EXPECT_EQ(FileSize(placeholder), 0);
@@ -125,11 +127,11 @@ TEST_F(ScanStart, ThreePagesAreNamedInPageOrder) {
 // is still open: the selection shows again, the list stays, and the open,
 // enabled scanner is not opened or enabled a second time.
 TEST_F(ScanStart, SecondStartWhileTheScannerIsEnabled) {
-  WhenSelectDialogShows([](TFormSelectSource* f) { ChooseRow(f, 1); });
+  WhenSelectDialogShows([](twain::TFormSelectSource* f) { ChooseRow(f, 1); });
   start->SkanujdoPDF1Click();
   window.lista->push_back(L"C:\\page.bmp");
   dsm.Take();
-  WhenSelectDialogShows([](TFormSelectSource* f) { ChooseRow(f, 1); });
+  WhenSelectDialogShows([](twain::TFormSelectSource* f) { ChooseRow(f, 1); });
   start->SkanujdoPDF1Click();
   EXPECT_TRUE(DialogShown());
   EXPECT_EQ(*window.lista, std::vector<std::wstring>{L"C:\\page.bmp"});
@@ -142,7 +144,7 @@ TEST_F(ScanStart, SecondStartWhileTheScannerIsEnabled) {
 // A scanner without file transfer hands the pages over natively; each is
 // written as a BMP file under the name file transfer would have given it.
 TEST_F(ScanStart, WithoutFileTransferPagesAreWrittenToTheSameFiles) {
-  dsm.capabilities[ICAP_XFERMECH] = TFakeDsm::Enumeration(TWTY_UINT16, {TWSX_NATIVE, TWSX_MEMORY}, 0, 0);
+  dsm.capabilities[ICAP_XFERMECH] = twain::TFakeDsm::Enumeration(TWTY_UINT16, {TWSX_NATIVE, TWSX_MEMORY}, 0, 0);
   std::vector<uint8_t> dib(40 + 8 + 8, 0);  // 1-bit, 2 x 2, black and white
   dib[0] = 40, dib[4] = 2, dib[8] = 2, dib[12] = 1, dib[14] = 1;
   dib[44] = dib[45] = dib[46] = 0xFF;
@@ -150,7 +152,7 @@ TEST_F(ScanStart, WithoutFileTransferPagesAreWrittenToTheSameFiles) {
   dsm.nativeImage = dib;
   dsm.pages = {TWRC_XFERDONE, TWRC_XFERDONE};
   dsm.events = {MSG_XFERREADY};
-  WhenSelectDialogShows([](TFormSelectSource* f) { ChooseRow(f, 0); });
+  WhenSelectDialogShows([](twain::TFormSelectSource* f) { ChooseRow(f, 0); });
   start->SkanujdoPDF1Click();
   ASSERT_TRUE(PumpUntil([&] { return window.complete; }));
   EXPECT_EQ(window.events, std::vector<std::string>{"complete"});
@@ -160,7 +162,7 @@ TEST_F(ScanStart, WithoutFileTransferPagesAreWrittenToTheSameFiles) {
   const std::wstring temp = TempFolder();
   ASSERT_EQ(window.lista->size(), 2u);
   for (const std::wstring& page : *window.lista) {
-    SCOPED_TRACE(ui::Narrow(page));
+    SCOPED_TRACE(base::Narrow(page));
     EXPECT_EQ(page.rfind(temp + L"scan\\tmp", 0), 0u);
     EXPECT_EQ(page.substr(page.size() - 4), L".bmp");
     const std::vector<uint8_t> file = ReadBytes(page);
@@ -180,14 +182,14 @@ TEST_F(ScanStart, WithoutFileTransferPagesAreWrittenToTheSameFiles) {
 TEST_F(ScanStart, AFailingScannerEndsTheBatch) {
   for (bool file : {true, false}) {
     SCOPED_TRACE(file ? "file transfer" : "native transfer");
-    TFakeDsm fresh;
+    twain::TFakeDsm fresh;
     fresh.sources = dsm.sources;
-    if (!file) fresh.capabilities[ICAP_XFERMECH] = TFakeDsm::Enumeration(TWTY_UINT16, {TWSX_NATIVE}, 0, 0);
+    if (!file) fresh.capabilities[ICAP_XFERMECH] = twain::TFakeDsm::Enumeration(TWTY_UINT16, {TWSX_NATIVE}, 0, 0);
     fresh.pages.assign(50, TWRC_FAILURE);
     fresh.events = {MSG_XFERREADY};
     TTestScanWindow w;
     TScanStart s(w);
-    WhenSelectDialogShows([](TFormSelectSource* f) { ChooseRow(f, 0); });
+    WhenSelectDialogShows([](twain::TFormSelectSource* f) { ChooseRow(f, 0); });
     s.SkanujdoPDF1Click();
     ASSERT_TRUE(PumpUntil([&] { return w.complete; }));
     EXPECT_EQ(w.events, std::vector<std::string>{"complete canceled"});
@@ -219,3 +221,5 @@ TEST_F(ScanStart, UniqueNameFailureRaisesTheSystemMessage) {
 }
 
 }  // namespace
+
+}  // namespace skan

@@ -13,7 +13,9 @@
 #include "application.h"
 #include "form_select_source.h"
 #include "scan_start.h"
-#include "text.h"
+#include "base/encoding.h"
+
+namespace skan {
 
 class TTestScanWindow : public IScanWindow {
  public:
@@ -29,7 +31,7 @@ class TTestScanWindow : public IScanWindow {
   void SetTmpPath(const std::wstring& path) override { tmpPath = path; }
   std::optional<std::vector<std::wstring>>& Lista() override { return lista; }
   void SetFilename(const std::wstring& path) override { filename = path; }
-  void TwainManager1TransferComplete(TTwainObject*, int, bool canceled) override {
+  void TwainManager1TransferComplete(twain::TTwainObject*, int, bool canceled) override {
     events.push_back(canceled ? "complete canceled" : "complete");
     complete = true;
   }
@@ -49,8 +51,8 @@ inline HWND MakeTestAppWindow() {
 }
 
 // Plays the user in the "Select source" dialog once it shows.
-inline std::function<void(TFormSelectSource*)>& DialogAction() {
-  static std::function<void(TFormSelectSource*)> action;
+inline std::function<void(twain::TFormSelectSource*)>& DialogAction() {
+  static std::function<void(twain::TFormSelectSource*)> action;
   return action;
 }
 inline bool& DialogShown() {
@@ -58,26 +60,26 @@ inline bool& DialogShown() {
   return shown;
 }
 inline void CALLBACK DriveSelectDialog(HWND, UINT, UINT_PTR id, DWORD) {
-  HWND form = FindWindowW(TFormSelectSource::kClassName, nullptr);
+  HWND form = FindWindowW(twain::TFormSelectSource::kClassName, nullptr);
   if (!form || !IsWindowVisible(form)) return;
   KillTimer(nullptr, id);
   DialogShown() = true;
   auto action = std::move(DialogAction());
   DialogAction() = nullptr;
-  auto* self = reinterpret_cast<TFormSelectSource*>(GetWindowLongPtrW(form, GWLP_USERDATA));
+  auto* self = static_cast<twain::TFormSelectSource*>(ui::TWindow::FromHandle(form));
   if (action) action(self);
 }
 // Arms the player: when the dialog shows, run the action.
-inline void WhenSelectDialogShows(std::function<void(TFormSelectSource*)> action) {
+inline void WhenSelectDialogShows(std::function<void(twain::TFormSelectSource*)> action) {
   DialogShown() = false;
   DialogAction() = std::move(action);
   SetTimer(nullptr, 0, 20, DriveSelectDialog);
 }
-inline void ChooseRow(TFormSelectSource* f, int row) {
+inline void ChooseRow(twain::TFormSelectSource* f, int row) {
   SendMessageW(f->LBSources, LB_SETCURSEL, WPARAM(row), 0);
   SendMessageW(f->BtnOK, BM_CLICK, 0, 0);
 }
-inline void CancelDialog(TFormSelectSource* f) { SendMessageW(f->BtnCancel, BM_CLICK, 0, 0); }
+inline void CancelDialog(twain::TFormSelectSource* f) { SendMessageW(f->BtnCancel, BM_CLICK, 0, 0); }
 
 // Dispatches messages until done() or the time is up.
 inline bool PumpUntil(const std::function<bool()>& done, int ms = 10000) {
@@ -101,3 +103,5 @@ inline long long FileSize(const std::wstring& path) {
   if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
   return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
+
+}  // namespace skan

@@ -11,6 +11,8 @@
 
 #include "base/handles_win.h"
 
+namespace skan::base {
+
 namespace {
 
 DWORD GdiObjects() { return GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS); }
@@ -107,3 +109,5 @@ TEST(WinHandles, ComInitialisationAndPointer) {
 }
 
 }  // namespace
+
+}  // namespace skan::base

@@ -7,6 +7,8 @@
 
 #include "base/unique_handle.h"
 
+namespace skan::base {
+
 namespace {
 
 std::vector<int> gClosed;
@@ -76,3 +78,5 @@ TEST_F(UniqueHandle, ResetKeepsErrno) {
 }
 
 }  // namespace
+
+}  // namespace skan::base

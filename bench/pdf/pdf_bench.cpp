@@ -26,7 +26,7 @@ int wmain(int argc, wchar_t** argv) {
   if (HDC screen = GetDC(nullptr)) ReleaseDC(nullptr, screen);
   try {
     const auto start = std::chrono::steady_clock::now();
-    const std::wstring pdf = scan::CreateValidPDF(pages, folder);
+    const std::wstring pdf = skan::CreateValidPDF(pages, folder);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     PROCESS_MEMORY_COUNTERS pmc{};
     pmc.cb = sizeof pmc;

@@ -24,9 +24,9 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
-class TBenchHost : public scan::TScanCompletionHost {
+class TBenchHost : public skan::TScanCompletionHost {
  public:
-  TBenchHost(std::vector<std::wstring> lista, std::wstring temp, std::unique_ptr<scan::TPagePipeline> pipeline)
+  TBenchHost(std::vector<std::wstring> lista, std::wstring temp, std::unique_ptr<skan::TPagePipeline> pipeline)
       : lista_(std::move(lista)), temp_(std::move(temp)), pipeline_(std::move(pipeline)) {}
   const std::vector<std::wstring>* Lista() override { return &lista_; }
   void ReleaseLista() override {}
@@ -39,7 +39,7 @@ class TBenchHost : public scan::TScanCompletionHost {
   std::wstring ScanId() override { return L""; }
   void Navigate(const std::wstring&) override {}
   std::wstring TempFolder() override { return temp_; }
-  std::unique_ptr<scan::TPagePipeline> TakePipeline() override { return std::move(pipeline_); }
+  std::unique_ptr<skan::TPagePipeline> TakePipeline() override { return std::move(pipeline_); }
 
   TClock::time_point ready_{};
   std::wstring filename_;
@@ -47,7 +47,7 @@ class TBenchHost : public scan::TScanCompletionHost {
  private:
   std::vector<std::wstring> lista_;
   std::wstring temp_;
-  std::unique_ptr<scan::TPagePipeline> pipeline_;
+  std::unique_ptr<skan::TPagePipeline> pipeline_;
 };
 
 }  // namespace
@@ -65,7 +65,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring temp = tempPath;
   std::vector<std::wstring> lista;
   try {
-    auto pipeline = std::make_unique<scan::TPagePipeline>();
+    auto pipeline = std::make_unique<skan::TPagePipeline>();
     TClock::time_point last{};
     for (int i = 2; i < argc; ++i) {
       if (i > 2) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
@@ -76,7 +76,7 @@ int wmain(int argc, wchar_t** argv) {
       pipeline->PageFileWritten(page);
     }
     TBenchHost host(lista, temp, std::move(pipeline));
-    scan::TwainManager1TransferComplete(host);
+    skan::TwainManager1TransferComplete(host);
     const double seconds = std::chrono::duration<double>(host.ready_ - last).count();
     PROCESS_MEMORY_COUNTERS pmc{};
     pmc.cb = sizeof pmc;
@@ -85,8 +85,8 @@ int wmain(int argc, wchar_t** argv) {
                 pmc.PeakWorkingSetSize / 1048576.0);
     for (const std::wstring& page : lista) DeleteFileW(page.c_str());
     DeleteFileW(host.filename_.c_str());
-    DeleteFileW(scan::ChangeFileExt(host.filename_, L".bs").c_str());
-    DeleteFileW(scan::ChangeFileExt(host.filename_, L".tmp").c_str());
+    DeleteFileW(skan::ChangeFileExt(host.filename_, L".bs").c_str());
+    DeleteFileW(skan::ChangeFileExt(host.filename_, L".tmp").c_str());
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "failed: %s\n", e.what());

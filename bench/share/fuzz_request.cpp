@@ -10,6 +10,8 @@
 
 #include "share/http_server.h"
 
+namespace skan::bench {
+
 using namespace share;
 
 namespace {
@@ -33,7 +35,11 @@ THTTPServer& Server() {
 
 }  // namespace
 
+}  // namespace skan::bench
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace skan::share;
+  using skan::bench::Server;
   TContext context(std::make_unique<TMemoryIOHandler>(std::string(reinterpret_cast<const char*>(data), size)));
   try {
     Server().HandleConnection(context);

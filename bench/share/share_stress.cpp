@@ -24,8 +24,9 @@
 #include <dirent.h>
 #endif
 
+namespace skan::bench {
+
 using namespace share;
-using namespace share::test;
 
 namespace {
 
@@ -65,7 +66,7 @@ int Arg(int argc, char** argv, const char* name, int fallback) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   const int clients = Arg(argc, argv, "--clients", 16);
   const int requests = Arg(argc, argv, "--requests", 2000);
   const int idle = Arg(argc, argv, "--idle", 100);
@@ -201,3 +202,7 @@ int main(int argc, char** argv) {
   std::printf("PASS\n");
   return 0;
 }
+}  // namespace skan::bench
+
+int main(int argc, char** argv) { return skan::bench::Main(argc, argv); }
+

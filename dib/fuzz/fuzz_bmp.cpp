@@ -8,12 +8,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
-    const dib::TPlainBitmap b = dib::ReadBmpFile(data, size);
-    const std::vector<uint8_t> info = dib::PlainInfoBlock(b);
-    const dib::TPlainBitmap again = dib::ReadBitmap(info.data(), info.size(), b.bits, b.stride * b.height);
+    const skan::dib::TPlainBitmap b = skan::dib::ReadBmpFile(data, size);
+    const std::vector<uint8_t> info = skan::dib::PlainInfoBlock(b);
+    const skan::dib::TPlainBitmap again = skan::dib::ReadBitmap(info.data(), info.size(), b.bits, b.stride * b.height);
     volatile uint8_t sink = again.Row(again.height - 1)[again.stride - 1];
     (void)sink;
-  } catch (const dib::TInvalidBitmap&) {
+  } catch (const skan::dib::TInvalidBitmap&) {
   }
   return 0;
 }

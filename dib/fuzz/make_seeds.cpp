@@ -7,7 +7,7 @@
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
-  for (const bmpfix::TVariant& v : bmpfix::AllVariants())
-    std::ofstream(std::string(argv[1]) + "/" + v.name + ".bmp", std::ios::binary) << bmpfix::MakeFixture(v, 9, 5).file;
+  for (const skan::dib::TVariant& v : skan::dib::AllVariants())
+    std::ofstream(std::string(argv[1]) + "/" + v.name + ".bmp", std::ios::binary) << skan::dib::MakeFixture(v, 9, 5).file;
   return 0;
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace bmpfix {
+namespace skan::dib {
 
 struct TRgb8 {
   uint8_t r = 0, g = 0, b = 0;
@@ -278,4 +278,4 @@ inline std::vector<TVariant> AllVariants() {
   return v;
 }
 
-}  // namespace bmpfix
+}  // namespace skan::dib

@@ -12,9 +12,11 @@
 #include "bmp_fixture.h"
 #include "dib_reader.h"
 
+namespace skan::dib {
+
 namespace {
 
-using bmpfix::TRgb8;
+using dib::TRgb8;
 
 std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
@@ -50,9 +52,9 @@ std::string Reason(const std::function<void()>& op) {
 }
 
 TEST(DibReader, EveryLayoutGivesThePatternsOwnColours) {
-  for (const bmpfix::TVariant& v : bmpfix::AllVariants()) {
+  for (const dib::TVariant& v : dib::AllVariants()) {
     SCOPED_TRACE(v.name);
-    const bmpfix::TFixture f = bmpfix::MakeFixture(v);
+    const dib::TFixture f = dib::MakeFixture(v);
     const auto bytes = Bytes(f.file);
     const dib::TPlainBitmap b = ReadFile(bytes);
     ASSERT_EQ(b.width, f.width);
@@ -61,8 +63,8 @@ TEST(DibReader, EveryLayoutGivesThePatternsOwnColours) {
     EXPECT_EQ(b.palette.size(), b.bitsPerPixel <= 8 ? 1u << b.bitsPerPixel : 0u);
     EXPECT_TRUE(Colours(b) == f.pixels);
     // Pixels already in plain form are used where they lie.
-    const bool plainAlready = v.compression == bmpfix::kRgb ? v.bitCount != 16
-                                                             : v.compression == bmpfix::kBitfields &&
+    const bool plainAlready = v.compression == dib::kRgb ? v.bitCount != 16
+                                                             : v.compression == dib::kBitfields &&
                                                                    v.bitCount == 32 && v.masks[0] == 0xFF0000;
     EXPECT_EQ(b.converted, !plainAlready);
     if (!b.converted) {
@@ -81,10 +83,10 @@ TEST(DibReader, EveryLayoutGivesThePatternsOwnColours) {
 // Any file cut short is refused; only an RLE stream whose size the header
 // leaves open may lose its final end-of-bitmap mark, as every row is complete.
 TEST(DibReader, EveryTruncationIsRefused) {
-  for (const bmpfix::TVariant& v : bmpfix::AllVariants()) {
+  for (const dib::TVariant& v : dib::AllVariants()) {
     SCOPED_TRACE(v.name);
-    const std::string file = bmpfix::MakeFixture(v).file;
-    const bool openRle = v.compression != bmpfix::kRgb && v.compression != bmpfix::kBitfields && v.sizeImageZero;
+    const std::string file = dib::MakeFixture(v).file;
+    const bool openRle = v.compression != dib::kRgb && v.compression != dib::kBitfields && v.sizeImageZero;
     // Every cut through the headers and the first and last pixels, some in between.
     const size_t pixelsAt = static_cast<uint8_t>(file[10]) | static_cast<uint8_t>(file[11]) << 8;
     for (size_t n = 0; n < file.size(); ++n) {
@@ -112,8 +114,8 @@ constexpr size_t kOffBits = 10, kWidth = 18, kHeight = 22, kPlanes = 26, kBitCou
 
 TEST(DibReader, InvalidHeadersAreRefused) {
   const auto variant = [](const char* name) {
-    for (const auto& v : bmpfix::AllVariants())
-      if (std::string(v.name) == name) return bmpfix::MakeFixture(v).file;
+    for (const auto& v : dib::AllVariants())
+      if (std::string(v.name) == name) return dib::MakeFixture(v).file;
     throw std::logic_error(name);
   };
   const std::string rgb = variant("rgb_24bit"), pal = variant("pal_8bit_clrused200"),
@@ -243,15 +245,17 @@ TEST(DibReader, RleStreams) {
 // Pixel indexes past a short colour table are black, never read from past
 // the table.
 TEST(DibReader, IndexesPastAShortTableAreBlack) {
-  bmpfix::TVariant v{.name = "short", .bitCount = 8, .colours = 2};
-  bmpfix::TFixture f = bmpfix::MakeFixture(v, 4, 1);
+  dib::TVariant v{.name = "short", .bitCount = 8, .colours = 2};
+  dib::TFixture f = dib::MakeFixture(v, 4, 1);
   std::string file = f.file;
   const size_t offBits = 14 + 40 + 2 * 4;
   file[offBits] = 1, file[offBits + 1] = 2, file[offBits + 2] = static_cast<char>(255), file[offBits + 3] = 0;
   const auto bytes = Bytes(file);
   const auto colours = Colours(ReadFile(bytes));
-  const TRgb8 second = bmpfix::PaletteColour(1, 2, false), black{}, first = bmpfix::PaletteColour(0, 2, false);
+  const TRgb8 second = dib::PaletteColour(1, 2, false), black{}, first = dib::PaletteColour(0, 2, false);
   EXPECT_TRUE(colours == (std::vector<TRgb8>{second, black, black, first}));
 }
 
 }  // namespace
+
+}  // namespace skan::dib

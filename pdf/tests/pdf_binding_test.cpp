@@ -6,8 +6,11 @@
 #include <functional>
 #include <string>
 
+#include "base/encoding.h"
 #include "double_control.h"
-#include "pdf/pdfwriter.h"
+#include "pdf/pdf_binding.h"
+
+namespace skan::pdf {
 
 namespace {
 
@@ -22,13 +25,6 @@ std::string Hex(const void* p) {
   char b[32];
   std::snprintf(b, sizeof b, "p:%08lx", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(p)));
   return b;
-}
-
-std::string Utf8(const std::wstring& w) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-  std::string s(n, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
-  return s;
 }
 
 // The double chosen by a test, held loaded so its script survives the
@@ -190,14 +186,14 @@ TEST_F(PdfBinding, OperationsPassArgumentsAndApplyTheirSuccessRule) {
        "GetDocumentInfoExists(ctx#1, \"Title\", &0)\n", "true"},
       {"GetDocumentInfo: two calls, the second with room for the terminator",
        [&] { text_("GetDocumentInfo", "Za\u017c\u00f3\u0142\u0107", -1); },
-       [](TPdfWriter& w) { return Utf8(w.GetDocumentInfo("Title")); },
+       [](TPdfWriter& w) { return base::Narrow(w.GetDocumentInfo("Title")); },
        "GetDocumentInfo(ctx#1, \"Title\", null, &0)\nGetDocumentInfo(ctx#1, \"Title\", buf, &7)\n",
        "Za\u017c\u00f3\u0142\u0107"},
       {"GetEmbeddedFileName: byte text", [&] { text_("GetEmbeddedFileName", "a.txt", -1); },
        [](TPdfWriter& w) { return w.GetEmbeddedFileName(2); },
        "GetEmbeddedFileName(ctx#1, 2, null, &0)\nGetEmbeddedFileName(ctx#1, 2, buf, &6)\n", "a.txt"},
       {"a text of length 0 is empty after two calls", [&] { text_("GetSignatureReason", "", -1); },
-       [](TPdfWriter& w) { return Utf8(w.GetSignatureReason(0)); },
+       [](TPdfWriter& w) { return base::Narrow(w.GetSignatureReason(0)); },
        "GetSignatureReason(ctx#1, 0, null, &0)\nGetSignatureReason(ctx#1, 0, buf, &1)\n", ""},
       {"a library claiming more than the buffer holds cannot make the binding overrun it",
        [&] { text_("GetSignatureCreator", "abc", 1000); },
@@ -280,7 +276,7 @@ TEST_F(PdfBinding, OperationsPassArgumentsAndApplyTheirSuccessRule) {
       {"SetSignatureLocation", none, [](TPdfWriter& w) { w.SetSignatureLocation(1, L"Krak\u00f3w"); return ""; },
        "SetSignatureLocation(ctx#1, 1, L\"Krak\u00f3w\")\n", ""},
       {"GetSignatureLocation", [&] { text_("GetSignatureLocation", "Here", -1); },
-       [](TPdfWriter& w) { return Utf8(w.GetSignatureLocation(1)); },
+       [](TPdfWriter& w) { return base::Narrow(w.GetSignatureLocation(1)); },
        "GetSignatureLocation(ctx#1, 1, null, &0)\nGetSignatureLocation(ctx#1, 1, buf, &5)\n", "Here"},
       {"SetSignatureCreator", none, [](TPdfWriter& w) { w.SetSignatureCreator(1, "me"); return ""; },
        "SetSignatureCreator(ctx#1, 1, \"me\")\n", ""},
@@ -576,3 +572,5 @@ TEST_F(PdfBinding, CrossDocumentOperationsPassTheOtherContext) {
 }
 
 }  // namespace
+
+}  // namespace skan::pdf

@@ -3,6 +3,8 @@
 
 #include "pdf/pdfwriter_units.h"
 
+namespace skan::pdf {
+
 namespace {
 
 TEST(PdfUnits, ConversionsFollowTheFactorTable) {
@@ -48,3 +50,5 @@ TEST(PdfUnits, A4TruncatesAsTheAssemblyExpects) {
 }
 
 }  // namespace
+
+}  // namespace skan::pdf

@@ -10,15 +10,15 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
-    pdfview::TDocument doc(
-        std::make_unique<pdfview::TMemorySource>(std::string(reinterpret_cast<const char*>(data), size)));
+    skan::pdfview::TDocument doc(
+        std::make_unique<skan::pdfview::TMemorySource>(std::string(reinterpret_cast<const char*>(data), size)));
     for (size_t i = 0; i < doc.PageCount() && i < 3; ++i) {
       try {
-        pdfview::RenderPage(doc, i, 48, pdfview::TNeverCancel());
-      } catch (const pdfview::TPdfError&) {
+        skan::pdfview::RenderPage(doc, i, 48, skan::pdfview::TNeverCancel());
+      } catch (const skan::pdfview::TPdfError&) {
       }
     }
-  } catch (const pdfview::TPdfError&) {
+  } catch (const skan::pdfview::TPdfError&) {
   }
   return 0;
 }

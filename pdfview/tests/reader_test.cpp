@@ -22,7 +22,7 @@
 #include <windows.h>
 #endif
 
-namespace pdfview {
+namespace skan::pdfview {
 namespace {
 
 namespace fs = std::filesystem;
@@ -410,4 +410,4 @@ TEST(PdfReader, TheFileIsNeitherChangedNorLocked) {
 }
 
 }  // namespace
-}  // namespace pdfview
+}  // namespace skan::pdfview

@@ -9,7 +9,7 @@
 #include "page_layout.h"
 #include "page_loader.h"
 
-namespace pdfview {
+namespace skan::pdfview {
 namespace {
 
 namespace fs = std::filesystem;
@@ -194,4 +194,4 @@ TEST(PageLoader, StopsPromptlyWhileDrawing) {
 }
 
 }  // namespace
-}  // namespace pdfview
+}  // namespace skan::pdfview

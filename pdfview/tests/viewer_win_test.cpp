@@ -14,7 +14,7 @@
 
 #include "viewer_win.h"
 
-namespace pdfview {
+namespace skan::pdfview {
 namespace {
 
 namespace fs = std::filesystem;
@@ -211,4 +211,4 @@ TEST_F(ViewerWindow, TheShownFileStaysFreeForOthers) {
 }
 
 }  // namespace
-}  // namespace pdfview
+}  // namespace skan::pdfview

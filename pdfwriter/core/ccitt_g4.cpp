@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-namespace pdfw {
+namespace skan::pdfwriter {
 
 namespace {
 
@@ -169,4 +169,4 @@ std::string EncodeG4(const uint8_t* bits, size_t stride, uint32_t width, uint32_
   return out;
 }
 
-}  // namespace pdfw
+}  // namespace skan::pdfwriter

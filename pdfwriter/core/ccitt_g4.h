@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace pdfw {
+namespace skan::pdfwriter {
 
 // Codes `height` rows of `width` pixels, one bit each, most significant bit
 // first, rows `stride` bytes apart (bottom-up unless `topDown`). A 1 bit is
@@ -13,4 +13,4 @@ namespace pdfw {
 // << /K -1 /Columns width /Rows height >>; it ends with EOFB.
 std::string EncodeG4(const uint8_t* bits, size_t stride, uint32_t width, uint32_t height, bool topDown);
 
-}  // namespace pdfw
+}  // namespace skan::pdfwriter

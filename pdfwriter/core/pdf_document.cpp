@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-namespace pdfw {
+namespace skan::pdfwriter {
 
 namespace {
 
@@ -304,4 +304,4 @@ void TDocument::Save(TSink& sink) {
   sink.Write(table);
 }
 
-}  // namespace pdfw
+}  // namespace skan::pdfwriter

@@ -12,7 +12,7 @@
 #include "pdf_image.h"
 #include "pdf_store.h"
 
-namespace pdfw {
+namespace skan::pdfwriter {
 
 // Points (1/72 inch) per unit, indexed by the unit's ordinal 1..8
 // (mm, 1/10 mm, 1/100 mm, 1/1000 mm, inch, 1/10, 1/100, 1/1000 inch).
@@ -85,4 +85,4 @@ class TDocument {
   std::vector<std::pair<std::string, std::u16string>> info_;
 };
 
-}  // namespace pdfw
+}  // namespace skan::pdfwriter

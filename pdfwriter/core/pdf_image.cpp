@@ -6,7 +6,7 @@
 #include <memory>
 #include <new>
 
-namespace pdfw {
+namespace skan::pdfwriter {
 
 namespace {
 
@@ -305,4 +305,4 @@ std::vector<uint8_t> ExpandRaster(const TRaster& r, int* components) {
   return out;
 }
 
-}  // namespace pdfw
+}  // namespace skan::pdfwriter

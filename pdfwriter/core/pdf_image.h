@@ -13,7 +13,7 @@
 
 #include "pdf_store.h"
 
-namespace pdfw {
+namespace skan::pdfwriter {
 
 struct TRgb {
   uint8_t r, g, b;
@@ -139,4 +139,4 @@ uint64_t DeflateRaster(const TRaster& raster, TByteStore& store, uint64_t* offse
 // encoders that take plain samples (JPEG). `components` is 1 or 3.
 std::vector<uint8_t> ExpandRaster(const TRaster& raster, int* components);
 
-}  // namespace pdfw
+}  // namespace skan::pdfwriter

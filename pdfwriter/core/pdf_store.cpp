@@ -6,7 +6,7 @@
 #include <windows.h>
 #endif
 
-namespace pdfw {
+namespace skan::pdfwriter {
 
 namespace {
 
@@ -101,4 +101,4 @@ std::unique_ptr<TByteStore> MakeSpillStore() {
   return std::make_unique<TFileStore>(file);
 }
 
-}  // namespace pdfw
+}  // namespace skan::pdfwriter

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace pdfw {
+namespace skan::pdfwriter {
 
 // Raised for every failure inside the PDF core; the library turns it into an
 // error report through the context's error function.
@@ -101,4 +101,4 @@ class TFileStore : public TByteStore {
 // temporary file can be had.
 std::unique_ptr<TByteStore> MakeSpillStore();
 
-}  // namespace pdfw
+}  // namespace skan::pdfwriter

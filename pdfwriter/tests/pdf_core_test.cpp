@@ -18,15 +18,17 @@
 #include "pdf_document.h"
 #include "pdf_test_util.h"
 
+namespace skan::pdfwriter {
+
 namespace {
 
-using pdftest::IntAfter;
-using pdfw::TDocument;
-using pdfw::TRaster;
-using pdfw::TRgb;
+using pdfwriter::IntAfter;
+using pdfwriter::TDocument;
+using pdfwriter::TRaster;
+using pdfwriter::TRgb;
 
 std::string SaveToString(TDocument& doc) {
-  pdfw::TStringSink sink;
+  pdfwriter::TStringSink sink;
   doc.Save(sink);
   return sink.Data();
 }
@@ -57,7 +59,7 @@ struct TTestBitmap {
 
 TTestBitmap MakeBitmap(uint16_t bpp, std::vector<TRgb> palette, uint32_t w = 13, uint32_t h = 5) {
   TTestBitmap b;
-  const size_t stride = pdfw::DibStride(w, bpp);
+  const size_t stride = pdfwriter::DibStride(w, bpp);
   b.bits.assign(stride * h, 0xEE);  // padding filled with junk on purpose
   for (uint32_t y = 0; y < h; ++y) {
     uint8_t* row = b.bits.data() + stride * (h - 1 - y);  // bottom-up
@@ -102,7 +104,7 @@ std::vector<TRgb> Colours(int n) {
   return p;
 }
 
-const std::string* ImageObject(const pdftest::TPdf& pdf) {
+const std::string* ImageObject(const pdfwriter::TPdf& pdf) {
   for (const auto& [n, text] : pdf.objects)
     if (text.find("/Subtype /Image") != std::string::npos) return &text;
   return nullptr;
@@ -114,24 +116,24 @@ TEST(PdfNumbers, FormatRealIsShortAndIgnoresTheLocale) {
     const char* text;
   } cases[] = {{0, "0"}, {1, "1"}, {-0.00001, "0"}, {0.5, "0.5"}, {-3.25, "-3.25"}, {1e6, "1000000"},
                {210 * 72 / 25.4, "595.2756"}, {297 * 72 / 25.4, "841.8898"}, {0.00005, "0.0001"}};
-  for (const auto& c : cases) EXPECT_EQ(pdfw::FormatReal(c.value), c.text) << c.value << " in C";
+  for (const auto& c : cases) EXPECT_EQ(pdfwriter::FormatReal(c.value), c.text) << c.value << " in C";
   // The names of comma locales: glibc's (tools/install-deps.sh generates
   // them) and the Windows C runtime's.
   int commaLocales = 0;
   for (const char* locale : {"de_DE.UTF-8", "pl_PL.UTF-8", "German_Germany.1252", "Polish_Poland.1250"}) {
     if (!std::setlocale(LC_ALL, locale) || std::string(std::localeconv()->decimal_point) != ",") continue;
     ++commaLocales;
-    for (const auto& c : cases) EXPECT_EQ(pdfw::FormatReal(c.value), c.text) << c.value << " in " << locale;
+    for (const auto& c : cases) EXPECT_EQ(pdfwriter::FormatReal(c.value), c.text) << c.value << " in " << locale;
   }
   std::setlocale(LC_ALL, "C");
   EXPECT_GT(commaLocales, 0) << "no locale with a decimal comma could be set; tools/install-deps.sh makes them";
 }
 
 TEST(PdfStrings, TextStringsAreEscapedOrUtf16) {
-  EXPECT_EQ(pdfw::FormatTextString(u"Skan 1"), "(Skan 1)");
-  EXPECT_EQ(pdfw::FormatTextString(u"a(b)\\c"), "(a\\(b\\)\\\\c)");
-  EXPECT_EQ(pdfw::FormatTextString(u"\u0142a"), "<FEFF01420061>");
-  EXPECT_EQ(pdfw::FormatTextString(u"x\ny"), "<FEFF0078000A0079>");
+  EXPECT_EQ(pdfwriter::FormatTextString(u"Skan 1"), "(Skan 1)");
+  EXPECT_EQ(pdfwriter::FormatTextString(u"a(b)\\c"), "(a\\(b\\)\\\\c)");
+  EXPECT_EQ(pdfwriter::FormatTextString(u"\u0142a"), "<FEFF01420061>");
+  EXPECT_EQ(pdfwriter::FormatTextString(u"x\ny"), "<FEFF0078000A0079>");
 }
 
 // Each depth keeps its own samples: black-and-white stays 1 bit, grey 8 bits,
@@ -157,10 +159,10 @@ TEST(PdfImages, EveryBitmapDepthIsStoredLosslessly) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     TTestBitmap b = MakeBitmap(c.bpp, c.palette);
-    TDocument doc(std::make_unique<pdfw::TMemoryStore>());
+    TDocument doc(std::make_unique<pdfwriter::TMemoryStore>());
     doc.InsertPage(0, 100, 50);
     TDocument::CoverWithImage(doc.Page(0), doc.AddImage(b.raster));
-    const auto pdf = pdftest::ParsePdf(SaveToString(doc));
+    const auto pdf = pdfwriter::ParsePdf(SaveToString(doc));
     const std::string* image = ImageObject(pdf);
     ASSERT_NE(image, nullptr);
     EXPECT_NE(image->find("/ColorSpace " + c.colorSpace), std::string::npos) << *image;
@@ -172,7 +174,7 @@ TEST(PdfImages, EveryBitmapDepthIsStoredLosslessly) {
       EXPECT_NE(image->find(c.decode), std::string::npos);
     }
     if (image->find("/CCITTFaxDecode") == std::string::npos) {  // Group 4 is checked by its own test
-      EXPECT_EQ(pdftest::Inflate(pdftest::StreamOf(*image)), b.packedTopDown);
+      EXPECT_EQ(pdfwriter::Inflate(pdfwriter::StreamOf(*image)), b.packedTopDown);
     }
   }
 }
@@ -184,14 +186,14 @@ TEST(PdfImages, DeflateMakesOneZlibStreamOfAllSamples) {
     for (auto [w, h] : {std::pair<uint32_t, uint32_t>{1, 1}, {1501, 97}, {2480, 700}}) {
       SCOPED_TRACE(std::to_string(bpp) + " bits, " + std::to_string(w) + "x" + std::to_string(h));
       TTestBitmap b = MakeBitmap(bpp, bpp == 24 ? std::vector<TRgb>{} : GrayRamp(bpp), w, h);
-      pdfw::TMemoryStore store;
+      pdfwriter::TMemoryStore store;
       store.Append("x", 1);  // the stream's offset is the store's end
       uint64_t offset = 99;
-      const uint64_t length = pdfw::DeflateRaster(b.raster, store, &offset);
-      pdfw::TStringSink sink;
+      const uint64_t length = pdfwriter::DeflateRaster(b.raster, store, &offset);
+      pdfwriter::TStringSink sink;
       store.CopyTo(offset, length, sink);
       EXPECT_EQ(offset, 1u);
-      EXPECT_EQ(pdftest::Inflate(sink.Data()), b.packedTopDown);
+      EXPECT_EQ(pdfwriter::Inflate(sink.Data()), b.packedTopDown);
     }
   }
 }
@@ -211,7 +213,7 @@ TEST(PdfImages, OutOfMemoryWhileCompressingReachesTheCaller) {
   TTestBitmap b = MakeBitmap(8, GrayRamp(8), 2000, 1500);
   uint32_t seed = 1;
   for (uint8_t& v : b.bits) v = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
-  TDocument doc(std::make_unique<pdfw::TMemoryStore>());
+  TDocument doc(std::make_unique<pdfwriter::TMemoryStore>());
   doc.InsertPage(0, 100, 50);
   {
     TFailLargeAllocations fail(256 * 1024);
@@ -231,7 +233,7 @@ TEST(PdfImages, ImagesCompressedBehindTheCallerKeepTheirOwnSamples) {
     uint16_t bpp;
     uint32_t w, h;
   } pages[] = {{24, 301, 200}, {8, 1501, 97}, {24, 2480, 300}, {1, 640, 64}, {8, 13, 5}, {24, 57, 1000}, {8, 2480, 350}};
-  TDocument doc(std::make_unique<pdfw::TMemoryStore>());
+  TDocument doc(std::make_unique<pdfwriter::TMemoryStore>());
   std::vector<std::string> expected;
   size_t index = 0;
   for (const auto& p : pages) {
@@ -242,7 +244,7 @@ TEST(PdfImages, ImagesCompressedBehindTheCallerKeepTheirOwnSamples) {
     expected.push_back(b.packedTopDown);
     if (index == 2) {
       const std::string jpeg = "not really a JPEG, stored as it is";
-      pdfw::TImageInfo info;
+      pdfwriter::TImageInfo info;
       info.width = info.height = 1;
       info.colorSpace = "/DeviceGray";
       info.filter = "/DCTDecode";
@@ -251,13 +253,13 @@ TEST(PdfImages, ImagesCompressedBehindTheCallerKeepTheirOwnSamples) {
       expected.push_back(jpeg);
     }
   }
-  const auto pdf = pdftest::ParsePdf(SaveToString(doc));
+  const auto pdf = pdfwriter::ParsePdf(SaveToString(doc));
   std::vector<std::string> streams;
   for (const auto& [n, text] : pdf.objects) {
     if (text.find("/Subtype /Image") == std::string::npos) continue;
-    const std::string data = pdftest::StreamOf(text);
+    const std::string data = pdfwriter::StreamOf(text);
     if (text.find("/FlateDecode") != std::string::npos)
-      streams.push_back(pdftest::Inflate(data));
+      streams.push_back(pdfwriter::Inflate(data));
     else if (text.find("/DCTDecode") != std::string::npos)
       streams.push_back(data);
     else
@@ -273,17 +275,17 @@ TEST(PdfImages, ImagesCompressedBehindTheCallerKeepTheirOwnSamples) {
 }
 
 // A store that fails its writing from the `failAt`-th on.
-class TFailingStore : public pdfw::TByteStore {
+class TFailingStore : public pdfwriter::TByteStore {
  public:
   explicit TFailingStore(int failAt) : failAt_(failAt) {}
   uint64_t Append(const void* data, size_t size) override {
-    if (++appends_ >= failAt_) throw pdfw::TPdfError(pdfw::kErrWriteFault, "disk full");
+    if (++appends_ >= failAt_) throw pdfwriter::TPdfError(pdfwriter::kErrWriteFault, "disk full");
     return inner_.Append(data, size);
   }
-  void CopyTo(uint64_t offset, uint64_t size, pdfw::TSink& sink) override { inner_.CopyTo(offset, size, sink); }
+  void CopyTo(uint64_t offset, uint64_t size, pdfwriter::TSink& sink) override { inner_.CopyTo(offset, size, sink); }
 
  private:
-  pdfw::TMemoryStore inner_;
+  pdfwriter::TMemoryStore inner_;
   int failAt_, appends_ = 0;
 };
 
@@ -300,12 +302,12 @@ TEST(PdfImages, AStoreFailureBehindTheCallerFailsTheNextStepAndTheSave) {
     try {
       doc.AddImage(b.raster);
       ADD_FAILURE() << "the failure was not raised";
-    } catch (const pdfw::TPdfError& e) {
-      EXPECT_EQ(e.code(), pdfw::kErrWriteFault);
+    } catch (const pdfwriter::TPdfError& e) {
+      EXPECT_EQ(e.code(), pdfwriter::kErrWriteFault);
     }
   }
-  pdfw::TStringSink sink;
-  EXPECT_THROW(doc.Save(sink), pdfw::TPdfError);
+  pdfwriter::TStringSink sink;
+  EXPECT_THROW(doc.Save(sink), pdfwriter::TPdfError);
   EXPECT_TRUE(sink.Data().empty());
 }
 
@@ -333,32 +335,32 @@ TEST(PdfImages, Group4DecodesToTheSameBits) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const size_t stride = pdfw::DibStride(c.w, 1);
+    const size_t stride = pdfwriter::DibStride(c.w, 1);
     std::vector<uint8_t> bits(stride * c.h, 0);
     for (uint32_t y = 0; y < c.h; ++y)
       for (uint32_t x = 0; x < c.w; ++x)
         if (!c.black(x, y)) bits[stride * (c.h - 1 - y) + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
-    const std::string g4 = pdfw::EncodeG4(bits.data(), stride, c.w, c.h, false);
+    const std::string g4 = pdfwriter::EncodeG4(bits.data(), stride, c.w, c.h, false);
 
-    pdfw::TImageInfo info;
+    pdfwriter::TImageInfo info;
     info.width = c.w;
     info.height = c.h;
     info.bitsPerComponent = 1;
     info.colorSpace = "/DeviceGray";
     info.filter = "/CCITTFaxDecode";
     info.decodeParms = "<< /K -1 /Columns " + std::to_string(c.w) + " /Rows " + std::to_string(c.h) + " >>";
-    TDocument doc(std::make_unique<pdfw::TMemoryStore>());
+    TDocument doc(std::make_unique<pdfwriter::TMemoryStore>());
     doc.InsertPage(0, c.w, c.h);
     TDocument::CoverWithImage(doc.Page(0), doc.AddEncodedImage(info, g4.data(), g4.size()));
     const std::string path = WriteFile("g4.pdf", SaveToString(doc));
     const std::string out = (OutDir() / "g4").string();
 
     ASSERT_EQ(std::system(("pdfimages " + path + " " + out).c_str()), 0);
-    const std::string pbm = pdftest::ReadFileBytes(out + "-000.pbm");
+    const std::string pbm = pdfwriter::ReadFileBytes(out + "-000.pbm");
     const std::string header = "P4\n" + std::to_string(c.w) + " " + std::to_string(c.h) + "\n";
     ASSERT_EQ(pbm.compare(0, header.size(), header), 0);
     ASSERT_EQ(std::system(("mutool draw -q -r 72 -c gray -o " + out + ".pgm " + path + " 2>/dev/null").c_str()), 0);
-    const std::string pgm = pdftest::ReadFileBytes(out + ".pgm");
+    const std::string pgm = pdfwriter::ReadFileBytes(out + ".pgm");
     const size_t pixels = pgm.size() - size_t{c.w} * c.h;
     int wrongPoppler = 0, wrongMupdf = 0;
     for (uint32_t y = 0; y < c.h; ++y) {
@@ -398,17 +400,17 @@ TEST(PdfImages, BlackAndWhitePagesTakeTheSmallerCoding) {
           row[x / 8] &= static_cast<uint8_t>(~(0x80 >> (x % 8)));
       }
     }
-    const size_t g4 = pdfw::EncodeG4(b.raster.bits, b.raster.stride, 800, 200, false).size();
-    pdfw::TMemoryStore scratch;
+    const size_t g4 = pdfwriter::EncodeG4(b.raster.bits, b.raster.stride, 800, 200, false).size();
+    pdfwriter::TMemoryStore scratch;
     uint64_t offset = 0;
-    const uint64_t flate = pdfw::DeflateRaster(b.raster, scratch, &offset);
-    TDocument doc(std::make_unique<pdfw::TMemoryStore>());
+    const uint64_t flate = pdfwriter::DeflateRaster(b.raster, scratch, &offset);
+    TDocument doc(std::make_unique<pdfwriter::TMemoryStore>());
     doc.InsertPage(0, 80, 20);
     TDocument::CoverWithImage(doc.Page(0), doc.AddImage(b.raster));
-    const auto pdf = pdftest::ParsePdf(SaveToString(doc));
+    const auto pdf = pdfwriter::ParsePdf(SaveToString(doc));
     const std::string* image = ImageObject(pdf);
     ASSERT_NE(image, nullptr);
-    EXPECT_EQ(static_cast<uint64_t>(pdftest::IntAfter(*image, "/Length")), std::min<uint64_t>(g4, flate));
+    EXPECT_EQ(static_cast<uint64_t>(pdfwriter::IntAfter(*image, "/Length")), std::min<uint64_t>(g4, flate));
     chosen.insert(image->find("/CCITTFaxDecode") != std::string::npos ? "g4" : "flate");
   }
   EXPECT_EQ(chosen.size(), 2u) << "each pattern favours another coding";
@@ -416,30 +418,30 @@ TEST(PdfImages, BlackAndWhitePagesTakeTheSmallerCoding) {
 
 TEST(PdfImages, UnsupportedRastersAreRefused) {
   TTestBitmap b = MakeBitmap(8, GrayRamp(8));
-  TDocument doc(std::make_unique<pdfw::TMemoryStore>());
+  TDocument doc(std::make_unique<pdfwriter::TMemoryStore>());
   TRaster bad = b.raster;
   bad.bitsPerPixel = 16;
-  EXPECT_THROW(doc.AddImage(bad), pdfw::TPdfError);
+  EXPECT_THROW(doc.AddImage(bad), pdfwriter::TPdfError);
   bad = b.raster;
   bad.stride = 4;  // shorter than 13 pixels
-  EXPECT_THROW(doc.AddImage(bad), pdfw::TPdfError);
+  EXPECT_THROW(doc.AddImage(bad), pdfwriter::TPdfError);
   bad = b.raster;
   bad.palette.clear();
-  EXPECT_THROW(doc.AddImage(bad), pdfw::TPdfError);
+  EXPECT_THROW(doc.AddImage(bad), pdfwriter::TPdfError);
 }
 
 TEST(PdfDocument, EmptyDocumentIsRefusedWithAClearMessage) {
-  TDocument doc(std::make_unique<pdfw::TMemoryStore>());
+  TDocument doc(std::make_unique<pdfwriter::TMemoryStore>());
   try {
     SaveToString(doc);
     FAIL() << "saved a document without pages";
-  } catch (const pdfw::TPdfError& e) {
+  } catch (const pdfwriter::TPdfError& e) {
     EXPECT_NE(std::string(e.what()).find("no pages"), std::string::npos) << e.what();
   }
 }
 
 TEST(PdfDocument, PagesKeepTheirOrderThroughInsertAndDelete) {
-  TDocument doc(std::make_unique<pdfw::TMemoryStore>());
+  TDocument doc(std::make_unique<pdfwriter::TMemoryStore>());
   doc.InsertPage(0, 20, 10);   // [20]
   doc.InsertPage(1, 40, 10);   // [20 40]
   doc.InsertPage(0, 10, 10);   // [10 20 40]
@@ -447,12 +449,12 @@ TEST(PdfDocument, PagesKeepTheirOrderThroughInsertAndDelete) {
   doc.InsertPage(4, 50, 10);   // [10 20 30 40 50]
   doc.DeletePage(4);           // [10 20 30 40]
   doc.DeletePage(0);           // [20 30 40]
-  EXPECT_THROW(doc.InsertPage(4, 1, 1), pdfw::TPdfError);
-  EXPECT_THROW(doc.DeletePage(3), pdfw::TPdfError);
-  EXPECT_THROW(doc.InsertPage(0, 0, 10), pdfw::TPdfError);
-  const auto pdf = pdftest::ParsePdf(SaveToString(doc));
+  EXPECT_THROW(doc.InsertPage(4, 1, 1), pdfwriter::TPdfError);
+  EXPECT_THROW(doc.DeletePage(3), pdfwriter::TPdfError);
+  EXPECT_THROW(doc.InsertPage(0, 0, 10), pdfwriter::TPdfError);
+  const auto pdf = pdfwriter::ParsePdf(SaveToString(doc));
   std::vector<long long> widths;
-  for (int object : pdftest::PageObjects(pdf)) {
+  for (int object : pdfwriter::PageObjects(pdf)) {
     const std::string& page = pdf.objects.at(object);
     widths.push_back(IntAfter(page, "/MediaBox [0 0"));
   }
@@ -473,37 +475,37 @@ TEST(PdfDocument, A4InEveryUnit) {
       {7, 826, 1169, "[0 0 594.72 841.68]"},          {8, 8267, 11692, "[0 0 595.224 841.824]"},
   };
   for (const auto& c : cases) {
-    TDocument doc(std::make_unique<pdfw::TMemoryStore>());
-    doc.InsertPage(0, c.w * pdfw::PointsPerUnit(c.unit), c.h * pdfw::PointsPerUnit(c.unit));
+    TDocument doc(std::make_unique<pdfwriter::TMemoryStore>());
+    doc.InsertPage(0, c.w * pdfwriter::PointsPerUnit(c.unit), c.h * pdfwriter::PointsPerUnit(c.unit));
     const std::string bytes = SaveToString(doc);
     EXPECT_NE(bytes.find(std::string("/MediaBox ") + c.mediaBox), std::string::npos) << "unit " << c.unit;
   }
-  EXPECT_FALSE(pdfw::IsValidUnit(0));
-  EXPECT_FALSE(pdfw::IsValidUnit(9));
+  EXPECT_FALSE(pdfwriter::IsValidUnit(0));
+  EXPECT_FALSE(pdfwriter::IsValidUnit(9));
 }
 
 TEST(PdfDocument, ResourcesAndInformationAreWritten) {
-  TDocument doc(std::make_unique<pdfw::TMemoryStore>());
+  TDocument doc(std::make_unique<pdfwriter::TMemoryStore>());
   TTestBitmap b = MakeBitmap(24, {});
-  pdfw::TCanvas stamp{30, 20, {}};
+  pdfwriter::TCanvas stamp{30, 20, {}};
   TDocument::CoverWithImage(stamp, doc.AddImage(b.raster));
   const uint32_t form = doc.AddResource(stamp);
   EXPECT_EQ(form, 1u);
-  EXPECT_THROW(doc.Resource(2), pdfw::TPdfError);
+  EXPECT_THROW(doc.Resource(2), pdfwriter::TPdfError);
   doc.InsertPage(0, 100, 100);
   doc.Page(0).items.push_back({true, form, {2, 0, 0, 2, 10, 10}});
   doc.Page(0).items.push_back({true, form, {1, 0, 0, 1, 50, 50}});  // drawn twice, named once
   doc.SetInfo("Title", u"Skan \u0142");
   doc.SetInfo("Title", u"Skan 2");  // replaces
   doc.SetInfo("Author", u"x");
-  EXPECT_THROW(doc.SetInfo("Bad Name", u"x"), pdfw::TPdfError);
-  EXPECT_THROW(doc.SetInfo("", u"x"), pdfw::TPdfError);
+  EXPECT_THROW(doc.SetInfo("Bad Name", u"x"), pdfwriter::TPdfError);
+  EXPECT_THROW(doc.SetInfo("", u"x"), pdfwriter::TPdfError);
   ASSERT_NE(doc.FindInfo("Title"), nullptr);
   EXPECT_EQ(*doc.FindInfo("Title"), u"Skan 2");
   EXPECT_EQ(doc.FindInfo("Subject"), nullptr);
 
   const std::string bytes = SaveToString(doc);
-  const auto pdf = pdftest::ParsePdf(bytes);
+  const auto pdf = pdfwriter::ParsePdf(bytes);
   EXPECT_NE(pdf.trailer.find("/Info"), std::string::npos);
   EXPECT_NE(bytes.find("/Title (Skan 2) /Author (x)"), std::string::npos);
   EXPECT_NE(bytes.find("q 2 0 0 2 10 10 cm /Fm1 Do Q\nq 1 0 0 1 50 50 cm /Fm1 Do Q"), std::string::npos);
@@ -517,14 +519,14 @@ TEST(PdfDocument, ResourcesAndInformationAreWritten) {
 }
 
 TEST(PdfDocument, DeletedPagesLeaveNoImagesBehind) {
-  TDocument doc(std::make_unique<pdfw::TMemoryStore>());
+  TDocument doc(std::make_unique<pdfwriter::TMemoryStore>());
   TTestBitmap b = MakeBitmap(24, {});
   for (int i = 0; i < 2; ++i) {
     doc.InsertPage(doc.PageCount(), 10, 10);
     TDocument::CoverWithImage(doc.Page(doc.PageCount() - 1), doc.AddImage(b.raster));
   }
   doc.DeletePage(0);
-  const auto pdf = pdftest::ParsePdf(SaveToString(doc));
+  const auto pdf = pdfwriter::ParsePdf(SaveToString(doc));
   int images = 0;
   for (const auto& [n, text] : pdf.objects) images += text.find("/Subtype /Image") != std::string::npos;
   EXPECT_EQ(images, 1);
@@ -533,21 +535,21 @@ TEST(PdfDocument, DeletedPagesLeaveNoImagesBehind) {
 // Streams read back from the file store while more are being appended, as a
 // save between two pages does.
 TEST(PdfStore, SpillStoreReadsBackInterleavedRanges) {
-  auto store = pdfw::MakeSpillStore();
+  auto store = pdfwriter::MakeSpillStore();
   std::string a(100000, 'a'), b(70000, 'b'), c(5, 'c');
   const uint64_t oa = store->Append(a.data(), a.size());
   const uint64_t ob = store->Append(b.data(), b.size());
-  pdfw::TStringSink first;
+  pdfwriter::TStringSink first;
   store->CopyTo(ob, b.size(), first);
   const uint64_t oc = store->Append(c.data(), c.size());
-  pdfw::TStringSink second;
+  pdfwriter::TStringSink second;
   store->CopyTo(oa, a.size(), second);
   store->CopyTo(oc, c.size(), second);
   EXPECT_EQ(first.Data(), b);
   EXPECT_EQ(second.Data(), a + c);
   EXPECT_EQ(oc, a.size() + b.size());
-  pdfw::TStringSink none;
-  EXPECT_THROW(store->CopyTo(oc, 6, none), pdfw::TPdfError);
+  pdfwriter::TStringSink none;
+  EXPECT_THROW(store->CopyTo(oc, 6, none), pdfwriter::TPdfError);
 }
 
 // Other readers accept the file, and a page whose size in points equals the
@@ -566,25 +568,25 @@ TEST(PdfRender, LosslessPagesRenderToTheSourcePixels) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TTestBitmap b = MakeBitmap(c.bpp, c.palette, 40, 24);
-    TDocument doc(pdfw::MakeSpillStore());
+    TDocument doc(pdfwriter::MakeSpillStore());
     doc.InsertPage(0, 40, 24);
     TDocument::CoverWithImage(doc.Page(0), doc.AddImage(b.raster));
     const std::string path = WriteFile(std::string(c.name) + ".pdf", SaveToString(doc));
     ASSERT_EQ(std::system(("qpdf --check " + path + " >/dev/null").c_str()), 0);
     const std::string out = (OutDir() / c.name).string();
     ASSERT_EQ(std::system(("pdftoppm -r 72 -singlefile " + path + " " + out).c_str()), 0);
-    EXPECT_EQ(pdftest::ReadFileBytes(out + ".ppm").rfind("P6\n40 24\n255\n", 0), 0u);
+    EXPECT_EQ(pdfwriter::ReadFileBytes(out + ".ppm").rfind("P6\n40 24\n255\n", 0), 0u);
     const std::string image = out + (c.gray ? ".pgm" : ".ppm");
     ASSERT_EQ(std::system(("mutool draw -q -r 72 -c " + std::string(c.gray ? "gray" : "rgb") + " -o " + image +
                            " " + path + " 2>/dev/null")
                               .c_str()),
               0);
-    const std::string pnm = pdftest::ReadFileBytes(image);
+    const std::string pnm = pdfwriter::ReadFileBytes(image);
     const std::string header = std::string(c.gray ? "P5" : "P6") + "\n40 24\n255\n";
     ASSERT_EQ(pnm.compare(0, header.size(), header), 0);
     const std::string pixels = pnm.substr(header.size());
     int components = 0;
-    const auto expected = pdfw::ExpandRaster(b.raster, &components);
+    const auto expected = pdfwriter::ExpandRaster(b.raster, &components);
     ASSERT_EQ(pixels.size(), expected.size());
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), reinterpret_cast<const uint8_t*>(pixels.data())));
   }
@@ -602,9 +604,11 @@ struct TCleanOutDir {
 } cleanOutDir;
 }  // namespace
 
+}  // namespace skan::pdfwriter
+
 // Global allocation that TFailLargeAllocations can make fail.
 void* operator new(size_t size) {
-  const size_t failFrom = gFailFrom.load();
+  const size_t failFrom = skan::pdfwriter::gFailFrom.load();
   if (failFrom != 0 && size >= failFrom) throw std::bad_alloc();
   if (void* p = std::malloc(size ? size : 1)) return p;
   throw std::bad_alloc();

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace pdftest {
+namespace skan::pdfwriter {
 
 namespace {
 
@@ -123,4 +123,4 @@ std::string ReadFileBytes(const std::string& path) {
   return s.str();
 }
 
-}  // namespace pdftest
+}  // namespace skan::pdfwriter

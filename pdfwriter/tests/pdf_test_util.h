@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace pdftest {
+namespace skan::pdfwriter {
 
 struct TPdf {
   std::map<int, std::string> objects;  // object number -> text from "N 0 obj" to "endobj"
@@ -29,4 +29,4 @@ std::vector<int> PageObjects(const TPdf& pdf);
 
 std::string ReadFileBytes(const std::string& path);
 
-}  // namespace pdftest
+}  // namespace skan::pdfwriter

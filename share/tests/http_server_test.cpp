@@ -17,7 +17,7 @@
 #include "share/tests/raw_client.h"
 #include "share/text.h"
 
-namespace share::test {
+namespace skan::share {
 namespace {
 
 using ::testing::ElementsAre;
@@ -339,4 +339,4 @@ TEST_F(HttpServerTest, StopWhileAClientDoesNotReadTheFile) {
 }
 
 }  // namespace
-}  // namespace share::test
+}  // namespace skan::share

@@ -14,7 +14,7 @@
 
 #include "share/socket.h"
 
-namespace share::test {
+namespace skan::share {
 
 class TRawClient {
 public:
@@ -193,4 +193,4 @@ private:
   std::uint16_t port_ = 0;
 };
 
-}  // namespace share::test
+}  // namespace skan::share

@@ -9,7 +9,7 @@
 #include "share/errors.h"
 #include "share/tests/raw_client.h"
 
-namespace share::test {
+namespace skan::share {
 namespace {
 
 using ::testing::ElementsAre;
@@ -158,4 +158,4 @@ TEST(ShareAction, NoFreePortIsReportedAndThePeerIsNotTold) {
 }
 
 }  // namespace
-}  // namespace share::test
+}  // namespace skan::share

@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
   }
   std::filesystem::path file = argv[1];
   std::uint16_t port = 0;
-  TShareWindow w;
+  skan::TShareWindow w;
   w.filename = [&file] { return file; };
   w.WriteMessage = [](const std::string& body) {
     std::fwrite(body.data(), 1, body.size(), stdout);
@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
   w.Log = [](const std::wstring&) {};
   w.port = &port;
   try {
-    TShareAction action(w);
+    skan::TShareAction action(w);
     action.ImageButton3Click();
     if (!action.HTTPServer1.Active()) {
       std::fprintf(stderr, "share_serve: no such file\n");

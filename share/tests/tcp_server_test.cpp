@@ -11,7 +11,7 @@
 #include "share/tcp_server.h"
 #include "share/tests/raw_client.h"
 
-namespace share::test {
+namespace skan::share {
 namespace {
 
 void AddLoopback(TCustomTCPServer& s, std::uint16_t port) {
@@ -203,4 +203,4 @@ TEST(PortProbe, BusyLastPortOverflowsInsteadOfWrapping) {
 }
 
 }  // namespace
-}  // namespace share::test
+}  // namespace skan::share

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace skan::tests {
+
 namespace {
 
 bool ReadExact(HANDLE in, char* buffer, DWORD size) {
@@ -21,7 +23,7 @@ bool ReadExact(HANDLE in, char* buffer, DWORD size) {
 
 }  // namespace
 
-int main() {
+int Main() {
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE), out = GetStdHandle(STD_OUTPUT_HANDLE);
   const std::string reply = R"({"POL":"IFSCANED","SCANED": ""})";
   std::string framed(4, '\0');
@@ -38,3 +40,7 @@ int main() {
     WriteFile(out, framed.data(), static_cast<DWORD>(framed.size()), &written, nullptr);
   }
 }
+}  // namespace skan::tests
+
+int main() { return skan::tests::Main(); }
+

@@ -6,16 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "base/encoding.h"
+
+namespace skan::tests {
+
 namespace {
-
-std::string Utf8(const std::wstring& w) {
-  if (w.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
-  std::string s(n, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), s.data(), n, nullptr, nullptr);
-  return s;
-}
-
 
 void Print(const std::string& s) {
   DWORD written;
@@ -77,7 +72,7 @@ std::string State(HWND main) {
                 "window %s\nwork %s\nmaximized %d\ncaption %d\nframe %d\nappwindow %d\ntitle %s\n",
                 RectText(r).c_str(), RectText(work).c_str(), IsZoomed(main) ? 1 : 0,
                 (style & WS_CAPTION) == WS_CAPTION ? 1 : 0, (style & WS_THICKFRAME) ? 1 : 0,
-                (ex & WS_EX_APPWINDOW) ? 1 : 0, Utf8(Text(main)).c_str());
+                (ex & WS_EX_APPWINDOW) ? 1 : 0, base::Narrow(Text(main)).c_str());
   return b;
 }
 
@@ -89,8 +84,8 @@ void Controls(HWND parent, int depth, std::string& out) {
     char b[64];
     std::snprintf(b, sizeof b, "%d\t%d\t%d\t", depth, IsWindowVisible(c) ? 1 : 0,
                   IsWindowEnabled(c) ? 1 : 0);
-    out += b + Utf8(ClassOf(c)) + "\t" + RectText(r) + "\t" +
-           (ClassOf(c) == L"Edit" ? std::string("<log>") : Utf8(Text(c))) + "\n";
+    out += b + base::Narrow(ClassOf(c)) + "\t" + RectText(r) + "\t" +
+           (ClassOf(c) == L"Edit" ? std::string("<log>") : base::Narrow(Text(c))) + "\n";
     Controls(c, depth + 1, out);
   }
 }
@@ -116,7 +111,7 @@ HWND WaitDialog(HWND owner) {
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
+int Main(int argc, wchar_t** argv) {
   if (argc < 2) return 2;
   std::wstring cmd = argv[1];
   if (cmd == L"gone") {
@@ -130,7 +125,7 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"shortpath" && argc > 2) {
     wchar_t shortPath[MAX_PATH] = L"";
     if (!GetShortPathNameW(argv[2], shortPath, MAX_PATH)) return 1;
-    Print(Utf8(shortPath) + "\n");
+    Print(base::Narrow(shortPath) + "\n");
     return 0;
   }
   if (cmd == L"memory") {
@@ -156,7 +151,7 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"wait" || cmd == L"state") {
     Print(State(main));
   } else if (cmd == L"log") {
-    Print(Utf8(Text(ChildOfClass(main, L"Edit"))));
+    Print(base::Narrow(Text(ChildOfClass(main, L"Edit"))));
   } else if (cmd == L"controls") {
     std::string out;
     Controls(main, 0, out);
@@ -199,7 +194,7 @@ int wmain(int argc, wchar_t** argv) {
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
     for (int i = 0; i < 100 && IsWindow(dialog); ++i) Sleep(50);
-    Print(Utf8(Text(ChildOfClass(main, L"TDocumentPane"))) + "\n");
+    Print(base::Narrow(Text(ChildOfClass(main, L"TDocumentPane"))) + "\n");
   } else if (cmd == L"menu") {
     // The open context menu: its items, one per line ("-" for a separator).
     HWND popup = nullptr;
@@ -223,7 +218,7 @@ int wmain(int argc, wchar_t** argv) {
       info.dwTypeData = text;
       info.cch = 255;
       GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info);
-      out += (info.fType & MFT_SEPARATOR) ? std::string("-") : Utf8(text);
+      out += (info.fType & MFT_SEPARATOR) ? std::string("-") : base::Narrow(text);
       out += "\n";
     }
     Print(out);
@@ -234,3 +229,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   return 0;
 }
+}  // namespace skan::tests
+
+int wmain(int argc, wchar_t** argv) { return skan::tests::Main(argc, argv); }
+

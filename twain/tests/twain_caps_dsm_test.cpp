@@ -14,6 +14,8 @@
 #include "twain_manager.h"
 #include "twain_source.h"
 
+namespace skan::twain {
+
 namespace {
 
 LRESULT CALLBACK AppProc(HWND h, UINT m, WPARAM w, LPARAM l) { return DefWindowProcW(h, m, w, l); }
@@ -49,9 +51,9 @@ bool PageFromBitmap(HBITMAP bitmap, TPage& page) {
 }
 
 bool PageFromFile(const std::wstring& path, TPage& page) {
-  vscan::TDib dib;
-  vscan::TDibInfo info;
-  if (!vscan::DibFromBmpFile(ReadFileBytesW(path), dib) || !vscan::DescribeDib(dib, info)) return false;
+  virtual_scanner::TDib dib;
+  virtual_scanner::TDibInfo info;
+  if (!virtual_scanner::DibFromBmpFile(virtual_scanner::ReadFileBytesW(path), dib) || !virtual_scanner::DescribeDib(dib, info)) return false;
   page.width = info.width;
   page.height = info.height;
   page.bits = info.bitCount;
@@ -87,7 +89,7 @@ class CapsWithWine : public ::testing::Test {
     progress.clear();
     events.clear();
     firstProgressBitmap = nullptr;
-    if (!InstallVirtualScanner(WinePathOf(VIRTUAL_SCANNER_DS), settings)) return false;
+    if (!virtual_scanner::InstallVirtualScanner(virtual_scanner::WinePathOf(VIRTUAL_SCANNER_DS), settings)) return false;
     TTwainManager manager;
     manager.SetLibraryLoaded(true);
     manager.SetSourceManagerLoaded(true);
@@ -320,3 +322,5 @@ TEST_F(CapsWithWine, ACancelInTheMiddleOfAPageLeavesNoBitmap) {
 }
 
 }  // namespace
+
+}  // namespace skan::twain

@@ -13,6 +13,8 @@
 #include "fake_dsm.h"
 #include "twain_source.h"
 
+namespace skan::twain {
+
 namespace {
 
 class TCapsManager : public TCustomTwainManager {
@@ -862,3 +864,5 @@ TEST_F(TwainMemory, AProgressHandlerThatRaisesLeavesNoBitmap) {
 }
 
 }  // namespace
+
+}  // namespace skan::twain

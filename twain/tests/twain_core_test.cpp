@@ -12,6 +12,8 @@
 #include "transfer_mechanism.h"
 #include "twain_source.h"
 
+namespace skan::twain {
+
 namespace {
 
 std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
@@ -853,3 +855,5 @@ TEST(PointerList, GrowsInBlocksAndGuardsLookups) {
 }
 
 }  // namespace
+
+}  // namespace skan::twain

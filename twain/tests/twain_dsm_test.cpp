@@ -12,6 +12,8 @@
 #include "install_scanner.h"
 #include "twain_manager.h"
 
+namespace skan::twain {
+
 namespace {
 
 LRESULT CALLBACK AppProc(HWND h, UINT m, WPARAM w, LPARAM l) { return DefWindowProcW(h, m, w, l); }
@@ -35,7 +37,7 @@ class TwainWithWine : public ::testing::Test {
 
   // Scans one page natively; copies its bitmap out as top-down 24-bit pixels.
   bool ScanOnePage(const std::string& settings) {
-    if (!InstallVirtualScanner(WinePathOf(VIRTUAL_SCANNER_DS), settings)) return false;
+    if (!virtual_scanner::InstallVirtualScanner(virtual_scanner::WinePathOf(VIRTUAL_SCANNER_DS), settings)) return false;
     TTwainManager manager;
     manager.SetLibraryLoaded(true);
     manager.SetSourceManagerLoaded(true);
@@ -108,3 +110,5 @@ TEST_F(TwainWithWine, NativePagesKeepTheirPixelsInPlace) {
 }
 
 }  // namespace
+
+}  // namespace skan::twain

@@ -14,6 +14,8 @@
 #include "form_select_source.h"
 #include "twain_manager.h"
 
+namespace skan::twain {
+
 namespace {
 
 int gPassedOn = 0;  // messages that reached the application window's own procedure
@@ -207,7 +209,7 @@ std::function<void(TFormSelectSource*, HWND)> gDialogAction;
 void CALLBACK DriveDialog(HWND, UINT, UINT_PTR id, DWORD) {
   HWND form = FindWindowW(TFormSelectSource::kClassName, nullptr);
   if (!form || !IsWindowVisible(form) || !gDialogAction) return;
-  auto* self = reinterpret_cast<TFormSelectSource*>(GetWindowLongPtrW(form, GWLP_USERDATA));
+  auto* self = static_cast<TFormSelectSource*>(ui::TWindow::FromHandle(form));
   auto action = std::move(gDialogAction);
   gDialogAction = nullptr;
   KillTimer(nullptr, id);
@@ -352,3 +354,5 @@ TEST_F(TwainManagerWin, NoSourcesNoDialog) {
 }
 
 }  // namespace
+
+}  // namespace skan::twain

@@ -8,7 +8,7 @@
 
 #include "window.h"
 
-namespace ui {
+namespace skan::ui {
 namespace {
 
 constexpr UINT kThrow = WM_APP + 1;
@@ -124,4 +124,4 @@ TEST_F(ApplicationTest, GuardedKeepsOnlyTheFirstFailure) {
 }
 
 }  // namespace
-}  // namespace ui
+}  // namespace skan::ui

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace ui {
+namespace skan::ui {
 namespace {
 
 TEST(FailureText, ApplicationTitle) {
@@ -34,4 +34,4 @@ TEST(FailureText, DotIsAppendedAfterCharactersAboveDot) {
 }
 
 }  // namespace
-}  // namespace ui
+}  // namespace skan::ui

@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "install_scanner.h"
 #include "page_image.h"
 #include "twain.h"
+
+namespace skan::virtual_scanner {
 
 namespace {
 
@@ -33,24 +35,10 @@ std::string TempFolderA() {
   return std::string(buf, GetTempPathA(MAX_PATH, buf));
 }
 
-std::vector<uint8_t> ReadFileBytes(const std::wstring& path) {
-  std::ifstream f(path.c_str(), std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), {}};
-}
-
 // Puts the freshly built source in place of the prefix's sane.ds, with the
 // given unattended settings beside it.
 void InstallScanner(const std::string& settings) {
-  const std::wstring dir = WindowsFolder() + L"twain_32\\";
-  CreateDirectoryW(dir.c_str(), nullptr);
-  // The source manager keeps a source loaded once it has listed it, so the
-  // library is copied only when it changed; the settings are read at MSG_OPENDS.
-  const std::wstring built = ExeFolder() + L"virtual_scanner.ds", installed = dir + L"sane.ds";
-  if (ReadFileBytes(built) != ReadFileBytes(installed)) {
-    ASSERT_TRUE(CopyFileW(built.c_str(), installed.c_str(), FALSE)) << GetLastError();
-  }
-  std::ofstream ini((dir + L"sane.ini").c_str(), std::ios::binary | std::ios::trunc);
-  ini << "[Scanner]\r\nUnattended=1\r\nResolution=50\r\n" << settings;
+  ASSERT_TRUE(InstallVirtualScanner(ExeFolder() + L"virtual_scanner.ds", settings)) << GetLastError();
 }
 
 LRESULT CALLBACK PlainProc(HWND h, UINT m, WPARAM w, LPARAM l) { return DefWindowProcW(h, m, w, l); }
@@ -188,11 +176,11 @@ TEST_F(RealDsm, ThreePagesToBmpFilesInFileMode) {
   EXPECT_EQ(counts, (std::vector<int>{2, 1, 0}));
   // Each page is a readable BMP carrying the red top-left square.
   for (int page = 1; page <= 3; ++page) {
-    vscan::TDib dib;
+    virtual_scanner::TDib dib;
     const std::string path = TempFolderA() + "vscan_file_" + std::to_string(page) + ".bmp";
-    ASSERT_TRUE(vscan::DibFromBmpFile(ReadFileBytes(std::wstring(path.begin(), path.end())), dib));
+    ASSERT_TRUE(virtual_scanner::DibFromBmpFile(ReadFileBytesW(std::wstring(path.begin(), path.end())), dib));
     uint8_t bgr[3];
-    ASSERT_TRUE(vscan::PixelAt(dib, 50, 50, bgr));
+    ASSERT_TRUE(virtual_scanner::PixelAt(dib, 50, 50, bgr));
     EXPECT_EQ(bgr[2], 255);
     EXPECT_EQ(bgr[0], 0);
   }
@@ -207,11 +195,11 @@ TEST_F(RealDsm, NativeTransferHandsOverAPackedDib) {
   ASSERT_EQ(Call(&source_, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle), TWRC_XFERDONE);
   ASSERT_TRUE(handle);
   auto* bits = static_cast<const uint8_t*>(GlobalLock(handle));
-  vscan::TDib dib(bits, bits + GlobalSize(handle));
+  virtual_scanner::TDib dib(bits, bits + GlobalSize(handle));
   GlobalUnlock(handle);
   GlobalFree(handle);
-  vscan::TDibInfo info;
-  ASSERT_TRUE(vscan::DescribeDib(dib, info));
+  virtual_scanner::TDibInfo info;
+  ASSERT_TRUE(virtual_scanner::DescribeDib(dib, info));
   EXPECT_EQ(info.bitCount, 8);
   EXPECT_EQ(info.width, 413);  // A4 at 50 dpi
   TW_PENDINGXFERS pending{};
@@ -272,7 +260,7 @@ TEST_F(RealDsm, DeliversTheBitmapsOfAFolderInNameOrder) {
   CreateDirectoryA(folder.c_str(), nullptr);
   std::vector<std::vector<uint8_t>> files;
   for (int page : {2, 1}) {  // written out of order; b.bmp holds page 1
-    files.push_back(vscan::BmpFileBytes(vscan::RenderPage(page, vscan::TPixelType::BlackWhite, 50)));
+    files.push_back(virtual_scanner::BmpFileBytes(virtual_scanner::RenderPage(page, virtual_scanner::TPixelType::BlackWhite, 50)));
     std::ofstream((folder + (page == 2 ? "a.bmp" : "b.bmp")).c_str(), std::ios::binary)
         .write(reinterpret_cast<const char*>(files.back().data()), std::streamsize(files.back().size()));
   }
@@ -285,7 +273,7 @@ TEST_F(RealDsm, DeliversTheBitmapsOfAFolderInNameOrder) {
   EXPECT_EQ(codes, (std::vector<int>{TWRC_XFERDONE, TWRC_XFERDONE}));
   for (int page = 1; page <= 2; ++page) {
     const std::string path = TempFolderA() + "vscan_folder_" + std::to_string(page) + ".bmp";
-    EXPECT_EQ(ReadFileBytes(std::wstring(path.begin(), path.end())), files[size_t(page - 1)]) << page;
+    EXPECT_EQ(ReadFileBytesW(std::wstring(path.begin(), path.end())), files[size_t(page - 1)]) << page;
   }
   CloseAll();
 }
@@ -400,11 +388,11 @@ TEST_F(RealDsm, MemoryRowsWithoutPadding) {
   const uint32_t width = 413, height = 585, row = 3 * width;  // A4 at 50 dpi: 1239 bytes, not a multiple of 4
   EXPECT_EQ(data.size(), size_t(row) * height);
   for (TW_UINT32 n : perRow) EXPECT_EQ(n, row);
-  const vscan::TDib page = vscan::RenderPage(1, vscan::TPixelType::Rgb, 50);
+  const virtual_scanner::TDib page = virtual_scanner::RenderPage(1, virtual_scanner::TPixelType::Rgb, 50);
   for (uint32_t y : {0u, 50u, 300u, height - 1}) {
     for (uint32_t x : {0u, 50u, 200u, width - 1}) {
       uint8_t bgr[3];
-      ASSERT_TRUE(vscan::PixelAt(page, int(x), int(y), bgr));
+      ASSERT_TRUE(virtual_scanner::PixelAt(page, int(x), int(y), bgr));
       const uint8_t* rgb = data.data() + size_t(row) * y + 3 * x;
       EXPECT_EQ(rgb[0], bgr[2]) << x << "," << y;
       EXPECT_EQ(rgb[1], bgr[1]);
@@ -426,11 +414,11 @@ TEST_F(RealDsm, FilePagesInOtherValidForms) {
   FileLoop("vscan_forms_", codes, counts);
   ASSERT_EQ(codes, std::vector<int>{TWRC_XFERDONE});
   const std::string path = TempFolderA() + "vscan_forms_1.bmp";
-  const std::vector<uint8_t> file = ReadFileBytes(std::wstring(path.begin(), path.end()));
-  vscan::TDib dib;
-  ASSERT_TRUE(vscan::DibFromBmpFile(file, dib));
-  vscan::TDibInfo info;
-  ASSERT_TRUE(vscan::DescribeDib(dib, info));
+  const std::vector<uint8_t> file = ReadFileBytesW(std::wstring(path.begin(), path.end()));
+  virtual_scanner::TDib dib;
+  ASSERT_TRUE(virtual_scanner::DibFromBmpFile(file, dib));
+  virtual_scanner::TDibInfo info;
+  ASSERT_TRUE(virtual_scanner::DescribeDib(dib, info));
   EXPECT_EQ(info.headerSize, 124u);
   EXPECT_EQ(info.height, -585);
   uint32_t used = 1, offBits = 0;
@@ -438,12 +426,12 @@ TEST_F(RealDsm, FilePagesInOtherValidForms) {
   memcpy(&offBits, file.data() + 10, 4);
   EXPECT_EQ(used, 0u);
   EXPECT_EQ(offBits, 14u + 124u + 1024u);
-  const vscan::TDib plain = vscan::RenderPage(1, vscan::TPixelType::Gray, 50);
+  const virtual_scanner::TDib plain = virtual_scanner::RenderPage(1, virtual_scanner::TPixelType::Gray, 50);
   for (int y = 0; y < 585; y += 7)
     for (int x = 0; x < 413; x += 5) {
       uint8_t a[3], b[3];
-      ASSERT_TRUE(vscan::PixelAt(dib, x, y, a));
-      ASSERT_TRUE(vscan::PixelAt(plain, x, y, b));
+      ASSERT_TRUE(virtual_scanner::PixelAt(dib, x, y, a));
+      ASSERT_TRUE(virtual_scanner::PixelAt(plain, x, y, b));
       ASSERT_EQ(memcmp(a, b, 3), 0) << x << "," << y;
     }
   CloseAll();
@@ -457,3 +445,5 @@ TEST_F(RealDsm, CloseRequestArrivesThroughProcessEvent) {
 }
 
 }  // namespace
+
+}  // namespace skan::virtual_scanner

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace skan::virtual_scanner {
+
 inline std::vector<uint8_t> ReadFileBytesW(const std::wstring& path) {
   std::ifstream f(path.c_str(), std::ios::binary);
   return {std::istreambuf_iterator<char>(f), {}};
@@ -36,3 +38,5 @@ inline bool InstallVirtualScanner(const std::wstring& built, const std::string& 
   ini << "[Scanner]\r\nUnattended=1\r\nResolution=50\r\n" << settings;
   return true;
 }
+
+}  // namespace skan::virtual_scanner

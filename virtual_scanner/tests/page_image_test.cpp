@@ -5,7 +5,8 @@
 #include "config.h"
 #include "page_image.h"
 
-using namespace vscan;
+namespace skan::virtual_scanner {
+
 
 namespace {
 
@@ -208,3 +209,5 @@ TEST(ScannerConfig, ParsesTheScannerSection) {
   EXPECT_EQ(d.memBufferSize, 65536);
   EXPECT_FALSE(d.noPixelFlavor);
 }
+
+}  // namespace skan::virtual_scanner

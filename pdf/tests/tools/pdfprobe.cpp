@@ -10,12 +10,14 @@
 #include <cstdio>
 #include <string>
 
+#include "base/encoding.h"
+
+namespace skan::pdf {
+
 namespace {
 
 void Print(const std::wstring& text) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(size_t(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), out.data(), n, nullptr, nullptr);
+  const std::string out = base::Narrow(text);
   fwrite(out.data(), 1, out.size(), stdout);
   fflush(stdout);
 }
@@ -53,7 +55,7 @@ BOOL CALLBACK PrintWindow(HWND w, LPARAM) {
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
+int Main(int argc, wchar_t** argv) {
   const std::wstring cmd = argc > 1 ? argv[1] : L"";
   if (cmd == L"box") {
     const int ms = argc > 2 ? _wtoi(argv[2]) : 30000;
@@ -82,3 +84,7 @@ int wmain(int argc, wchar_t** argv) {
   fprintf(stderr, "usage: pdfprobe box [ms] | temp\n");
   return 2;
 }
+}  // namespace skan::pdf
+
+int wmain(int argc, wchar_t** argv) { return skan::pdf::Main(argc, argv); }
+

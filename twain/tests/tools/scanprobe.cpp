@@ -19,12 +19,14 @@
 #include <string>
 #include <vector>
 
+#include "base/encoding.h"
+
+namespace skan::twain {
+
 namespace {
 
 void Print(const std::wstring& text) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(size_t(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), out.data(), n, nullptr, nullptr);
+  const std::string out = base::Narrow(text);
   fwrite(out.data(), 1, out.size(), stdout);
   fflush(stdout);
 }
@@ -193,7 +195,7 @@ int DriveSheet(const std::vector<std::wstring>& wanted) {
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
+int Main(int argc, wchar_t** argv) {
   if (argc < 2) return 2;
   const std::wstring cmd = argv[1];
   if (cmd == L"select" && argc > 2) {
@@ -266,3 +268,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   return 2;
 }
+}  // namespace skan::twain
+
+int wmain(int argc, wchar_t** argv) { return skan::twain::Main(argc, argv); }
+

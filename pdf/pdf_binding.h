@@ -15,6 +15,8 @@
 #include "external/pdfwriter.h"
 #include "pdf/pdfwriter_units.h"
 
+namespace skan::pdf {
+
 inline constexpr const wchar_t* PDFWRITER_DLL_NAME = L"pdfwriter.dll";
 inline constexpr uint16_t PdfWriter_API_Major = 2;
 inline constexpr uint16_t PdfWriter_API_Minor = 0;
@@ -241,10 +243,21 @@ class TPdfWriter {
   // After each call: a failure of the caller's onError is raised here, on
   // this side of the library.
   void rethrowCallbackFailure();
+  // One call of the library as every operation makes it: steps 1 to 5 for
+  // `func` ("TPdfWriter.AddPage") and `entry` ("pdfwriter_AddPage"), the
+  // entry point called with the context before `args`, then a failure of
+  // onError raised. run also raises the last error on a result of 0 (a
+  // failed status, no handle, no identifier); text fetches a text in two calls.
+  template <class P, class... A>
+  auto call(const char* func, const char* entry, A... args);
+  template <class P, class... A>
+  auto run(const char* func, const char* entry, A... args);
+  template <class C, class P, class... A>
+  std::basic_string<C> text(const char* func, const char* entry, A... args);
   void check(PdfWriterStatus status, const char* _func);
   void checkFrom(TPdfWriter* from, const char* _func);
   template <class C, class F>
-  std::basic_string<C> getText(const char* _func, F call);
+  std::basic_string<C> getText(const char* _func, F fetch);
 
   uintptr_t lib = 0;
   PdfWriterContext context = nullptr;
@@ -258,3 +271,5 @@ class TPdfWriter {
 void ThrowIfFail(bool expr, const char* exprStr, const char* _func);
 void ThrowMessageIfFail(bool expr, const std::string& msg, const char* _func);
 void ThrowLastErrorIfFail(bool expr, const TPdfWriter* lpdf, const char* _func);
+
+}  // namespace skan::pdf

@@ -1,10 +1,15 @@
-#include "pdf/pdfwriter.h"
+#include "pdf/pdf_binding.h"
 
 #include <cmath>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <utility>
 #include <vector>
+
+#include "base/encoding.h"
+
+namespace skan::pdf {
 
 namespace {
 
@@ -14,16 +19,7 @@ constexpr uint32_t kInvalidLibrary = 1154;  // ERROR_INVALID_DLL
 constexpr uint32_t Bool32(bool b) { return b ? 0xFFFFFFFFu : 0u; }
 
 // The library's texts are in the system ANSI code page; exceptions carry UTF-8.
-std::string AnsiToUtf8(const std::string& ansi) {
-  if (ansi.empty()) return {};
-  const int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-  std::wstring wide(n, L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
-  const int m = WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
-  std::string utf8(m, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, utf8.data(), m, nullptr, nullptr);
-  return utf8;
-}
+std::string AnsiToUtf8(const std::string& ansi) { return base::Narrow(base::FromAnsi(ansi)); }
 
 int32_t Thousandths(double v) {
   const double p = v * 1000.0;
@@ -208,16 +204,16 @@ void TPdfWriter::checkFrom(TPdfWriter* from, const char* _func) {
 // longer. The library's second answer is trusted only up to the buffer's
 // capacity, so the terminator always lands inside the buffer.
 template <class C, class F>
-std::basic_string<C> TPdfWriter::getText(const char* _func, F call) {
+std::basic_string<C> TPdfWriter::getText(const char* _func, F fetch) {
   uint32_t length = 0;
-  check(call(nullptr, &length), _func);
+  check(fetch(nullptr, &length), _func);
   if (length == UINT32_MAX) throw std::overflow_error(std::string(_func) + ": text length overflows");
   const uint32_t capacity = length + 1;
   std::unique_ptr<C[]> buffer(new (std::nothrow) C[capacity]());
   ThrowMessageIfFail(buffer != nullptr, "Out of memory!", _func);
   uint32_t stored = capacity;
   freeLastError();
-  const PdfWriterStatus status = call(buffer.get(), &stored);
+  const PdfWriterStatus status = fetch(buffer.get(), &stored);
   rethrowCallbackFailure();
   if (!status) {
     buffer.reset();
@@ -228,62 +224,76 @@ std::basic_string<C> TPdfWriter::getText(const char* _func, F call) {
   return std::basic_string<C>(buffer.get());
 }
 
-#define PDFW_PROC(name) proc<PdfWriterProc_##name>("pdfwriter_" #name)
+template <class P, class... A>
+auto TPdfWriter::call(const char* func, const char* entry, A... args) {
+  begin(func);
+  const P p = proc<P>(entry);
+  if constexpr (std::is_void_v<decltype(p(context, args...))>) {
+    p(context, args...);
+    rethrowCallbackFailure();
+  } else {
+    const auto result = p(context, args...);
+    rethrowCallbackFailure();
+    return result;
+  }
+}
+
+template <class P, class... A>
+auto TPdfWriter::run(const char* func, const char* entry, A... args) {
+  const auto result = call<P>(func, entry, args...);
+  ThrowLastErrorIfFail(!!result, this, func);
+  return result;
+}
+
+template <class C, class P, class... A>
+std::basic_string<C> TPdfWriter::text(const char* func, const char* entry, A... args) {
+  begin(func);
+  const P p = proc<P>(entry);
+  return getText<C>(func, [&](C* buf, uint32_t* len) { return p(context, args..., buf, len); });
+}
+
+// Each operation goes by two names: "TPdfWriter.<name>" in its failures and
+// "pdfwriter_<name>", the library's entry point of type PdfWriterProc_<name>.
+#define PDFW_CALL(name, ...) \
+  call<PdfWriterProc_##name>("TPdfWriter." #name, "pdfwriter_" #name __VA_OPT__(, ) __VA_ARGS__)
+#define PDFW_RUN(name, ...) \
+  run<PdfWriterProc_##name>("TPdfWriter." #name, "pdfwriter_" #name __VA_OPT__(, ) __VA_ARGS__)
+#define PDFW_TEXT(C, name, ...) \
+  text<C, PdfWriterProc_##name>("TPdfWriter." #name, "pdfwriter_" #name __VA_OPT__(, ) __VA_ARGS__)
 #define PDFW_FUNC(name) const char* const f = "TPdfWriter." #name
 
 // --- Units --------------------------------------------------------------
 
-void TPdfWriter::SetUnit(TPdfWriterUnit unitValue) {
-  PDFW_FUNC(SetUnit);
-  begin(f);
-  check(PDFW_PROC(SetUnit)(context, static_cast<uint32_t>(unitValue)), f);
-}
+void TPdfWriter::SetUnit(TPdfWriterUnit unitValue) { PDFW_RUN(SetUnit, static_cast<uint32_t>(unitValue)); }
 
 TPdfWriterUnit TPdfWriter::GetUnit() {
   PDFW_FUNC(GetUnit);
   begin(f);
-  const uint8_t unit = static_cast<uint8_t>(PDFW_PROC(GetUnit)(context) & 0xFF);
-  rethrowCallbackFailure();
+  const uint8_t unit = static_cast<uint8_t>(PDFW_CALL(GetUnit) & 0xFF);
   ThrowLastErrorIfFail(unit >= 1 && unit <= 8, this, f);
   return static_cast<TPdfWriterUnit>(unit);
 }
 
 // --- Documents ----------------------------------------------------------
 
-void TPdfWriter::CreateMemDocument() {
-  PDFW_FUNC(CreateMemDocument);
-  begin(f);
-  check(PDFW_PROC(CreateMemDocument)(context), f);
-}
+void TPdfWriter::CreateMemDocument() { PDFW_RUN(CreateMemDocument); }
 
 void TPdfWriter::PrepareEncryption(const std::string& userPassword, const std::string& ownerPassword,
                                    TPdfWriterEncryptPermission permissions, TPdfWriterEncryptAlgorithm algorithm) {
-  PDFW_FUNC(PrepareEncryption);
-  begin(f);
-  check(PDFW_PROC(PrepareEncryption)(context, userPassword.c_str(),
-                                     ownerPassword.empty() ? nullptr : ownerPassword.c_str(), permissions, algorithm),
-        f);
+  PDFW_RUN(PrepareEncryption, userPassword.c_str(), ownerPassword.empty() ? nullptr : ownerPassword.c_str(),
+           permissions, algorithm);
 }
 
-void TPdfWriter::CreateFileDocument(const std::string& fileName) {
-  PDFW_FUNC(CreateFileDocument);
-  begin(f);
-  check(PDFW_PROC(CreateFileDocument)(context, fileName.c_str()), f);
-}
+void TPdfWriter::CreateFileDocument(const std::string& fileName) { PDFW_RUN(CreateFileDocument, fileName.c_str()); }
 
-void TPdfWriter::CreateFileDocumentW(const std::wstring& fileName) {
-  PDFW_FUNC(CreateFileDocumentW);
-  begin(f);
-  check(PDFW_PROC(CreateFileDocumentW)(context, fileName.c_str()), f);
-}
+void TPdfWriter::CreateFileDocumentW(const std::wstring& fileName) { PDFW_RUN(CreateFileDocumentW, fileName.c_str()); }
 
 void TPdfWriter::LoadFromFile(const std::string& fileName, const std::string& password, bool loadCompletely,
                               bool forUpdate) {
   PDFW_FUNC(LoadFromFile);
   begin(f);
   ThrowIfFail(!fileName.empty(), "Length(fileName) > 0", f);
-  check(PDFW_PROC(LoadFromFile)(context, fileName.c_str(), password.c_str(), Bool32(loadCompletely), Bool32(forUpdate)),
-        f);
+  PDFW_RUN(LoadFromFile, fileName.c_str(), password.c_str(), Bool32(loadCompletely), Bool32(forUpdate));
 }
 
 void TPdfWriter::LoadFromFileW(const std::wstring& fileName, const std::string& password, bool loadCompletely,
@@ -291,487 +301,291 @@ void TPdfWriter::LoadFromFileW(const std::wstring& fileName, const std::string& 
   PDFW_FUNC(LoadFromFileW);
   begin(f);
   ThrowIfFail(!fileName.empty(), "Length(fileName) > 0", f);
-  check(PDFW_PROC(LoadFromFileW)(context, fileName.c_str(), password.c_str(), Bool32(loadCompletely),
-                                 Bool32(forUpdate)),
-        f);
+  PDFW_RUN(LoadFromFileW, fileName.c_str(), password.c_str(), Bool32(loadCompletely), Bool32(forUpdate));
 }
 
 void TPdfWriter::LoadFromData(const void* data, uint32_t dataLength, const std::string& password, bool forUpdate) {
   PDFW_FUNC(LoadFromData);
   begin(f);
   ThrowIfFail(data != nullptr, "data <> nil", f);
-  check(PDFW_PROC(LoadFromData)(context, data, dataLength, password.c_str(), Bool32(forUpdate)), f);
+  PDFW_RUN(LoadFromData, data, dataLength, password.c_str(), Bool32(forUpdate));
 }
 
-void TPdfWriter::SaveToFile(const std::string& fileName) {
-  PDFW_FUNC(SaveToFile);
-  begin(f);
-  check(PDFW_PROC(SaveToFile)(context, fileName.c_str()), f);
-}
+void TPdfWriter::SaveToFile(const std::string& fileName) { PDFW_RUN(SaveToFile, fileName.c_str()); }
 
-void TPdfWriter::SaveToFileW(const std::wstring& fileName) {
-  PDFW_FUNC(SaveToFileW);
-  begin(f);
-  check(PDFW_PROC(SaveToFileW)(context, fileName.c_str()), f);
-}
+void TPdfWriter::SaveToFileW(const std::wstring& fileName) { PDFW_RUN(SaveToFileW, fileName.c_str()); }
 
-bool TPdfWriter::SaveToData(void* data, uint32_t& dataLength) {
-  PDFW_FUNC(SaveToData);
-  begin(f);
-  const PdfWriterStatus status = PDFW_PROC(SaveToData)(context, data, &dataLength);
-  rethrowCallbackFailure();
-  return status != 0;
-}
+bool TPdfWriter::SaveToData(void* data, uint32_t& dataLength) { return PDFW_CALL(SaveToData, data, &dataLength) != 0; }
 
-void TPdfWriter::Close() {
-  PDFW_FUNC(Close);
-  begin(f);
-  PDFW_PROC(Close)(context);
-  rethrowCallbackFailure();
-}
+void TPdfWriter::Close() { PDFW_CALL(Close); }
 
 // --- Pages and resources ------------------------------------------------
 
 HDC TPdfWriter::AddPage(uint32_t width_u, uint32_t height_u, uint32_t width_px, uint32_t height_px,
                         TPdfWriterDrawFlags drawFlags) {
-  PDFW_FUNC(AddPage);
-  begin(f);
-  HDC dc = PDFW_PROC(AddPage)(context, width_u, height_u, width_px, height_px, drawFlags);
-  rethrowCallbackFailure();
-  ThrowLastErrorIfFail(dc != nullptr, this, f);
-  return dc;
+  return PDFW_RUN(AddPage, width_u, height_u, width_px, height_px, drawFlags);
 }
 
 void TPdfWriter::FinishPage(HDC dc) {
   PDFW_FUNC(FinishPage);
   begin(f);
   ThrowIfFail(dc != nullptr, "dc <> HDC(0)", f);
-  check(PDFW_PROC(FinishPage)(context, dc), f);
+  PDFW_RUN(FinishPage, dc);
 }
 
 uint32_t TPdfWriter::GetPageCount() {
-  PDFW_FUNC(GetPageCount);
-  begin(f);
   uint32_t count = 0;
-  check(PDFW_PROC(GetPageCount)(context, &count), f);
+  PDFW_RUN(GetPageCount, &count);
   return count;
 }
 
 void TPdfWriter::GetPageSize(uint32_t pageIndex, uint32_t& width_u, uint32_t& height_u) {
-  PDFW_FUNC(GetPageSize);
-  begin(f);
-  check(PDFW_PROC(GetPageSize)(context, pageIndex, &width_u, &height_u), f);
+  PDFW_RUN(GetPageSize, pageIndex, &width_u, &height_u);
 }
 
 HDC TPdfWriter::InsertPage(uint32_t pageIndex, uint32_t width_u, uint32_t height_u, uint32_t width_px,
                            uint32_t height_px, TPdfWriterDrawFlags drawFlags) {
-  PDFW_FUNC(InsertPage);
-  begin(f);
-  HDC dc = PDFW_PROC(InsertPage)(context, pageIndex, width_u, height_u, width_px, height_px, drawFlags);
-  rethrowCallbackFailure();
-  ThrowLastErrorIfFail(dc != nullptr, this, f);
-  return dc;
+  return PDFW_RUN(InsertPage, pageIndex, width_u, height_u, width_px, height_px, drawFlags);
 }
 
 HDC TPdfWriter::UpdatePage(uint32_t pageIndex, uint32_t width_px, uint32_t height_px, TPdfWriterDrawFlags drawFlags) {
-  PDFW_FUNC(UpdatePage);
-  begin(f);
-  HDC dc = PDFW_PROC(UpdatePage)(context, pageIndex, width_px, height_px, drawFlags);
-  rethrowCallbackFailure();
-  ThrowLastErrorIfFail(dc != nullptr, this, f);
-  return dc;
+  return PDFW_RUN(UpdatePage, pageIndex, width_px, height_px, drawFlags);
 }
 
-void TPdfWriter::DeletePage(uint32_t pageIndex) {
-  PDFW_FUNC(DeletePage);
-  begin(f);
-  check(PDFW_PROC(DeletePage)(context, pageIndex), f);
-}
+void TPdfWriter::DeletePage(uint32_t pageIndex) { PDFW_RUN(DeletePage, pageIndex); }
 
 void TPdfWriter::AddPagesFrom(TPdfWriter* from, uint32_t pageIndex, uint32_t pageCount) {
   PDFW_FUNC(AddPagesFrom);
   begin(f);
   checkFrom(from, f);
-  check(PDFW_PROC(AddPagesFrom)(context, from->context, pageIndex, pageCount), f);
+  PDFW_RUN(AddPagesFrom, from->context, pageIndex, pageCount);
 }
 
 void TPdfWriter::InsertPageFrom(uint32_t pageIndexTo, TPdfWriter* from, uint32_t pageIndexFrom) {
   PDFW_FUNC(InsertPageFrom);
   begin(f);
   checkFrom(from, f);
-  check(PDFW_PROC(InsertPageFrom)(context, pageIndexTo, from->context, pageIndexFrom), f);
+  PDFW_RUN(InsertPageFrom, pageIndexTo, from->context, pageIndexFrom);
 }
 
 HDC TPdfWriter::AddResource(uint32_t width_u, uint32_t height_u, uint32_t width_px, uint32_t height_px,
                             TPdfWriterDrawFlags drawFlags) {
-  PDFW_FUNC(AddResource);
-  begin(f);
-  HDC dc = PDFW_PROC(AddResource)(context, width_u, height_u, width_px, height_px, drawFlags);
-  rethrowCallbackFailure();
-  ThrowLastErrorIfFail(dc != nullptr, this, f);
-  return dc;
+  return PDFW_RUN(AddResource, width_u, height_u, width_px, height_px, drawFlags);
 }
 
 uint32_t TPdfWriter::FinishResource(HDC dc) {
   PDFW_FUNC(FinishResource);
   begin(f);
   ThrowIfFail(dc != nullptr, "dc <> HDC(0)", f);
-  const uint32_t id = PDFW_PROC(FinishResource)(context, dc);
-  rethrowCallbackFailure();
-  ThrowLastErrorIfFail(id != 0, this, f);
-  return id;
+  return PDFW_RUN(FinishResource, dc);
 }
 
 uint32_t TPdfWriter::AddPageFromAsResource(TPdfWriter* from, uint32_t pageIndex, bool useTrimBox) {
   PDFW_FUNC(AddPageFromAsResource);
   begin(f);
   checkFrom(from, f);
-  const uint32_t id = PDFW_PROC(AddPageFromAsResource)(context, from->context, pageIndex, Bool32(useTrimBox));
-  rethrowCallbackFailure();
-  ThrowLastErrorIfFail(id != 0, this, f);
-  return id;
+  return PDFW_RUN(AddPageFromAsResource, from->context, pageIndex, Bool32(useTrimBox));
 }
 
-uint32_t TPdfWriter::PageToResource(uint32_t pageIndex) {
-  PDFW_FUNC(PageToResource);
-  begin(f);
-  const uint32_t id = PDFW_PROC(PageToResource)(context, pageIndex);
-  rethrowCallbackFailure();
-  ThrowLastErrorIfFail(id != 0, this, f);
-  return id;
-}
+uint32_t TPdfWriter::PageToResource(uint32_t pageIndex) { return PDFW_RUN(PageToResource, pageIndex); }
 
 void TPdfWriter::GetResourceSize(uint32_t resourceID, uint32_t& width_u, uint32_t& height_u) {
-  PDFW_FUNC(GetResourceSize);
-  begin(f);
-  check(PDFW_PROC(GetResourceSize)(context, resourceID, &width_u, &height_u), f);
+  PDFW_RUN(GetResourceSize, resourceID, &width_u, &height_u);
 }
 
 void TPdfWriter::DrawResource(uint32_t resourceID, uint32_t pageIndex, TPdfWriterUnit unitValue, int32_t x, int32_t y,
                               int32_t scaleX, int32_t scaleY) {
-  PDFW_FUNC(DrawResource);
-  begin(f);
-  check(PDFW_PROC(DrawResource)(context, resourceID, pageIndex, static_cast<uint32_t>(unitValue), x, y, scaleX, scaleY),
-        f);
+  PDFW_RUN(DrawResource, resourceID, pageIndex, static_cast<uint32_t>(unitValue), x, y, scaleX, scaleY);
 }
 
 void TPdfWriter::DrawResourceWithMatrix(uint32_t resourceID, uint32_t pageIndex, double a, double b, double c,
                                         double d, double e, double f_) {
-  PDFW_FUNC(DrawResourceWithMatrix);
-  begin(f);
+  begin("TPdfWriter.DrawResourceWithMatrix");  // a missing library is told before a bad argument
   const int32_t m[6] = {Thousandths(a), Thousandths(b), Thousandths(c), Thousandths(d), Thousandths(e), Thousandths(f_)};
-  check(PDFW_PROC(DrawResourceWithMatrix)(context, resourceID, pageIndex, m[0], m[1], m[2], m[3], m[4], m[5]), f);
+  PDFW_RUN(DrawResourceWithMatrix, resourceID, pageIndex, m[0], m[1], m[2], m[3], m[4], m[5]);
 }
 
 // --- Document information, embedded files, links, bookmarks -------------
 
 void TPdfWriter::SetDocumentInfo(const std::string& name, const std::wstring& value) {
-  PDFW_FUNC(SetDocumentInfo);
-  begin(f);
-  check(PDFW_PROC(SetDocumentInfo)(context, name.c_str(), value.c_str()), f);
+  PDFW_RUN(SetDocumentInfo, name.c_str(), value.c_str());
 }
 
 bool TPdfWriter::GetDocumentInfoExists(const std::string& name) {
-  PDFW_FUNC(GetDocumentInfoExists);
-  begin(f);
   uint32_t exists = 0;
-  check(PDFW_PROC(GetDocumentInfoExists)(context, name.c_str(), &exists), f);
+  PDFW_RUN(GetDocumentInfoExists, name.c_str(), &exists);
   return exists != 0;
 }
 
 std::wstring TPdfWriter::GetDocumentInfo(const std::string& name) {
-  PDFW_FUNC(GetDocumentInfo);
-  begin(f);
-  auto p = PDFW_PROC(GetDocumentInfo);
-  return getText<wchar_t>(f, [&](wchar_t* buf, uint32_t* len) { return p(context, name.c_str(), buf, len); });
+  return PDFW_TEXT(wchar_t, GetDocumentInfo, name.c_str());
 }
 
-void TPdfWriter::EmbedFile(const std::string& fileName) {
-  PDFW_FUNC(EmbedFile);
-  begin(f);
-  check(PDFW_PROC(EmbedFile)(context, fileName.c_str()), f);
-}
+void TPdfWriter::EmbedFile(const std::string& fileName) { PDFW_RUN(EmbedFile, fileName.c_str()); }
 
-void TPdfWriter::EmbedFileW(const std::wstring& fileName) {
-  PDFW_FUNC(EmbedFileW);
-  begin(f);
-  check(PDFW_PROC(EmbedFileW)(context, fileName.c_str()), f);
-}
+void TPdfWriter::EmbedFileW(const std::wstring& fileName) { PDFW_RUN(EmbedFileW, fileName.c_str()); }
 
 void TPdfWriter::EmbedData(const std::string& fileName, const void* data, uint32_t dataLength) {
   PDFW_FUNC(EmbedData);
   begin(f);
   ThrowIfFail(data != nullptr, "data <> nil", f);
-  check(PDFW_PROC(EmbedData)(context, fileName.c_str(), data, dataLength), f);
+  PDFW_RUN(EmbedData, fileName.c_str(), data, dataLength);
 }
 
 void TPdfWriter::EmbedDataW(const std::wstring& fileName, const void* data, uint32_t dataLength) {
   PDFW_FUNC(EmbedDataW);
   begin(f);
   ThrowIfFail(data != nullptr, "data <> nil", f);
-  check(PDFW_PROC(EmbedDataW)(context, fileName.c_str(), data, dataLength), f);
+  PDFW_RUN(EmbedDataW, fileName.c_str(), data, dataLength);
 }
 
-int32_t TPdfWriter::GetEmbeddedFileCount() {
-  PDFW_FUNC(GetEmbeddedFileCount);
-  begin(f);
-  const int32_t count = PDFW_PROC(GetEmbeddedFileCount)(context);
-  rethrowCallbackFailure();
-  return count;
-}
+int32_t TPdfWriter::GetEmbeddedFileCount() { return PDFW_CALL(GetEmbeddedFileCount); }
 
-std::string TPdfWriter::GetEmbeddedFileName(uint32_t index) {
-  PDFW_FUNC(GetEmbeddedFileName);
-  begin(f);
-  auto p = PDFW_PROC(GetEmbeddedFileName);
-  return getText<char>(f, [&](char* buf, uint32_t* len) { return p(context, index, buf, len); });
-}
+std::string TPdfWriter::GetEmbeddedFileName(uint32_t index) { return PDFW_TEXT(char, GetEmbeddedFileName, index); }
 
 std::wstring TPdfWriter::GetEmbeddedFileNameW(uint32_t index) {
-  PDFW_FUNC(GetEmbeddedFileNameW);
-  begin(f);
-  auto p = PDFW_PROC(GetEmbeddedFileNameW);
-  return getText<wchar_t>(f, [&](wchar_t* buf, uint32_t* len) { return p(context, index, buf, len); });
+  return PDFW_TEXT(wchar_t, GetEmbeddedFileNameW, index);
 }
 
 bool TPdfWriter::GetEmbeddedFileData(uint32_t index, void* data, uint32_t& dataLength) {
-  PDFW_FUNC(GetEmbeddedFileData);
-  begin(f);
-  const PdfWriterStatus status = PDFW_PROC(GetEmbeddedFileData)(context, index, data, &dataLength);
-  rethrowCallbackFailure();
-  return status != 0;
+  return PDFW_CALL(GetEmbeddedFileData, index, data, &dataLength) != 0;
 }
 
 void TPdfWriter::CreateLinkAnnotation(uint32_t annotationPageIndex, const TPdfRect& r,
                                       TPdfWriterAnnotationFlags annotationFlags, uint32_t annotationResourceID,
                                       uint32_t destinationPageIndex, uint32_t destinationX_u, uint32_t destinationY_u,
                                       const std::wstring& destinationDescription) {
-  PDFW_FUNC(CreateLinkAnnotation);
-  begin(f);
+  begin("TPdfWriter.CreateLinkAnnotation");  // a missing library is told before a bad argument
   const int32_t width = Extent(r.left, r.right), height = Extent(r.top, r.bottom);
-  check(PDFW_PROC(CreateLinkAnnotation)(context, annotationPageIndex, r.left, r.top, width, height, annotationFlags,
-                                        annotationResourceID, destinationPageIndex, destinationX_u, destinationY_u,
-                                        destinationDescription.c_str()),
-        f);
+  PDFW_RUN(CreateLinkAnnotation, annotationPageIndex, r.left, r.top, width, height, annotationFlags,
+           annotationResourceID, destinationPageIndex, destinationX_u, destinationY_u, destinationDescription.c_str());
 }
 
 uint32_t TPdfWriter::CreateBookmarkRoot(const std::wstring& title, TPdfWriterBookmarkFlags flags, TPdfColor titleColor,
                                         uint32_t destinationPageIndex, uint32_t destinationX_u,
                                         uint32_t destinationY_u) {
-  PDFW_FUNC(CreateBookmarkRoot);
-  begin(f);
   const COLORREF c = ResolveColor(titleColor);
-  const uint32_t id = PDFW_PROC(CreateBookmarkRoot)(context, title.c_str(), flags, Red(c), Green(c), Blue(c),
-                                                    destinationPageIndex, destinationX_u, destinationY_u);
-  rethrowCallbackFailure();
-  ThrowLastErrorIfFail(id != 0, this, f);
-  return id;
+  return PDFW_RUN(CreateBookmarkRoot, title.c_str(), flags, Red(c), Green(c), Blue(c), destinationPageIndex,
+                  destinationX_u, destinationY_u);
 }
 
 uint32_t TPdfWriter::CreateBookmarkChild(uint32_t parentBookmarkID, const std::wstring& title,
                                          TPdfWriterBookmarkFlags flags, TPdfColor titleColor,
                                          uint32_t destinationPageIndex, uint32_t destinationX_u,
                                          uint32_t destinationY_u) {
-  PDFW_FUNC(CreateBookmarkChild);
-  begin(f);
   const COLORREF c = ResolveColor(titleColor);
-  const uint32_t id = PDFW_PROC(CreateBookmarkChild)(context, parentBookmarkID, title.c_str(), flags, Red(c), Green(c),
-                                                     Blue(c), destinationPageIndex, destinationX_u, destinationY_u);
-  rethrowCallbackFailure();
-  ThrowLastErrorIfFail(id != 0, this, f);
-  return id;
+  return PDFW_RUN(CreateBookmarkChild, parentBookmarkID, title.c_str(), flags, Red(c), Green(c), Blue(c),
+                  destinationPageIndex, destinationX_u, destinationY_u);
 }
 
 uint32_t TPdfWriter::CreateBookmarkSibling(uint32_t previousBookmarkID, const std::wstring& title,
                                            TPdfWriterBookmarkFlags flags, TPdfColor titleColor,
                                            uint32_t destinationPageIndex, uint32_t destinationX_u,
                                            uint32_t destinationY_u) {
-  PDFW_FUNC(CreateBookmarkSibling);
-  begin(f);
   const COLORREF c = ResolveColor(titleColor);
-  const uint32_t id = PDFW_PROC(CreateBookmarkSibling)(context, previousBookmarkID, title.c_str(), flags, Red(c),
-                                                       Green(c), Blue(c), destinationPageIndex, destinationX_u,
-                                                       destinationY_u);
-  rethrowCallbackFailure();
-  ThrowLastErrorIfFail(id != 0, this, f);
-  return id;
+  return PDFW_RUN(CreateBookmarkSibling, previousBookmarkID, title.c_str(), flags, Red(c), Green(c), Blue(c),
+                  destinationPageIndex, destinationX_u, destinationY_u);
 }
 
-void* TPdfWriter::GetNativeDocument() {
-  PDFW_FUNC(GetNativeDocument);
-  begin(f);
-  void* doc = PDFW_PROC(GetNativeDocument)(context);
-  rethrowCallbackFailure();
-  ThrowLastErrorIfFail(doc != nullptr, this, f);
-  return doc;
-}
+void* TPdfWriter::GetNativeDocument() { return PDFW_RUN(GetNativeDocument); }
 
-void TPdfWriter::DrawDebugPage(const std::string& filename) {
-  PDFW_FUNC(DrawDebugPage);
-  begin(f);
-  check(PDFW_PROC(DrawDebugPage)(context, filename.c_str()), f);
-}
+void TPdfWriter::DrawDebugPage(const std::string& filename) { PDFW_RUN(DrawDebugPage, filename.c_str()); }
 
 // --- Signatures ---------------------------------------------------------
 
 bool TPdfWriter::GetDocumentIsSigned() {
-  PDFW_FUNC(GetDocumentIsSigned);
-  begin(f);
   uint32_t flag = 0;
-  check(PDFW_PROC(GetDocumentIsSigned)(context, &flag), f);
+  PDFW_RUN(GetDocumentIsSigned, &flag);
   return flag != 0;
 }
 
 uint32_t TPdfWriter::GetSignatureCount() {
-  PDFW_FUNC(GetSignatureCount);
-  begin(f);
   uint32_t count = 0;
-  check(PDFW_PROC(GetSignatureCount)(context, &count), f);
+  PDFW_RUN(GetSignatureCount, &count);
   return count;
 }
 
-std::string TPdfWriter::GetSignatureName(uint32_t index) {
-  PDFW_FUNC(GetSignatureName);
-  begin(f);
-  auto p = PDFW_PROC(GetSignatureName);
-  return getText<char>(f, [&](char* buf, uint32_t* len) { return p(context, index, buf, len); });
-}
+std::string TPdfWriter::GetSignatureName(uint32_t index) { return PDFW_TEXT(char, GetSignatureName, index); }
 
 uint32_t TPdfWriter::CreateSignature(const std::string& name, uint32_t annotationPageIndex, const TPdfRect& r,
                                      TPdfWriterAnnotationFlags annotationFlags) {
-  PDFW_FUNC(CreateSignature);
-  begin(f);
+  begin("TPdfWriter.CreateSignature");  // a missing library is told before a bad argument
   const int32_t width = Extent(r.left, r.right), height = Extent(r.top, r.bottom);
   uint32_t index = 0;
-  check(PDFW_PROC(CreateSignature)(context, name.c_str(), annotationPageIndex, r.left, r.top, width, height,
-                                   annotationFlags, &index),
-        f);
+  PDFW_RUN(CreateSignature, name.c_str(), annotationPageIndex, r.left, r.top, width, height, annotationFlags, &index);
   return index;
 }
 
 bool TPdfWriter::GetSignatureHasData(uint32_t index) {
-  PDFW_FUNC(GetSignatureHasData);
-  begin(f);
   uint32_t flag = 0;
-  check(PDFW_PROC(GetSignatureHasData)(context, index, &flag), f);
+  PDFW_RUN(GetSignatureHasData, index, &flag);
   return flag != 0;
 }
 
 bool TPdfWriter::GetSignatureData(uint32_t index, void* data, uint32_t& dataLength) {
-  PDFW_FUNC(GetSignatureData);
-  begin(f);
-  const PdfWriterStatus status = PDFW_PROC(GetSignatureData)(context, index, data, &dataLength);
-  rethrowCallbackFailure();
-  return status != 0;
+  return PDFW_CALL(GetSignatureData, index, data, &dataLength) != 0;
 }
 
 bool TPdfWriter::GetSignatureRanges(uint32_t index, uint64_t* pRangesArray, uint32_t& pRangesArrayLength) {
-  PDFW_FUNC(GetSignatureRanges);
-  begin(f);
-  const PdfWriterStatus status = PDFW_PROC(GetSignatureRanges)(context, index, pRangesArray, &pRangesArrayLength);
-  rethrowCallbackFailure();
-  return status != 0;
+  return PDFW_CALL(GetSignatureRanges, index, pRangesArray, &pRangesArrayLength) != 0;
 }
 
 void TPdfWriter::SetSignatureDate(uint32_t index, TPdfDateTime dateOfSign) {
-  PDFW_FUNC(SetSignatureDate);
-  begin(f);
-  check(PDFW_PROC(SetSignatureDate)(context, index, static_cast<int64_t>(dateOfSign.time_since_epoch().count())), f);
+  PDFW_RUN(SetSignatureDate, index, static_cast<int64_t>(dateOfSign.time_since_epoch().count()));
 }
 
 TPdfDateTime TPdfWriter::GetSignatureDate(uint32_t index) {
-  PDFW_FUNC(GetSignatureDate);
-  begin(f);
   int64_t seconds = 0;
-  check(PDFW_PROC(GetSignatureDate)(context, index, &seconds), f);
+  PDFW_RUN(GetSignatureDate, index, &seconds);
   return TPdfDateTime(std::chrono::seconds(seconds));
 }
 
 void TPdfWriter::SetSignatureReason(uint32_t index, const std::wstring& reason) {
-  PDFW_FUNC(SetSignatureReason);
-  begin(f);
-  check(PDFW_PROC(SetSignatureReason)(context, index, reason.c_str()), f);
+  PDFW_RUN(SetSignatureReason, index, reason.c_str());
 }
 
-std::wstring TPdfWriter::GetSignatureReason(uint32_t index) {
-  PDFW_FUNC(GetSignatureReason);
-  begin(f);
-  auto p = PDFW_PROC(GetSignatureReason);
-  return getText<wchar_t>(f, [&](wchar_t* buf, uint32_t* len) { return p(context, index, buf, len); });
-}
+std::wstring TPdfWriter::GetSignatureReason(uint32_t index) { return PDFW_TEXT(wchar_t, GetSignatureReason, index); }
 
 void TPdfWriter::SetSignatureLocation(uint32_t index, const std::wstring& location) {
-  PDFW_FUNC(SetSignatureLocation);
-  begin(f);
-  check(PDFW_PROC(SetSignatureLocation)(context, index, location.c_str()), f);
+  PDFW_RUN(SetSignatureLocation, index, location.c_str());
 }
 
 std::wstring TPdfWriter::GetSignatureLocation(uint32_t index) {
-  PDFW_FUNC(GetSignatureLocation);
-  begin(f);
-  auto p = PDFW_PROC(GetSignatureLocation);
-  return getText<wchar_t>(f, [&](wchar_t* buf, uint32_t* len) { return p(context, index, buf, len); });
+  return PDFW_TEXT(wchar_t, GetSignatureLocation, index);
 }
 
 void TPdfWriter::SetSignatureCreator(uint32_t index, const std::string& creator) {
-  PDFW_FUNC(SetSignatureCreator);
-  begin(f);
-  check(PDFW_PROC(SetSignatureCreator)(context, index, creator.c_str()), f);
+  PDFW_RUN(SetSignatureCreator, index, creator.c_str());
 }
 
-std::string TPdfWriter::GetSignatureCreator(uint32_t index) {
-  PDFW_FUNC(GetSignatureCreator);
-  begin(f);
-  auto p = PDFW_PROC(GetSignatureCreator);
-  return getText<char>(f, [&](char* buf, uint32_t* len) { return p(context, index, buf, len); });
-}
+std::string TPdfWriter::GetSignatureCreator(uint32_t index) { return PDFW_TEXT(char, GetSignatureCreator, index); }
 
 void TPdfWriter::SetSignatureAppearance(uint32_t index, TPdfWriterAppearance appearanceType, uint32_t resourceID,
                                         int32_t offsetX_u, int32_t offsetY_u) {
-  PDFW_FUNC(SetSignatureAppearance);
-  begin(f);
-  check(PDFW_PROC(SetSignatureAppearance)(context, index, static_cast<uint32_t>(appearanceType), resourceID, offsetX_u,
-                                          offsetY_u),
-        f);
+  PDFW_RUN(SetSignatureAppearance, index, static_cast<uint32_t>(appearanceType), resourceID, offsetX_u, offsetY_u);
 }
 
-void TPdfWriter::SetSignatureSize(uint32_t requestBytes) {
-  PDFW_FUNC(SetSignatureSize);
-  begin(f);
-  check(PDFW_PROC(SetSignatureSize)(context, requestBytes), f);
-}
+void TPdfWriter::SetSignatureSize(uint32_t requestBytes) { PDFW_RUN(SetSignatureSize, requestBytes); }
 
 void TPdfWriter::AddSignerPFX(const void* pfxData, uint32_t pfxDataLength, const std::string& pfxPassword) {
-  PDFW_FUNC(AddSignerPFX);
-  begin(f);
-  check(PDFW_PROC(AddSignerPFX)(context, pfxData, pfxDataLength, pfxPassword.c_str()), f);
+  PDFW_RUN(AddSignerPFX, pfxData, pfxDataLength, pfxPassword.c_str());
 }
 
 void TPdfWriter::AddSignerPEM(const void* pemData, uint32_t pemDataLength, const void* pkeyData,
                               uint32_t pkeyDataLength, const std::string& pkeyPassword) {
-  PDFW_FUNC(AddSignerPEM);
-  begin(f);
-  check(PDFW_PROC(AddSignerPEM)(context, pemData, pemDataLength, pkeyData, pkeyDataLength, pkeyPassword.c_str()), f);
+  PDFW_RUN(AddSignerPEM, pemData, pemDataLength, pkeyData, pkeyDataLength, pkeyPassword.c_str());
 }
 
 void TPdfWriter::SaveToFileWithSign(const std::string& fileName, uint32_t signatureIndex) {
-  PDFW_FUNC(SaveToFileWithSign);
-  begin(f);
-  check(PDFW_PROC(SaveToFileWithSign)(context, fileName.c_str(), signatureIndex), f);
+  PDFW_RUN(SaveToFileWithSign, fileName.c_str(), signatureIndex);
 }
 
 void TPdfWriter::SaveToFileWithSignW(const std::wstring& fileName, uint32_t signatureIndex) {
-  PDFW_FUNC(SaveToFileWithSignW);
-  begin(f);
-  check(PDFW_PROC(SaveToFileWithSignW)(context, fileName.c_str(), signatureIndex), f);
+  PDFW_RUN(SaveToFileWithSignW, fileName.c_str(), signatureIndex);
 }
 
 bool TPdfWriter::SaveToDataWithSign(uint32_t signatureIndex, void* data, uint32_t& dataLength) {
-  PDFW_FUNC(SaveToDataWithSign);
-  begin(f);
-  const PdfWriterStatus status = PDFW_PROC(SaveToDataWithSign)(context, signatureIndex, data, &dataLength);
-  rethrowCallbackFailure();
-  return status != 0;
+  return PDFW_CALL(SaveToDataWithSign, signatureIndex, data, &dataLength) != 0;
 }
 
 void TPdfWriter::SaveToFileWithSignManual(const std::string& fileName, uint32_t signatureIndex,
@@ -782,9 +596,8 @@ void TPdfWriter::SaveToFileWithSignManual(const std::string& fileName, uint32_t 
   begin(f);
   ThrowIfFail(appendSignatureData != nullptr, "Assigned(appendSignatureData)", f);
   ThrowIfFail(finishSignature != nullptr, "Assigned(finishSignature)", f);
-  check(PDFW_PROC(SaveToFileWithSignManual)(context, fileName.c_str(), signatureIndex, appendSignatureData,
-                                            append_user_data, finishSignature, finish_user_data),
-        f);
+  PDFW_RUN(SaveToFileWithSignManual, fileName.c_str(), signatureIndex, appendSignatureData, append_user_data,
+           finishSignature, finish_user_data);
 }
 
 void TPdfWriter::SaveToFileWithSignManualW(const std::wstring& fileName, uint32_t signatureIndex,
@@ -795,9 +608,8 @@ void TPdfWriter::SaveToFileWithSignManualW(const std::wstring& fileName, uint32_
   begin(f);
   ThrowIfFail(appendSignatureData != nullptr, "Assigned(appendSignatureData)", f);
   ThrowIfFail(finishSignature != nullptr, "Assigned(finishSignature)", f);
-  check(PDFW_PROC(SaveToFileWithSignManualW)(context, fileName.c_str(), signatureIndex, appendSignatureData,
-                                             append_user_data, finishSignature, finish_user_data),
-        f);
+  PDFW_RUN(SaveToFileWithSignManualW, fileName.c_str(), signatureIndex, appendSignatureData, append_user_data,
+           finishSignature, finish_user_data);
 }
 
 bool TPdfWriter::SaveToDataWithSignManual(uint32_t signatureIndex, TPdfWriterAppendSignatureDataFunc appendSignatureData,
@@ -807,8 +619,8 @@ bool TPdfWriter::SaveToDataWithSignManual(uint32_t signatureIndex, TPdfWriterApp
   begin(f);
   ThrowIfFail(appendSignatureData != nullptr, "Assigned(appendSignatureData)", f);
   ThrowIfFail(finishSignature != nullptr, "Assigned(finishSignature)", f);
-  const PdfWriterStatus status = PDFW_PROC(SaveToDataWithSignManual)(
-      context, signatureIndex, appendSignatureData, append_user_data, finishSignature, finish_user_data, data, &dataLength);
-  rethrowCallbackFailure();
-  return status != 0;
+  return PDFW_CALL(SaveToDataWithSignManual, signatureIndex, appendSignatureData, append_user_data, finishSignature,
+                   finish_user_data, data, &dataLength) != 0;
 }
+
+}  // namespace skan::pdf

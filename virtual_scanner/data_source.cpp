@@ -1,21 +1,16 @@
 // The virtual scanner: a TWAIN data source that makes A4 test pages (or hands
 // over the BMP files of a folder). It follows the TWAIN states 3 (closed) to 7
 // (transferring) for one application session at a time.
-#include <windows.h>
+#include "data_source.h"
 
-#include <algorithm>
 #include <cmath>
-#include <memory>
-#include <string>
-#include <vector>
+#include <cstring>
 
+#include "base/encoding.h"
+#include "base/file.h"
 #include "base/handles_win.h"
-#include "config.h"
-#include "page_image.h"
-#include "scanner_dialog.h"
-#include "twain.h"
 
-namespace vscan {
+namespace skan::virtual_scanner {
 namespace {
 
 HINSTANCE gInstance = nullptr;
@@ -32,19 +27,11 @@ std::wstring ModulePath() {
   }
 }
 
+// A file's bytes, when it is smaller than 1 GB and reads whole.
 bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes) {
-  const base::TFileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                        nullptr));
-  if (!f) return false;
-  LARGE_INTEGER size{};
-  bool ok = GetFileSizeEx(f.get(), &size) && size.QuadPart < (1LL << 30);
-  if (ok) {
-    bytes.resize(size_t(size.QuadPart));
-    DWORD got = 0;
-    ok = bytes.empty() || (::ReadFile(f.get(), bytes.data(), DWORD(bytes.size()), &got, nullptr) &&
-                           got == bytes.size());
-  }
-  return ok;
+  const base::TWholeFile file = base::ReadWholeFile(path, (1u << 30) - 1);
+  if (file) bytes.assign(file.data.get(), file.data.get() + file.size);
+  return bool(file);
 }
 
 bool WriteWholeFileA(const char* path, const std::vector<uint8_t>& bytes) {
@@ -57,199 +44,12 @@ bool WriteWholeFileA(const char* path, const std::vector<uint8_t>& bytes) {
   return CloseHandle(f.release()) && ok;  // a failed close may be a failed write
 }
 
-std::wstring FromUtf8(const std::string& s) {
-  if (s.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), nullptr, 0);
-  std::wstring w(size_t(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), w.data(), n);
-  return w;
-}
-
 void CopyStr32(TW_STR32& dst, const char* src) {
   std::fill(std::begin(dst), std::end(dst), '\0');
   strncpy(dst, src, 32);
 }
 
-// Paper sizes of ICAP_SUPPORTEDSIZES in millimetres; TWSS_NONE is the whole glass.
-struct TPaper {
-  TW_UINT16 code;
-  double widthMm, heightMm;
-};
-constexpr TPaper kPapers[] = {
-    {TWSS_A4, 210, 297},        {TWSS_B5LETTER, 182, 257}, {TWSS_USLETTER, 215.9, 279.4},
-    {TWSS_USLEGAL, 215.9, 355.6}, {TWSS_A5, 148, 210},     {TWSS_B4, 250, 353},
-    {TWSS_B6, 125, 176},
-};
-constexpr double kGlassWidthMm = 250, kGlassHeightMm = 356;
-// Resolutions offered in dots per inch (the configured one is added).
-constexpr int kResolutions[] = {50, 75, 100, 150, 200, 300, 600, 1200};
-
-TPaper PaperOf(TW_UINT16 code) {
-  for (const TPaper& p : kPapers)
-    if (p.code == code) return p;
-  return {TWSS_NONE, kGlassWidthMm, kGlassHeightMm};
-}
-
-TW_UINT32 Fix32Bits(double value) {
-  const auto v = int32_t(std::lround(value * 65536));
-  TW_FIX32 f{TW_INT16(v >> 16), TW_UINT16(v & 0xFFFF)};
-  TW_UINT32 bits;
-  memcpy(&bits, &f, 4);
-  return bits;
-}
-
-double Fix32Value(TW_UINT32 bits) {
-  TW_FIX32 f;
-  memcpy(&f, &bits, 4);
-  return f.Whole + f.Frac / 65536.0;
-}
-
-int BitsOf(TPixelType type) {
-  return type == TPixelType::Rgb ? 24 : type == TPixelType::BlackWhite ? 1 : 8;
-}
-
-// What a capability holds now: the items of its enumeration (a one value
-// holds just the current item), which is current, and the default.
-struct TCapAnswer {
-  TW_UINT16 type = TWTY_UINT16;
-  std::vector<TW_UINT32> items;
-  size_t current = 0;
-  TW_UINT32 defaultItem = 0;
-  bool enumeration = true;
-  bool settable = true;
-
-  void List(std::vector<TW_UINT32> all, TW_UINT32 now, TW_UINT32 def) {
-    items = std::move(all);
-    auto it = std::find(items.begin(), items.end(), now);
-    if (it == items.end()) it = items.insert(items.end(), now);
-    current = size_t(it - items.begin());
-    defaultItem = def;
-  }
-  void One(TW_UINT16 itemType, TW_UINT32 now, TW_UINT32 def, bool canSet = true) {
-    type = itemType;
-    items = {now};
-    current = 0;
-    defaultItem = def;
-    enumeration = false;
-    settable = canSet;
-  }
-  size_t DefaultIndex() const {
-    auto it = std::find(items.begin(), items.end(), defaultItem);
-    return it == items.end() ? 0 : size_t(it - items.begin());
-  }
-};
-
-// Item sizes of the types the scanner uses.
-size_t ItemSize(TW_UINT16 type) {
-  switch (type) {
-    case TWTY_INT8:
-    case TWTY_UINT8: return 1;
-    case TWTY_INT16:
-    case TWTY_UINT16:
-    case TWTY_BOOL: return 2;
-    default: return 4;
-  }
-}
-
-class TSource {
- public:
-  TW_UINT16 Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
-                  TW_MEMREF data);
-
- private:
-  TW_UINT16 Fail(TW_UINT16 condition) {
-    condition_ = condition;
-    return TWRC_FAILURE;
-  }
-  TW_UINT16 Identity(pTW_IDENTITY origin, TW_UINT16 msg, TW_MEMREF data);
-  TW_UINT16 UserInterface(TW_UINT16 msg, TW_MEMREF data);
-  TW_UINT16 PendingXfers(TW_UINT16 msg, TW_MEMREF data);
-  TW_UINT16 SetupFileXfer(TW_UINT16 msg, TW_MEMREF data);
-  TW_UINT16 Capability(TW_UINT16 msg, TW_MEMREF data);
-  bool Describe(TW_UINT16 cap, TCapAnswer& a) const;
-  TW_UINT16 Apply(TW_UINT16 cap, TW_UINT32 value);
-  TW_UINT16 ImageInfo(TW_MEMREF data);
-  TW_UINT16 ImageLayout(TW_UINT16 msg, TW_MEMREF data);
-  TW_UINT16 Palette8(TW_UINT16 msg, TW_MEMREF data);
-  TW_UINT16 SetupMemXfer(TW_UINT16 msg, TW_MEMREF data);
-  TW_UINT16 ImageMemXfer(TW_MEMREF data);
-  TW_UINT16 Transfer(bool toFile, TW_MEMREF data);
-
-  void ResetNegotiation();
-  void SetPaper(TW_UINT16 code);
-  // Units of ICAP_UNITS per inch; pixels count at the current resolution.
-  double UnitsPerInch() const {
-    switch (units_) {
-      case TWUN_CENTIMETERS: return 2.54;
-      case TWUN_PICAS: return 6;
-      case TWUN_POINTS: return 72;
-      case TWUN_TWIPS: return 1440;
-      case TWUN_PIXELS: return settings_.resolution;
-    }
-    return 1;
-  }
-  // Resolutions are pixels per unit, except with pixels as the unit, where
-  // they stay dots per inch.
-  double ResolutionPerUnit(int dpi) const { return units_ == TWUN_PIXELS ? dpi : dpi / UnitsPerInch(); }
-
-  void LoadConfig();
-  void StartBatch(const TScanSettings& s);
-  bool Page(int number, TDib& dib) const;
-  TW_UINT16 CountToReport() const {
-    return settings_.indeterminate && pagesLeft_ > 0 ? 0xFFFF : TW_UINT16(pagesLeft_);
-  }
-
-  int state_ = 3;
-  TW_UINT16 condition_ = TWCC_SUCCESS;
-  TW_UINT16 pendingEvent_ = MSG_NULL;
-  TScannerConfig config_;
-  TScanSettings settings_;
-  std::vector<std::wstring> folderFiles_;
-  int nextPage_ = 1;
-  int pagesLeft_ = 0;
-  TW_UINT16 xferMech_ = TWSX_NATIVE;
-  TW_SETUPFILEXFER file_{};
-  std::unique_ptr<TScannerDialog> dialog_;
-
-  // Negotiated settings, back to their defaults at each MSG_OPENDS.
-  TW_UINT16 units_ = TWUN_INCHES;
-  TW_UINT16 paper_ = TWSS_A4;
-  double frame_[4] = {};  // left, top, right, bottom in inches
-  TW_UINT16 orientation_ = TWOR_PORTRAIT;
-  TW_UINT16 autoSize_ = TWAS_NONE;
-  int16_t xferCount_ = -1;
-  bool autoFeed_ = false, indicators_ = true, borderDetection_ = false, deskew_ = false, rotate_ = false,
-       undefinedSize_ = false;
-
-  // The page of a memory transfer: rows top first, each padded to 4 bytes
-  // (or not, with MemRowsUnpadded), samples in TWAIN order; memOffset_ bytes
-  // have been handed over.
-  std::vector<uint8_t> memData_;
-  size_t memOffset_ = 0;
-  uint32_t memStride_ = 0, memWidth_ = 0;
-  bool memActive_ = false;
-};
-
-void TSource::SetPaper(TW_UINT16 code) {
-  const TPaper p = PaperOf(code);
-  paper_ = p.code;
-  frame_[0] = frame_[1] = 0;
-  frame_[2] = p.widthMm / 25.4;
-  frame_[3] = p.heightMm / 25.4;
-}
-
-void TSource::ResetNegotiation() {
-  units_ = TWUN_INCHES;
-  SetPaper(TWSS_A4);
-  orientation_ = TWOR_PORTRAIT;
-  autoSize_ = TWAS_NONE;
-  xferCount_ = -1;
-  autoFeed_ = false;
-  indicators_ = true;
-  borderDetection_ = deskew_ = rotate_ = undefinedSize_ = false;
-  memActive_ = false;
-  memData_.clear();
-}
+}  // namespace
 
 void TSource::LoadConfig() {
   std::wstring path = ModulePath();
@@ -262,7 +62,7 @@ void TSource::LoadConfig() {
   settings_ = {config_.pages, config_.pixelType, config_.resolution, config_.indeterminate};
   folderFiles_.clear();
   if (!config_.imageFolder.empty()) {
-    std::wstring folder = FromUtf8(config_.imageFolder);
+    std::wstring folder = base::Widen(config_.imageFolder);
     if (folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
     WIN32_FIND_DATAW fd;
     HANDLE h = FindFirstFileW((folder + L"*.bmp").c_str(), &fd);
@@ -481,219 +281,6 @@ TW_UINT16 TSource::SetupFileXfer(TW_UINT16 msg, TW_MEMREF data) {
   return Fail(TWCC_BADPROTOCOL);
 }
 
-bool TSource::Describe(TW_UINT16 cap, TCapAnswer& a) const {
-  const bool feeder = settings_.indeterminate;
-  auto resolutions = [&] {
-    std::vector<TW_UINT32> all;
-    for (int dpi : kResolutions) all.push_back(Fix32Bits(ResolutionPerUnit(dpi)));
-    a.type = TWTY_FIX32;
-    a.List(all, Fix32Bits(ResolutionPerUnit(settings_.resolution)), Fix32Bits(ResolutionPerUnit(config_.resolution)));
-  };
-  switch (cap) {
-    case CAP_XFERCOUNT: a.One(TWTY_INT16, TW_UINT16(xferCount_), 0xFFFF); return true;
-    case ICAP_UNITS: a.List({0, 1, 2, 3, 4, 5}, units_, TWUN_INCHES); return true;
-    case ICAP_PIXELFLAVOR:
-      if (config_.noPixelFlavor) return false;
-      a.List({TWPF_CHOCOLATE}, TWPF_CHOCOLATE, TWPF_CHOCOLATE);  // 0 is black
-      return true;
-    case ICAP_PIXELTYPE:
-      a.List({TWPT_BW, TWPT_GRAY, TWPT_RGB, TWPT_PALETTE}, TW_UINT32(settings_.pixelType), TW_UINT32(config_.pixelType));
-      return true;
-    case ICAP_BITDEPTH: {
-      const TW_UINT32 bits = TW_UINT32(BitsOf(settings_.pixelType));
-      a.List({bits}, bits, bits);
-      return true;
-    }
-    case ICAP_XRESOLUTION:
-    case ICAP_YRESOLUTION: resolutions(); return true;
-    case ICAP_PHYSICALWIDTH: {
-      const TW_UINT32 v = Fix32Bits(kGlassWidthMm / 25.4 * UnitsPerInch());
-      a.One(TWTY_FIX32, v, v, false);
-      return true;
-    }
-    case ICAP_PHYSICALHEIGHT: {
-      const TW_UINT32 v = Fix32Bits(kGlassHeightMm / 25.4 * UnitsPerInch());
-      a.One(TWTY_FIX32, v, v, false);
-      return true;
-    }
-    case CAP_UICONTROLLABLE: a.One(TWTY_BOOL, 1, 1, false); return true;
-    case CAP_FEEDERENABLED: a.One(TWTY_BOOL, feeder, config_.indeterminate); return true;
-    case CAP_FEEDERLOADED: a.One(TWTY_BOOL, feeder, feeder, false); return true;
-    case CAP_AUTOFEED: a.One(TWTY_BOOL, autoFeed_, 0); return true;
-    case CAP_INDICATORS: a.One(TWTY_BOOL, indicators_, 1); return true;
-    case ICAP_AUTOMATICBORDERDETECTION: a.One(TWTY_BOOL, borderDetection_, 0); return true;
-    case ICAP_AUTOMATICDESKEW: a.One(TWTY_BOOL, deskew_, 0); return true;
-    case ICAP_AUTOMATICROTATE: a.One(TWTY_BOOL, rotate_, 0); return true;
-    case ICAP_UNDEFINEDIMAGESIZE: a.One(TWTY_BOOL, undefinedSize_, 0); return true;
-    case ICAP_SUPPORTEDSIZES: {
-      std::vector<TW_UINT32> all{TWSS_NONE};
-      for (const TPaper& p : kPapers) all.push_back(p.code);
-      std::sort(all.begin(), all.end());
-      a.List(all, paper_, TWSS_A4);
-      return true;
-    }
-    case ICAP_ORIENTATION: a.List({TWOR_PORTRAIT, TWOR_LANDSCAPE}, orientation_, TWOR_PORTRAIT); return true;
-    case ICAP_AUTOSIZE: a.List({TWAS_NONE, TWAS_AUTO, TWAS_CURRENT}, autoSize_, TWAS_NONE); return true;
-    case ICAP_XFERMECH: {
-      std::vector<TW_UINT32> offered;
-      if (!config_.noNativeTransfer) offered.push_back(TWSX_NATIVE);
-      if (!config_.noFileTransfer) offered.push_back(TWSX_FILE);
-      offered.push_back(TWSX_MEMORY);
-      a.List(offered, xferMech_, offered.front());
-      return true;
-    }
-    case ICAP_COMPRESSION: a.List({TWCP_NONE}, TWCP_NONE, TWCP_NONE); return true;
-    case ICAP_IMAGEFILEFORMAT: a.List({TWFF_BMP}, TWFF_BMP, TWFF_BMP); return true;
-  }
-  return false;
-}
-
-// Takes a value the host sets; TWCC_BADVALUE for one the scanner cannot do.
-TW_UINT16 TSource::Apply(TW_UINT16 cap, TW_UINT32 v) {
-  auto in = [&](std::initializer_list<TW_UINT32> allowed) {
-    return std::find(allowed.begin(), allowed.end(), v) != allowed.end();
-  };
-  switch (cap) {
-    case CAP_XFERCOUNT: {
-      const auto n = int16_t(v);
-      if (n != -1 && n <= 0) return Fail(TWCC_BADVALUE);
-      xferCount_ = n;
-      return TWRC_SUCCESS;
-    }
-    case ICAP_UNITS:
-      if (v > TWUN_PIXELS) return Fail(TWCC_BADVALUE);
-      units_ = TW_UINT16(v);
-      return TWRC_SUCCESS;
-    case ICAP_PIXELFLAVOR: return v == TWPF_CHOCOLATE ? TW_UINT16(TWRC_SUCCESS) : Fail(TWCC_BADVALUE);
-    case ICAP_PIXELTYPE:
-      if (v > TWPT_PALETTE) return Fail(TWCC_BADVALUE);
-      settings_.pixelType = TPixelType(v);
-      return TWRC_SUCCESS;
-    case ICAP_BITDEPTH:
-      return v == TW_UINT32(BitsOf(settings_.pixelType)) ? TW_UINT16(TWRC_SUCCESS) : Fail(TWCC_BADVALUE);
-    case ICAP_XRESOLUTION:
-    case ICAP_YRESOLUTION: {
-      // One resolution serves both directions.
-      const double perUnit = Fix32Value(v);
-      const auto dpi = std::lround(units_ == TWUN_PIXELS ? perUnit : perUnit * UnitsPerInch());
-      if (dpi < 50 || dpi > 1200) return Fail(TWCC_BADVALUE);
-      settings_.resolution = int(dpi);
-      return TWRC_SUCCESS;
-    }
-    case CAP_FEEDERENABLED: settings_.indeterminate = v != 0; return TWRC_SUCCESS;
-    case CAP_AUTOFEED: autoFeed_ = v != 0; return TWRC_SUCCESS;
-    case CAP_INDICATORS: indicators_ = v != 0; return TWRC_SUCCESS;
-    case ICAP_AUTOMATICBORDERDETECTION: borderDetection_ = v != 0; return TWRC_SUCCESS;
-    case ICAP_AUTOMATICDESKEW: deskew_ = v != 0; return TWRC_SUCCESS;
-    case ICAP_AUTOMATICROTATE: rotate_ = v != 0; return TWRC_SUCCESS;
-    case ICAP_UNDEFINEDIMAGESIZE: undefinedSize_ = v != 0; return TWRC_SUCCESS;
-    case ICAP_SUPPORTEDSIZES:
-      if (v != TWSS_NONE && PaperOf(TW_UINT16(v)).code == TWSS_NONE) return Fail(TWCC_BADVALUE);
-      SetPaper(TW_UINT16(v));  // the frame becomes the whole paper
-      return TWRC_SUCCESS;
-    case ICAP_ORIENTATION:
-      if (!in({TWOR_PORTRAIT, TWOR_LANDSCAPE})) return Fail(TWCC_BADVALUE);
-      orientation_ = TW_UINT16(v);
-      return TWRC_SUCCESS;
-    case ICAP_AUTOSIZE:
-      if (v > TWAS_CURRENT) return Fail(TWCC_BADVALUE);
-      autoSize_ = TW_UINT16(v);
-      return TWRC_SUCCESS;
-    case ICAP_XFERMECH:
-      if (v > TWSX_MEMORY || (v == TWSX_FILE && config_.noFileTransfer) ||
-          (v == TWSX_NATIVE && config_.noNativeTransfer))
-        return Fail(TWCC_BADVALUE);
-      xferMech_ = TW_UINT16(v);
-      return TWRC_SUCCESS;
-    case ICAP_COMPRESSION: return v == TWCP_NONE ? TW_UINT16(TWRC_SUCCESS) : Fail(TWCC_BADVALUE);
-    case ICAP_IMAGEFILEFORMAT: return v == TWFF_BMP ? TW_UINT16(TWRC_SUCCESS) : Fail(TWCC_BADVALUE);
-  }
-  return Fail(TWCC_CAPBADOPERATION);
-}
-
-// Containers as the TWAIN standard lays them out: MSG_GET answers an
-// enumeration (or a one value), MSG_GETCURRENT and MSG_GETDEFAULT a one
-// value; MSG_SET takes a one value (or an enumeration's current item).
-TW_UINT16 TSource::Capability(TW_UINT16 msg, TW_MEMREF data) {
-  auto* cap = static_cast<pTW_CAPABILITY>(data);
-  if (!cap) return Fail(TWCC_BADVALUE);
-  TCapAnswer a;
-  if (!Describe(cap->Cap, a)) return Fail(TWCC_CAPUNSUPPORTED);
-
-  auto answer = [&](bool whole, TW_UINT32 item) -> TW_UINT16 {
-    const size_t size = ItemSize(a.type);
-    const bool enumeration = whole && a.enumeration;
-    const size_t bytes = enumeration ? 14 + size * a.items.size() : 6;
-    base::TGlobalMemory h(GlobalAlloc(GHND, bytes));
-    {
-      const base::TGlobalLock<uint8_t> locked(h.get());
-      uint8_t* p = locked.get();
-      if (!p) return Fail(TWCC_LOWMEMORY);
-      memcpy(p, &a.type, 2);
-      if (enumeration) {
-        const TW_UINT32 head[3] = {TW_UINT32(a.items.size()), TW_UINT32(a.current), TW_UINT32(a.DefaultIndex())};
-        memcpy(p + 2, head, sizeof head);
-        for (size_t i = 0; i < a.items.size(); ++i) memcpy(p + 14 + i * size, &a.items[i], size);
-      } else {
-        memcpy(p + 2, &item, 4);  // the item in its 32-bit slot
-      }
-    }
-    cap->ConType = enumeration ? TWON_ENUMERATION : TWON_ONEVALUE;
-    cap->hContainer = h.release();  // the application owns it now
-    return TWRC_SUCCESS;
-  };
-
-  switch (msg) {
-    case MSG_GET: return answer(true, a.items[a.current]);
-    case MSG_GETCURRENT: return answer(false, a.items[a.current]);
-    case MSG_GETDEFAULT: return answer(false, a.defaultItem);
-    case MSG_RESET: {
-      if (state_ != 4) return Fail(TWCC_SEQERROR);
-      if (a.settable) {
-        const TW_UINT16 rc = Apply(cap->Cap, a.defaultItem);
-        if (rc != TWRC_SUCCESS) return rc;
-      }
-      TCapAnswer now;
-      Describe(cap->Cap, now);
-      a = now;
-      return answer(false, a.items[a.current]);
-    }
-    case MSG_SET: {
-      if (state_ != 4) return Fail(TWCC_SEQERROR);
-      if (!a.settable) return Fail(TWCC_CAPBADOPERATION);
-      if (!cap->hContainer) return Fail(TWCC_BADVALUE);
-      const size_t held = GlobalSize(cap->hContainer);
-      const base::TGlobalLock<const uint8_t> locked(cap->hContainer);
-      const uint8_t* p = locked.get();
-      if (!p) return Fail(TWCC_BADVALUE);
-      TW_UINT16 type = 0;
-      TW_UINT32 v = 0;
-      bool ok = held >= 6;
-      if (ok) memcpy(&type, p, 2);
-      ok = ok && type == a.type;
-      if (ok && cap->ConType == TWON_ONEVALUE) {
-        memcpy(&v, p + 2, ItemSize(type));
-      } else if (ok && cap->ConType == TWON_ENUMERATION && held >= 14) {
-        TW_UINT32 n = 0, current = 0;
-        memcpy(&n, p + 2, 4);
-        memcpy(&current, p + 6, 4);
-        ok = current < n && 14 + size_t(n) * ItemSize(type) <= held;
-        if (ok) memcpy(&v, p + 14 + current * ItemSize(type), ItemSize(type));
-      } else {
-        ok = false;
-      }
-      return ok ? Apply(cap->Cap, v) : Fail(TWCC_BADVALUE);
-    }
-    case MSG_QUERYSUPPORT: {
-      // TWQC_GET | TWQC_GETDEFAULT | TWQC_GETCURRENT, and TWQC_SET | TWQC_RESET.
-      a.type = TWTY_INT32;
-      a.enumeration = false;
-      return answer(false, 0x1 | 0x4 | 0x8 | (a.settable ? 0x2 | 0x10 : 0));
-    }
-  }
-  return Fail(TWCC_CAPBADOPERATION);
-}
-
 TW_UINT16 TSource::ImageInfo(TW_MEMREF data) {
   auto* info = static_cast<pTW_IMAGEINFO>(data);
   if (state_ < 6) return Fail(TWCC_SEQERROR);
@@ -886,18 +473,20 @@ TW_UINT16 TSource::Transfer(bool toFile, TW_MEMREF data) {
   return TWRC_XFERDONE;
 }
 
+namespace {
+
 TSource& Source() {
   static TSource source;
   return source;
 }
 
 }  // namespace
-}  // namespace vscan
+}  // namespace skan::virtual_scanner
 
 extern "C" TW_UINT16 TW_CALLINGSTYLE DS_Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat,
                                               TW_UINT16 msg, TW_MEMREF data) {
   try {  // no exception may leave the library
-    return vscan::Source().Entry(origin, dg, dat, msg, data);
+    return skan::virtual_scanner::Source().Entry(origin, dg, dat, msg, data);
   } catch (...) {
     return TWRC_FAILURE;
   }
@@ -905,7 +494,7 @@ extern "C" TW_UINT16 TW_CALLINGSTYLE DS_Entry(pTW_IDENTITY origin, TW_UINT32 dg,
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
-    vscan::gInstance = instance;
+    skan::virtual_scanner::gInstance = instance;
     DisableThreadLibraryCalls(instance);
   }
   return TRUE;
