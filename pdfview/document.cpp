@@ -315,6 +315,30 @@ TDocument::TData TDocument::StreamData(const TObject& object, const TCancel& can
   return out;
 }
 
+bool TDocument::DecodesInto(const TObject& object) {
+  const TStream* stream = object.StreamValue();
+  if (!stream) return false;
+  TObject filters = Resolve(stream->dict->Get("Filter"));
+  if (filters.IsNull()) return true;
+  const TArray list = filters.IsName() ? TArray{filters} : filters.ArrayValue();
+  if (list.size() != 1 || FilterName(Resolve(list[0]).Name()) != "FlateDecode") return false;
+  TObject parms = Resolve(stream->dict->Get("DecodeParms"));
+  if (parms.IsArray()) parms = parms.ArrayValue().empty() ? TObject() : Resolve(parms.ArrayValue()[0]);
+  return parms.DictValue().Get("Predictor").IntValue() <= 1;
+}
+
+size_t TDocument::StreamDataInto(const TObject& object, const TCancel& cancel, uint8_t* out, size_t size) {
+  const TStream* stream = object.StreamValue();
+  if (!stream) Damaged("a stream was expected");
+  const std::string raw = RawStreamData(*stream);
+  if (Resolve(stream->dict->Get("Filter")).IsNull()) {
+    const size_t n = std::min(size, raw.size());
+    std::memcpy(out, raw.data(), n);
+    return n;
+  }
+  return FlateDecodeInto(raw, out, size, cancel);
+}
+
 void TDocument::ReadPages(const TCancel& cancel) {
   TObject catalog = Get(trailer_.Get("Root").RefValue());
   if (!catalog.IsDict()) Damaged("the document catalog is missing");

@@ -51,6 +51,12 @@ class TDocument {
     TDict codecParms;
   };
   TData StreamData(const TObject& stream, const TCancel& cancel, size_t maxOut);
+  // True for a stream with no filter, or Flate alone without a predictor:
+  // StreamDataInto can decode it in place.
+  bool DecodesInto(const TObject& stream);
+  // Decodes such a stream's first bytes (at most `size`) into `out`; returns
+  // how many there were.
+  size_t StreamDataInto(const TObject& stream, const TCancel& cancel, uint8_t* out, size_t size);
 
  private:
   struct TEntry {

@@ -150,7 +150,8 @@ void TPageLoader::Run() {
           previewed_[page] = true;
           TLoadResult quick = result;
           quick.width = width / 2;
-          quick.raster = RenderPage(*document_, page, quick.width, cancel, &images_, true);
+          // Drawn from the images averaged down for the page itself: one decode serves both.
+          quick.raster = RenderPage(*document_, page, quick.width, cancel, &images_, width);
           quick.type = TLoadResult::Page;
           Post(std::move(quick));
         }

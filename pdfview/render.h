@@ -20,30 +20,42 @@ struct TRaster {
 
 struct TImage;
 
-// The last decoded image, kept so that drawing the same page again (a quick
-// preview, then the page itself) decodes it only once.
+// What drawing keeps between pages: the last image as averaged down for
+// the page (so that a quick preview and then the page itself decode it
+// once), and the room its rows were decoded into (large, and costly to
+// fault in afresh for every page).
 class TImageCache {
  public:
-  std::shared_ptr<const TImage> Find(uint32_t objectNumber) const {
-    return objectNumber == number_ ? image_ : nullptr;
+  struct TEntry {
+    uint32_t objectNumber = 0;
+    int sourceWidth = 0, sourceHeight = 0;  // as decoded
+    std::shared_ptr<const TImage> image;    // averaged down
+  };
+  TImageCache();
+  ~TImageCache();
+  const TEntry* Find(uint32_t objectNumber) const {
+    return objectNumber && objectNumber == entry_.objectNumber ? &entry_ : nullptr;
   }
-  void Keep(uint32_t objectNumber, std::shared_ptr<const TImage> image) {
-    number_ = objectNumber;
-    image_ = std::move(image);
-  }
-  void Clear() { Keep(0, nullptr); }
+  void Keep(TEntry entry) { entry_ = std::move(entry); }
+  // At least `size` bytes, kept for the next call; their content is undefined.
+  uint8_t* Room(size_t size);
+  // Forgets the image (a new document); the room stays for its pages.
+  void Clear();
 
  private:
-  uint32_t number_ = 0;
-  std::shared_ptr<const TImage> image_;
+  TEntry entry_;
+  std::unique_ptr<uint8_t[]> room_;
+  size_t roomSize_ = 0;
 };
 
 // The height in pixels of `page` drawn `width` pixels wide.
 int PageHeightFor(const TPage& page, int width);
 
-// Draws page `index` `width` pixels wide. Throws TPdfError. A preview
-// samples images without averaging: quick, but rough.
+// Draws page `index` `width` pixels wide. Throws TPdfError. Images are
+// averaged down to the size they have on the page drawn `reduceForWidth`
+// wide (0: `width`): a quick preview drawn for the page's full width samples
+// the same averaged images as the page, and with a cache decodes them once.
 TRaster RenderPage(TDocument& doc, size_t index, int width, const TCancel& cancel, TImageCache* cache = nullptr,
-                   bool preview = false);
+                   int reduceForWidth = 0);
 
 }  // namespace pdfview
