@@ -74,7 +74,7 @@ class TDocument {
   TObject Load(TRef ref);
   TObject LoadFromObjectStream(uint32_t streamNum, uint32_t index, uint32_t num);
   void ReadPages(const TCancel& cancel);
-  std::string RawStreamData(const TStream& stream);
+  void RawStreamData(const TStream& stream, std::string& out);
 
   std::unique_ptr<IByteSource> source_;
   TInput input_;
@@ -88,6 +88,8 @@ class TDocument {
   std::string objStmData_;
   std::vector<std::pair<uint32_t, uint64_t>> objStmIndex_;
   uint64_t objStmFirst_ = 0;
+  // Room for a compressed image decoded in place, kept for the next one.
+  std::string raw_;
 };
 
 }  // namespace pdfview

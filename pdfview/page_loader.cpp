@@ -32,13 +32,15 @@ TPageLoader::~TPageLoader() {
   worker_.join();
 }
 
-void TPageLoader::Open(std::filesystem::path path, uint64_t generation) {
+void TPageLoader::Open(std::filesystem::path path, uint64_t generation, int firstWidth) {
   {
     std::lock_guard guard(lock_);
     path_ = std::move(path);
     generation_ = generation;
     openPending_ = true;
     wanted_.clear();
+    if (firstWidth > 0) wanted_.push_back(0);
+    width_ = firstWidth;
     results_.clear();
   }
   wake_.notify_all();

@@ -33,6 +33,8 @@ struct TMatrix {
   }
 };
 
+uint32_t Pack(uint32_t r, uint32_t g, uint32_t b) { return (r << 16) | (g << 8) | b; }
+
 struct TColor {
   uint8_t r = 0, g = 0, b = 0;
 };
@@ -173,6 +175,7 @@ class TReducingRows final : public IImageRows {
     image_->height = nh;
     image_->channels = channels;
     image_->stencil = stencil;
+    if (cache_) image_->pixels = cache_->TakeImageRoom();
     image_->pixels.resize(static_cast<size_t>(nw) * nh * channels);
     if (nw == width && nh == height) return image_->pixels.data();  // nothing to average
     reducer_ = std::make_unique<TReducer>(width, height, channels, nw, nh);
@@ -480,23 +483,22 @@ void TPainter::Paint(const TImage* image, TColor color, int w, int h, const TMat
     // Source position of the pixel centre (x0 + 0.5, y + 0.5), then steps.
     double u = inverse.a * (x0 + 0.5) + inverse.c * (y + 0.5) + inverse.e;
     double v = inverse.b * (x0 + 0.5) + inverse.d * (y + 0.5) + inverse.f;
-    uint8_t* out = &raster_.rgb[(static_cast<size_t>(y) * raster_.width + x0) * 3];
-    for (int x = x0; x < x1; ++x, u += inverse.a, v += inverse.b, out += 3) {
+    uint32_t* out = &raster_.pixels[static_cast<size_t>(y) * raster_.width + x0];
+    for (int x = x0; x < x1; ++x, u += inverse.a, v += inverse.b, ++out) {
       if (u < 0 || v < 0 || u >= w || v >= h) continue;
       if (!image) {
-        out[0] = color.r, out[1] = color.g, out[2] = color.b;
+        *out = Pack(color.r, color.g, color.b);
         continue;
       }
       const uint8_t* p = pixels + (static_cast<size_t>(v) * w + static_cast<size_t>(u)) * ch;
       if (image->stencil) {
-        int a = p[0];
-        out[0] = static_cast<uint8_t>((out[0] * (255 - a) + color.r * a + 127) / 255);
-        out[1] = static_cast<uint8_t>((out[1] * (255 - a) + color.g * a + 127) / 255);
-        out[2] = static_cast<uint8_t>((out[2] * (255 - a) + color.b * a + 127) / 255);
+        const int a = p[0];
+        auto blend = [&](int under, int fill) { return (under * (255 - a) + fill * a + 127) / 255; };
+        *out = Pack(blend((*out >> 16) & 0xFF, color.r), blend((*out >> 8) & 0xFF, color.g), blend(*out & 0xFF, color.b));
       } else if (ch == 1) {
-        out[0] = out[1] = out[2] = p[0];
+        *out = p[0] * 0x010101u;
       } else {
-        out[0] = p[0], out[1] = p[1], out[2] = p[2];
+        *out = Pack(p[0], p[1], p[2]);
       }
     }
   }
@@ -518,6 +520,31 @@ uint8_t* TImageCache::Room(size_t size) {
 
 void TImageCache::Clear() { entry_ = {}; }
 
+std::vector<uint8_t> TImageCache::TakeImageRoom() {
+  std::vector<uint8_t> room;
+  if (entry_.image && entry_.image.use_count() == 1) room = std::move(const_cast<TImage&>(*entry_.image).pixels);
+  entry_ = {};
+  return room;
+}
+
+void TImageCache::GiveRaster(std::vector<uint32_t> pixels) {
+  if (pixels.capacity() == 0) return;
+  std::lock_guard guard(rastersLock_);
+  rasters_.push_back(std::move(pixels));
+  if (rasters_.size() > 2) rasters_.erase(rasters_.begin());  // the oldest goes
+}
+
+std::vector<uint32_t> TImageCache::TakeRaster(size_t size) {
+  std::lock_guard guard(rastersLock_);
+  for (auto it = rasters_.begin(); it != rasters_.end(); ++it)
+    if (it->capacity() >= size) {
+      std::vector<uint32_t> pixels = std::move(*it);
+      rasters_.erase(it);
+      return pixels;
+    }
+  return {};
+}
+
 int PageHeightFor(const TPage& page, int width) {
   double h = width * page.Height() / page.Width();
   return std::max(1, static_cast<int>(std::lround(std::min(h, 1e6))));
@@ -538,7 +565,9 @@ TRaster RenderPage(TDocument& doc, size_t index, int width, const TCancel& cance
   raster.height = PageHeightFor(page, width);
   if (static_cast<uint64_t>(raster.width) * raster.height > limits::kMaxPagePixels)
     Fail(TErrorKind::TooLarge, "the page is too large to draw at this size");
-  raster.rgb.assign(static_cast<size_t>(raster.width) * raster.height * 3, 255);
+  const size_t size = static_cast<size_t>(raster.width) * raster.height;
+  if (cache) raster.pixels = cache->TakeRaster(size);
+  raster.pixels.assign(size, Pack(255, 255, 255));
 
   // User space to device pixels: the box's top left corner at (0, 0), y
   // down, then the page's rotation (clockwise), then the scale.

@@ -1,10 +1,11 @@
-// Draws a page whose content is images (and filled rectangles) into an RGB
+// Draws a page whose content is images (and filled rectangles) into a
 // raster. Text that is visible, vector paths other than filled rectangles,
 // shadings and inline images are not drawn: such a page is Unsupported.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "document.h"
@@ -15,15 +16,18 @@ namespace pdfview {
 struct TRaster {
   int width = 0;
   int height = 0;
-  std::vector<uint8_t> rgb;  // 3 bytes a pixel, rows top down, no padding
+  // 0x00RRGGBB a pixel (a top-down 32-bit bitmap's layout, shown as it is),
+  // rows top down, no padding.
+  std::vector<uint32_t> pixels;
 };
 
 struct TImage;
 
 // What drawing keeps between pages: the last image as averaged down for
 // the page (so that a quick preview and then the page itself decode it
-// once), and the room its rows were decoded into (large, and costly to
-// fault in afresh for every page).
+// once), and room for the next: the buffer its rows were decoded into and
+// rasters the window is done with. Fresh memory is costly: every page of it
+// is faulted in (and zeroed) on first touch.
 class TImageCache {
  public:
   struct TEntry {
@@ -37,15 +41,26 @@ class TImageCache {
     return objectNumber && objectNumber == entry_.objectNumber ? &entry_ : nullptr;
   }
   void Keep(TEntry entry) { entry_ = std::move(entry); }
+  // Forgets the kept image and hands back its pixels' room when nothing else
+  // holds it (else an empty vector).
+  std::vector<uint8_t> TakeImageRoom();
   // At least `size` bytes, kept for the next call; their content is undefined.
   uint8_t* Room(size_t size);
-  // Forgets the image (a new document); the room stays for its pages.
+  // Forgets the image (a new document); the rooms stay for its pages.
   void Clear();
+
+  // Rasters no longer shown, for the next pages to be drawn into. Thread
+  // safe: the window gives, the worker takes. At most two are kept.
+  void GiveRaster(std::vector<uint32_t> pixels);
+  // One with room for `size` pixels, or an empty vector.
+  std::vector<uint32_t> TakeRaster(size_t size);
 
  private:
   TEntry entry_;
   std::unique_ptr<uint8_t[]> room_;
   size_t roomSize_ = 0;
+  std::mutex rastersLock_;
+  std::vector<std::vector<uint32_t>> rasters_;
 };
 
 // The height in pixels of `page` drawn `width` pixels wide.

@@ -54,11 +54,14 @@ struct TRgb {
 constexpr TRgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kWhite{255, 255, 255},
     kBlack{0, 0, 0};
 
+TRgb PixelAt(const TRaster& r, int x, int y) {
+  const uint32_t p = r.pixels[static_cast<size_t>(y) * r.width + x];
+  return {static_cast<int>(p >> 16), static_cast<int>((p >> 8) & 0xFF), static_cast<int>(p & 0xFF)};
+}
+
 TRgb At(const TRaster& r, double fx, double fy) {
-  int x = std::min(r.width - 1, static_cast<int>(fx * r.width));
-  int y = std::min(r.height - 1, static_cast<int>(fy * r.height));
-  const uint8_t* p = &r.rgb[(static_cast<size_t>(y) * r.width + x) * 3];
-  return {p[0], p[1], p[2]};
+  return PixelAt(r, std::min(r.width - 1, static_cast<int>(fx * r.width)),
+                 std::min(r.height - 1, static_cast<int>(fy * r.height)));
 }
 
 ::testing::AssertionResult Near(TRgb got, TRgb want) {
@@ -326,14 +329,14 @@ TEST(PdfReader, AveragingALargeImageKeepsEveryPartInPlace) {
   int wrong = 0;
   for (int y = 0; y < r.height; ++y)
     for (int x = 0; x < r.width; ++x) {
-      const uint8_t* p = &r.rgb[(static_cast<size_t>(y) * r.width + x) * 3];
+      const TRgb p = PixelAt(r, x, y);
       // The mean of the source samples under this pixel: on a ramp, the
       // value at the middle of the area it covers.
       const double red = ((x + 0.5) * kScale - 0.5) * 255 / (kW - 1);
       const double green = ((y + 0.5) * kScale - 0.5) * 255 / (kH - 1);
-      if (std::abs(p[0] - red) > 2 || std::abs(p[1] - green) > 2 || p[2] != 0) {
-        if (++wrong <= 5) ADD_FAILURE() << "at " << x << "," << y << ": " << int{p[0]} << "," << int{p[1]} << ","
-                                        << int{p[2]} << " want about " << red << "," << green << ",0";
+      if (std::abs(p.r - red) > 2 || std::abs(p.g - green) > 2 || p.b != 0) {
+        if (++wrong <= 5) ADD_FAILURE() << "at " << x << "," << y << ": " << p.r << "," << p.g << "," << p.b
+                                        << " want about " << red << "," << green << ",0";
       }
     }
   EXPECT_EQ(wrong, 0);
