@@ -327,16 +327,17 @@ bool TDocument::DecodesInto(const TObject& object) {
   return parms.DictValue().Get("Predictor").IntValue() <= 1;
 }
 
-size_t TDocument::StreamDataInto(const TObject& object, const TCancel& cancel, uint8_t* out, size_t size) {
+size_t TDocument::StreamDataInto(const TObject& object, const TCancel& cancel, uint8_t* out, size_t size,
+                                 std::string& raw) {
   const TStream* stream = object.StreamValue();
   if (!stream) Damaged("a stream was expected");
-  RawStreamData(*stream, raw_);
+  RawStreamData(*stream, raw);
   if (Resolve(stream->dict->Get("Filter")).IsNull()) {
-    const size_t n = std::min(size, raw_.size());
-    std::memcpy(out, raw_.data(), n);
+    const size_t n = std::min(size, raw.size());
+    std::memcpy(out, raw.data(), n);
     return n;
   }
-  return FlateDecodeInto(raw_, out, size, cancel);
+  return FlateDecodeInto(raw, out, size, cancel);
 }
 
 void TDocument::ReadPages(const TCancel& cancel) {

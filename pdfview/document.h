@@ -55,8 +55,9 @@ class TDocument {
   // StreamDataInto can decode it in place.
   bool DecodesInto(const TObject& stream);
   // Decodes such a stream's first bytes (at most `size`) into `out`; returns
-  // how many there were.
-  size_t StreamDataInto(const TObject& stream, const TCancel& cancel, uint8_t* out, size_t size);
+  // how many there were. `raw` holds the stream's bytes meanwhile (a room
+  // the caller may keep for the next stream).
+  size_t StreamDataInto(const TObject& stream, const TCancel& cancel, uint8_t* out, size_t size, std::string& raw);
 
  private:
   struct TEntry {
@@ -88,8 +89,6 @@ class TDocument {
   std::string objStmData_;
   std::vector<std::pair<uint32_t, uint64_t>> objStmIndex_;
   uint64_t objStmFirst_ = 0;
-  // Room for a compressed image decoded in place, kept for the next one.
-  std::string raw_;
 };
 
 }  // namespace pdfview

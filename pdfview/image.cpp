@@ -159,7 +159,7 @@ class TCodecRows final : public IImageRows {
 }  // namespace
 
 void DecodeImage(TDocument& doc, const TObject& xobject, const TDict& resources, const TCancel& cancel,
-                 IImageRows& out) {
+                 IImageRows& out, std::string* room) {
   const TDict& dict = xobject.DictValue();
   const int64_t w = doc.Get(dict, "Width").IntValue(), h = doc.Get(dict, "Height").IntValue();
   if (w <= 0 || h <= 0) Damaged("an image has no size");
@@ -186,7 +186,8 @@ void DecodeImage(TDocument& doc, const TObject& xobject, const TDict& resources,
   if (plain && doc.DecodesInto(xobject)) {
     const size_t size = pixels * n;
     uint8_t* into = out.Start(static_cast<int>(w), static_cast<int>(h), n, false);
-    const size_t got = doc.StreamDataInto(xobject, cancel, into, size);
+    std::string ownRoom;
+    const size_t got = doc.StreamDataInto(xobject, cancel, into, size, room ? *room : ownRoom);
     // A little short is common (a final row cut by a producer): pad with
     // zeros; much less is a damaged image.
     if (got < size / 2) Damaged("an image's data is cut off");

@@ -29,9 +29,11 @@ class IImageRows {
   virtual void Ready(int rows) = 0;
 };
 
-// Decodes an image XObject into `out`. `resources` names colour spaces by name.
+// Decodes an image XObject into `out`. `resources` names colour spaces by
+// name. `room`, when given, holds compressed bytes meanwhile and is kept by
+// the caller for the next image.
 void DecodeImage(TDocument& doc, const TObject& xobject, const TDict& resources, const TCancel& cancel,
-                 IImageRows& out);
+                 IImageRows& out, std::string* room = nullptr);
 
 // Image codecs. JPEG (libjpeg): grey or RGB samples, CMYK turned into RGB,
 // handed over row by row. CCITT fax (the imaging component on Windows, none

@@ -426,7 +426,7 @@ void TPainter::DrawXObject(const std::string& name, const TDict& resources, cons
       image = *kept;
     } else {
       TReducingRows rows(sizeFor, cache_, cancel_);
-      DecodeImage(doc_, xobject, resources, cancel_, rows);
+      DecodeImage(doc_, xobject, resources, cancel_, rows, cache_ ? &cache_->RawRoom() : nullptr);
       image = {number, rows.SourceWidth(), rows.SourceHeight(), rows.Finish()};
       if (cache_ && number) cache_->Keep(image);
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "document.h"
@@ -46,6 +47,8 @@ class TImageCache {
   std::vector<uint8_t> TakeImageRoom();
   // At least `size` bytes, kept for the next call; their content is undefined.
   uint8_t* Room(size_t size);
+  // Room for an image's compressed bytes.
+  std::string& RawRoom() { return raw_; }
   // Forgets the image (a new document); the rooms stay for its pages.
   void Clear();
 
@@ -59,6 +62,7 @@ class TImageCache {
   TEntry entry_;
   std::unique_ptr<uint8_t[]> room_;
   size_t roomSize_ = 0;
+  std::string raw_;
   std::mutex rastersLock_;
   std::vector<std::vector<uint32_t>> rasters_;
 };
