@@ -478,6 +478,35 @@ void TPainter::Paint(const TImage* image, TColor color, int w, int h, const TMat
   int x1 = static_cast<int>(std::ceil(std::min<double>(raster_.width, *std::max_element(xs, xs + 4))));
   int y0 = static_cast<int>(std::floor(std::max(0.0, *std::min_element(ys, ys + 4))));
   int y1 = static_cast<int>(std::ceil(std::min<double>(raster_.height, *std::max_element(ys, ys + 4))));
+  if (image && !image->stencil && inverse.b == 0 && inverse.c == 0 && x1 > x0) {
+    // Not turned: every row samples the same columns (found by the same
+    // steps as below), and each row one source row.
+    std::vector<int> columns(static_cast<size_t>(x1 - x0));
+    double u = inverse.a * (x0 + 0.5) + inverse.c * (y0 + 0.5) + inverse.e;
+    for (int& column : columns) {
+      column = u < 0 || u >= w ? -1 : static_cast<int>(u);
+      u += inverse.a;
+    }
+    for (int y = y0; y < y1; ++y) {
+      if ((y & 63) == 0) cancel_.Check();
+      const double v = inverse.b * (x0 + 0.5) + inverse.d * (y + 0.5) + inverse.f;
+      if (v < 0 || v >= h) continue;
+      const uint8_t* row = pixels + static_cast<size_t>(v) * w * ch;
+      uint32_t* out = &raster_.pixels[static_cast<size_t>(y) * raster_.width + x0];
+      if (ch == 1) {
+        for (int column : columns) {
+          if (column >= 0) *out = row[column] * 0x010101u;
+          ++out;
+        }
+      } else {
+        for (int column : columns) {
+          if (column >= 0) *out = Pack(row[column * 3], row[column * 3 + 1], row[column * 3 + 2]);
+          ++out;
+        }
+      }
+    }
+    return;
+  }
   for (int y = y0; y < y1; ++y) {
     if ((y & 63) == 0) cancel_.Check();
     // Source position of the pixel centre (x0 + 0.5, y + 0.5), then steps.
