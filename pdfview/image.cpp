@@ -182,7 +182,8 @@ void DecodeImage(TDocument& doc, const TObject& xobject, const TDict& resources,
   // pixels, decoded straight into place.
   const auto identity = ReadDecode(decode, n, 1.0);
   const bool plain = !stencil && bpc == 8 && (cs.family == TFamily::Gray || cs.family == TFamily::Rgb) &&
-                     std::all_of(identity.begin(), identity.end(), [](auto& p) { return p.first == 0 && p.second == 1; });
+                     std::all_of(identity.begin(), identity.end(),
+                                 [](auto& p) { return p.first == 0 && p.second == 1; });
   if (plain && doc.DecodesInto(xobject)) {
     const size_t size = pixels * n;
     uint8_t* into = out.Start(static_cast<int>(w), static_cast<int>(h), n, false);

@@ -523,7 +523,8 @@ void TPainter::Paint(const TImage* image, TColor color, int w, int h, const TMat
       if (image->stencil) {
         const int a = p[0];
         auto blend = [&](int under, int fill) { return (under * (255 - a) + fill * a + 127) / 255; };
-        *out = Pack(blend((*out >> 16) & 0xFF, color.r), blend((*out >> 8) & 0xFF, color.g), blend(*out & 0xFF, color.b));
+        *out = Pack(blend((*out >> 16) & 0xFF, color.r), blend((*out >> 8) & 0xFF, color.g),
+                    blend(*out & 0xFF, color.b));
       } else if (ch == 1) {
         *out = p[0] * 0x010101u;
       } else {

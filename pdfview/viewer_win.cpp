@@ -110,7 +110,8 @@ void TViewerWindow::Navigate(const std::wstring& path) {
   // the pages.
   RECT client;
   GetClientRect(Handle(), &client);
-  const int firstWidth = TPageLayout::PageWidthFor(client.right - GetSystemMetrics(SM_CXVSCROLL), ui::Scale(kMargin, dpi_));
+  const int firstWidth =
+      TPageLayout::PageWidthFor(client.right - GetSystemMetrics(SM_CXVSCROLL), ui::Scale(kMargin, dpi_));
   if (loader_) loader_->Open(std::filesystem::path(path), generation_, firstWidth);
   InvalidateRect(Handle(), nullptr, FALSE);
 }
