@@ -5,6 +5,7 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
+#include <exception>
 #include <vector>
 
 #include <jpeglib.h>
@@ -28,17 +29,17 @@ void OnJpegMessage(j_common_ptr, int) {}
 
 }  // namespace
 
-TImage DecodeJpeg(const std::string& data, const TCancel& cancel) {
+void DecodeJpeg(const std::string& data, const TCancel& cancel, IImageRows& out) {
   // Everything the error path needs lives outside the setjmp scope; nothing
   // with a destructor is created between setjmp and longjmp.
   jpeg_decompress_struct info{};
   TJpegError error{};
-  TImage image;
-  std::vector<uint8_t> row;
+  std::vector<uint8_t> cmykRows;
+  std::exception_ptr failure;
   info.err = jpeg_std_error(&error.mgr);
   error.mgr.error_exit = OnJpegError;
   error.mgr.emit_message = OnJpegMessage;
-  bool cancelled = false;
+  bool stopped = false;
   if (setjmp(error.jump)) {
     jpeg_destroy_decompress(&info);
     Damaged("a JPEG image is damaged");
@@ -56,37 +57,63 @@ TImage DecodeJpeg(const std::string& data, const TCancel& cancel) {
   }
   jpeg_start_decompress(&info);
   const int n = info.output_components;
-  image.width = static_cast<int>(info.output_width);
-  image.height = static_cast<int>(info.output_height);
-  image.channels = n == 1 ? 1 : 3;
-  image.pixels.resize(static_cast<size_t>(image.width) * image.height * image.channels);
-  row.resize(static_cast<size_t>(image.width) * n);
+  const int width = static_cast<int>(info.output_width);
+  const size_t stride = static_cast<size_t>(width) * (n == 1 ? 1 : 3);
+  uint8_t* pixels = nullptr;
+  try {
+    pixels = out.Start(width, static_cast<int>(info.output_height), n == 1 ? 1 : 3, false);
+  } catch (...) {
+    failure = std::current_exception();
+    stopped = true;
+  }
+  // Rows are read a few at a time and handed on in batches.
+  constexpr unsigned kBatch = 16;
+  if (n == 4) cmykRows.resize(static_cast<size_t>(width) * 4 * kBatch);
   // Adobe's CMYK JPEGs store the components inverted.
   const bool inverted = cmyk && info.saw_Adobe_marker;
-  while (info.output_scanline < info.output_height) {
-    if ((info.output_scanline & 63) == 0 && cancel.Cancelled()) {
-      cancelled = true;
-      break;
+  unsigned published = 0, checked = 0;
+  while (!stopped && info.output_scanline < info.output_height) {
+    if (info.output_scanline - checked >= 64) {
+      checked = info.output_scanline;
+      if (cancel.Cancelled()) {
+        stopped = true;
+        break;
+      }
     }
-    uint8_t* out = &image.pixels[static_cast<size_t>(info.output_scanline) * image.width * image.channels];
-    JSAMPROW rows[1] = {n == 4 ? row.data() : out};
-    jpeg_read_scanlines(&info, rows, 1);
+    const unsigned at = info.output_scanline;
+    const unsigned want = std::min(kBatch, info.output_height - at);
+    JSAMPROW rows[kBatch];
+    for (unsigned i = 0; i < want; ++i)
+      rows[i] = n == 4 ? &cmykRows[static_cast<size_t>(width) * 4 * i] : pixels + (at + i) * stride;
+    const unsigned got = jpeg_read_scanlines(&info, rows, want);
     if (n == 4) {
-      for (int x = 0; x < image.width; ++x) {
-        uint8_t* p = &row[static_cast<size_t>(x) * 4];
-        int c = p[0], m = p[1], y = p[2], k = p[3];
-        if (inverted) c = 255 - c, m = 255 - m, y = 255 - y, k = 255 - k;
-        out[x * 3] = static_cast<uint8_t>(255 - std::min(255, c + k));
-        out[x * 3 + 1] = static_cast<uint8_t>(255 - std::min(255, m + k));
-        out[x * 3 + 2] = static_cast<uint8_t>(255 - std::min(255, y + k));
+      for (unsigned i = 0; i < got; ++i) {
+        const uint8_t* p = rows[i];
+        uint8_t* o = pixels + (at + i) * stride;
+        for (int x = 0; x < width; ++x, p += 4, o += 3) {
+          int c = p[0], m = p[1], y = p[2], k = p[3];
+          if (inverted) c = 255 - c, m = 255 - m, y = 255 - y, k = 255 - k;
+          o[0] = static_cast<uint8_t>(255 - std::min(255, c + k));
+          o[1] = static_cast<uint8_t>(255 - std::min(255, m + k));
+          o[2] = static_cast<uint8_t>(255 - std::min(255, y + k));
+        }
+      }
+    }
+    if (info.output_scanline - published >= kBatch || info.output_scanline == info.output_height) {
+      published = info.output_scanline;
+      try {
+        out.Ready(static_cast<int>(published));
+      } catch (...) {
+        failure = std::current_exception();
+        stopped = true;
       }
     }
   }
-  if (cancelled) jpeg_abort_decompress(&info);
+  if (stopped) jpeg_abort_decompress(&info);
   else jpeg_finish_decompress(&info);
   jpeg_destroy_decompress(&info);
+  if (failure) std::rethrow_exception(failure);
   cancel.Check();
-  return image;
 }
 
 }  // namespace skan::pdfview

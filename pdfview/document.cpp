@@ -256,29 +256,29 @@ TObject TDocument::Resolve(const TObject& object) {
   return current;
 }
 
-std::string TDocument::RawStreamData(const TStream& stream) {
+void TDocument::RawStreamData(const TStream& stream, std::string& out) {
   const uint64_t size = input_.Size();
   if (stream.offset > size) Damaged("a stream lies beyond the end of the file");
   TObject lengthObject = Resolve(stream.dict->Get("Length"));
   int64_t length = lengthObject.IntValue();
   if (!lengthObject.IsNumber() || length < 0) {
     // No usable length: the data ends at "endstream".
-    std::string window = input_.Read(stream.offset, std::min<uint64_t>(size - stream.offset, limits::kMaxDecodedBytes));
-    size_t end = window.find("endstream");
+    input_.Read(stream.offset, std::min<uint64_t>(size - stream.offset, limits::kMaxDecodedBytes), out);
+    size_t end = out.find("endstream");
     if (end == std::string::npos) Damaged("a stream does not end");
-    window.resize(end);
-    return window;
+    out.resize(end);
+    return;
   }
   if (static_cast<uint64_t>(length) > size - stream.offset) Damaged("a stream is cut off: the file is truncated");
   if (static_cast<uint64_t>(length) > limits::kMaxDecodedBytes) Fail(TErrorKind::TooLarge, "a stream is too large");
-  return input_.Read(stream.offset, static_cast<size_t>(length));
+  input_.Read(stream.offset, static_cast<size_t>(length), out);
 }
 
 TDocument::TData TDocument::StreamData(const TObject& object, const TCancel& cancel, size_t maxOut) {
   const TStream* stream = object.StreamValue();
   if (!stream) Damaged("a stream was expected");
   TData out;
-  out.bytes = RawStreamData(*stream);
+  RawStreamData(*stream, out.bytes);
   TObject filters = Resolve(stream->dict->Get("Filter"));
   TObject parms = Resolve(stream->dict->Get("DecodeParms"));
   TArray filterList = filters.IsName() ? TArray{filters} : filters.ArrayValue();
@@ -313,6 +313,31 @@ TDocument::TData TDocument::StreamData(const TObject& object, const TCancel& can
     if (out.bytes.size() > maxOut) Fail(TErrorKind::TooLarge, "a stream decodes to too many bytes");
   }
   return out;
+}
+
+bool TDocument::DecodesInto(const TObject& object) {
+  const TStream* stream = object.StreamValue();
+  if (!stream) return false;
+  TObject filters = Resolve(stream->dict->Get("Filter"));
+  if (filters.IsNull()) return true;
+  const TArray list = filters.IsName() ? TArray{filters} : filters.ArrayValue();
+  if (list.size() != 1 || FilterName(Resolve(list[0]).Name()) != "FlateDecode") return false;
+  TObject parms = Resolve(stream->dict->Get("DecodeParms"));
+  if (parms.IsArray()) parms = parms.ArrayValue().empty() ? TObject() : Resolve(parms.ArrayValue()[0]);
+  return parms.DictValue().Get("Predictor").IntValue() <= 1;
+}
+
+size_t TDocument::StreamDataInto(const TObject& object, const TCancel& cancel, uint8_t* out, size_t size,
+                                 std::string& raw) {
+  const TStream* stream = object.StreamValue();
+  if (!stream) Damaged("a stream was expected");
+  RawStreamData(*stream, raw);
+  if (Resolve(stream->dict->Get("Filter")).IsNull()) {
+    const size_t n = std::min(size, raw.size());
+    std::memcpy(out, raw.data(), n);
+    return n;
+  }
+  return FlateDecodeInto(raw, out, size, cancel);
 }
 
 void TDocument::ReadPages(const TCancel& cancel) {

@@ -51,6 +51,13 @@ class TDocument {
     TDict codecParms;
   };
   TData StreamData(const TObject& stream, const TCancel& cancel, size_t maxOut);
+  // True for a stream with no filter, or Flate alone without a predictor:
+  // StreamDataInto can decode it in place.
+  bool DecodesInto(const TObject& stream);
+  // Decodes such a stream's first bytes (at most `size`) into `out`; returns
+  // how many there were. `raw` holds the stream's bytes meanwhile (a room
+  // the caller may keep for the next stream).
+  size_t StreamDataInto(const TObject& stream, const TCancel& cancel, uint8_t* out, size_t size, std::string& raw);
 
  private:
   struct TEntry {
@@ -68,7 +75,7 @@ class TDocument {
   TObject Load(TRef ref);
   TObject LoadFromObjectStream(uint32_t streamNum, uint32_t index, uint32_t num);
   void ReadPages(const TCancel& cancel);
-  std::string RawStreamData(const TStream& stream);
+  void RawStreamData(const TStream& stream, std::string& out);
 
   std::unique_ptr<IByteSource> source_;
   TInput input_;

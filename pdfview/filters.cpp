@@ -75,6 +75,36 @@ std::string FlateDecode(const std::string& in, size_t maxOut, const TCancel& can
   return out;
 }
 
+size_t FlateDecodeInto(const std::string& in, uint8_t* out, size_t size, const TCancel& cancel) {
+  cancel.Check();
+  {
+    const std::unique_ptr<libdeflate_decompressor, TFreeDecompressor> d(libdeflate_alloc_decompressor());
+    size_t got = 0;
+    if (d && libdeflate_zlib_decompress(d.get(), in.data(), in.size(), out, size, &got) == LIBDEFLATE_SUCCESS)
+      return got;
+  }
+  // A stream longer than the room, cut short or damaged: zlib keeps what
+  // decodes, as far as the room goes.
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) Fail(TErrorKind::TooLarge, "out of memory for the decompressor");
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+  z.avail_in = static_cast<uInt>(in.size());
+  size_t done = 0;
+  int rc = Z_OK;
+  while (rc == Z_OK && done < size) {
+    cancel.Check();
+    const size_t chunk = std::min<size_t>(size - done, 4u << 20);
+    z.next_out = out + done;
+    z.avail_out = static_cast<uInt>(chunk);
+    rc = inflate(&z, Z_NO_FLUSH);
+    done += chunk - z.avail_out;
+    if (rc == Z_BUF_ERROR && z.avail_out == 0) rc = Z_OK;
+  }
+  inflateEnd(&z);
+  if (rc != Z_STREAM_END && rc != Z_OK && rc != Z_BUF_ERROR && done == 0) Damaged("a compressed stream is damaged");
+  return done;
+}
+
 std::string LzwDecode(const std::string& in, bool earlyChange, size_t maxOut) {
   std::vector<std::string> table;
   auto reset = [&] {

@@ -3,6 +3,7 @@
 // chain stops before them and the image decoder takes over.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "error.h"
@@ -11,6 +12,9 @@
 namespace skan::pdfview {
 
 std::string FlateDecode(const std::string& in, size_t maxOut, const TCancel& cancel);
+// Decodes the first `size` bytes of a Flate stream (fewer when it is
+// shorter or damaged part way) into `out`; returns how many there are.
+size_t FlateDecodeInto(const std::string& in, uint8_t* out, size_t size, const TCancel& cancel);
 std::string LzwDecode(const std::string& in, bool earlyChange, size_t maxOut);
 std::string RunLengthDecode(const std::string& in, size_t maxOut);
 std::string AsciiHexDecode(const std::string& in);

@@ -112,35 +112,59 @@ std::vector<std::pair<double, double>> ReadDecode(const TObject& decode, int com
 
 uint8_t ToByte(double v) { return static_cast<uint8_t>(std::clamp(std::lround(v * 255.0), 0L, 255L)); }
 
-// Turns decoded samples (n components of 8 bits) into the image's grey or RGB.
-void FinishSamples(TImage& image, std::vector<uint8_t>& samples, int n, TFamily family) {
-  const size_t count = static_cast<size_t>(image.width) * image.height;
-  if (family == TFamily::Gray || n == 1) {
-    image.channels = 1;
-    samples.resize(count);
-    image.pixels = std::move(samples);
-  } else if (family == TFamily::Rgb) {
-    image.channels = 3;
-    samples.resize(count * 3);
-    image.pixels = std::move(samples);
-  } else {
-    image.channels = 3;
-    image.pixels.resize(count * 3);
-    for (size_t i = 0; i < count; ++i) CmykToRgb(&samples[i * 4], &image.pixels[i * 3]);
+// Applies the image dictionary's word on a codec's samples to each row as
+// it becomes final: /Decode pairs that run from 1 to 0, /BlackIs1 of a fax
+// and a stencil's coverage each invert a component (two inversions cancel).
+class TCodecRows final : public IImageRows {
+ public:
+  TCodecRows(IImageRows& out, const TObject& decode, bool stencil, bool blackIs1, bool indexed)
+      : out_(out), decode_(decode), stencil_(stencil), blackIs1_(blackIs1), indexed_(indexed) {}
+
+  uint8_t* Start(int width, int height, int channels, bool) override {
+    if (width <= 0 || height <= 0 || (channels != 1 && channels != 3)) Damaged("an image decodes to the wrong size");
+    // A stencil is painted where the sample is 0 (black): coverage is the inverse.
+    if (stencil_ && channels != 1) Damaged("a stencil mask with colour samples");
+    if (!stencil_ && indexed_) Unsupported("an indexed image compressed as JPEG");
+    auto pairs = ReadDecode(decode_, channels, 1.0);
+    for (int c = 0; c < channels; ++c) {
+      invert_[c] = pairs[c].first > pairs[c].second;
+      if (c == 0) invert_[c] = invert_[c] != (blackIs1_ != stencil_);
+      any_ = any_ || invert_[c];
+    }
+    stride_ = static_cast<size_t>(width) * channels;
+    channels_ = channels;
+    pixels_ = out_.Start(width, height, channels, stencil_);
+    return pixels_;
   }
-}
+
+  void Ready(int rows) override {
+    if (any_)
+      for (size_t i = done_ * stride_; i < static_cast<size_t>(rows) * stride_; ++i)
+        if (invert_[i % channels_]) pixels_[i] = static_cast<uint8_t>(255 - pixels_[i]);
+    done_ = static_cast<size_t>(rows);
+    out_.Ready(rows);
+  }
+
+ private:
+  IImageRows& out_;
+  const TObject& decode_;
+  bool stencil_, blackIs1_, indexed_;
+  bool invert_[3] = {false, false, false};
+  bool any_ = false;
+  int channels_ = 1;
+  size_t stride_ = 0, done_ = 0;
+  uint8_t* pixels_ = nullptr;
+};
 
 }  // namespace
 
-TImage DecodeImage(TDocument& doc, const TObject& xobject, const TDict& resources, const TCancel& cancel) {
+void DecodeImage(TDocument& doc, const TObject& xobject, const TDict& resources, const TCancel& cancel,
+                 IImageRows& out, std::string* room) {
   const TDict& dict = xobject.DictValue();
-  TImage image;
   const int64_t w = doc.Get(dict, "Width").IntValue(), h = doc.Get(dict, "Height").IntValue();
   if (w <= 0 || h <= 0) Damaged("an image has no size");
   if (static_cast<uint64_t>(w) * static_cast<uint64_t>(h) > limits::kMaxImagePixels)
     Fail(TErrorKind::TooLarge, "an image has too many pixels");
-  image.width = static_cast<int>(w);
-  image.height = static_cast<int>(h);
   const bool stencil = doc.Get(dict, "ImageMask").BoolValue();
   const TObject decode = doc.Get(dict, "Decode");
 
@@ -152,49 +176,53 @@ TImage DecodeImage(TDocument& doc, const TObject& xobject, const TDict& resource
     cs = ReadColorSpace(doc, csObject, resources);
     bpc = doc.Get(dict, "BitsPerComponent").IntValue();
   }
-
   const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h);
+  const int n = stencil ? 1 : (cs.family == TFamily::Indexed ? 1 : cs.components);
+  // Grey or RGB, 8 bits, no /Decode mapping: the stream's bytes are the
+  // pixels, decoded straight into place.
+  const auto identity = ReadDecode(decode, n, 1.0);
+  const bool plain = !stencil && bpc == 8 && (cs.family == TFamily::Gray || cs.family == TFamily::Rgb) &&
+                     std::all_of(identity.begin(), identity.end(),
+                                 [](auto& p) { return p.first == 0 && p.second == 1; });
+  if (plain && doc.DecodesInto(xobject)) {
+    const size_t size = pixels * n;
+    uint8_t* into = out.Start(static_cast<int>(w), static_cast<int>(h), n, false);
+    std::string ownRoom;
+    const size_t got = doc.StreamDataInto(xobject, cancel, into, size, room ? *room : ownRoom);
+    // A little short is common (a final row cut by a producer): pad with
+    // zeros; much less is a damaged image.
+    if (got < size / 2) Damaged("an image's data is cut off");
+    std::fill(into + got, into + size, uint8_t{0});
+    out.Ready(static_cast<int>(h));
+    return;
+  }
+
   TDocument::TData data = doc.StreamData(xobject, cancel, std::min<size_t>(limits::kMaxDecodedBytes, pixels * 8 + 4096));
   cancel.Check();
 
   if (!data.codec.empty()) {
-    TImage decoded;
+    const bool fax = data.codec == "CCITTFaxDecode";
+    TCodecRows rows(out, decode, stencil, fax && data.codecParms.Get("BlackIs1").BoolValue(),
+                    cs.family == TFamily::Indexed);
     if (data.codec == "DCTDecode") {
-      decoded = DecodeJpeg(data.bytes, cancel);
-    } else if (data.codec == "CCITTFaxDecode") {
-      decoded = DecodeCcittFax(data.bytes, data.codecParms, image.width, image.height);
-      // The codec gives 0 for black; with /BlackIs1 the samples mean the
-      // opposite, and a stencil paints where the sample is 0.
-      bool blackIs1 = data.codecParms.Get("BlackIs1").BoolValue();
-      if (blackIs1) for (uint8_t& p : decoded.pixels) p = static_cast<uint8_t>(255 - p);
+      DecodeJpeg(data.bytes, cancel, rows);
+    } else if (fax) {
+      TImage decoded = DecodeCcittFax(data.bytes, data.codecParms, static_cast<int>(w), static_cast<int>(h));
+      if (decoded.width <= 0 || decoded.height <= 0 ||
+          decoded.pixels.size() != static_cast<size_t>(decoded.width) * decoded.height * decoded.channels)
+        Damaged("an image decodes to the wrong size");
+      uint8_t* into = rows.Start(decoded.width, decoded.height, decoded.channels, false);
+      std::copy(decoded.pixels.begin(), decoded.pixels.end(), into);
+      rows.Ready(decoded.height);
     } else {
       Unsupported("images compressed with " + data.codec);
     }
-    if (decoded.width <= 0 || decoded.height <= 0 || decoded.pixels.size() != static_cast<size_t>(decoded.width) * decoded.height * decoded.channels)
-      Damaged("an image decodes to the wrong size");
-    // /Decode inverts a component when its pair runs from 1 to 0.
-    auto pairs = ReadDecode(decode, decoded.channels, 1.0);
-    for (int c = 0; c < decoded.channels; ++c)
-      if (pairs[c].first > pairs[c].second)
-        for (size_t i = c; i < decoded.pixels.size(); i += decoded.channels)
-          decoded.pixels[i] = static_cast<uint8_t>(255 - decoded.pixels[i]);
-    if (stencil) {
-      // Painted where the sample is 0 (black): coverage is the inverse.
-      if (decoded.channels != 1) Damaged("a stencil mask with colour samples");
-      for (uint8_t& p : decoded.pixels) p = static_cast<uint8_t>(255 - p);
-      decoded.stencil = true;
-    } else if (cs.family == TFamily::Indexed) {
-      Unsupported("an indexed image compressed as JPEG");
-    }
-    return decoded;
+    return;
   }
 
   if (bpc != 1 && bpc != 2 && bpc != 4 && bpc != 8 && bpc != 16) Damaged("an image has no valid bits per component");
-  const int n = stencil ? 1 : (cs.family == TFamily::Indexed ? 1 : cs.components);
   const size_t rowBytes = (static_cast<size_t>(w) * n * static_cast<size_t>(bpc) + 7) / 8;
   if (data.bytes.size() < rowBytes * static_cast<size_t>(h)) {
-    // A little short is common (a final row cut by a producer): pad with
-    // zeros; much less is a damaged image.
     if (data.bytes.size() < rowBytes * static_cast<size_t>(h) / 2) Damaged("an image's data is cut off");
     data.bytes.resize(rowBytes * static_cast<size_t>(h), '\0');
   }
@@ -212,41 +240,40 @@ TImage DecodeImage(TDocument& doc, const TObject& xobject, const TDict& resource
       else table[c][s] = ToByte(v);
     }
 
-  std::vector<uint8_t> samples(pixels * n);
+  // Grey (or a stencil's coverage) stays one channel; the rest become RGB.
+  const int channels = stencil || cs.family == TFamily::Gray || (n == 1 && cs.family != TFamily::Indexed) ? 1 : 3;
+  uint8_t* into = out.Start(static_cast<int>(w), static_cast<int>(h), channels, stencil);
+  std::vector<uint8_t> samples(static_cast<size_t>(w) * n);
   const auto* src = reinterpret_cast<const uint8_t*>(data.bytes.data());
   for (int64_t y = 0; y < h; ++y) {
-    if ((y & 63) == 0) cancel.Check();
+    if ((y & 63) == 0) {
+      cancel.Check();
+      if (y > 0) out.Ready(static_cast<int>(y));
+    }
     const uint8_t* row = src + static_cast<size_t>(y) * rowBytes;
-    uint8_t* out = &samples[static_cast<size_t>(y) * w * n];
-    const size_t count = static_cast<size_t>(w) * n;
-    if (bpc == 8) {
-      for (size_t i = 0; i < count; ++i) out[i] = table[i % n][row[i]];
-    } else if (bpc == 16) {
-      for (size_t i = 0; i < count; ++i) out[i] = table[i % n][row[2 * i]];
+    const size_t count = samples.size();
+    if (bpc == 8 || bpc == 16) {
+      const size_t step = bpc == 16 ? 2 : 1;
+      for (size_t i = 0; i < count; i += n)
+        for (int c = 0; c < n; ++c) samples[i + c] = table[c][row[(i + c) * step]];
     } else {
       const int perByte = 8 / static_cast<int>(bpc), mask = (1 << bpc) - 1;
       for (size_t i = 0; i < count; ++i) {
         int byte = row[i / perByte];
         int shift = 8 - static_cast<int>(bpc) * (static_cast<int>(i % perByte) + 1);
-        out[i] = table[i % n][(byte >> shift) & mask];
+        samples[i] = table[i % n][(byte >> shift) & mask];
       }
     }
-  }
-  if (stencil) {
-    image.channels = 1;
-    image.stencil = true;
-    image.pixels = std::move(samples);
-  } else if (cs.family == TFamily::Indexed) {
-    image.channels = 3;
-    image.pixels.resize(pixels * 3);
-    for (size_t i = 0; i < pixels; ++i) {
-      int index = std::min<int>(samples[i], cs.hival);
-      std::copy_n(&cs.palette[index * 3], 3, &image.pixels[i * 3]);
+    uint8_t* o = into + static_cast<size_t>(y) * w * channels;
+    if (cs.family == TFamily::Indexed && !stencil) {
+      for (int64_t x = 0; x < w; ++x) std::copy_n(&cs.palette[std::min<int>(samples[x], cs.hival) * 3], 3, o + x * 3);
+    } else if (cs.family == TFamily::Cmyk && !stencil) {
+      for (int64_t x = 0; x < w; ++x) CmykToRgb(&samples[x * 4], o + x * 3);
+    } else {
+      std::copy(samples.begin(), samples.end(), o);
     }
-  } else {
-    FinishSamples(image, samples, n, cs.family);
   }
-  return image;
+  out.Ready(static_cast<int>(h));
 }
 
 }  // namespace skan::pdfview

@@ -15,7 +15,7 @@ void TPageLayout::SetPages(std::vector<std::pair<double, double>> sizes) {
 void TPageLayout::Arrange(int viewWidth, int margin, int gap) {
   margin_ = margin;
   gap_ = gap;
-  pageWidth_ = std::max(1, viewWidth - 2 * margin);
+  pageWidth_ = PageWidthFor(viewWidth, margin);
   int y = margin;
   for (size_t i = 0; i < sizes_.size(); ++i) {
     const auto [w, h] = sizes_[i];
@@ -28,6 +28,8 @@ void TPageLayout::Arrange(int viewWidth, int margin, int gap) {
   }
   total_ = sizes_.empty() ? 0 : y + margin;
 }
+
+int TPageLayout::PageWidthFor(int viewWidth, int margin) { return std::max(1, viewWidth - 2 * margin); }
 
 int TPageLayout::MaxScroll(int viewHeight) const { return std::max(0, total_ - viewHeight); }
 

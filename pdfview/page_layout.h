@@ -19,6 +19,8 @@ class TPageLayout {
 
   size_t PageCount() const { return sizes_.size(); }
   int PageWidth() const { return pageWidth_; }
+  // The page width Arrange gives for a view `viewWidth` wide.
+  static int PageWidthFor(int viewWidth, int margin);
   int Left() const { return margin_; }
   int Top(size_t page) const { return tops_[page]; }
   int Height(size_t page) const { return heights_[page]; }

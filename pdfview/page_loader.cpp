@@ -32,13 +32,15 @@ TPageLoader::~TPageLoader() {
   worker_.join();
 }
 
-void TPageLoader::Open(std::filesystem::path path, uint64_t generation) {
+void TPageLoader::Open(std::filesystem::path path, uint64_t generation, int firstWidth) {
   {
     std::lock_guard guard(lock_);
     path_ = std::move(path);
     generation_ = generation;
     openPending_ = true;
     wanted_.clear();
+    if (firstWidth > 0) wanted_.push_back(0);
+    width_ = firstWidth;
     results_.clear();
   }
   wake_.notify_all();
@@ -150,7 +152,8 @@ void TPageLoader::Run() {
           previewed_[page] = true;
           TLoadResult quick = result;
           quick.width = width / 2;
-          quick.raster = RenderPage(*document_, page, quick.width, cancel, &images_, true);
+          // Drawn from the images averaged down for the page itself: one decode serves both.
+          quick.raster = RenderPage(*document_, page, quick.width, cancel, &images_, width);
           quick.type = TLoadResult::Page;
           Post(std::move(quick));
         }

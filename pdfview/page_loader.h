@@ -48,13 +48,17 @@ class TPageLoader {
   ~TPageLoader();
 
   // Forgets the current document and reads the one at `path`. Results of
-  // earlier generations are dropped.
-  void Open(std::filesystem::path path, uint64_t generation);
+  // earlier generations are dropped. With `firstWidth`, the first page is
+  // drawn that wide as soon as the document is open, unless a Want says
+  // otherwise: the window need not answer the opening first.
+  void Open(std::filesystem::path path, uint64_t generation, int firstWidth = 0);
   // The pages wanted now, most wanted first, drawn `width` pixels wide.
   // Replaces the previous wish; pages no longer wanted are abandoned.
   void Want(std::vector<size_t> pages, int width);
   // Results since the last call, oldest first.
   std::vector<TLoadResult> Take();
+  // A page's pixels the window no longer shows: room for the next page.
+  void Recycle(std::vector<uint32_t> pixels) { images_.GiveRaster(std::move(pixels)); }
 
  private:
   class TCancelFlag;
@@ -74,7 +78,7 @@ class TPageLoader {
   int width_ = 0;
   std::vector<TLoadResult> results_;
   bool notified_ = false;  // a wake-up is on its way and not yet answered by Take
-  // Worker only.
+  // Worker only (but for its rasters to recycle).
   std::unique_ptr<TDocument> document_;
   TImageCache images_;
   std::vector<bool> previewed_;

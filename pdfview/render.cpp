@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <future>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 #include "image.h"
 #include "lexer.h"
@@ -28,6 +32,8 @@ struct TMatrix {
     return true;
   }
 };
+
+uint32_t Pack(uint32_t r, uint32_t g, uint32_t b) { return (r << 16) | (g << 8) | b; }
 
 struct TColor {
   uint8_t r = 0, g = 0, b = 0;
@@ -70,96 +76,221 @@ TTaps ShrinkTaps(int from, int to) {
   return t;
 }
 
+// One row averaged across from `sw` samples to `dw` (`taps` from ShrinkTaps).
 template <int Ch>
-void ShrinkRowsOf(const uint8_t* src, int sw, int h, const TTaps& taps, int dw, uint8_t* out, const TCancel& cancel) {
-  for (int y = 0; y < h; ++y) {
-    if ((y & 127) == 0) cancel.Check();
-    const uint8_t* row = src + static_cast<size_t>(y) * sw * Ch;
-    uint8_t* o = out + static_cast<size_t>(y) * dw * Ch;
-    const uint32_t* w = taps.weights.data();
-    for (int x = 0; x < dw; ++x) {
-      uint32_t acc[Ch] = {};
-      const uint8_t* p = row + static_cast<size_t>(taps.first[x]) * Ch;
-      for (int k = 0; k < taps.count[x]; ++k, p += Ch)
-        for (int c = 0; c < Ch; ++c) acc[c] += p[c] * w[k];
-      w += taps.count[x];
-      for (int c = 0; c < Ch; ++c) o[x * Ch + c] = static_cast<uint8_t>((acc[c] + 32768) >> 16);
+void ShrinkRowOf(const uint8_t* row, const TTaps& taps, int dw, uint8_t* out) {
+  const uint32_t* w = taps.weights.data();
+  for (int x = 0; x < dw; ++x) {
+    uint32_t acc[Ch] = {};
+    const uint8_t* p = row + static_cast<size_t>(taps.first[x]) * Ch;
+    for (int k = 0; k < taps.count[x]; ++k, p += Ch)
+      for (int c = 0; c < Ch; ++c) acc[c] += p[c] * w[k];
+    w += taps.count[x];
+    for (int c = 0; c < Ch; ++c) out[x * Ch + c] = static_cast<uint8_t>((acc[c] + 32768) >> 16);
+  }
+}
+
+// Averages a w x h image down to nw x nh one output row at a time: the
+// source rows under it are each averaged across (to 8 bits), then averaged
+// down. Output rows do not depend on each other, so threads can share them.
+class TReducer {
+ public:
+  TReducer(int w, int h, int ch, int nw, int nh)
+      : w_(w), h_(h), ch_(ch), nw_(nw), nh_(nh), across_(ShrinkTaps(w, nw)), down_(ShrinkTaps(h, nh)),
+        firstWeight_(nh + 1, 0) {
+    for (int y = 0; y < nh; ++y) firstWeight_[y + 1] = firstWeight_[y] + down_.count[y];
+  }
+
+  // How many source rows from the top output row `y` needs.
+  int RowsNeeded(int y) const { return nh_ == h_ ? y + 1 : down_.first[y] + down_.count[y]; }
+
+  // A thread's own working rows: the last two source rows averaged across
+  // (neighbouring output rows share one), and the sums.
+  struct TScratch {
+    std::vector<uint8_t> rows[2];
+    int which[2] = {-1, -1};
+    int next = 0;
+    std::vector<uint32_t> sums;
+  };
+
+  void Row(const uint8_t* src, int y, uint8_t* out, TScratch& s) const {
+    const size_t rowLen = static_cast<size_t>(nw_) * ch_;
+    if (nh_ == h_) {
+      Across(src + static_cast<size_t>(y) * w_ * ch_, out);
+      return;
     }
+    s.sums.assign(rowLen, 32768u);
+    const uint32_t* weight = down_.weights.data() + firstWeight_[y];
+    for (int k = 0; k < down_.count[y]; ++k) {
+      const uint32_t wgt = weight[k];
+      const uint8_t* row = Across(src, down_.first[y] + k, s);
+      for (size_t i = 0; i < rowLen; ++i) s.sums[i] += row[i] * wgt;
+    }
+    for (size_t i = 0; i < rowLen; ++i) out[i] = static_cast<uint8_t>(s.sums[i] >> 16);
   }
-}
 
-// Runs body(begin, end) over the rows [0, n): a large image in two halves,
-// the second on a thread of its own, as a page at full quality is waited for.
-template <class F>
-void InTwoHalves(int n, const F& body) {
-  if (n < 256) {
-    body(0, n);
-    return;
+ private:
+  void Across(const uint8_t* in, uint8_t* out) const {
+    if (ch_ == 1) ShrinkRowOf<1>(in, across_, nw_, out);
+    else ShrinkRowOf<3>(in, across_, nw_, out);
   }
-  const int mid = n / 2;
-  auto second = std::async(std::launch::async, [&] { body(mid, n); });
-  try {
-    body(0, mid);
-  } catch (...) {
-    second.wait();  // it uses this frame's data
-    throw;
+  const uint8_t* Across(const uint8_t* src, int row, TScratch& s) const {
+    const uint8_t* in = src + static_cast<size_t>(row) * w_ * ch_;
+    if (nw_ == w_) return in;
+    for (int k = 0; k < 2; ++k)
+      if (s.which[k] == row) return s.rows[k].data();
+    const int slot = s.next;
+    s.next ^= 1;
+    s.rows[slot].resize(static_cast<size_t>(nw_) * ch_);
+    s.which[slot] = row;
+    Across(in, s.rows[slot].data());
+    return s.rows[slot].data();
   }
-  second.get();
-}
 
-std::vector<uint8_t> ShrinkRows(const std::vector<uint8_t>& src, int sw, int h, int ch, int dw,
-                                const TCancel& cancel) {
-  TTaps taps = ShrinkTaps(sw, dw);
-  std::vector<uint8_t> out(static_cast<size_t>(dw) * h * ch);
-  InTwoHalves(h, [&](int y0, int y1) {
-    const uint8_t* from = src.data() + static_cast<size_t>(y0) * sw * ch;
-    uint8_t* to = out.data() + static_cast<size_t>(y0) * dw * ch;
-    if (ch == 1) ShrinkRowsOf<1>(from, sw, y1 - y0, taps, dw, to, cancel);
-    else ShrinkRowsOf<3>(from, sw, y1 - y0, taps, dw, to, cancel);
-  });
-  return out;
-}
+  int w_, h_, ch_, nw_, nh_;
+  TTaps across_, down_;
+  std::vector<size_t> firstWeight_;
+};
 
-// The same down the columns, a whole row at a time.
-std::vector<uint8_t> ShrinkColumns(const std::vector<uint8_t>& src, int w, int sh, int ch, int dh,
-                                   const TCancel& cancel) {
-  const size_t rowLen = static_cast<size_t>(w) * ch;
-  TTaps taps = ShrinkTaps(sh, dh);
-  std::vector<uint8_t> out(rowLen * dh);
-  // Where each output row's weights start.
-  std::vector<size_t> firstWeight(dh + 1, 0);
-  for (int y = 0; y < dh; ++y) firstWeight[y + 1] = firstWeight[y] + taps.count[y];
-  InTwoHalves(dh, [&](int y0, int y1) {
-    std::vector<uint32_t> acc(rowLen);
-    for (int y = y0; y < y1; ++y) {
-      if (((y - y0) & 63) == 0) cancel.Check();
-      std::fill(acc.begin(), acc.end(), 32768u);
-      const uint32_t* weight = taps.weights.data() + firstWeight[y];
-      for (int k = 0; k < taps.count[y]; ++k) {
-        const uint32_t wgt = weight[k];
-        const uint8_t* row = &src[static_cast<size_t>(taps.first[y] + k) * rowLen];
-        for (size_t i = 0; i < rowLen; ++i) acc[i] += row[i] * wgt;
+// Takes an image's rows from its decoder and averages them down to the
+// size `sizeFor` gives. A large image is averaged on a second thread while
+// the decoder still runs, output rows from the top as their source rows
+// arrive; when the decoder is done, this thread joins in from the bottom.
+class TReducingRows final : public IImageRows {
+ public:
+  using TSizeFor = std::function<std::pair<int, int>(int width, int height)>;
+  TReducingRows(TSizeFor sizeFor, TImageCache* cache, const TCancel& cancel)
+      : sizeFor_(std::move(sizeFor)), cache_(cache), cancel_(cancel) {}
+  TReducingRows(const TReducingRows&) = delete;
+  TReducingRows& operator=(const TReducingRows&) = delete;
+  ~TReducingRows() override { StopHelper(); }
+
+  uint8_t* Start(int width, int height, int channels, bool stencil) override {
+    if (image_) Damaged("an image decoded twice");
+    w_ = width;
+    h_ = height;
+    auto [nw, nh] = sizeFor_(width, height);
+    image_ = std::make_shared<TImage>();
+    image_->width = nw;
+    image_->height = nh;
+    image_->channels = channels;
+    image_->stencil = stencil;
+    if (cache_) image_->pixels = cache_->TakeImageRoom();
+    image_->pixels.resize(static_cast<size_t>(nw) * nh * channels);
+    if (nw == width && nh == height) return image_->pixels.data();  // nothing to average
+    reducer_ = std::make_unique<TReducer>(width, height, channels, nw, nh);
+    const size_t size = static_cast<size_t>(width) * height * channels;
+    if (cache_) {
+      source_ = cache_->Room(size);
+    } else {
+      ownSource_.reset(new uint8_t[size]);
+      source_ = ownSource_.get();
+    }
+    bottom_ = nh;
+    if (static_cast<int64_t>(width) * height >= (512 << 10)) helper_ = std::thread([this] { Help(); });
+    return source_;
+  }
+
+  void Ready(int rows) override {
+    {
+      std::lock_guard guard(lock_);
+      ready_ = rows;
+    }
+    wake_.notify_all();
+  }
+
+  int SourceWidth() const { return w_; }
+  int SourceHeight() const { return h_; }
+
+  // Once the decoder has returned: the image averaged down.
+  std::shared_ptr<const TImage> Finish() {
+    if (!image_) Damaged("an image decodes to nothing");
+    if (!reducer_) return image_;
+    Ready(h_);
+    TReducer::TScratch scratch;
+    const size_t rowLen = static_cast<size_t>(image_->width) * image_->channels;
+    for (int done = 0;; ++done) {
+      int y;
+      {
+        std::lock_guard guard(lock_);
+        if (bottom_ <= top_ || stop_) break;
+        y = --bottom_;
       }
-      uint8_t* o = &out[static_cast<size_t>(y) * rowLen];
-      for (size_t i = 0; i < rowLen; ++i) o[i] = static_cast<uint8_t>(acc[i] >> 16);
+      if ((done & 63) == 63) cancel_.Check();
+      reducer_->Row(source_, y, image_->pixels.data() + y * rowLen, scratch);
     }
-  });
-  return out;
-}
+    StopHelper();
+    if (failure_) std::rethrow_exception(failure_);
+    return image_;
+  }
+
+ private:
+  void Help() {
+    try {
+      TReducer::TScratch scratch;
+      const size_t rowLen = static_cast<size_t>(image_->width) * image_->channels;
+      for (;;) {
+        int y;
+        {
+          std::unique_lock guard(lock_);
+          wake_.wait(guard, [&] { return stop_ || top_ >= bottom_ || ready_ >= reducer_->RowsNeeded(top_); });
+          if (stop_ || top_ >= bottom_) return;
+          y = top_++;
+        }
+        reducer_->Row(source_, y, image_->pixels.data() + y * rowLen, scratch);
+      }
+    } catch (...) {
+      std::lock_guard guard(lock_);
+      failure_ = std::current_exception();
+      stop_ = true;
+    }
+  }
+
+  void StopHelper() {
+    if (!helper_.joinable()) return;
+    {
+      std::lock_guard guard(lock_);
+      stop_ = stop_ || top_ < bottom_;  // gave up early: the helper need not finish
+    }
+    wake_.notify_all();
+    helper_.join();
+  }
+
+  TSizeFor sizeFor_;
+  TImageCache* cache_;
+  const TCancel& cancel_;
+  int w_ = 0, h_ = 0;
+  std::shared_ptr<TImage> image_;
+  std::unique_ptr<TReducer> reducer_;
+  uint8_t* source_ = nullptr;
+  std::unique_ptr<uint8_t[]> ownSource_;
+  std::thread helper_;
+  std::mutex lock_;
+  std::condition_variable wake_;
+  // Guarded by lock_: rows the decoder has finished, output rows not yet
+  // taken [top_, bottom_), and whether the helper must stop.
+  int ready_ = 0, top_ = 0, bottom_ = 0;
+  bool stop_ = false;
+  std::exception_ptr failure_;
+};
 
 class TPainter {
  public:
-  TPainter(TDocument& doc, TRaster& raster, const TCancel& cancel, TImageCache* cache, bool preview)
-      : doc_(doc), raster_(raster), cancel_(cancel), cache_(cache), preview_(preview) {}
+  TPainter(TDocument& doc, TRaster& raster, const TCancel& cancel, TImageCache* cache)
+      : doc_(doc), raster_(raster), cancel_(cancel), cache_(cache) {}
 
-  // User space of the page to device pixels.
-  void SetDevice(const TMatrix& device) { device_ = device; }
+  // User space of the page to device pixels; `reduceDevice` the same for the
+  // drawing whose size images are averaged down to.
+  void SetDevice(const TMatrix& device, const TMatrix& reduceDevice) {
+    device_ = device;
+    reduceDevice_ = reduceDevice;
+  }
   void Run(const std::string& content, const TDict& resources, const TMatrix& ctm, int depth);
 
  private:
   void DrawXObject(const std::string& name, const TDict& resources, const TState& state, int depth);
   // Draws an image or a solid colour (when `image` is null) through
-  // `pixelToDevice`, which maps the w x h pixel grid onto the page.
+  // `toDevice`, which maps the w x h pixel grid onto the page.
   void Paint(const TImage* image, TColor color, int w, int h, const TMatrix& toDevice);
   void FillRects(const std::vector<std::array<double, 4>>& rects, const TState& state);
 
@@ -167,8 +298,7 @@ class TPainter {
   TRaster& raster_;
   const TCancel& cancel_;
   TImageCache* cache_;
-  bool preview_;
-  TMatrix device_;
+  TMatrix device_, reduceDevice_;
   size_t operators_ = 0;
 };
 
@@ -275,14 +405,36 @@ void TPainter::DrawXObject(const std::string& name, const TDict& resources, cons
   const TObject subtype = doc_.Get(dict, "Subtype");
   if (subtype.IsName("Image")) {
     const uint32_t number = entry.IsRef() ? entry.RefValue().num : 0;
-    std::shared_ptr<const TImage> image = cache_ && number ? cache_->Find(number) : nullptr;
-    if (!image) {
-      image = std::make_shared<const TImage>(DecodeImage(doc_, xobject, resources, cancel_));
-      if (cache_ && number) cache_->Keep(number, image);
+    // Pixel (i, j) of a w x h image, row 0 at the top, onto the unit square,
+    // then the CTM and the device.
+    auto place = [&](int w, int h, const TMatrix& device) {
+      TMatrix toUnit{1.0 / w, 0, 0, -1.0 / h, 0, 1};
+      return toUnit.Then(state.ctm).Then(device);
+    };
+    // Averaged down to about one source pixel per device pixel along each axis.
+    auto sizeFor = [&](int w, int h) {
+      const TMatrix m = place(w, h, reduceDevice_);
+      const double sx = std::hypot(m.a, m.b), sy = std::hypot(m.c, m.d);
+      int nw = w, nh = h;
+      if (sx * w < w - 0.5) nw = std::max(1, static_cast<int>(std::ceil(sx * w)));
+      if (sy * h < h - 0.5) nh = std::max(1, static_cast<int>(std::ceil(sy * h)));
+      return std::pair{nw, nh};
+    };
+    TImageCache::TEntry image;
+    const TImageCache::TEntry* kept = cache_ ? cache_->Find(number) : nullptr;
+    if (kept && sizeFor(kept->sourceWidth, kept->sourceHeight) == std::pair{kept->image->width, kept->image->height}) {
+      image = *kept;
+    } else {
+      TReducingRows rows(sizeFor, cache_, cancel_);
+      DecodeImage(doc_, xobject, resources, cancel_, rows, cache_ ? &cache_->RawRoom() : nullptr);
+      image = {number, rows.SourceWidth(), rows.SourceHeight(), rows.Finish()};
+      if (cache_ && number) cache_->Keep(image);
     }
-    // Pixel (i, j), row 0 at the top, onto the unit square, then the CTM.
-    TMatrix toUnit{1.0 / image->width, 0, 0, -1.0 / image->height, 0, 1};
-    Paint(image.get(), state.fill, image->width, image->height, toUnit.Then(state.ctm).Then(device_));
+    const int w = image.sourceWidth, h = image.sourceHeight, nw = image.image->width, nh = image.image->height;
+    TMatrix m = place(w, h, device_);
+    // The same page area, covered by the smaller grid.
+    if (nw != w || nh != h) m = TMatrix{static_cast<double>(w) / nw, 0, 0, static_cast<double>(h) / nh, 0, 0}.Then(m);
+    Paint(image.image.get(), state.fill, nw, nh, m);
     return;
   }
   if (subtype.IsName("Form")) {
@@ -308,33 +460,9 @@ void TPainter::FillRects(const std::vector<std::array<double, 4>>& rects, const 
 }
 
 void TPainter::Paint(const TImage* image, TColor color, int w, int h, const TMatrix& toDevice) {
-  // Device size of one source pixel step along each axis: shrink the image
-  // first so each device pixel averages the source pixels under it.
-  std::vector<uint8_t> shrunk;
   const uint8_t* pixels = image ? image->pixels.data() : nullptr;
   const int ch = image ? image->channels : 0;
-  TMatrix m = toDevice;
-  if (image && !preview_) {
-    double sx = std::hypot(m.a, m.b), sy = std::hypot(m.c, m.d);
-    int nw = w, nh = h;
-    if (sx * w < w - 0.5) nw = std::max(1, static_cast<int>(std::ceil(sx * w)));
-    if (sy * h < h - 0.5) nh = std::max(1, static_cast<int>(std::ceil(sy * h)));
-    if (nw != w || nh != h) {
-      std::vector<uint8_t> tmp;
-      const std::vector<uint8_t>* cur = &image->pixels;
-      if (nw != w) {
-        tmp = ShrinkRows(*cur, w, h, ch, nw, cancel_);
-        cur = &tmp;
-      }
-      if (nh != h) shrunk = ShrinkColumns(*cur, nw, h, ch, nh, cancel_);
-      else shrunk = std::move(tmp);
-      pixels = shrunk.data();
-      // The same page area, covered by the smaller grid.
-      m = TMatrix{static_cast<double>(w) / nw, 0, 0, static_cast<double>(h) / nh, 0, 0}.Then(m);
-      w = nw;
-      h = nh;
-    }
-  }
+  const TMatrix& m = toDevice;
   TMatrix inverse;
   if (!m.Invert(inverse)) return;  // a degenerate placement covers no area
   // Bounding box of the four corners, clipped to the raster.
@@ -350,28 +478,57 @@ void TPainter::Paint(const TImage* image, TColor color, int w, int h, const TMat
   int x1 = static_cast<int>(std::ceil(std::min<double>(raster_.width, *std::max_element(xs, xs + 4))));
   int y0 = static_cast<int>(std::floor(std::max(0.0, *std::min_element(ys, ys + 4))));
   int y1 = static_cast<int>(std::ceil(std::min<double>(raster_.height, *std::max_element(ys, ys + 4))));
+  if (image && !image->stencil && inverse.b == 0 && inverse.c == 0 && x1 > x0) {
+    // Not turned: every row samples the same columns (found by the same
+    // steps as below), and each row one source row.
+    std::vector<int> columns(static_cast<size_t>(x1 - x0));
+    double u = inverse.a * (x0 + 0.5) + inverse.c * (y0 + 0.5) + inverse.e;
+    for (int& column : columns) {
+      column = u < 0 || u >= w ? -1 : static_cast<int>(u);
+      u += inverse.a;
+    }
+    for (int y = y0; y < y1; ++y) {
+      if ((y & 63) == 0) cancel_.Check();
+      const double v = inverse.b * (x0 + 0.5) + inverse.d * (y + 0.5) + inverse.f;
+      if (v < 0 || v >= h) continue;
+      const uint8_t* row = pixels + static_cast<size_t>(v) * w * ch;
+      uint32_t* out = &raster_.pixels[static_cast<size_t>(y) * raster_.width + x0];
+      if (ch == 1) {
+        for (int column : columns) {
+          if (column >= 0) *out = row[column] * 0x010101u;
+          ++out;
+        }
+      } else {
+        for (int column : columns) {
+          if (column >= 0) *out = Pack(row[column * 3], row[column * 3 + 1], row[column * 3 + 2]);
+          ++out;
+        }
+      }
+    }
+    return;
+  }
   for (int y = y0; y < y1; ++y) {
     if ((y & 63) == 0) cancel_.Check();
     // Source position of the pixel centre (x0 + 0.5, y + 0.5), then steps.
     double u = inverse.a * (x0 + 0.5) + inverse.c * (y + 0.5) + inverse.e;
     double v = inverse.b * (x0 + 0.5) + inverse.d * (y + 0.5) + inverse.f;
-    uint8_t* out = &raster_.rgb[(static_cast<size_t>(y) * raster_.width + x0) * 3];
-    for (int x = x0; x < x1; ++x, u += inverse.a, v += inverse.b, out += 3) {
+    uint32_t* out = &raster_.pixels[static_cast<size_t>(y) * raster_.width + x0];
+    for (int x = x0; x < x1; ++x, u += inverse.a, v += inverse.b, ++out) {
       if (u < 0 || v < 0 || u >= w || v >= h) continue;
       if (!image) {
-        out[0] = color.r, out[1] = color.g, out[2] = color.b;
+        *out = Pack(color.r, color.g, color.b);
         continue;
       }
       const uint8_t* p = pixels + (static_cast<size_t>(v) * w + static_cast<size_t>(u)) * ch;
       if (image->stencil) {
-        int a = p[0];
-        out[0] = static_cast<uint8_t>((out[0] * (255 - a) + color.r * a + 127) / 255);
-        out[1] = static_cast<uint8_t>((out[1] * (255 - a) + color.g * a + 127) / 255);
-        out[2] = static_cast<uint8_t>((out[2] * (255 - a) + color.b * a + 127) / 255);
+        const int a = p[0];
+        auto blend = [&](int under, int fill) { return (under * (255 - a) + fill * a + 127) / 255; };
+        *out = Pack(blend((*out >> 16) & 0xFF, color.r), blend((*out >> 8) & 0xFF, color.g),
+                    blend(*out & 0xFF, color.b));
       } else if (ch == 1) {
-        out[0] = out[1] = out[2] = p[0];
+        *out = p[0] * 0x010101u;
       } else {
-        out[0] = p[0], out[1] = p[1], out[2] = p[2];
+        *out = Pack(p[0], p[1], p[2]);
       }
     }
   }
@@ -379,15 +536,55 @@ void TPainter::Paint(const TImage* image, TColor color, int w, int h, const TMat
 
 }  // namespace
 
+TImageCache::TImageCache() = default;
+TImageCache::~TImageCache() = default;
+
+uint8_t* TImageCache::Room(size_t size) {
+  if (size > roomSize_) {
+    room_.reset();  // the old room goes first: both at once could be too much
+    room_.reset(new uint8_t[size]);
+    roomSize_ = size;
+  }
+  return room_.get();
+}
+
+void TImageCache::Clear() { entry_ = {}; }
+
+std::vector<uint8_t> TImageCache::TakeImageRoom() {
+  std::vector<uint8_t> room;
+  if (entry_.image && entry_.image.use_count() == 1) room = std::move(const_cast<TImage&>(*entry_.image).pixels);
+  entry_ = {};
+  return room;
+}
+
+void TImageCache::GiveRaster(std::vector<uint32_t> pixels) {
+  if (pixels.capacity() == 0) return;
+  std::lock_guard guard(rastersLock_);
+  rasters_.push_back(std::move(pixels));
+  if (rasters_.size() > 2) rasters_.erase(rasters_.begin());  // the oldest goes
+}
+
+std::vector<uint32_t> TImageCache::TakeRaster(size_t size) {
+  std::lock_guard guard(rastersLock_);
+  for (auto it = rasters_.begin(); it != rasters_.end(); ++it)
+    if (it->capacity() >= size) {
+      std::vector<uint32_t> pixels = std::move(*it);
+      rasters_.erase(it);
+      return pixels;
+    }
+  return {};
+}
+
 int PageHeightFor(const TPage& page, int width) {
   double h = width * page.Height() / page.Width();
   return std::max(1, static_cast<int>(std::lround(std::min(h, 1e6))));
 }
 
 TRaster RenderPage(TDocument& doc, size_t index, int width, const TCancel& cancel, TImageCache* cache,
-                   bool preview) {
+                   int reduceForWidth) {
   const TPage& page = doc.Page(index);
   if (width < 1) width = 1;
+  if (reduceForWidth < 1) reduceForWidth = width;
   // The file stays open while the page is read, and no longer.
   struct TCloser {
     TDocument& doc;
@@ -398,21 +595,25 @@ TRaster RenderPage(TDocument& doc, size_t index, int width, const TCancel& cance
   raster.height = PageHeightFor(page, width);
   if (static_cast<uint64_t>(raster.width) * raster.height > limits::kMaxPagePixels)
     Fail(TErrorKind::TooLarge, "the page is too large to draw at this size");
-  raster.rgb.assign(static_cast<size_t>(raster.width) * raster.height * 3, 255);
+  const size_t size = static_cast<size_t>(raster.width) * raster.height;
+  if (cache) raster.pixels = cache->TakeRaster(size);
+  raster.pixels.assign(size, Pack(255, 255, 255));
 
   // User space to device pixels: the box's top left corner at (0, 0), y
   // down, then the page's rotation (clockwise), then the scale.
   const auto& b = page.box;
   const double bw = b[2] - b[0], bh = b[3] - b[1];
-  TMatrix device{1, 0, 0, -1, -b[0], b[3]};
-  switch (page.rotate) {
-    case 90: device = device.Then({0, 1, -1, 0, bh, 0}); break;
-    case 180: device = device.Then({-1, 0, 0, -1, bw, bh}); break;
-    case 270: device = device.Then({0, -1, 1, 0, 0, bw}); break;
-    default: break;
-  }
-  const double scale = width / page.Width();
-  device = device.Then({scale, 0, 0, scale, 0, 0});
+  auto deviceFor = [&](int w) {
+    TMatrix device{1, 0, 0, -1, -b[0], b[3]};
+    switch (page.rotate) {
+      case 90: device = device.Then({0, 1, -1, 0, bh, 0}); break;
+      case 180: device = device.Then({-1, 0, 0, -1, bw, bh}); break;
+      case 270: device = device.Then({0, -1, 1, 0, 0, bw}); break;
+      default: break;
+    }
+    const double scale = w / page.Width();
+    return device.Then({scale, 0, 0, scale, 0, 0});
+  };
 
   TObject pageObject = doc.Get(page.ref);
   TObject resources = doc.Resolve(page.resources);
@@ -428,8 +629,8 @@ TRaster RenderPage(TDocument& doc, size_t index, int width, const TCancel& cance
     content += '\n';
     if (content.size() > limits::kMaxDecodedBytes) Fail(TErrorKind::TooLarge, "the page's content is too large");
   }
-  TPainter painter(doc, raster, cancel, cache, preview);
-  painter.SetDevice(device);
+  TPainter painter(doc, raster, cancel, cache);
+  painter.SetDevice(deviceFor(width), deviceFor(reduceForWidth));
   painter.Run(content, resources.DictValue(), TMatrix{}, 0);
   return raster;
 }

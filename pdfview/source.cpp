@@ -33,12 +33,21 @@ int TInput::Load(uint64_t pos) {
 }
 
 std::string TInput::Read(uint64_t pos, size_t size) {
-  if (pos >= size_) return {};
-  size = static_cast<size_t>(std::min<uint64_t>(size, size_ - pos));
-  if (!source_) return std::string(view_.substr(static_cast<size_t>(pos), size));
-  std::string out(size, '\0');
-  out.resize(source_->Read(pos, out.data(), size));
+  std::string out;
+  Read(pos, size, out);
   return out;
+}
+
+void TInput::Read(uint64_t pos, size_t size, std::string& out) {
+  out.clear();
+  if (pos >= size_) return;
+  size = static_cast<size_t>(std::min<uint64_t>(size, size_ - pos));
+  if (!source_) {
+    out.assign(view_.substr(static_cast<size_t>(pos), size));
+    return;
+  }
+  out.resize(size);
+  out.resize(source_->Read(pos, out.data(), size));
 }
 
 }  // namespace skan::pdfview

@@ -51,6 +51,8 @@ class TInput {
   }
   // Up to `size` bytes at `pos`, read directly.
   std::string Read(uint64_t pos, size_t size);
+  // The same into `out`, whose room is reused.
+  void Read(uint64_t pos, size_t size, std::string& out);
 
  private:
   int Load(uint64_t pos);

@@ -99,13 +99,20 @@ void TViewerWindow::Navigate(const std::wstring& path) {
   ++generation_;
   opened_ = false;
   layout_.SetPages({});
-  cache_.clear();
+  DropCache();
   failed_.clear();
   scroll_ = 0;
   firstShown_ = false;
   HideNotice();
   ShowScrollBar(Handle(), SB_VERT, FALSE);
-  if (loader_) loader_->Open(std::filesystem::path(path), generation_);
+  // The first page is drawn at once for the width it will have once the
+  // scroll bar shows; the window confirms (or changes) it when it learns of
+  // the pages.
+  RECT client;
+  GetClientRect(Handle(), &client);
+  const int firstWidth =
+      TPageLayout::PageWidthFor(client.right - GetSystemMetrics(SM_CXVSCROLL), ui::Scale(kMargin, dpi_));
+  if (loader_) loader_->Open(std::filesystem::path(path), generation_, firstWidth);
   InvalidateRect(Handle(), nullptr, FALSE);
 }
 
@@ -172,7 +179,7 @@ void TViewerWindow::RequestPages() {
   // length of the document.
   const size_t keepFrom = first >= 2 ? first - 2 : 0, keepTo = last + 2;
   for (auto it = cache_.begin(); it != cache_.end();)
-    it = (it->first < keepFrom || it->first > keepTo) ? cache_.erase(it) : std::next(it);
+    it = (it->first < keepFrom || it->first > keepTo) ? Drop(it) : std::next(it);
 
   std::vector<size_t> wanted;
   auto want = [&](size_t page) {
@@ -212,12 +219,9 @@ void TViewerWindow::TakeResults() {
         TCached c;
         c.width = r.raster.width;
         c.height = r.raster.height;
-        c.bgrx.resize(static_cast<size_t>(c.width) * c.height);
-        const uint8_t* src = r.raster.rgb.data();
-        for (uint32_t& px : c.bgrx) {
-          px = (uint32_t(src[0]) << 16) | (uint32_t(src[1]) << 8) | src[2];
-          src += 3;
-        }
+        c.bgrx = std::move(r.raster.pixels);
+        auto old = cache_.find(r.page);
+        if (old != cache_.end()) Drop(old);
         cache_[r.page] = std::move(c);
         changed = true;
         break;
@@ -248,7 +252,7 @@ void TViewerWindow::ShowNotice(TErrorKind why) {
   SendMessageW(noticeText_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   SendMessageW(noticeButton_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   opened_ = false;
-  cache_.clear();
+  DropCache();
   if (loader_) loader_->Want({}, 0);
   ShowScrollBar(Handle(), SB_VERT, FALSE);
   PlaceNotice();
@@ -283,6 +287,15 @@ void TViewerWindow::OpenExternally() {
   if (result <= 32)
     MessageBoxW(top, L"Nie można otworzyć pliku w innym programie.", ui::TApplication::Instance().Title().c_str(),
                 MB_OK | MB_ICONWARNING);
+}
+
+std::map<size_t, TViewerWindow::TCached>::iterator TViewerWindow::Drop(std::map<size_t, TCached>::iterator it) {
+  if (loader_) loader_->Recycle(std::move(it->second.bgrx));
+  return cache_.erase(it);
+}
+
+void TViewerWindow::DropCache() {
+  while (!cache_.empty()) Drop(cache_.begin());
 }
 
 bool TViewerWindow::ViewComplete() const {

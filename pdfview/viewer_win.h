@@ -49,6 +49,9 @@ class TViewerWindow : public ui::TWindow {
   };
 
   void TakeResults();
+  // Forgets drawn pages, their pixels going back to the loader as room.
+  std::map<size_t, TCached>::iterator Drop(std::map<size_t, TCached>::iterator it);
+  void DropCache();
   void Relayout();
   void ApplyDpi();
   void RequestPages();

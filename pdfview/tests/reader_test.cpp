@@ -54,11 +54,14 @@ struct TRgb {
 constexpr TRgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kWhite{255, 255, 255},
     kBlack{0, 0, 0};
 
+TRgb PixelAt(const TRaster& r, int x, int y) {
+  const uint32_t p = r.pixels[static_cast<size_t>(y) * r.width + x];
+  return {static_cast<int>(p >> 16), static_cast<int>((p >> 8) & 0xFF), static_cast<int>(p & 0xFF)};
+}
+
 TRgb At(const TRaster& r, double fx, double fy) {
-  int x = std::min(r.width - 1, static_cast<int>(fx * r.width));
-  int y = std::min(r.height - 1, static_cast<int>(fy * r.height));
-  const uint8_t* p = &r.rgb[(static_cast<size_t>(y) * r.width + x) * 3];
-  return {p[0], p[1], p[2]};
+  return PixelAt(r, std::min(r.width - 1, static_cast<int>(fx * r.width)),
+                 std::min(r.height - 1, static_cast<int>(fy * r.height)));
 }
 
 ::testing::AssertionResult Near(TRgb got, TRgb want) {
@@ -150,7 +153,7 @@ TEST(PdfReader, EveryPageOfAMixedDocumentAtItsOwnSize) {
   // still the same picture.
   TImageCache cache;
   for (bool preview : {true, false}) {
-    TRaster big = RenderPage(doc, 0, 1000, TNeverCancel(), &cache, preview);
+    TRaster big = RenderPage(doc, 0, preview ? 500 : 1000, TNeverCancel(), &cache, preview ? 1000 : 0);
     for (const TProbe& p : kQuad) EXPECT_TRUE(Near(At(big, p.x, p.y), p.color)) << preview;
   }
 }
@@ -275,18 +278,31 @@ TEST(PdfReader, CyclesAreDamage) {
   }
 }
 
-// A page of one uncompressed RGB image, w x h pixels over a w x h point page.
-std::string ImagePagePdf(int w, int h, const std::string& pixels) {
+// A page of one RGB image, w x h pixels over a page of pageW x pageH points
+// (by default w x h), its samples `bpc` bits each; `filter` names the
+// stream's filter when `pixels` are coded.
+struct TImagePage {
+  int w, h;
+  std::string pixels;
+  int bpc = 8;
+  int pageW = 0, pageH = 0;
+  std::string filter;
+};
+
+std::string ImagePagePdf(const TImagePage& page) {
+  const std::string pw = std::to_string(page.pageW ? page.pageW : page.w);
+  const std::string ph = std::to_string(page.pageH ? page.pageH : page.h);
   std::vector<std::string> objects = {
       "<< /Type /Catalog /Pages 2 0 R >>",
       "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(w) + " " + std::to_string(h) +
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + pw + " " + ph +
           "] /Resources << /XObject << /Im0 4 0 R >> >> /Contents 5 0 R >>",
-      "<< /Type /XObject /Subtype /Image /Width " + std::to_string(w) + " /Height " + std::to_string(h) +
-          " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Length " + std::to_string(pixels.size()) + " >>\nstream\n" +
-          pixels + "\nendstream",
+      "<< /Type /XObject /Subtype /Image /Width " + std::to_string(page.w) + " /Height " + std::to_string(page.h) +
+          " /ColorSpace /DeviceRGB /BitsPerComponent " + std::to_string(page.bpc) +
+          (page.filter.empty() ? "" : " /Filter /" + page.filter) + " /Length " + std::to_string(page.pixels.size()) +
+          " >>\nstream\n" + page.pixels + "\nendstream",
   };
-  const std::string content = "q " + std::to_string(w) + " 0 0 " + std::to_string(h) + " 0 0 cm /Im0 Do Q";
+  const std::string content = "q " + pw + " 0 0 " + ph + " 0 0 cm /Im0 Do Q";
   objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
   std::string pdf = "%PDF-1.4\n";
   std::vector<size_t> offsets;
@@ -306,37 +322,114 @@ std::string ImagePagePdf(int w, int h, const std::string& pixels) {
   return pdf;
 }
 
-// A large image is averaged down in parts that run side by side: red ramps
-// left to right and green top to bottom, so every part of the page at full
-// quality must hold the ramp's value for its place.
+// Red ramps left to right and green top to bottom; 16-bit samples carry
+// the value in their high byte.
+std::string RampPixels(int w, int h, int bpc) {
+  const size_t bytes = bpc / 8;
+  std::string pixels(static_cast<size_t>(w) * h * 3 * bytes, '\x55');
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      char* p = &pixels[(static_cast<size_t>(y) * w + x) * 3 * bytes];
+      p[0] = static_cast<char>(x * 255 / (w - 1));
+      p[bytes] = static_cast<char>(y * 255 / (h - 1));
+      p[2 * bytes] = 0;
+    }
+  return pixels;
+}
+
+// A large image is averaged down as its rows arrive (8-bit samples all at
+// once, others a band at a time), output rows shared by two threads: every
+// part of the page at full quality must hold the ramp's value for its
+// place, whichever axes shrink. Drawn again after a quick preview, through
+// rooms that earlier pages used, it must come out the same.
 TEST(PdfReader, AveragingALargeImageKeepsEveryPartInPlace) {
-  // 2.4 source pixels to one: the weights differ from pixel to pixel.
-  constexpr int kW = 600, kH = 900, kOut = 250;
-  constexpr double kScale = static_cast<double>(kW) / kOut;
-  std::string pixels(static_cast<size_t>(kW) * kH * 3, '\0');
-  for (int y = 0; y < kH; ++y)
-    for (int x = 0; x < kW; ++x) {
-      pixels[(static_cast<size_t>(y) * kW + x) * 3] = static_cast<char>(x * 255 / (kW - 1));
-      pixels[(static_cast<size_t>(y) * kW + x) * 3 + 1] = static_cast<char>(y * 255 / (kH - 1));
-    }
-  TDocument doc(std::make_unique<TMemorySource>(ImagePagePdf(kW, kH, pixels)));
-  const TRaster r = RenderPage(doc, 0, kOut, TNeverCancel());
-  ASSERT_EQ(r.width, kOut);
-  ASSERT_EQ(r.height, kH * kOut / kW);
-  int wrong = 0;
-  for (int y = 0; y < r.height; ++y)
-    for (int x = 0; x < r.width; ++x) {
-      const uint8_t* p = &r.rgb[(static_cast<size_t>(y) * r.width + x) * 3];
-      // The mean of the source samples under this pixel: on a ramp, the
-      // value at the middle of the area it covers.
-      const double red = ((x + 0.5) * kScale - 0.5) * 255 / (kW - 1);
-      const double green = ((y + 0.5) * kScale - 0.5) * 255 / (kH - 1);
-      if (std::abs(p[0] - red) > 2 || std::abs(p[1] - green) > 2 || p[2] != 0) {
-        if (++wrong <= 5) ADD_FAILURE() << "at " << x << "," << y << ": " << int{p[0]} << "," << int{p[1]} << ","
-                                        << int{p[2]} << " want about " << red << "," << green << ",0";
+  struct {
+    int w, h, bpc, pageW, pageH, out;
+  } cases[] = {
+      {600, 900, 8, 600, 900, 250},    // 2.4 source pixels to one: weights differ from pixel to pixel
+      {600, 900, 16, 600, 900, 250},   // rows handed over a band at a time
+      {601, 899, 8, 601, 450, 601},    // only the height shrinks
+      {601, 899, 16, 300, 899, 300},   // only the width shrinks
+      {997, 1403, 16, 997, 1403, 331},
+  };
+  TImageCache cache;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.w << "x" << c.h << " bpc " << c.bpc << " out " << c.out);
+    TDocument doc(std::make_unique<TMemorySource>(
+        ImagePagePdf({c.w, c.h, RampPixels(c.w, c.h, c.bpc), c.bpc, c.pageW, c.pageH})));
+    const TRaster r = RenderPage(doc, 0, c.out, TNeverCancel());
+    ASSERT_EQ(r.width, c.out);
+    ASSERT_EQ(r.height, PageHeightFor(doc.Page(0), c.out));
+    const double scaleX = static_cast<double>(c.w) / r.width, scaleY = static_cast<double>(c.h) / r.height;
+    int wrong = 0;
+    for (int y = 0; y < r.height; ++y)
+      for (int x = 0; x < r.width; ++x) {
+        const TRgb p = PixelAt(r, x, y);
+        // The mean of the source samples under this pixel: on a ramp, the
+        // value at the middle of the area it covers.
+        const double red = ((x + 0.5) * scaleX - 0.5) * 255 / (c.w - 1);
+        const double green = ((y + 0.5) * scaleY - 0.5) * 255 / (c.h - 1);
+        if (std::abs(p.r - red) > 2 || std::abs(p.g - green) > 2 || p.b != 0) {
+          if (++wrong <= 5) ADD_FAILURE() << "at " << x << "," << y << ": " << p.r << "," << p.g << "," << p.b
+                                          << " want about " << red << "," << green << ",0";
+        }
       }
+    EXPECT_EQ(wrong, 0);
+
+    cache.Clear();  // a new document
+    RenderPage(doc, 0, c.out / 2, TNeverCancel(), &cache, c.out);
+    TRaster again = RenderPage(doc, 0, c.out, TNeverCancel(), &cache);
+    EXPECT_TRUE(again.pixels == r.pixels) << "drawn through the cache";
+    cache.GiveRaster(std::move(again.pixels));
+  }
+}
+
+// A plain Flate image decodes in place: a stream cut short or damaged part
+// way still gives the rows it holds (the rest black) when it holds at least
+// half of them, and fails as damaged when it holds fewer; a stream with more
+// than the image needs, or without its checksum, gives the image.
+TEST(PdfReader, AFlateImageCutShortOrDamaged) {
+  constexpr int kW = 64, kH = 64;
+  const std::string plain = RampPixels(kW, kH, 8);
+  auto pack = [](const std::string& bytes) {
+    uLongf size = compressBound(bytes.size());
+    std::string packed(size, '\0');
+    compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(bytes.data()),
+              bytes.size(), 9);
+    packed.resize(size);
+    return packed;
+  };
+  const std::string packed = pack(plain);
+  std::string garbled = packed;
+  for (size_t i = packed.size() * 3 / 4; i < packed.size() * 3 / 4 + 16; ++i) garbled[i] = '\xFF';
+  struct TCase {
+    const char* what;
+    std::string stream;
+    bool drawn;
+    enum { Ramp, Black, Unknown } bottom;  // the last row: a damaged stream may decode to junk first
+  };
+  const TCase cases[] = {
+      {"whole", packed, true, TCase::Ramp},
+      {"no checksum", packed.substr(0, packed.size() - 4), true, TCase::Ramp},
+      {"longer than the image", pack(plain + std::string(5000, '\x7F')), true, TCase::Ramp},
+      {"cut at three quarters", packed.substr(0, packed.size() * 3 / 4), true, TCase::Black},
+      {"garbled at three quarters", garbled, true, TCase::Unknown},
+      {"cut at a third", packed.substr(0, packed.size() / 3), false, TCase::Unknown},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TDocument doc(std::make_unique<TMemorySource>(ImagePagePdf({kW, kH, c.stream, 8, 0, 0, "FlateDecode"})));
+    try {
+      const TRaster r = RenderPage(doc, 0, kW, TNeverCancel());
+      ASSERT_TRUE(c.drawn) << "drawn from too little";
+      EXPECT_TRUE(Near(PixelAt(r, 40, 2), {40 * 255 / 63, 2 * 255 / 63, 0}));
+      if (c.bottom != TCase::Unknown)
+        EXPECT_TRUE(Near(PixelAt(r, 40, kH - 1), c.bottom == TCase::Ramp ? TRgb{40 * 255 / 63, 255, 0} : kBlack));
+    } catch (const TPdfError& e) {
+      EXPECT_FALSE(c.drawn) << e.what();
+      EXPECT_EQ(e.Kind(), TErrorKind::Damaged);
     }
-  EXPECT_EQ(wrong, 0);
+  }
 }
 
 // Large streams take a faster decoder than small ones; both must agree on

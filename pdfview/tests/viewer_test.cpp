@@ -145,6 +145,18 @@ TEST(PageLoader, OpensThenDrawsTheWantedPagesInOrder) {
   EXPECT_EQ(c.Results().back().raster.width, 90);
 }
 
+TEST(PageLoader, TheFirstPageIsDrawnWithoutAWish) {
+  TCollector c;
+  c.Loader().Open(Fixture("three_pages.pdf"), 1, 120);
+  ASSERT_TRUE(c.WaitFor([](auto& r) { return Count(r, TLoadResult::Page) == 2; }));
+  EXPECT_EQ(c.Results()[0].type, TLoadResult::Opened);
+  EXPECT_EQ(c.Results()[2].page, 0u);
+  EXPECT_EQ(c.Results()[2].raster.width, 120);
+  // Another width in the window's first wish: the page is drawn again for it.
+  c.Loader().Want({0}, 100);
+  ASSERT_TRUE(c.WaitFor([](auto& r) { return r.back().type == TLoadResult::Page && r.back().width == 100; }));
+}
+
 TEST(PageLoader, FailuresComeBackAsResults) {
   struct {
     const char* file;
