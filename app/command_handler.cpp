@@ -4,8 +4,7 @@
 
 namespace skan {
 
-void HandleCommand(std::string_view body, TScanRequest& request, std::string& scanId,
-                   ICommandHost& host) {
+void HandleCommand(std::string_view body, TScanRequest& request, std::string& scanId, ICommandHost& host) {
   std::optional<TJsonValue> value = ParseJson(body);
   if (!value || !value->IsObject()) return;
 

@@ -32,7 +32,6 @@ class ICommandHost {
 
 // Handles one message body. Bodies that are not one JSON object are dropped
 // silently. `scanId` is the process-wide request identifier.
-void HandleCommand(std::string_view body, TScanRequest& request, std::string& scanId,
-                   ICommandHost& host);
+void HandleCommand(std::string_view body, TScanRequest& request, std::string& scanId, ICommandHost& host);
 
 }  // namespace skan

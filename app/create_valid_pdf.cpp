@@ -53,7 +53,8 @@ class TBitmapFile {
     if (ok) {
       // Not zeroed first: a scan's worth of memory is costly to touch twice.
       size_ = static_cast<size_t>(size.QuadPart);
-      bytes_ = buffers_ ? buffers_->Take(size_) : TPageFileBuffers::TBuffer{std::make_unique_for_overwrite<uint8_t[]>(size_), size_};
+      bytes_ = buffers_ ? buffers_->Take(size_)
+                        : TPageFileBuffers::TBuffer{std::make_unique_for_overwrite<uint8_t[]>(size_), size_};
       size_t done = 0;
       while (ok && done < size_) {
         DWORD got = 0;
@@ -92,7 +93,7 @@ class TBitmapFile {
 
   TPageFileBuffers* const buffers_;
   TPageFileBuffers::TBuffer bytes_;
-  size_t size_ = 0;  // of the file; the buffer may be larger
+  size_t size_ = 0;          // of the file; the buffer may be larger
   dib::TPlainBitmap plain_;  // may point into bytes_
   std::vector<uint8_t> info_;
 };
@@ -123,7 +124,8 @@ std::wstring ChangeFileExt(const std::wstring& path, const std::wstring& ext) {
 
 std::wstring MakeTempFile(const std::wstring& folder) {
   wchar_t name[MAX_PATH];
-  if (GetTempFileNameW(folder.c_str(), L"tmp", 0, name) == 0) throw std::runtime_error(base::SystemMessage(GetLastError()));
+  if (GetTempFileNameW(folder.c_str(), L"tmp", 0, name) == 0)
+    throw std::runtime_error(base::SystemMessage(GetLastError()));
   return name;
 }
 
@@ -250,7 +252,8 @@ std::wstring SavePdf(pdf::TPdfWriter& pdf, const std::wstring& tempFolder) {
   return result;
 }
 
-std::wstring CreateValidPDF(pdf::TPdfWriter& pdf, const std::vector<std::wstring>& lista, const std::wstring& tempFolder) {
+std::wstring CreateValidPDF(pdf::TPdfWriter& pdf, const std::vector<std::wstring>& lista,
+                            const std::wstring& tempFolder) {
   pdf.CreateMemDocument();
   // Each page file is read on a second thread while the page before it is
   // drawn and compressed. A failed read waits in its future and is raised in

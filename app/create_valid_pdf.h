@@ -28,7 +28,8 @@ std::wstring MakeTempFile(const std::wstring& folder);
 std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder);
 
 // The same with a library object the caller made (and may have set a unit on).
-std::wstring CreateValidPDF(pdf::TPdfWriter& pdf, const std::vector<std::wstring>& lista, const std::wstring& tempFolder);
+std::wstring CreateValidPDF(pdf::TPdfWriter& pdf, const std::vector<std::wstring>& lista,
+                            const std::wstring& tempFolder);
 
 // Memory for page files read one after another. A page is tens of megabytes,
 // and memory taken afresh from the system for each page costs a page fault

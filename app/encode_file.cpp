@@ -77,11 +77,12 @@ void AppendBase64Lines(std::string_view bytes, std::string& text) {
 
 #ifdef _WIN32
 TExportSource::TExportSource(const std::filesystem::path& path) : path_(path) {
-  file_.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                          nullptr));
+  file_.reset(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) {
     const DWORD error = GetLastError();
-    throw std::runtime_error("Cannot open file \"" + base::Narrow(path.wstring()) + "\". " + base::SystemMessage(error));
+    throw std::runtime_error("Cannot open file \"" + base::Narrow(path.wstring()) + "\". " +
+                             base::SystemMessage(error));
   }
 }
 
@@ -92,7 +93,8 @@ void TExportSource::SaveTo(const std::filesystem::path& target, size_t piece) {
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file_.get(), &size) || size.QuadPart > 0x7FFFFFFF) {
     const DWORD error = GetLastError() ? GetLastError() : ERROR_FILE_TOO_LARGE;
-    throw std::runtime_error("Cannot read file \"" + base::Narrow(path_.wstring()) + "\". " + base::SystemMessage(error));
+    throw std::runtime_error("Cannot read file \"" + base::Narrow(path_.wstring()) + "\". " +
+                             base::SystemMessage(error));
   }
   base::TFileHandle out(
       CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

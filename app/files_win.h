@@ -16,8 +16,7 @@ inline bool FileExists(const std::wstring& path) {
 // Creates one folder level unless something exists at `folder`; a failure
 // is left to whoever writes into the folder next.
 inline void EnsureFolder(const std::wstring& folder) {
-  if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES)
-    CreateDirectoryW(folder.c_str(), nullptr);
+  if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) CreateDirectoryW(folder.c_str(), nullptr);
 }
 
 }  // namespace skan

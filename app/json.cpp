@@ -52,7 +52,10 @@ class Parser {
     v.kind = TJsonValue::Kind::Object;
     ++pos_;  // '{'
     SkipSpace();
-    if (!AtEnd() && Peek() == '}') { ++pos_; return true; }
+    if (!AtEnd() && Peek() == '}') {
+      ++pos_;
+      return true;
+    }
     for (;;) {
       SkipSpace();
       if (AtEnd() || Peek() != '"') return false;
@@ -67,8 +70,14 @@ class Parser {
       v.members.emplace_back(std::move(name), std::move(member));
       SkipSpace();
       if (AtEnd()) return false;
-      if (Peek() == ',') { ++pos_; continue; }
-      if (Peek() == '}') { ++pos_; return true; }
+      if (Peek() == ',') {
+        ++pos_;
+        continue;
+      }
+      if (Peek() == '}') {
+        ++pos_;
+        return true;
+      }
       return false;
     }
   }
@@ -78,7 +87,10 @@ class Parser {
     v.kind = TJsonValue::Kind::Array;
     ++pos_;  // '['
     SkipSpace();
-    if (!AtEnd() && Peek() == ']') { ++pos_; return true; }
+    if (!AtEnd() && Peek() == ']') {
+      ++pos_;
+      return true;
+    }
     for (;;) {
       SkipSpace();
       TJsonValue item;
@@ -86,8 +98,14 @@ class Parser {
       v.items.push_back(std::move(item));
       SkipSpace();
       if (AtEnd()) return false;
-      if (Peek() == ',') { ++pos_; continue; }
-      if (Peek() == ']') { ++pos_; return true; }
+      if (Peek() == ',') {
+        ++pos_;
+        continue;
+      }
+      if (Peek() == ']') {
+        ++pos_;
+        return true;
+      }
       return false;
     }
   }
@@ -127,10 +145,14 @@ class Parser {
       unsigned char c = Peek();
       ++pos_;
       value <<= 4;
-      if (c >= '0' && c <= '9') value |= c - '0';
-      else if (c >= 'a' && c <= 'f') value |= c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F') value |= c - 'A' + 10;
-      else return false;
+      if (c >= '0' && c <= '9')
+        value |= c - '0';
+      else if (c >= 'a' && c <= 'f')
+        value |= c - 'a' + 10;
+      else if (c >= 'A' && c <= 'F')
+        value |= c - 'A' + 10;
+      else
+        return false;
     }
     return true;
   }
@@ -168,11 +190,25 @@ class Parser {
     unsigned char c = Peek();
     int extra;
     uint32_t cp, min;
-    if (c < 0x80) { out += static_cast<char>(c); ++pos_; return true; }
-    if ((c & 0xE0) == 0xC0) { extra = 1; cp = c & 0x1F; min = 0x80; }
-    else if ((c & 0xF0) == 0xE0) { extra = 2; cp = c & 0x0F; min = 0x800; }
-    else if ((c & 0xF8) == 0xF0) { extra = 3; cp = c & 0x07; min = 0x10000; }
-    else return false;
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      ++pos_;
+      return true;
+    }
+    if ((c & 0xE0) == 0xC0) {
+      extra = 1;
+      cp = c & 0x1F;
+      min = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2;
+      cp = c & 0x0F;
+      min = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3;
+      cp = c & 0x07;
+      min = 0x10000;
+    } else
+      return false;
     if (s_.size() - pos_ < static_cast<size_t>(extra) + 1) return false;
     for (int i = 1; i <= extra; ++i) {
       unsigned char cc = static_cast<unsigned char>(s_[pos_ + i]);
@@ -190,7 +226,10 @@ class Parser {
     for (;;) {
       if (AtEnd()) return false;
       unsigned char c = Peek();
-      if (c == '"') { ++pos_; return true; }
+      if (c == '"') {
+        ++pos_;
+        return true;
+      }
       if (c < 0x20) return false;
       if (c == '\\') {
         ++pos_;

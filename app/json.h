@@ -13,7 +13,7 @@ struct TJsonValue {
   enum class Kind { Null, False, True, Number, String, Array, Object };
 
   Kind kind = Kind::Null;
-  std::string text;  // String: decoded UTF-8; Number: the literal as written
+  std::string text;                                         // String: decoded UTF-8; Number: the literal as written
   std::vector<TJsonValue> items;                            // Array
   std::vector<std::pair<std::string, TJsonValue>> members;  // Object, in order
 

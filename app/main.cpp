@@ -26,9 +26,7 @@ skan::TPeerInput::ReadFn StdInReader(HANDLE in) {
 // A peer that starts the host gives it a pipe; when that pipe ends, the peer
 // has gone. Standard input of any other kind (none at all when a person
 // starts the program, a file, a console) ending says nothing about a peer.
-bool IsPeerPipe(HANDLE in) {
-  return in && in != INVALID_HANDLE_VALUE && GetFileType(in) == FILE_TYPE_PIPE;
-}
+bool IsPeerPipe(HANDLE in) { return in && in != INVALID_HANDLE_VALUE && GetFileType(in) == FILE_TYPE_PIPE; }
 
 }  // namespace
 
@@ -58,14 +56,11 @@ int RunHost() {
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
   HWND window = form->Handle();
   TSkanowanie::FStdIn = std::make_unique<TPeerInput>(
-      StdInReader(in), [window] { PostMessageW(window, TSkanowanie::WM_PEERINPUT, 0, 0); },
-      IsPeerPipe(in));
+      StdInReader(in), [window] { PostMessageW(window, TSkanowanie::WM_PEERINPUT, 0, 0); }, IsPeerPipe(in));
   // The reader's wake only needs to wake this loop: the idle poll that
   // follows takes the message, or sees that the peer has gone. The window
   // receives the wake only from modal loops of the system, where no poll runs.
-  app.OnMessage = [window](const MSG& msg) {
-    return msg.hwnd == window && msg.message == TSkanowanie::WM_PEERINPUT;
-  };
+  app.OnMessage = [window](const MSG& msg) { return msg.hwnd == window && msg.message == TSkanowanie::WM_PEERINPUT; };
 
   form->ShowMaximized();
   app.Run();

@@ -88,11 +88,9 @@ TSkanowanie::~TSkanowanie() {
 bool TSkanowanie::CreateForm() {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   iconBig_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_MAINICON), IMAGE_ICON,
-                                           GetSystemMetrics(SM_CXICON),
-                                           GetSystemMetrics(SM_CYICON), 0));
+                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
   iconSmall_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_MAINICON), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXSMICON),
-                                             GetSystemMetrics(SM_CYSMICON), 0));
+                                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
   RegisterClass(L"TSkanowanie", CS_DBLCLKS, LoadCursorW(nullptr, IDC_ARROW),
                 reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), iconBig_, iconSmall_);
 
@@ -107,8 +105,7 @@ bool TSkanowanie::CreateForm() {
 
   // No frame and no caption; the task-bar button comes from WS_EX_APPWINDOW.
   if (!Create(WS_EX_APPWINDOW, L"TSkanowanie", L"",
-              WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX, x, y,
-              width, height, nullptr))
+              WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX, x, y, width, height, nullptr))
     return false;
   SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(iconBig_));
   SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(iconSmall_));
@@ -133,10 +130,10 @@ void TSkanowanie::CreateControls() {
   HINSTANCE instance = GetModuleHandleW(nullptr);
 
   // The diagnostic log: present but never shown.
-  Memo1 = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
-                          WS_CHILD | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
-                              ES_AUTOHSCROLL | ES_READONLY,
-                          0, 0, 0, 0, self, reinterpret_cast<HMENU>(kMemo1), instance, nullptr);
+  Memo1 =
+      CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
+                      WS_CHILD | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_READONLY,
+                      0, 0, 0, 0, self, reinterpret_cast<HMENU>(kMemo1), instance, nullptr);
   SendMessageW(Memo1, EM_SETLIMITTEXT, 0, 0);
   SetWindowSubclass(Memo1, Memo1Proc, 1, reinterpret_cast<DWORD_PTR>(this));
 
@@ -158,8 +155,7 @@ void TSkanowanie::CreateControls() {
   ImageButton4 = std::make_unique<ui::TImageButton>(panel, kImageButton4, L"Exit", L"PNG_EXIT");
   ImageButton1 = std::make_unique<ui::TImageButton>(panel, kImageButton1, L"Load PDF", L"PNG_LOAD");
   ImageButton2 = std::make_unique<ui::TImageButton>(panel, kImageButton2, L"Scan to PDF", L"PNG_SCAN");
-  ImageButton3 =
-      std::make_unique<ui::TImageButton>(panel, kImageButton3, L"Confirm and send", L"PNG_SEND");
+  ImageButton3 = std::make_unique<ui::TImageButton>(panel, kImageButton3, L"Confirm and send", L"PNG_SEND");
   ImageButton4->OnClick = [this] { ImageButton4Click(); };
   ImageButton1->OnClick = [this] { ImageButton1Click(); };
   ImageButton2->OnClick = [this] { ImageButton2Click(); };
@@ -178,9 +174,9 @@ void TSkanowanie::CreateControls() {
 void TSkanowanie::ApplyDpi() {
   dpi_ = ui::WindowDpi(Handle());
   if (font_) DeleteObject(font_);
-  font_ = CreateFontW(-MulDiv(kFontPoints, static_cast<int>(dpi_), 72), 0, 0, 0, FW_NORMAL, FALSE,
-                      FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                      DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma");
+  font_ =
+      CreateFontW(-MulDiv(kFontPoints, static_cast<int>(dpi_), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                  DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma");
   SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   SendMessageW(Memo1, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   ImageButton4->SetBounds(6, 8, kButtonSize, kPictureSize, dpi_);
@@ -201,8 +197,7 @@ void TSkanowanie::Layout() {
   MoveWindow(Panel2.Handle(), 0, 0, panelWidth, height, TRUE);
   MoveWindow(Splitter1.Handle(), panelWidth, 0, splitterWidth, height, TRUE);
   int paneLeft = panelWidth + splitterWidth;
-  MoveWindow(WebBrowser1.Handle(), paneLeft, 0, std::max(0, int(client.right) - paneLeft), height,
-             TRUE);
+  MoveWindow(WebBrowser1.Handle(), paneLeft, 0, std::max(0, int(client.right) - paneLeft), height, TRUE);
 }
 
 // --- Scan-request state ------------------------------------------------------
@@ -303,8 +298,7 @@ void TSkanowanie::FlushLog() {
   DefSubclassProc(Memo1, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(log_.c_str()));
 }
 
-LRESULT CALLBACK TSkanowanie::Memo1Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
-                                        UINT_PTR, DWORD_PTR data) {
+LRESULT CALLBACK TSkanowanie::Memo1Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
   switch (msg) {
     case WM_GETTEXT:
     case WM_GETTEXTLENGTH:
@@ -314,12 +308,8 @@ LRESULT CALLBACK TSkanowanie::Memo1Proc(HWND hwnd, UINT msg, WPARAM wParam, LPAR
     case EM_LINELENGTH:
     case EM_GETHANDLE:
     case WM_SHOWWINDOW:
-    case WM_PAINT:
-      ui::Guarded([&] { reinterpret_cast<TSkanowanie*>(data)->FlushLog(); });
-      break;
-    case WM_NCDESTROY:
-      RemoveWindowSubclass(hwnd, Memo1Proc, 1);
-      break;
+    case WM_PAINT: ui::Guarded([&] { reinterpret_cast<TSkanowanie*>(data)->FlushLog(); }); break;
+    case WM_NCDESTROY: RemoveWindowSubclass(hwnd, Memo1Proc, 1); break;
   }
   return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
@@ -336,9 +326,7 @@ skan::TLocalTime TSkanowanie::Now() {
 
 std::string TSkanowanie::TempFolder() { return base::Narrow(skan::TempFolder()); }
 
-void TSkanowanie::EnsureFolder(const std::string& path) {
-  skan::EnsureFolder(base::Widen(path));
-}
+void TSkanowanie::EnsureFolder(const std::string& path) { skan::EnsureFolder(base::Widen(path)); }
 
 // --- Window behaviours -----------------------------------------------------------
 
@@ -352,8 +340,7 @@ void TSkanowanie::FormClose() {
   }
   // Only a working file of the system's own, in the temporary folder; a file
   // the user opened with Load PDF is theirs and stays.
-  if (working && StartsWithNoCase(path, skan::TempFolder()) && FileExists(path))
-    DeleteFileW(path.c_str());
+  if (working && StartsWithNoCase(path, skan::TempFolder()) && FileExists(path)) DeleteFileW(path.c_str());
 }
 
 void TSkanowanie::ImageButton1Click() {
@@ -443,9 +430,7 @@ void TSkanowanie::ShowPopupMenu(LPARAM screenPoint) {
 
 LRESULT TSkanowanie::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
-    case WM_SIZE:
-      Layout();
-      return 0;
+    case WM_SIZE: Layout(); return 0;
     case WM_GETMINMAXINFO: {
       // A window without a caption would otherwise cover the task bar when
       // maximised; it takes its monitor's work area instead.
@@ -460,44 +445,33 @@ LRESULT TSkanowanie::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_DPICHANGED: {
       const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-      SetWindowPos(Handle(), nullptr, suggested->left, suggested->top,
-                   suggested->right - suggested->left, suggested->bottom - suggested->top,
-                   SWP_NOZORDER | SWP_NOACTIVATE);
+      SetWindowPos(Handle(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                   suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
       ApplyDpi();
       return 0;
     }
-    case WM_CONTEXTMENU:
-      ShowPopupMenu(lParam);
-      return 0;
+    case WM_CONTEXTMENU: ShowPopupMenu(lParam); return 0;
     case WM_MOUSEWHEEL: {
       // The wheel goes to the focused window (a button, say) and bubbles up
       // here; it scrolls the document when the pointer is over it.
       POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
       HWND under = WindowFromPoint(at);
       HWND pane = WebBrowser1.Handle();
-      if (pane && (under == pane || IsChild(pane, under)))
-        return SendMessageW(pane, msg, wParam, lParam);
+      if (pane && (under == pane || IsChild(pane, under))) return SendMessageW(pane, msg, wParam, lParam);
       break;
     }
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
-        case kMenuScanToPdf:
-          SkanujdoPDF1Click();
-          break;
-        default:
-          break;  // items and actions without a handler do nothing
+        case kMenuScanToPdf: SkanujdoPDF1Click(); break;
+        default: break;  // items and actions without a handler do nothing
       }
       return 0;
-    case WM_PEERINPUT:
-      PeerInputWhileModal();
-      return 0;
+    case WM_PEERINPUT: PeerInputWhileModal(); return 0;
     case WM_CLOSE:
       FormClose();
       DestroyWindow(Handle());
       return 0;
-    case WM_DESTROY:
-      ui::TApplication::Instance().Terminate();
-      return 0;
+    case WM_DESTROY: ui::TApplication::Instance().Terminate(); return 0;
   }
   return Default(msg, wParam, lParam);
 }

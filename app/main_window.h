@@ -154,4 +154,3 @@ extern TSkanowanie* Skanowanie;
 extern std::string scan_id;
 
 }  // namespace skan
-

@@ -60,8 +60,8 @@ class TFramer {
  private:
   void StartMessage(std::vector<TMessage>& out) {
     prefixHave_ = 0;
-    const uint32_t value = uint32_t(prefix_[0]) | uint32_t(prefix_[1]) << 8 |
-                           uint32_t(prefix_[2]) << 16 | uint32_t(prefix_[3]) << 24;
+    const uint32_t value =
+        uint32_t(prefix_[0]) | uint32_t(prefix_[1]) << 8 | uint32_t(prefix_[2]) << 16 | uint32_t(prefix_[3]) << 24;
     length_ = static_cast<int32_t>(value);
     if (length_ <= 0) {
       out.push_back({length_, {}, 4});
@@ -121,8 +121,7 @@ struct TPeerInput::Shared {
   bool Publish(std::vector<TMessage>& ready, size_t partial, bool end) {
     {
       std::unique_lock lock(mutex);
-      if (!ready.empty())
-        room.wait(lock, [&] { return queuedBytes < kMaxBufferedInput || stopping; });
+      if (!ready.empty()) room.wait(lock, [&] { return queuedBytes < kMaxBufferedInput || stopping; });
       if (stopping) return false;
       for (TMessage& m : ready) {
         queuedBytes += m.wireSize;
@@ -165,9 +164,7 @@ struct TPeerInput::Shared {
 };
 
 TPeerInput::TPeerInput(ReadFn read, WakeFn wake, bool peerLeavesAtEnd)
-    : shared_(std::make_shared<Shared>()),
-      connected_(static_cast<bool>(read)),
-      peerLeavesAtEnd_(peerLeavesAtEnd) {
+    : shared_(std::make_shared<Shared>()), connected_(static_cast<bool>(read)), peerLeavesAtEnd_(peerLeavesAtEnd) {
   shared_->read = std::move(read);
   shared_->wake = std::move(wake);
   if (!connected_) {

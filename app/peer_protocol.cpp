@@ -25,8 +25,7 @@ std::string PreparingMessage() {
 std::string HelloMessage() { return R"({"Czesc ": "1" })"; }
 
 std::string SharedMessage(unsigned port) {
-  return R"({"POL": "Shared_complite","port":")" + std::to_string(port) +
-         R"(","filename":"scan.pdf" })";
+  return R"({"POL": "Shared_complite","port":")" + std::to_string(port) + R"(","filename":"scan.pdf" })";
 }
 
 std::string JsonEscape(std::string_view text) {
@@ -65,8 +64,8 @@ bool CommandIs(std::string_view text, std::string_view command) {
 
 std::string FormatScanId(const TLocalTime& t) {
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%04d_%02d_%02d_%02d_%02d_%02d_%03d", t.year, t.month, t.day,
-                t.hour, t.minute, t.second, t.millisecond);
+  std::snprintf(buf, sizeof buf, "%04d_%02d_%02d_%02d_%02d_%02d_%03d", t.year, t.month, t.day, t.hour, t.minute,
+                t.second, t.millisecond);
   return buf;
 }
 

@@ -16,13 +16,13 @@ inline constexpr std::string_view kReady = "Redy_SCAN";
 }  // namespace scan_status
 
 // Outbound bodies (UTF-8). Numbers match the protocol's message table.
-std::string InitScanReply(std::string_view scanId);          // 1
-std::string IfScanedReply(std::string_view status);          // 2
-std::string EndReply();                                      // 3
-std::string UnknownCommandReply(std::string_view command);   // 4
-std::string PreparingMessage();                              // 5
-std::string HelloMessage();                                  // 6
-std::string SharedMessage(unsigned port);                    // 7
+std::string InitScanReply(std::string_view scanId);         // 1
+std::string IfScanedReply(std::string_view status);         // 2
+std::string EndReply();                                     // 3
+std::string UnknownCommandReply(std::string_view command);  // 4
+std::string PreparingMessage();                             // 5
+std::string HelloMessage();                                 // 6
+std::string SharedMessage(unsigned port);                   // 7
 
 // Escapes text as JSON string content (quotation mark, backslash and control
 // characters), so a reply that carries peer text stays valid JSON.

@@ -48,10 +48,11 @@ void TScanStart::SkanujdoPDF1Click() {
   if (!twain.LibraryLoaded() || twain.SourceCount() == 0) return;
 
   const int i = twain.SelectSource();
-  twain.OnSourceSetupFileXfer = [this](twain::TTwainObject* s, int index) { TwainManager1SourceSetupFileXfer(s, index); };
-  twain.OnSourceFileTransfer = [this](twain::TTwainObject* s, int index, const TW_STR255& name, twain::TTwainFormat f, bool& c) {
-    TwainManager1SourceFileTransfer(s, index, name, f, c);
+  twain.OnSourceSetupFileXfer = [this](twain::TTwainObject* s, int index) {
+    TwainManager1SourceSetupFileXfer(s, index);
   };
+  twain.OnSourceFileTransfer = [this](twain::TTwainObject* s, int index, const TW_STR255& name, twain::TTwainFormat f,
+                                      bool& c) { TwainManager1SourceFileTransfer(s, index, name, f, c); };
   twain.OnTransferComplete = [this](twain::TTwainObject* s, int index, bool canceled) {
     window_.TwainManager1TransferComplete(s, index, canceled);
   };
@@ -107,7 +108,8 @@ void TScanStart::TwainManager1TwainAcquire(twain::TTwainObject*, int, twain::TTw
   window_.PageFileWritten(page);  // complete: the window may start on it
 }
 
-void TScanStart::TwainManager1SourceFileTransfer(twain::TTwainObject*, int, const TW_STR255&, twain::TTwainFormat, bool&) {
+void TScanStart::TwainManager1SourceFileTransfer(twain::TTwainObject*, int, const TW_STR255&, twain::TTwainFormat,
+                                                 bool&) {
   // The file named last is complete; the window may start on it.
   if (auto& lista = window_.Lista(); lista && !lista->empty()) window_.PageFileWritten(lista->back());
 }

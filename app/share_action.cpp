@@ -11,15 +11,16 @@ namespace skan {
 
 std::string SharedMessage(std::uint16_t port) {
   char body[96];
-  std::snprintf(body, sizeof body, "{\"POL\": \"%s\",\"port\":\"%u\",\"filename\":\"scan.pdf\" }",
-                "Shared_complite", static_cast<unsigned>(port));
+  std::snprintf(body, sizeof body, "{\"POL\": \"%s\",\"port\":\"%u\",\"filename\":\"scan.pdf\" }", "Shared_complite",
+                static_cast<unsigned>(port));
   return body;
 }
 
 TShareAction::TShareAction(TShareWindow window, std::uint16_t firstPort, std::uint16_t portCount)
     : window_(std::move(window)), firstPort_(firstPort), portCount_(portCount) {
-  HTTPServer1.OnCommandGet = [this](share::TContext& c, share::THTTPRequestInfo& rq,
-                                    share::THTTPResponseInfo& rs) { HTTPServer1CommandGet(c, rq, rs); };
+  HTTPServer1.OnCommandGet = [this](share::TContext& c, share::THTTPRequestInfo& rq, share::THTTPResponseInfo& rs) {
+    HTTPServer1CommandGet(c, rq, rs);
+  };
 }
 
 TShareAction::~TShareAction() {
@@ -76,8 +77,7 @@ void TShareAction::HTTPServer1CommandGet(share::TContext& AContext, share::THTTP
                                          share::THTTPResponseInfo& AResponseInfo) {
   AResponseInfo.CustomHeaders.push_back("Access-Control-Allow-Origin: *");
   AResponseInfo.CustomHeaders.push_back("Access-Control-Allow-Methods: GET, POST, PUT, DELETE");
-  AResponseInfo.CustomHeaders.push_back(
-      "Access-Control-Allow-Headers: Origin, X-Requested-With, Content-Type, Accept");
+  AResponseInfo.CustomHeaders.push_back("Access-Control-Allow-Headers: Origin, X-Requested-With, Content-Type, Accept");
   AResponseInfo.ServeFile(AContext, window_.filename());
 }
 

@@ -27,7 +27,7 @@ struct TShareWindow {
 std::string SharedMessage(std::uint16_t port);
 
 class TShareAction {
-public:
+ public:
   static constexpr std::uint16_t kFirstPort = 2025;
   static constexpr std::uint16_t kPortCount = 200;
 
@@ -44,7 +44,7 @@ public:
 
   share::THTTPServer HTTPServer1;
 
-private:
+ private:
   void SendShared();
 
   TShareWindow window_;

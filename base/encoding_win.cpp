@@ -34,8 +34,8 @@ bool ToAnsiExactly(std::wstring_view text, std::string& ansi) {
                                     0, nullptr, &usedDefault);
   if (n <= 0 && !text.empty()) return false;
   ansi.assign(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()), ansi.data(), n,
-                      nullptr, &usedDefault);
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()), ansi.data(), n, nullptr,
+                      &usedDefault);
   return !usedDefault;
 }
 

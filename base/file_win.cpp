@@ -9,8 +9,8 @@ namespace skan::base {
 TWholeFile ReadWholeFile(const std::filesystem::path& path, std::uint64_t maxSize) {
   TWholeFile file;
   // Closed on every way out, also when the buffer cannot be allocated.
-  TFileHandle h(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  TFileHandle h(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h) {
     file.failure = TWholeFile::TFailure::Open;
     file.error = GetLastError();
@@ -26,8 +26,7 @@ TWholeFile ReadWholeFile(const std::filesystem::path& path, std::uint64_t maxSiz
     std::size_t done = 0;
     while (done < file.size) {
       DWORD got = 0;
-      if (!ReadFile(h.get(), file.data.get() + done, static_cast<DWORD>(file.size - done), &got, nullptr) ||
-          got == 0) {
+      if (!ReadFile(h.get(), file.data.get() + done, static_cast<DWORD>(file.size - done), &got, nullptr) || got == 0) {
         error = GetLastError() ? GetLastError() : ERROR_HANDLE_EOF;
         break;
       }

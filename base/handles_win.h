@@ -65,8 +65,7 @@ using TGdiObject = TUniqueHandle<detail::TWinTraits<H, detail::Null<H>, detail::
 class TWindowDC {
  public:
   explicit TWindowDC(HWND window) noexcept : window_(window), dc_(GetDC(window)) {}
-  TWindowDC(TWindowDC&& other) noexcept
-      : window_(other.window_), dc_(std::exchange(other.dc_, nullptr)) {}
+  TWindowDC(TWindowDC&& other) noexcept : window_(other.window_), dc_(std::exchange(other.dc_, nullptr)) {}
   TWindowDC& operator=(TWindowDC&&) = delete;
   TWindowDC(const TWindowDC&) = delete;
   TWindowDC& operator=(const TWindowDC&) = delete;
@@ -91,8 +90,7 @@ class TSelectObject {
   TSelectObject(HDC dc, HGDIOBJ object) noexcept : dc_(dc), old_(SelectObject(dc, object)) {
     if (old_ == HGDI_ERROR) old_ = nullptr;
   }
-  TSelectObject(TSelectObject&& other) noexcept
-      : dc_(other.dc_), old_(std::exchange(other.old_, nullptr)) {}
+  TSelectObject(TSelectObject&& other) noexcept : dc_(other.dc_), old_(std::exchange(other.old_, nullptr)) {}
   TSelectObject& operator=(TSelectObject&&) = delete;
   TSelectObject(const TSelectObject&) = delete;
   TSelectObject& operator=(const TSelectObject&) = delete;
@@ -116,8 +114,7 @@ class TGlobalLock {
  public:
   explicit TGlobalLock(HGLOBAL memory) noexcept
       : memory_(memory), p_(memory ? static_cast<T*>(GlobalLock(memory)) : nullptr) {}
-  TGlobalLock(TGlobalLock&& other) noexcept
-      : memory_(other.memory_), p_(std::exchange(other.p_, nullptr)) {}
+  TGlobalLock(TGlobalLock&& other) noexcept : memory_(other.memory_), p_(std::exchange(other.p_, nullptr)) {}
   TGlobalLock& operator=(TGlobalLock&&) = delete;
   TGlobalLock(const TGlobalLock&) = delete;
   TGlobalLock& operator=(const TGlobalLock&) = delete;

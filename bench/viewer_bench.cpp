@@ -106,4 +106,3 @@ int Main(int argc, wchar_t** argv) {
 }  // namespace skan::bench
 
 int wmain(int argc, wchar_t** argv) { return skan::bench::Main(argc, argv); }
-

@@ -13,9 +13,9 @@ namespace {
 constexpr uint64_t kMaxConvertedBytes = uint64_t{512} << 20;
 
 constexpr size_t kFileHeaderSize = 14;
-constexpr uint32_t kCoreHeaderSize = 12;      // BITMAPCOREHEADER
-constexpr uint32_t kInfoHeaderSize = 40;      // BITMAPINFOHEADER
-constexpr uint32_t kHeaderWithMasksSize = 52; // larger headers carry the bit masks themselves
+constexpr uint32_t kCoreHeaderSize = 12;       // BITMAPCOREHEADER
+constexpr uint32_t kInfoHeaderSize = 40;       // BITMAPINFOHEADER
+constexpr uint32_t kHeaderWithMasksSize = 52;  // larger headers carry the bit masks themselves
 constexpr uint32_t kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3;
 
 [[noreturn]] void Invalid(const char* why) { throw TInvalidBitmap(why); }
@@ -116,8 +116,7 @@ THeader ParseHeader(const uint8_t* info, size_t infoSize) {
       }
       for (int i = 0; i < 3; ++i) h.masks[i] = U32(info + kInfoHeaderSize + 4 * i);
       break;
-    default:
-      Invalid("unsupported compression");
+    default: Invalid("unsupported compression");
   }
   return h;
 }
@@ -142,8 +141,7 @@ std::vector<uint8_t> OwnBuffer(uint64_t bytes) {
 // pixels (end of line, delta) keep index 0; pixels past a row's end are cut
 // off; decoding ends at the end-of-bitmap mark or once every row is done. A
 // delta that leaves the bitmap, or data that ends before, is invalid.
-void DecodeRle(const uint8_t* src, size_t n, bool four, uint32_t width, uint32_t height, size_t stride,
-               uint8_t* out) {
+void DecodeRle(const uint8_t* src, size_t n, bool four, uint32_t width, uint32_t height, size_t stride, uint8_t* out) {
   uint64_t x = 0;
   uint32_t y = 0;
   size_t p = 0;
@@ -223,8 +221,8 @@ TPlainBitmap ReadBitmap(const uint8_t* info, size_t infoSize, const uint8_t* bit
   out.bits = bits;
   out.bitsPerPixel = h.bitCount;
   if (h.bitCount != 16 && h.bitCount != 32) return out;
-  if (h.bitCount == 32 && (h.compression == kBiRgb ||
-                           (h.masks[0] == 0xFF0000 && h.masks[1] == 0xFF00 && h.masks[2] == 0xFF)))
+  if (h.bitCount == 32 &&
+      (h.compression == kBiRgb || (h.masks[0] == 0xFF0000 && h.masks[1] == 0xFF00 && h.masks[2] == 0xFF)))
     return out;  // already blue-green-red-unused
 
   const TField red(h.masks[0]), green(h.masks[1]), blue(h.masks[2]);

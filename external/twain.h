@@ -450,8 +450,7 @@ static_assert(sizeof(TW_IMAGEMEMXFER) == 38);
 
 // The source manager's single entry point (exported by ordinal 1) and a data
 // source's entry point.
-typedef TW_UINT16(TW_CALLINGSTYLE* DSMENTRYPROC)(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest,
-                                                  TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
-                                                  TW_MEMREF pData);
-typedef TW_UINT16(TW_CALLINGSTYLE* DSENTRYPROC)(pTW_IDENTITY pOrigin, TW_UINT32 DG,
-                                                 TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData);
+typedef TW_UINT16(TW_CALLINGSTYLE* DSMENTRYPROC)(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT,
+                                                 TW_UINT16 MSG, TW_MEMREF pData);
+typedef TW_UINT16(TW_CALLINGSTYLE* DSENTRYPROC)(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
+                                                TW_MEMREF pData);

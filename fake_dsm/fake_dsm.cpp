@@ -118,8 +118,8 @@ TFakeDsm::TContainerBytes TFakeDsm::Array(TW_UINT16 itemType, std::vector<uint32
   return c;
 }
 
-TFakeDsm::TContainerBytes TFakeDsm::Range(TW_UINT16 itemType, uint32_t min, uint32_t max, uint32_t step,
-                                          uint32_t def, uint32_t current) {
+TFakeDsm::TContainerBytes TFakeDsm::Range(TW_UINT16 itemType, uint32_t min, uint32_t max, uint32_t step, uint32_t def,
+                                          uint32_t current) {
   TContainerBytes c{TWON_RANGE, {}};
   Append(c.bytes, itemType);
   for (uint32_t v : {min, max, step, def, current}) Append(c.bytes, v);
@@ -137,13 +137,13 @@ std::string TFakeDsm::Take() {
   return out;
 }
 
-TW_UINT16 TW_CALLINGSTYLE TFakeDsm::Entry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
-                                          TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+TW_UINT16 TW_CALLINGSTYLE TFakeDsm::Entry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat,
+                                          TW_UINT16 msg, TW_MEMREF data) {
   return gCurrent ? gCurrent->Handle(origin, dest, dg, dat, msg, data) : TW_UINT16(TWRC_FAILURE);
 }
 
-TW_UINT16 TFakeDsm::Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat,
-                           TW_UINT16 msg, TW_MEMREF data) {
+TW_UINT16 TFakeDsm::Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+                           TW_MEMREF data) {
   (void)dg;
   const std::string triplet = DatName(dat) + "/" + MsgName(msg);
   trace.push_back(triplet);
@@ -154,11 +154,16 @@ TW_UINT16 TFakeDsm::Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
     std::string wrong;
     const bool toDsm = dat == DAT_PARENT || dat == DAT_IDENTITY;
     const bool open = dest && std::find(openIds_.begin(), openIds_.end(), dest->Id) != openIds_.end();
-    if (!origin) wrong = "no origin";
-    else if (msg != MSG_OPENDSM && dsmOpen && origin->Id != appId_) wrong = "origin is not the application";
-    else if (toDsm && dest) wrong = "destination given for the source manager";
-    else if (!toDsm && dat != DAT_STATUS && !dest) wrong = "no destination";
-    else if (!toDsm && dest && !open) wrong = "destination is not an open source";
+    if (!origin)
+      wrong = "no origin";
+    else if (msg != MSG_OPENDSM && dsmOpen && origin->Id != appId_)
+      wrong = "origin is not the application";
+    else if (toDsm && dest)
+      wrong = "destination given for the source manager";
+    else if (!toDsm && dat != DAT_STATUS && !dest)
+      wrong = "no destination";
+    else if (!toDsm && dest && !open)
+      wrong = "destination is not an open source";
     if (!wrong.empty()) {
       misaddressed.push_back(triplet + ": " + wrong);
       return TWRC_FAILURE;
@@ -167,8 +172,7 @@ TW_UINT16 TFakeDsm::Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
   if (dat == DAT_EVENT && data) processed.push_back(*static_cast<MSG*>(static_cast<pTW_EVENT>(data)->pEvent));
   if (dat == DAT_SETUPFILEXFER && msg == MSG_SET && data)
     fileNames.emplace_back(static_cast<pTW_SETUPFILEXFER>(data)->FileName);
-  if (dat == DAT_USERINTERFACE && msg == MSG_ENABLEDS && data)
-    enables.push_back(*static_cast<pTW_USERINTERFACE>(data));
+  if (dat == DAT_USERINTERFACE && msg == MSG_ENABLEDS && data) enables.push_back(*static_cast<pTW_USERINTERFACE>(data));
 
   auto scripted = answers_.find({dat, msg});
   if (scripted != answers_.end() && !scripted->second.empty()) {
@@ -187,9 +191,7 @@ TW_UINT16 TFakeDsm::Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
     case DAT_IDENTITY: {
       auto* id = static_cast<pTW_IDENTITY>(data);
       switch (msg) {
-        case MSG_GETFIRST:
-          next_ = 0;
-          [[fallthrough]];
+        case MSG_GETFIRST: next_ = 0; [[fallthrough]];
         case MSG_GETNEXT:
           if (failEnumerationAt >= 0 && next_ == size_t(failEnumerationAt)) return TWRC_FAILURE;
           if (next_ >= sources.size()) return TWRC_ENDOFLIST;
@@ -238,8 +240,10 @@ TW_UINT16 TFakeDsm::Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
     }
     case DAT_SETUPFILEXFER: {
       auto* setup = static_cast<pTW_SETUPFILEXFER>(data);
-      if (msg == MSG_SET) file_ = *setup;
-      else *setup = file_;
+      if (msg == MSG_SET)
+        file_ = *setup;
+      else
+        *setup = file_;
       return TWRC_SUCCESS;
     }
     case DAT_IMAGEFILEXFER:
@@ -261,9 +265,7 @@ TW_UINT16 TFakeDsm::Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
       pending->Count = indeterminate && left_ > 0 ? 0xFFFF : TW_UINT16(left_);
       return TWRC_SUCCESS;
     }
-    case DAT_STATUS:
-      static_cast<pTW_STATUS>(data)->ConditionCode = conditionCode;
-      return TWRC_SUCCESS;
+    case DAT_STATUS: static_cast<pTW_STATUS>(data)->ConditionCode = conditionCode; return TWRC_SUCCESS;
     case DAT_CAPABILITY: {
       auto* cap = static_cast<pTW_CAPABILITY>(data);
       if (msg == MSG_SET) {
@@ -283,12 +285,8 @@ TW_UINT16 TFakeDsm::Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
       if (msg != MSG_SET) return TWRC_FAILURE;
       layouts.push_back(*static_cast<pTW_IMAGELAYOUT>(data));
       return TWRC_SUCCESS;
-    case DAT_IMAGEINFO:
-      *static_cast<pTW_IMAGEINFO>(data) = imageInfo;
-      return TWRC_SUCCESS;
-    case DAT_SETUPMEMXFER:
-      *static_cast<pTW_SETUPMEMXFER>(data) = setupMem;
-      return TWRC_SUCCESS;
+    case DAT_IMAGEINFO: *static_cast<pTW_IMAGEINFO>(data) = imageInfo; return TWRC_SUCCESS;
+    case DAT_SETUPMEMXFER: *static_cast<pTW_SETUPMEMXFER>(data) = setupMem; return TWRC_SUCCESS;
     case DAT_IMAGEMEMXFER: {
       auto* xfer = static_cast<pTW_IMAGEMEMXFER>(data);
       memRequests.push_back(*xfer);
@@ -296,7 +294,8 @@ TW_UINT16 TFakeDsm::Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
       const TMemBuffer buffer = memBuffers.front();
       memBuffers.pop_front();
       if (!buffer.bytes.empty())
-        std::memcpy(xfer->Memory.TheMem, buffer.bytes.data(), std::min<size_t>(buffer.bytes.size(), xfer->Memory.Length));
+        std::memcpy(xfer->Memory.TheMem, buffer.bytes.data(),
+                    std::min<size_t>(buffer.bytes.size(), xfer->Memory.Length));
       xfer->BytesWritten = TW_UINT32(buffer.bytes.size());
       if (buffer.bytesPerRow != TWON_DONTCARE32) xfer->BytesPerRow = buffer.bytesPerRow;
       return buffer.rc;
@@ -328,9 +327,7 @@ HMODULE TFakeTwainPlatform::LoadLibraryModule(const std::wstring& path) {
   return loadFails ? nullptr : HMODULE(&gModuleTag);
 }
 
-DSMENTRYPROC TFakeTwainPlatform::EntryByOrdinal1(HMODULE) {
-  return noOrdinal1 ? nullptr : &TFakeDsm::Entry;
-}
+DSMENTRYPROC TFakeTwainPlatform::EntryByOrdinal1(HMODULE) { return noOrdinal1 ? nullptr : &TFakeDsm::Entry; }
 
 bool TFakeTwainPlatform::FreeLibraryModule(HMODULE) {
   ++freed;

@@ -32,7 +32,7 @@ class TFakeDsm {
   int defaultSource = 0;
   // Pages of the next batch: the return code of each page's transfer.
   std::vector<TW_UINT16> pages;
-  bool indeterminate = false;  // Count 0xFFFF until the last page
+  bool indeterminate = false;              // Count 0xFFFF until the last page
   TW_UINT16 conditionCode = TWCC_SUCCESS;  // what DAT_STATUS reports
   // Events handed out by MSG_PROCESSEVENT, one per call.
   std::deque<TW_UINT16> events;
@@ -51,8 +51,7 @@ class TFakeDsm {
   std::map<TW_UINT16, TContainerBytes> capabilities;
   // Builders for items of at most 4 bytes (each value is cut to the item size).
   static TContainerBytes OneValue(TW_UINT16 itemType, uint32_t item);
-  static TContainerBytes Enumeration(TW_UINT16 itemType, std::vector<uint32_t> items, uint32_t current,
-                                     uint32_t def);
+  static TContainerBytes Enumeration(TW_UINT16 itemType, std::vector<uint32_t> items, uint32_t current, uint32_t def);
   static TContainerBytes Array(TW_UINT16 itemType, std::vector<uint32_t> items);
   static TContainerBytes Range(TW_UINT16 itemType, uint32_t min, uint32_t max, uint32_t step, uint32_t def,
                                uint32_t current);
@@ -79,7 +78,7 @@ class TFakeDsm {
   static TW_IDENTITY Identity(const char* productName);
 
   // --- record ---
-  std::vector<std::string> trace;  // the tests add their events here too
+  std::vector<std::string> trace;      // the tests add their events here too
   std::vector<std::string> fileNames;  // TW_SETUPFILEXFER names set, in order
   std::vector<TW_USERINTERFACE> enables;
   TW_IDENTITY lastOrigin{};
@@ -113,14 +112,13 @@ class TFakeDsm {
   };
   std::vector<TAddress> addresses;  // of every call, in order
 
-  static TW_UINT16 TW_CALLINGSTYLE Entry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
-                                         TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
+  static TW_UINT16 TW_CALLINGSTYLE Entry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat,
+                                         TW_UINT16 msg, TW_MEMREF data);
   // The calls recorded since the last Take(), joined by spaces.
   std::string Take();
 
  private:
-  TW_UINT16 Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
-                   TW_MEMREF data);
+  TW_UINT16 Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
   std::map<std::pair<TW_UINT16, TW_UINT16>, std::deque<TW_UINT16>> answers_;
   size_t next_ = 0;
   size_t taken_ = 0;
@@ -136,7 +134,7 @@ class TFakeDsm {
 // bitmaps are counted.
 class TFakeTwainPlatform : public TTwainPlatform {
  public:
-  TFakeTwainPlatform();   // installs itself
+  TFakeTwainPlatform();            // installs itself
   ~TFakeTwainPlatform() override;  // restores the system's platform
 
   std::map<TDirectoryKind, std::wstring> folders;  // dkApplication: the exe's path

@@ -115,13 +115,13 @@ void TPdfWriter::ensureLibraryLoaded(const char* _func) {
   if (!checkAPIVersion(PdfWriter_API_Major, PdfWriter_API_Minor)) {
     release();
     throw TPdfWriterException(
-        kInvalidLibrary, std::string(_func) + ": This TPdfWriter class is not designed for API version of pdfwriter.dll");
+        kInvalidLibrary,
+        std::string(_func) + ": This TPdfWriter class is not designed for API version of pdfwriter.dll");
   }
   freeLastError();
   PdfWriterProc_CreateContext create;
   try {
-    create = reinterpret_cast<PdfWriterProc_CreateContext>(
-        reinterpret_cast<void*>(GetProc("pdfwriter_CreateContext")));
+    create = reinterpret_cast<PdfWriterProc_CreateContext>(reinterpret_cast<void*>(GetProc("pdfwriter_CreateContext")));
   } catch (...) {
     release();  // a library without a context is of no use: stay unloaded
     throw;
@@ -398,10 +398,11 @@ void TPdfWriter::DrawResource(uint32_t resourceID, uint32_t pageIndex, TPdfWrite
   PDFW_RUN(DrawResource, resourceID, pageIndex, static_cast<uint32_t>(unitValue), x, y, scaleX, scaleY);
 }
 
-void TPdfWriter::DrawResourceWithMatrix(uint32_t resourceID, uint32_t pageIndex, double a, double b, double c,
-                                        double d, double e, double f_) {
+void TPdfWriter::DrawResourceWithMatrix(uint32_t resourceID, uint32_t pageIndex, double a, double b, double c, double d,
+                                        double e, double f_) {
   begin("TPdfWriter.DrawResourceWithMatrix");  // a missing library is told before a bad argument
-  const int32_t m[6] = {Thousandths(a), Thousandths(b), Thousandths(c), Thousandths(d), Thousandths(e), Thousandths(f_)};
+  const int32_t m[6] = {Thousandths(a), Thousandths(b), Thousandths(c),
+                        Thousandths(d), Thousandths(e), Thousandths(f_)};
   PDFW_RUN(DrawResourceWithMatrix, resourceID, pageIndex, m[0], m[1], m[2], m[3], m[4], m[5]);
 }
 
@@ -589,9 +590,8 @@ bool TPdfWriter::SaveToDataWithSign(uint32_t signatureIndex, void* data, uint32_
 }
 
 void TPdfWriter::SaveToFileWithSignManual(const std::string& fileName, uint32_t signatureIndex,
-                                          TPdfWriterAppendSignatureDataFunc appendSignatureData,
-                                          void* append_user_data, TPdfWriterFinishSignatureFunc finishSignature,
-                                          void* finish_user_data) {
+                                          TPdfWriterAppendSignatureDataFunc appendSignatureData, void* append_user_data,
+                                          TPdfWriterFinishSignatureFunc finishSignature, void* finish_user_data) {
   PDFW_FUNC(SaveToFileWithSignManual);
   begin(f);
   ThrowIfFail(appendSignatureData != nullptr, "Assigned(appendSignatureData)", f);
@@ -612,9 +612,10 @@ void TPdfWriter::SaveToFileWithSignManualW(const std::wstring& fileName, uint32_
            finishSignature, finish_user_data);
 }
 
-bool TPdfWriter::SaveToDataWithSignManual(uint32_t signatureIndex, TPdfWriterAppendSignatureDataFunc appendSignatureData,
-                                          void* append_user_data, TPdfWriterFinishSignatureFunc finishSignature,
-                                          void* finish_user_data, void* data, uint32_t& dataLength) {
+bool TPdfWriter::SaveToDataWithSignManual(uint32_t signatureIndex,
+                                          TPdfWriterAppendSignatureDataFunc appendSignatureData, void* append_user_data,
+                                          TPdfWriterFinishSignatureFunc finishSignature, void* finish_user_data,
+                                          void* data, uint32_t& dataLength) {
   PDFW_FUNC(SaveToDataWithSignManual);
   begin(f);
   ThrowIfFail(appendSignatureData != nullptr, "Assigned(appendSignatureData)", f);

@@ -155,8 +155,8 @@ class TPdfWriter {
   void GetResourceSize(uint32_t resourceID, uint32_t& width_u, uint32_t& height_u);
   void DrawResource(uint32_t resourceID, uint32_t pageIndex, TPdfWriterUnit unitValue, int32_t x, int32_t y,
                     int32_t scaleX, int32_t scaleY);
-  void DrawResourceWithMatrix(uint32_t resourceID, uint32_t pageIndex, double a, double b, double c, double d,
-                              double e, double f);
+  void DrawResourceWithMatrix(uint32_t resourceID, uint32_t pageIndex, double a, double b, double c, double d, double e,
+                              double f);
 
   // Document information, embedded files, links, bookmarks, diagnostics.
   void SetDocumentInfo(const std::string& name, const std::wstring& value);
@@ -179,9 +179,9 @@ class TPdfWriter {
   uint32_t CreateBookmarkChild(uint32_t parentBookmarkID, const std::wstring& title, TPdfWriterBookmarkFlags flags,
                                TPdfColor titleColor, uint32_t destinationPageIndex, uint32_t destinationX_u,
                                uint32_t destinationY_u);
-  uint32_t CreateBookmarkSibling(uint32_t previousBookmarkID, const std::wstring& title,
-                                 TPdfWriterBookmarkFlags flags, TPdfColor titleColor, uint32_t destinationPageIndex,
-                                 uint32_t destinationX_u, uint32_t destinationY_u);
+  uint32_t CreateBookmarkSibling(uint32_t previousBookmarkID, const std::wstring& title, TPdfWriterBookmarkFlags flags,
+                                 TPdfColor titleColor, uint32_t destinationPageIndex, uint32_t destinationX_u,
+                                 uint32_t destinationY_u);
   void* GetNativeDocument();
   void DrawDebugPage(const std::string& filename);
 

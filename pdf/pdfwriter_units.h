@@ -25,8 +25,8 @@ inline double Factor(const double (&table)[8], TPdfWriterUnit unit) {
 inline constexpr double kMMToUnit[8] = {1, 10, 100, 1000, 1 / 25.4, 10 / 25.4, 100 / 25.4, 1000 / 25.4};
 inline constexpr double kUnitToMM[8] = {1, 0.1, 0.01, 0.001, 25.4, 2.54, 0.254, 0.0254};
 inline constexpr double kInchToUnit[8] = {25.4, 254, 2540, 25400, 1, 10, 100, 1000};
-inline constexpr double kUnitToInch[8] = {0.03937007874015748,    0.003937007874015748, 0.0003937007874015748,
-                                          0.00003937007874015748, 1, 0.1, 0.01, 0.001};
+inline constexpr double kUnitToInch[8] = {
+    0.03937007874015748, 0.003937007874015748, 0.0003937007874015748, 0.00003937007874015748, 1, 0.1, 0.01, 0.001};
 
 inline double PdfMMToUnitEx(TPdfWriterUnit useUnit, double mmValue) {
   return mmValue * pdf::Factor(pdf::kMMToUnit, useUnit);

@@ -21,9 +21,7 @@ struct TJpegError {
   std::jmp_buf jump;
 };
 
-void OnJpegError(j_common_ptr info) {
-  std::longjmp(reinterpret_cast<TJpegError*>(info->err)->jump, 1);
-}
+void OnJpegError(j_common_ptr info) { std::longjmp(reinterpret_cast<TJpegError*>(info->err)->jump, 1); }
 
 void OnJpegMessage(j_common_ptr, int) {}
 
@@ -48,9 +46,12 @@ void DecodeJpeg(const std::string& data, const TCancel& cancel, IImageRows& out)
   jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data.data()), static_cast<unsigned long>(data.size()));
   jpeg_read_header(&info, TRUE);
   const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
-  if (cmyk) info.out_color_space = JCS_CMYK;
-  else if (info.num_components == 1) info.out_color_space = JCS_GRAYSCALE;
-  else info.out_color_space = JCS_RGB;
+  if (cmyk)
+    info.out_color_space = JCS_CMYK;
+  else if (info.num_components == 1)
+    info.out_color_space = JCS_GRAYSCALE;
+  else
+    info.out_color_space = JCS_RGB;
   if (static_cast<uint64_t>(info.image_width) * info.image_height > 50'000'000ull) {
     jpeg_destroy_decompress(&info);
     Fail(TErrorKind::TooLarge, "a JPEG image has too many pixels");
@@ -109,8 +110,10 @@ void DecodeJpeg(const std::string& data, const TCancel& cancel, IImageRows& out)
       }
     }
   }
-  if (stopped) jpeg_abort_decompress(&info);
-  else jpeg_finish_decompress(&info);
+  if (stopped)
+    jpeg_abort_decompress(&info);
+  else
+    jpeg_finish_decompress(&info);
   jpeg_destroy_decompress(&info);
   if (failure) std::rethrow_exception(failure);
   cancel.Check();

@@ -3,8 +3,6 @@
 
 namespace skan::pdfview {
 
-TImage DecodeCcittFax(const std::string&, const TDict&, int, int) {
-  Unsupported("CCITT fax images");
-}
+TImage DecodeCcittFax(const std::string&, const TDict&, int, int) { Unsupported("CCITT fax images"); }
 
 }  // namespace skan::pdfview

@@ -32,8 +32,7 @@ TImage DecodeWithWic(const std::string& data, const GUID* container, TErrorKind 
                                      static_cast<DWORD>(data.size())),
         failure, what);
   base::TComPtr<IWICBitmapDecoder> decoder;
-  if (container)
-    Check(factory->CreateDecoder(*container, nullptr, decoder.put()), TErrorKind::Unsupported, what);
+  if (container) Check(factory->CreateDecoder(*container, nullptr, decoder.put()), TErrorKind::Unsupported, what);
   if (container)
     Check(decoder->Initialize(stream.get(), WICDecodeMetadataCacheOnDemand), failure, what);
   else
@@ -59,7 +58,8 @@ TImage DecodeWithWic(const std::string& data, const GUID* container, TErrorKind 
     image.pixels.resize(static_cast<size_t>(w) * h);
     for (UINT y = 0; y < h; ++y)
       for (UINT x = 0; x < w; ++x)
-        image.pixels[static_cast<size_t>(y) * w + x] = (bits[static_cast<size_t>(y) * stride + x / 8] >> (7 - x % 8)) & 1 ? 255 : 0;
+        image.pixels[static_cast<size_t>(y) * w + x] =
+            (bits[static_cast<size_t>(y) * stride + x / 8] >> (7 - x % 8)) & 1 ? 255 : 0;
     return image;
   }
   const bool grey = format == GUID_WICPixelFormat8bppGray || format == GUID_WICPixelFormat2bppGray ||
@@ -74,11 +74,10 @@ TImage DecodeWithWic(const std::string& data, const GUID* container, TErrorKind 
   } else {
     base::TComPtr<IWICFormatConverter> converter;
     Check(factory->CreateFormatConverter(converter.put()), failure, what);
-    Check(converter->Initialize(frame.get(), target, WICBitmapDitherTypeNone, nullptr, 0,
-                                WICBitmapPaletteTypeCustom),
+    Check(converter->Initialize(frame.get(), target, WICBitmapDitherTypeNone, nullptr, 0, WICBitmapPaletteTypeCustom),
           TErrorKind::Unsupported, what);
-    Check(converter->CopyPixels(nullptr, stride, static_cast<UINT>(image.pixels.size()), image.pixels.data()),
-          failure, what);
+    Check(converter->CopyPixels(nullptr, stride, static_cast<UINT>(image.pixels.size()), image.pixels.data()), failure,
+          what);
   }
   if (!grey)
     for (size_t i = 0; i + 2 < image.pixels.size(); i += 3) std::swap(image.pixels[i], image.pixels[i + 2]);
@@ -119,7 +118,7 @@ TImage DecodeCcittFax(const std::string& data, const TDict& parms, int width, in
       {257, kLong, static_cast<uint32_t>(rows)},
       {258, kShort, 1},
       {259, kShort, static_cast<uint32_t>(k < 0 ? 4 : 3)},  // T6 (Group 4) or T4 (Group 3)
-      {262, kShort, 0},                                      // white is zero: runs show as drawn
+      {262, kShort, 0},                                     // white is zero: runs show as drawn
       {273, kLong, dataAt},
       {277, kShort, 1},
       {278, kLong, static_cast<uint32_t>(rows)},

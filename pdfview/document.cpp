@@ -160,9 +160,10 @@ TDict TDocument::ReadXrefStream(uint64_t offset) {
   if (index.size() % 2) Damaged("a cross-reference stream has an odd /Index");
 
   TNeverCancel never;
-  std::string data = StreamData(object, never, limits::kMaxObjects * 20ull > limits::kMaxDecodedBytes
-                                                     ? limits::kMaxDecodedBytes
-                                                     : limits::kMaxObjects * 20ull).bytes;
+  std::string data = StreamData(object, never,
+                                limits::kMaxObjects * 20ull > limits::kMaxDecodedBytes ? limits::kMaxDecodedBytes
+                                                                                       : limits::kMaxObjects * 20ull)
+                         .bytes;
   size_t pos = 0;
   auto field = [&](int width, uint64_t fallback) {
     if (width == 0) return fallback;
@@ -221,7 +222,8 @@ TObject TDocument::LoadFromObjectStream(uint32_t streamNum, uint32_t index, uint
     if (!stream.IsStream()) Damaged("an object stream is missing");
     const TDict& dict = stream.DictValue();
     int64_t n = dict.Get("N").IntValue(), first = dict.Get("First").IntValue();
-    if (n < 0 || n > static_cast<int64_t>(limits::kMaxObjects) || first < 0) Damaged("an object stream's header is damaged");
+    if (n < 0 || n > static_cast<int64_t>(limits::kMaxObjects) || first < 0)
+      Damaged("an object stream's header is damaged");
     TNeverCancel never;
     objStmData_ = StreamData(stream, never, limits::kMaxDecodedBytes).bytes;
     TInput header(objStmData_);

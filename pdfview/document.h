@@ -20,8 +20,8 @@ namespace skan::pdfview {
 struct TPage {
   TRef ref;
   std::array<double, 4> box{0, 0, 612, 792};  // left, bottom, right, top in points
-  int rotate = 0;                              // 0, 90, 180 or 270, clockwise
-  TObject resources;                           // inherited from the page tree when absent
+  int rotate = 0;                             // 0, 90, 180 or 270, clockwise
+  TObject resources;                          // inherited from the page tree when absent
   // Size as shown, after the rotation.
   double Width() const { return rotate % 180 ? box[3] - box[1] : box[2] - box[0]; }
   double Height() const { return rotate % 180 ? box[2] - box[0] : box[3] - box[1]; }
@@ -61,8 +61,8 @@ class TDocument {
 
  private:
   struct TEntry {
-    uint8_t type = 0;  // 0 free or unknown, 1 at an offset, 2 inside an object stream
-    uint32_t gen = 0;  // type 2: index inside the stream
+    uint8_t type = 0;     // 0 free or unknown, 1 at an offset, 2 inside an object stream
+    uint32_t gen = 0;     // type 2: index inside the stream
     uint64_t offset = 0;  // type 2: number of the object stream
   };
   void ReadXref(const TCancel& cancel);

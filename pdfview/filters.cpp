@@ -70,8 +70,7 @@ std::string FlateDecode(const std::string& in, size_t maxOut, const TCancel& can
   inflateEnd(&z);
   // Damage after some output is common (a missing checksum); keep what
   // decoded and let the consumer judge whether it is enough.
-  if (rc != Z_STREAM_END && rc != Z_OK && rc != Z_BUF_ERROR && out.empty())
-    Damaged("a compressed stream is damaged");
+  if (rc != Z_STREAM_END && rc != Z_OK && rc != Z_BUF_ERROR && out.empty()) Damaged("a compressed stream is damaged");
   return out;
 }
 
@@ -147,10 +146,14 @@ std::string LzwDecode(const std::string& in, bool earlyChange, size_t maxOut) {
     previous = std::move(entry);
     havePrevious = true;
     size_t next = table.size() + (earlyChange ? 1 : 0);
-    if (next >= 4096) width = 12;
-    else if (next >= 2048) width = 12;
-    else if (next >= 1024) width = 11;
-    else if (next >= 512) width = 10;
+    if (next >= 4096)
+      width = 12;
+    else if (next >= 2048)
+      width = 12;
+    else if (next >= 1024)
+      width = 11;
+    else if (next >= 512)
+      width = 10;
     if (table.size() >= 4096) {  // full table without a clear code: stop growing
       table.resize(4095);
     }
@@ -182,10 +185,14 @@ std::string AsciiHexDecode(const std::string& in) {
   for (char ch : in) {
     int c = static_cast<unsigned char>(ch), v;
     if (c == '>') break;
-    if (c >= '0' && c <= '9') v = c - '0';
-    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-    else continue;  // white space
+    if (c >= '0' && c <= '9')
+      v = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      v = c - 'A' + 10;
+    else
+      continue;  // white space
     if (high < 0) {
       high = v;
     } else {
@@ -231,8 +238,8 @@ std::string Unpredict(std::string in, const TDict& parms) {
   int64_t colors = parms.Has("Colors") ? parms.Get("Colors").IntValue() : 1;
   int64_t bpc = parms.Has("BitsPerComponent") ? parms.Get("BitsPerComponent").IntValue() : 8;
   int64_t columns = parms.Has("Columns") ? parms.Get("Columns").IntValue() : 1;
-  if (colors < 1 || colors > 32 || (bpc != 1 && bpc != 2 && bpc != 4 && bpc != 8 && bpc != 16) ||
-      columns < 1 || columns > (1 << 24))
+  if (colors < 1 || colors > 32 || (bpc != 1 && bpc != 2 && bpc != 4 && bpc != 8 && bpc != 16) || columns < 1 ||
+      columns > (1 << 24))
     Damaged("a predictor's parameters are out of range");
   const size_t bpp = static_cast<size_t>(std::max<int64_t>(1, colors * bpc / 8));
   const size_t rowBytes = static_cast<size_t>((colors * bpc * columns + 7) / 8);
@@ -240,8 +247,7 @@ std::string Unpredict(std::string in, const TDict& parms) {
   if (predictor == 2) {
     if (bpc != 8) Unsupported("a TIFF predictor with other than 8 bits");
     for (size_t row = 0; row + rowBytes <= in.size(); row += rowBytes)
-      for (size_t i = bpp; i < rowBytes; ++i)
-        in[row + i] = static_cast<char>(in[row + i] + in[row + i - bpp]);
+      for (size_t i = bpp; i < rowBytes; ++i) in[row + i] = static_cast<char>(in[row + i] + in[row + i - bpp]);
     return in;
   }
   if (predictor < 10) Damaged("an unknown predictor");
@@ -278,8 +284,7 @@ std::string Unpredict(std::string in, const TDict& parms) {
 }
 
 bool IsImageCodec(const std::string& filter) {
-  return filter == "DCTDecode" || filter == "CCITTFaxDecode" || filter == "JPXDecode" ||
-         filter == "JBIG2Decode";
+  return filter == "DCTDecode" || filter == "CCITTFaxDecode" || filter == "JPXDecode" || filter == "JBIG2Decode";
 }
 
 std::string FilterName(const std::string& name) {

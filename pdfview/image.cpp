@@ -93,9 +93,12 @@ TColorSpace ReadColorSpace(TDocument& doc, const TObject& cs, const TDict& resou
       c[k] = at < table.size() ? static_cast<uint8_t>(table[at]) : 0;
     }
     uint8_t* rgb = &out.palette[i * 3];
-    if (base == TFamily::Gray) rgb[0] = rgb[1] = rgb[2] = c[0];
-    else if (base == TFamily::Rgb) std::copy(c, c + 3, rgb);
-    else CmykToRgb(c, rgb);
+    if (base == TFamily::Gray)
+      rgb[0] = rgb[1] = rgb[2] = c[0];
+    else if (base == TFamily::Rgb)
+      std::copy(c, c + 3, rgb);
+    else
+      CmykToRgb(c, rgb);
   }
   out.components = 1;
   return out;
@@ -158,8 +161,8 @@ class TCodecRows final : public IImageRows {
 
 }  // namespace
 
-void DecodeImage(TDocument& doc, const TObject& xobject, const TDict& resources, const TCancel& cancel,
-                 IImageRows& out, std::string* room) {
+void DecodeImage(TDocument& doc, const TObject& xobject, const TDict& resources, const TCancel& cancel, IImageRows& out,
+                 std::string* room) {
   const TDict& dict = xobject.DictValue();
   const int64_t w = doc.Get(dict, "Width").IntValue(), h = doc.Get(dict, "Height").IntValue();
   if (w <= 0 || h <= 0) Damaged("an image has no size");
@@ -181,9 +184,9 @@ void DecodeImage(TDocument& doc, const TObject& xobject, const TDict& resources,
   // Grey or RGB, 8 bits, no /Decode mapping: the stream's bytes are the
   // pixels, decoded straight into place.
   const auto identity = ReadDecode(decode, n, 1.0);
-  const bool plain = !stencil && bpc == 8 && (cs.family == TFamily::Gray || cs.family == TFamily::Rgb) &&
-                     std::all_of(identity.begin(), identity.end(),
-                                 [](auto& p) { return p.first == 0 && p.second == 1; });
+  const bool plain =
+      !stencil && bpc == 8 && (cs.family == TFamily::Gray || cs.family == TFamily::Rgb) &&
+      std::all_of(identity.begin(), identity.end(), [](auto& p) { return p.first == 0 && p.second == 1; });
   if (plain && doc.DecodesInto(xobject)) {
     const size_t size = pixels * n;
     uint8_t* into = out.Start(static_cast<int>(w), static_cast<int>(h), n, false);
@@ -197,7 +200,8 @@ void DecodeImage(TDocument& doc, const TObject& xobject, const TDict& resources,
     return;
   }
 
-  TDocument::TData data = doc.StreamData(xobject, cancel, std::min<size_t>(limits::kMaxDecodedBytes, pixels * 8 + 4096));
+  TDocument::TData data =
+      doc.StreamData(xobject, cancel, std::min<size_t>(limits::kMaxDecodedBytes, pixels * 8 + 4096));
   cancel.Check();
 
   if (!data.codec.empty()) {
@@ -235,9 +239,12 @@ void DecodeImage(TDocument& doc, const TObject& xobject, const TDict& resources,
   for (int c = 0; c < n; ++c)
     for (int s = 0; s <= maxValue; ++s) {
       double v = pairs[c].first + s * (pairs[c].second - pairs[c].first) / maxValue;
-      if (stencil) table[c][s] = v < 0.5 ? 255 : 0;  // coverage: paint where the sample means 0
-      else if (cs.family == TFamily::Indexed) table[c][s] = static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L));
-      else table[c][s] = ToByte(v);
+      if (stencil)
+        table[c][s] = v < 0.5 ? 255 : 0;  // coverage: paint where the sample means 0
+      else if (cs.family == TFamily::Indexed)
+        table[c][s] = static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L));
+      else
+        table[c][s] = ToByte(v);
     }
 
   // Grey (or a stencil's coverage) stays one channel; the rest become RGB.

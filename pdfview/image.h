@@ -13,8 +13,8 @@ namespace skan::pdfview {
 struct TImage {
   int width = 0;
   int height = 0;
-  int channels = 0;     // 1 grey (or coverage of a stencil mask), 3 RGB
-  bool stencil = false;  // samples are how much of the fill colour covers the pixel
+  int channels = 0;             // 1 grey (or coverage of a stencil mask), 3 RGB
+  bool stencil = false;         // samples are how much of the fill colour covers the pixel
   std::vector<uint8_t> pixels;  // rows top down, no padding
 };
 
@@ -32,8 +32,8 @@ class IImageRows {
 // Decodes an image XObject into `out`. `resources` names colour spaces by
 // name. `room`, when given, holds compressed bytes meanwhile and is kept by
 // the caller for the next image.
-void DecodeImage(TDocument& doc, const TObject& xobject, const TDict& resources, const TCancel& cancel,
-                 IImageRows& out, std::string* room = nullptr);
+void DecodeImage(TDocument& doc, const TObject& xobject, const TDict& resources, const TCancel& cancel, IImageRows& out,
+                 std::string* room = nullptr);
 
 // Image codecs. JPEG (libjpeg): grey or RGB samples, CMYK turned into RGB,
 // handed over row by row. CCITT fax (the imaging component on Windows, none

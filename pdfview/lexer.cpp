@@ -77,8 +77,7 @@ TToken TLexer::Next() {
       ++pos_;
       NameToken(t);
       return t;
-    default:
-      break;
+    default: break;
   }
   if ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.') {
     Number(t);
@@ -132,8 +131,10 @@ void TLexer::Number(TToken& t) {
         value += (d - '0') * scale;
       } else {
         value = value * 10 + (d - '0');
-        if (whole > (INT64_MAX - 9) / 10) overflow = true;
-        else whole = whole * 10 + (d - '0');
+        if (whole > (INT64_MAX - 9) / 10)
+          overflow = true;
+        else
+          whole = whole * 10 + (d - '0');
       }
     } else {
       break;
@@ -176,8 +177,7 @@ void TLexer::LiteralString(TToken& t) {
         case '\r':
           if (Get() == '\n') ++pos_;
           continue;
-        case '\n':
-          continue;
+        case '\n': continue;
         default:
           if (c >= '0' && c <= '7') {
             int v = c - '0';
@@ -274,26 +274,19 @@ TObject TParser::FromToken(TToken& t, int depth) {
       lexer_.Seek(after);
       return TObject::Int(t.i);
     }
-    case TToken::Real:
-      return TObject::Real(t.r);
-    case TToken::String:
-      return TObject::String(std::move(t.text));
-    case TToken::Name:
-      return TObject::Name(std::move(t.text));
-    case TToken::ArrayOpen:
-      return Container(TToken::ArrayClose, depth + 1);
-    case TToken::DictOpen:
-      return Container(TToken::DictClose, depth + 1);
+    case TToken::Real: return TObject::Real(t.r);
+    case TToken::String: return TObject::String(std::move(t.text));
+    case TToken::Name: return TObject::Name(std::move(t.text));
+    case TToken::ArrayOpen: return Container(TToken::ArrayClose, depth + 1);
+    case TToken::DictOpen: return Container(TToken::DictClose, depth + 1);
     case TToken::Keyword:
       if (t.text == "true") return TObject::Bool(true);
       if (t.text == "false") return TObject::Bool(false);
       if (t.text == "null") return TObject();
       Damaged("unexpected keyword '" + t.text + "'");
     case TToken::ArrayClose:
-    case TToken::DictClose:
-      Damaged("unexpected end of an array or dictionary");
-    case TToken::Eof:
-      break;
+    case TToken::DictClose: Damaged("unexpected end of an array or dictionary");
+    case TToken::Eof: break;
   }
   Damaged("an object is missing at the end of the data");
 }
@@ -326,8 +319,7 @@ TObject TParser::Container(TToken::Type close, int depth) {
 TObject ParseIndirectObject(TInput& input, uint64_t pos, TRef expected) {
   TLexer lexer(input, pos);
   TToken num = lexer.Next(), gen = lexer.Next(), obj = lexer.Next();
-  if (num.type != TToken::Int || gen.type != TToken::Int || obj.type != TToken::Keyword ||
-      obj.text != "obj")
+  if (num.type != TToken::Int || gen.type != TToken::Int || obj.type != TToken::Keyword || obj.text != "obj")
     Damaged("no object at the offset the cross-reference gives");
   if (expected.num != 0 && num.i != expected.num) Damaged("the cross-reference points at another object");
   TParser parser(lexer);

@@ -49,9 +49,7 @@ double TObject::Number() const {
   return 0;
 }
 
-const std::string& TObject::StringValue() const {
-  return IsString() ? std::get<std::string>(value_) : kEmptyString;
-}
+const std::string& TObject::StringValue() const { return IsString() ? std::get<std::string>(value_) : kEmptyString; }
 
 const std::string& TObject::Name() const { return IsName() ? std::get<TName>(value_).text : kEmptyString; }
 

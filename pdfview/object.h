@@ -82,9 +82,8 @@ class TObject {
   TRef RefValue() const { return IsRef() ? std::get<TRef>(value_) : TRef{}; }
 
  private:
-  using Value = std::variant<std::monostate, bool, int64_t, double, std::string, TName,
-                             std::shared_ptr<const TArray>, std::shared_ptr<const TDict>,
-                             std::shared_ptr<const TStream>, TRef>;
+  using Value = std::variant<std::monostate, bool, int64_t, double, std::string, TName, std::shared_ptr<const TArray>,
+                             std::shared_ptr<const TDict>, std::shared_ptr<const TStream>, TRef>;
   explicit TObject(Value v) : value_(std::move(v)) {}
   Value value_;
 };

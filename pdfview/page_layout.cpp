@@ -33,9 +33,7 @@ int TPageLayout::PageWidthFor(int viewWidth, int margin) { return std::max(1, vi
 
 int TPageLayout::MaxScroll(int viewHeight) const { return std::max(0, total_ - viewHeight); }
 
-int TPageLayout::ClampScroll(int scroll, int viewHeight) const {
-  return std::clamp(scroll, 0, MaxScroll(viewHeight));
-}
+int TPageLayout::ClampScroll(int scroll, int viewHeight) const { return std::clamp(scroll, 0, MaxScroll(viewHeight)); }
 
 size_t TPageLayout::PageAt(int y) const {
   if (tops_.empty()) return 0;

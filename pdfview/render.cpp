@@ -22,7 +22,7 @@ struct TMatrix {
   double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
   // This transformation, then `next`.
   TMatrix Then(const TMatrix& n) const {
-    return {a * n.a + b * n.c, a * n.b + b * n.d, c * n.a + d * n.c,
+    return {a * n.a + b * n.c, a * n.b + b * n.d,       c * n.a + d * n.c,
             c * n.b + d * n.d, e * n.a + f * n.c + n.e, e * n.b + f * n.d + n.f};
   }
   bool Invert(TMatrix& out) const {
@@ -96,7 +96,13 @@ void ShrinkRowOf(const uint8_t* row, const TTaps& taps, int dw, uint8_t* out) {
 class TReducer {
  public:
   TReducer(int w, int h, int ch, int nw, int nh)
-      : w_(w), h_(h), ch_(ch), nw_(nw), nh_(nh), across_(ShrinkTaps(w, nw)), down_(ShrinkTaps(h, nh)),
+      : w_(w),
+        h_(h),
+        ch_(ch),
+        nw_(nw),
+        nh_(nh),
+        across_(ShrinkTaps(w, nw)),
+        down_(ShrinkTaps(h, nh)),
         firstWeight_(nh + 1, 0) {
     for (int y = 0; y < nh; ++y) firstWeight_[y + 1] = firstWeight_[y] + down_.count[y];
   }
@@ -131,8 +137,10 @@ class TReducer {
 
  private:
   void Across(const uint8_t* in, uint8_t* out) const {
-    if (ch_ == 1) ShrinkRowOf<1>(in, across_, nw_, out);
-    else ShrinkRowOf<3>(in, across_, nw_, out);
+    if (ch_ == 1)
+      ShrinkRowOf<1>(in, across_, nw_, out);
+    else
+      ShrinkRowOf<3>(in, across_, nw_, out);
   }
   const uint8_t* Across(const uint8_t* src, int row, TScratch& s) const {
     const uint8_t* in = src + static_cast<size_t>(row) * w_ * ch_;
@@ -357,9 +365,12 @@ void TPainter::Run(const std::string& content, const TDict& resources, const TMa
     } else if (op == "k") {
       state.fill = CmykColor(num(0), num(1), num(2), num(3));
     } else if (op == "sc" || op == "scn") {
-      if (n == 1) state.fill = GrayColor(num(0));
-      else if (n == 3) state.fill = RgbColor(num(0), num(1), num(2));
-      else if (n == 4) state.fill = CmykColor(num(0), num(1), num(2), num(3));
+      if (n == 1)
+        state.fill = GrayColor(num(0));
+      else if (n == 3)
+        state.fill = RgbColor(num(0), num(1), num(2));
+      else if (n == 4)
+        state.fill = CmykColor(num(0), num(1), num(2), num(3));
     } else if (op == "cs") {
       state.fill = {};
     } else if (op == "BT") {
@@ -441,7 +452,8 @@ void TPainter::DrawXObject(const std::string& name, const TDict& resources, cons
     if (depth >= limits::kMaxFormDepth) Damaged("forms nested too deeply");
     TMatrix matrix;
     const TArray& m = doc_.Get(dict, "Matrix").ArrayValue();
-    if (m.size() == 6) matrix = {m[0].Number(), m[1].Number(), m[2].Number(), m[3].Number(), m[4].Number(), m[5].Number()};
+    if (m.size() == 6)
+      matrix = {m[0].Number(), m[1].Number(), m[2].Number(), m[3].Number(), m[4].Number(), m[5].Number()};
     TObject own = doc_.Get(dict, "Resources");
     TDocument::TData data = doc_.StreamData(xobject, cancel_, limits::kMaxDecodedBytes);
     if (!data.codec.empty()) Damaged("a form compressed as an image");
@@ -523,8 +535,8 @@ void TPainter::Paint(const TImage* image, TColor color, int w, int h, const TMat
       if (image->stencil) {
         const int a = p[0];
         auto blend = [&](int under, int fill) { return (under * (255 - a) + fill * a + 127) / 255; };
-        *out = Pack(blend((*out >> 16) & 0xFF, color.r), blend((*out >> 8) & 0xFF, color.g),
-                    blend(*out & 0xFF, color.b));
+        *out =
+            Pack(blend((*out >> 16) & 0xFF, color.r), blend((*out >> 8) & 0xFF, color.g), blend(*out & 0xFF, color.b));
       } else if (ch == 1) {
         *out = p[0] * 0x010101u;
       } else {

@@ -48,7 +48,10 @@ const wchar_t* Reason(TErrorKind why) {
 class TBackBuffer {
  public:
   TBackBuffer(HDC target, int width, int height)
-      : target_(target), width_(width), height_(height), dc_(CreateCompatibleDC(target)),
+      : target_(target),
+        width_(width),
+        height_(height),
+        dc_(CreateCompatibleDC(target)),
         bitmap_(CreateCompatibleBitmap(target, std::max(1, width), std::max(1, height))),
         old_(SelectObject(dc_, bitmap_)) {}
   TBackBuffer(const TBackBuffer&) = delete;
@@ -80,11 +83,10 @@ TViewerWindow::~TViewerWindow() {
 }
 
 bool TViewerWindow::Create(HWND parent, UINT_PTR id, const wchar_t* className) {
-  RegisterClass(className, 0, LoadCursorW(nullptr, IDC_ARROW),
-                reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1));
+  RegisterClass(className, 0, LoadCursorW(nullptr, IDC_ARROW), reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1));
   // Not a tab stop: the keyboard stays with the buttons until the pane is clicked.
-  if (!TWindow::Create(WS_EX_CLIENTEDGE, className, L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_CLIPCHILDREN,
-                       0, 0, 0, 0, parent, id))
+  if (!TWindow::Create(WS_EX_CLIENTEDGE, className, L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_CLIPCHILDREN, 0, 0, 0,
+                       0, parent, id))
     return false;
   ShowScrollBar(Handle(), SB_VERT, FALSE);
   ApplyDpi();
@@ -119,9 +121,9 @@ void TViewerWindow::Navigate(const std::wstring& path) {
 void TViewerWindow::ApplyDpi() {
   dpi_ = ui::WindowDpi(Handle());
   if (font_) DeleteObject(font_);
-  font_ = CreateFontW(-MulDiv(kFontPoints, static_cast<int>(dpi_), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
-                      L"Tahoma");
+  font_ =
+      CreateFontW(-MulDiv(kFontPoints, static_cast<int>(dpi_), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                  DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma");
   if (noticeText_) SendMessageW(noticeText_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
   if (noticeButton_) SendMessageW(noticeButton_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
   Relayout();
@@ -211,9 +213,7 @@ void TViewerWindow::TakeResults() {
         ShowScrollBar(Handle(), SB_VERT, TRUE);
         Relayout();  // the scroll bar took some width
         break;
-      case TLoadResult::OpenFailed:
-        ShowNotice(r.error);
-        break;
+      case TLoadResult::OpenFailed: ShowNotice(r.error); break;
       case TLoadResult::Page: {
         if (r.page >= layout_.PageCount()) break;
         TCached c;
@@ -245,8 +245,8 @@ void TViewerWindow::ShowNotice(TErrorKind why) {
   HideNotice();
   std::wstring text = L"Nie można wyświetlić pliku " + FileNameOf(location_) + L".\r\n" + Reason(why);
   HINSTANCE instance = GetModuleHandleW(nullptr);
-  noticeText_ = CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_CENTER | SS_NOPREFIX, 0, 0, 0,
-                                0, Handle(), nullptr, instance, nullptr);
+  noticeText_ = CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_CENTER | SS_NOPREFIX, 0, 0, 0, 0,
+                                Handle(), nullptr, instance, nullptr);
   noticeButton_ = CreateWindowExW(0, L"BUTTON", kOpenElsewhere, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0, 0, 0,
                                   Handle(), reinterpret_cast<HMENU>(kNoticeButtonId), instance, nullptr);
   SendMessageW(noticeText_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
@@ -282,8 +282,8 @@ void TViewerWindow::PlaceNotice() {
 void TViewerWindow::OpenExternally() {
   if (location_.empty()) return;
   HWND top = GetAncestor(Handle(), GA_ROOT);
-  auto result = reinterpret_cast<INT_PTR>(
-      ShellExecuteW(top, L"open", location_.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  auto result =
+      reinterpret_cast<INT_PTR>(ShellExecuteW(top, L"open", location_.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
   if (result <= 32)
     MessageBoxW(top, L"Nie można otworzyć pliku w innym programie.", ui::TApplication::Instance().Title().c_str(),
                 MB_OK | MB_ICONWARNING);
@@ -358,8 +358,8 @@ void TViewerWindow::PaintPage(HDC dc, size_t page, const RECT& r) {
   }
   FillRect(dc, &r, GetSysColorBrush(COLOR_WINDOW));
   if (!failed_[page]) return;  // still being drawn
-  std::wstring text = L"Nie można wyświetlić strony " + std::to_wstring(page + 1) + L" pliku " +
-                      FileNameOf(location_) + L".\r\nKliknij, aby otworzyć plik w domyślnej przeglądarce PDF.";
+  std::wstring text = L"Nie można wyświetlić strony " + std::to_wstring(page + 1) + L" pliku " + FileNameOf(location_) +
+                      L".\r\nKliknij, aby otworzyć plik w domyślnej przeglądarce PDF.";
   HGDIOBJ old = SelectObject(dc, font_);
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
@@ -378,8 +378,8 @@ void TViewerWindow::PaintIndicator(HDC dc, const RECT& client) {
   SIZE size{};
   GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
   const int pad = ui::Scale(6, dpi_), inset = ui::Scale(kMargin, dpi_) + ui::Scale(4, dpi_);
-  RECT box{client.right - inset - size.cx - 2 * pad, client.bottom - inset - size.cy - pad,
-           client.right - inset, client.bottom - inset};
+  RECT box{client.right - inset - size.cx - 2 * pad, client.bottom - inset - size.cy - pad, client.right - inset,
+           client.bottom - inset};
   HBRUSH back = CreateSolidBrush(RGB(248, 248, 248));
   FillRect(dc, &box, back);
   DeleteObject(back);
@@ -400,17 +400,10 @@ LRESULT TViewerWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       EndPaint(Handle(), &ps);
       return 0;
     }
-    case WM_ERASEBKGND:
-      return 1;  // Paint covers everything
-    case kResultsReady:
-      TakeResults();
-      return 0;
-    case WM_SIZE:
-      Relayout();
-      return 0;
-    case kDpiChangedAfterParent:
-      ApplyDpi();
-      return 0;
+    case WM_ERASEBKGND: return 1;  // Paint covers everything
+    case kResultsReady: TakeResults(); return 0;
+    case WM_SIZE: Relayout(); return 0;
+    case kDpiChangedAfterParent: ApplyDpi(); return 0;
     case WM_VSCROLL: {
       const int page = std::max(LineHeight(), ViewHeight() - LineHeight());
       switch (LOWORD(wParam)) {
@@ -459,8 +452,7 @@ LRESULT TViewerWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       }
       break;
     }
-    case WM_GETDLGCODE:
-      return DLGC_WANTARROWS;
+    case WM_GETDLGCODE: return DLGC_WANTARROWS;
     case WM_LBUTTONDOWN: {
       SetFocus(Handle());
       POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
@@ -485,11 +477,8 @@ LRESULT TViewerWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       SetBkColor(dc, GetSysColor(COLOR_WINDOW));
       return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
     }
-    case WM_DESTROY:
-      loader_.reset();
-      return 0;
-    default:
-      break;
+    case WM_DESTROY: loader_.reset(); return 0;
+    default: break;
   }
   return Default(msg, wParam, lParam);
 }

@@ -41,10 +41,8 @@ bool IsStateRecord(DWORD type) {
     case EMR_SETICMMODE:
     case EMR_SETBKMODE:
     case EMR_SETBKCOLOR:
-    case EMR_SETTEXTCOLOR:
-      return true;
-    default:
-      return false;
+    case EMR_SETTEXTCOLOR: return true;
+    default: return false;
   }
 }
 
@@ -53,16 +51,16 @@ std::optional<TBlit> BlitOf(const ENHMETARECORD* rec) {
   if (rec->iType == EMR_STRETCHDIBITS && rec->nSize >= sizeof(EMRSTRETCHDIBITS)) {
     EMRSTRETCHDIBITS r;
     std::memcpy(&r, rec, sizeof r);
-    b = {r.xDest, r.yDest, r.cxDest, r.cyDest, r.xSrc, r.ySrc, r.cxSrc, r.cySrc,
-         r.dwRop, r.iUsageSrc, r.offBmiSrc, r.cbBmiSrc, r.offBitsSrc, r.cbBitsSrc};
+    b = {r.xDest, r.yDest, r.cxDest,    r.cyDest,    r.xSrc,     r.ySrc,       r.cxSrc,
+         r.cySrc, r.dwRop, r.iUsageSrc, r.offBmiSrc, r.cbBmiSrc, r.offBitsSrc, r.cbBitsSrc};
     return b;
   }
   if (rec->iType == EMR_STRETCHBLT && rec->nSize >= sizeof(EMRSTRETCHBLT)) {
     EMRSTRETCHBLT r;
     std::memcpy(&r, rec, sizeof r);
     if (r.cbBmiSrc == 0) return std::nullopt;  // a fill without a source bitmap
-    b = {r.xDest, r.yDest, r.cxDest, r.cyDest, r.xSrc, r.ySrc, r.cxSrc, r.cySrc,
-         r.dwRop, r.iUsageSrc, r.offBmiSrc, r.cbBmiSrc, r.offBitsSrc, r.cbBitsSrc};
+    b = {r.xDest, r.yDest, r.cxDest,    r.cyDest,    r.xSrc,     r.ySrc,       r.cxSrc,
+         r.cySrc, r.dwRop, r.iUsageSrc, r.offBmiSrc, r.cbBmiSrc, r.offBitsSrc, r.cbBitsSrc};
     return b;
   }
   return std::nullopt;
@@ -154,7 +152,8 @@ uint32_t Rasterise(HENHMETAFILE emf, const TDrawingArea& area, TDocument& doc) {
 HDC BeginRecording(const TDrawingArea& area) {
   if (area.widthPx == 0 || area.heightPx == 0 || area.widthPx > 0x7FFF || area.heightPx > 0x7FFF ||
       uint64_t{area.widthPx} * area.heightPx > kMaxAreaPixels)
-    throw TPdfError(kErrInvalidParameter, "pdfwriter: the drawing area must be 1 to 32767 pixels each way and at most 64 million pixels");
+    throw TPdfError(kErrInvalidParameter,
+                    "pdfwriter: the drawing area must be 1 to 32767 pixels each way and at most 64 million pixels");
   // The frame is given in 1/100 mm of the reference device; choosing it as
   // widthPx x heightPx of that device's pixels makes playback map the logical
   // coordinates 0..widthPx onto the target rectangle one to one.

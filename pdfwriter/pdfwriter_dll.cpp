@@ -112,7 +112,8 @@ void SaveTo(PdfWriterContext ctx, const std::wstring& path) {
   CheckAllFinished(ctx);
   if (path.empty()) Fail(kErrInvalidParameter, "the file name is empty");
   std::FILE* file = _wfopen(path.c_str(), L"wb");
-  if (!file) Fail(GetLastError() ? GetLastError() : kErrWriteFault, "cannot create the PDF file: " + ErrorText(GetLastError()));
+  if (!file)
+    Fail(GetLastError() ? GetLastError() : kErrWriteFault, "cannot create the PDF file: " + ErrorText(GetLastError()));
   try {
     TFileSink sink(file);
     doc.Save(sink);
@@ -170,8 +171,8 @@ PdfWriterStatus GiveText(const std::basic_string<C>& text, C* buffer, uint32_t* 
   return 1;
 }
 
-HDC Begin(PdfWriterContext ctx, bool resource, uint32_t pageTag, uint32_t width_u, uint32_t height_u,
-          uint32_t width_px, uint32_t height_px, uint32_t drawFlags) {
+HDC Begin(PdfWriterContext ctx, bool resource, uint32_t pageTag, uint32_t width_u, uint32_t height_u, uint32_t width_px,
+          uint32_t height_px, uint32_t drawFlags) {
   TDrawingArea area{width_px, height_px, drawFlags};
   HDC dc = BeginRecording(area);
   ctx->drawings.push_back({dc, resource, pageTag, area, ToPoints(ctx, width_u), ToPoints(ctx, height_u)});
@@ -347,9 +348,13 @@ struct TImpl : TUnsupported {
       return dc;
     });
   }
-  static HDC AddPage(PdfWriterContext ctx, uint32_t width_u, uint32_t height_u, uint32_t width_px,
-                     uint32_t height_px, uint32_t drawFlags) {
-    if (!ctx || !ctx->doc) return Guard<HDC>(ctx, [&]() -> HDC { Doc(ctx); return nullptr; });
+  static HDC AddPage(PdfWriterContext ctx, uint32_t width_u, uint32_t height_u, uint32_t width_px, uint32_t height_px,
+                     uint32_t drawFlags) {
+    if (!ctx || !ctx->doc)
+      return Guard<HDC>(ctx, [&]() -> HDC {
+        Doc(ctx);
+        return nullptr;
+      });
     return InsertPage(ctx, static_cast<uint32_t>(ctx->doc->PageCount()), width_u, height_u, width_px, height_px,
                       drawFlags);
   }

@@ -95,8 +95,7 @@ std::string Format(HDC dc, std::vector<TArgRef>&) { return dc ? Hex(dc) : "null"
 std::string Format(void* p, std::vector<TArgRef>&) { return p ? Hex(p) : "null"; }
 std::string Format(const void* p, std::vector<TArgRef>&) { return p ? Hex(p) : "null"; }
 template <class F>
-  requires std::is_function_v<std::remove_pointer_t<F>>
-std::string Format(F f, std::vector<TArgRef>&) {
+requires std::is_function_v<std::remove_pointer_t<F>> std::string Format(F f, std::vector<TArgRef>&) {
   return f ? Hex(reinterpret_cast<const void*>(f)) : "null";
 }
 
@@ -141,7 +140,7 @@ void HandleOuts(const std::string& name, std::vector<TArgRef>& refs) {
             static_cast<wchar_t*>(r.ptr)[k] = t[k];
         }
         *len = text->second.secondLength >= 0 ? static_cast<uint32_t>(text->second.secondLength)
-                                               : static_cast<uint32_t>(n);
+                                              : static_cast<uint32_t>(n);
       }
       ++i;
       continue;
@@ -207,15 +206,14 @@ struct TDependent {
 };
 
 // CreateContext and FreeContext keep real contexts; every other export records.
-#define DOUBLE_DISPATCH(result, name, params, args)                    \
-  template <class... A>                                                \
-  static result Dispatch_##name(A... a) {                              \
-    if constexpr (std::string_view(#name) == "CreateContext" ||        \
-                  std::string_view(#name) == "FreeContext") {          \
-      return TDependent<A...>::Recorded::name(a...);                   \
-    } else {                                                           \
-      return Answer<result>(#name, a...);                              \
-    }                                                                  \
+#define DOUBLE_DISPATCH(result, name, params, args)                                                         \
+  template <class... A>                                                                                     \
+  static result Dispatch_##name(A... a) {                                                                   \
+    if constexpr (std::string_view(#name) == "CreateContext" || std::string_view(#name) == "FreeContext") { \
+      return TDependent<A...>::Recorded::name(a...);                                                        \
+    } else {                                                                                                \
+      return Answer<result>(#name, a...);                                                                   \
+    }                                                                                                       \
   }
 
 PDFWRITER_EXPORTS(DOUBLE_DISPATCH)
@@ -238,7 +236,8 @@ __declspec(dllexport) void double_Reset() {
   s.texts.clear();
 }
 
-__declspec(dllexport) void double_Script(const char* name, uint32_t result, int report, uint32_t code, const char* msg) {
+__declspec(dllexport) void double_Script(const char* name, uint32_t result, int report, uint32_t code,
+                                         const char* msg) {
   State().scripts[name].push_back({result, report, code, msg ? msg : "", msg != nullptr});
 }
 

@@ -26,7 +26,7 @@ THTTPCommandType CommandTypeOf(std::string_view method);
 using TNameValueList = std::vector<std::pair<std::string, std::string>>;
 
 class THTTPRequestInfo {
-public:
+ public:
   std::string RawHTTPCommand;  // the request line as received
   std::string Command;         // the method, upper case
   THTTPCommandType CommandType = hcUnknown;

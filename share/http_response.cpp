@@ -73,15 +73,13 @@ namespace {
 // A charset value with a space or an RFC 2045 "tspecial" must be quoted.
 std::string QuotedIfNeeded(const std::string& v) {
   for (char c : v)
-    if (c <= ' ' || std::string_view("()<>@,;:\\\"/[]?=").find(c) != std::string_view::npos)
-      return "\"" + v + "\"";
+    if (c <= ' ' || std::string_view("()<>@,;:\\\"/[]?=").find(c) != std::string_view::npos) return "\"" + v + "\"";
   return v;
 }
 
 }  // namespace
 
-THTTPResponseInfo::THTTPResponseInfo(TIOHandler& io, const THTTPRequestInfo& request,
-                                     TThreadSafeMimeTable& mimeTable)
+THTTPResponseInfo::THTTPResponseInfo(TIOHandler& io, const THTTPRequestInfo& request, TThreadSafeMimeTable& mimeTable)
     : io_(io), request_(request), mimeTable_(mimeTable) {}
 
 THTTPResponseInfo::~THTTPResponseInfo() = default;
@@ -108,7 +106,8 @@ void THTTPResponseInfo::SetContentType(std::string_view value) {
   bool first = true;
   while (start <= value.size()) {
     std::size_t semi = value.find(';', start);
-    std::string_view part = Trim(value.substr(start, semi == std::string_view::npos ? std::string_view::npos : semi - start));
+    std::string_view part =
+        Trim(value.substr(start, semi == std::string_view::npos ? std::string_view::npos : semi - start));
     if (first) {
       type = std::string(part);
       first = false;
@@ -127,7 +126,8 @@ void THTTPResponseInfo::SetContentType(std::string_view value) {
   if (!charset.empty()) {
     CharSet = charset;
   } else if (CharSet.empty() && IStartsWith(type, "text/")) {
-    std::string sub = AsciiLower(std::string_view(type).substr(5, type.find(';') == std::string::npos ? std::string::npos : type.find(';') - 5));
+    std::string sub = AsciiLower(
+        std::string_view(type).substr(5, type.find(';') == std::string::npos ? std::string::npos : type.find(';') - 5));
     bool xml = sub == "xml" || sub == "xml-external-parsed-entity" ||
                (sub.size() >= 4 && sub.compare(sub.size() - 4, 4, "+xml") == 0);
     CharSet = xml ? "us-ascii" : "ISO-8859-1";
@@ -135,8 +135,8 @@ void THTTPResponseInfo::SetContentType(std::string_view value) {
 }
 
 bool THTTPResponseInfo::BodyAllowed() const {
-  return request_.CommandType != hcHEAD && !(responseNo_ >= 100 && responseNo_ <= 199) &&
-         responseNo_ != 204 && responseNo_ != 304;
+  return request_.CommandType != hcHEAD && !(responseNo_ >= 100 && responseNo_ <= 199) && responseNo_ != 204 &&
+         responseNo_ != 304;
 }
 
 void THTTPResponseInfo::SetHeader(std::string_view name, std::string value) {
@@ -159,8 +159,7 @@ void THTTPResponseInfo::SetHeaders() {
   SetHeader("Content-Encoding", ContentEncoding);
   SetHeader("Content-Language", ContentLanguage);
   if (!contentType_.empty())
-    SetHeader("Content-Type",
-              CharSet.empty() ? contentType_ : contentType_ + "; charset=" + QuotedIfNeeded(CharSet));
+    SetHeader("Content-Type", CharSet.empty() ? contentType_ : contentType_ + "; charset=" + QuotedIfNeeded(CharSet));
   if (ContentLength >= 0) SetHeader("Content-Length", std::to_string(ContentLength));
   SetHeader("Cache-control", CacheControl);
   if (Date) SetHeader("Date", FormatHTTPDate(*Date));
@@ -254,8 +253,7 @@ std::int64_t THTTPResponseInfo::ServeFile(TContext&, const std::filesystem::path
   TFileForSending f;
   bool opened = !head && f.Open(file);
   ContentLength = opened ? f.Size() : DirectoryEntrySize(file);
-  if (ContentDisposition.empty())
-    ContentDisposition = "attachment; filename=\"" + PathText(file.filename()) + "\";";
+  if (ContentDisposition.empty()) ContentDisposition = "attachment; filename=\"" + PathText(file.filename()) + "\";";
   WriteHeader();
   if (head || !opened || f.Size() == 0) return 0;
   return io_.WriteFile(f, f.Size()) ? f.Size() : 0;

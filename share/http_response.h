@@ -24,7 +24,7 @@ class TThreadSafeMimeTable;
 const char* StatusText(int code);
 
 class THTTPResponseInfo {
-public:
+ public:
   // Writes go to io; mimeTable serves ServeFile's content types.
   THTTPResponseInfo(TIOHandler& io, const THTTPRequestInfo& request, TThreadSafeMimeTable& mimeTable);
   virtual ~THTTPResponseInfo();
@@ -46,9 +46,9 @@ public:
   std::string ContentDisposition, ContentEncoding, ContentLanguage, ContentVersion;
   std::string CacheControl, ETag, Pragma, TransferEncoding, AcceptPatch, AcceptRanges;
   std::string Server, Location, AuthRealm;
-  std::string ContentText;                     // body as UTF-8 text, sent in CharSet
-  std::unique_ptr<std::istream> ContentStream;  // body as a stream
-  std::vector<std::string> CustomHeaders;      // "Name: value" lines, appended as they are
+  std::string ContentText;                                      // body as UTF-8 text, sent in CharSet
+  std::unique_ptr<std::istream> ContentStream;                  // body as a stream
+  std::vector<std::string> CustomHeaders;                       // "Name: value" lines, appended as they are
   std::vector<std::pair<std::string, std::string>> RawHeaders;  // assembled for writing
   std::string Connection;
   bool CloseConnection = false;
@@ -66,7 +66,7 @@ public:
   // disposition with its name, then its bytes. Returns the body bytes sent.
   virtual std::int64_t ServeFile(TContext& context, const std::filesystem::path& file);
 
-private:
+ private:
   bool BodyAllowed() const;
   void SetHeader(std::string_view name, std::string value);
 

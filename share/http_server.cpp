@@ -8,8 +8,7 @@
 namespace skan::share {
 
 THTTPCommandType CommandTypeOf(std::string_view method) {
-  static const char* const kMethods[] = {"UNKNOWN", "HEAD", "GET", "POST",
-                                         "DELETE", "PUT", "TRACE", "OPTIONS"};
+  static const char* const kMethods[] = {"UNKNOWN", "HEAD", "GET", "POST", "DELETE", "PUT", "TRACE", "OPTIONS"};
   for (int i = 1; i < 8; ++i)
     if (IEquals(method, kMethods[i])) return static_cast<THTTPCommandType>(i);
   return hcUnknown;
@@ -61,8 +60,10 @@ std::int64_t ParseChunkSize(std::string_view line) {
   if (digits.empty()) return 0;
   std::int64_t v = 0;
   for (char c : digits) {
-    int d = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-            : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
+    int d = (c >= '0' && c <= '9')   ? c - '0'
+            : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+            : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                     : -1;
     if (d < 0) return 0;
     // A size that does not fit is a broken request, not a chunk to wait for.
     if (v > (INT64_MAX >> 4)) throw TShareException("Chunk size too large.");
@@ -95,7 +96,8 @@ void DecodeCookies(const THTTPRequestInfo& request, TNameValueList& cookies) {
     std::size_t start = 0;
     while (start <= v.size()) {
       std::size_t semi = v.find(';', start);
-      std::string_view c = Trim(v.substr(start, semi == std::string_view::npos ? std::string_view::npos : semi - start));
+      std::string_view c =
+          Trim(v.substr(start, semi == std::string_view::npos ? std::string_view::npos : semi - start));
       if (!c.empty()) {
         std::size_t eq = c.find('=');
         cookies.emplace_back(std::string(Trim(c.substr(0, eq))),
@@ -139,13 +141,11 @@ void TCustomHTTPServer::Startup() {
 
 void TCustomHTTPServer::Shutdown() { TCustomTCPServer::Shutdown(); }
 
-void TCustomHTTPServer::DoCommandGet(TContext& context, THTTPRequestInfo& request,
-                                     THTTPResponseInfo& response) {
+void TCustomHTTPServer::DoCommandGet(TContext& context, THTTPRequestInfo& request, THTTPResponseInfo& response) {
   if (OnCommandGet) OnCommandGet(context, request, response);
 }
 
-void TCustomHTTPServer::DoCommandOther(TContext& context, THTTPRequestInfo& request,
-                                       THTTPResponseInfo& response) {
+void TCustomHTTPServer::DoCommandOther(TContext& context, THTTPRequestInfo& request, THTTPResponseInfo& response) {
   if (OnCommandOther) OnCommandOther(context, request, response);
 }
 
@@ -186,7 +186,8 @@ void TCustomHTTPServer::ReadAndAnswer(TContext& context) {
   if (slash != std::string::npos) {
     std::size_t dot = request.Version.find('.', slash + 1);
     std::string_view v(request.Version);
-    request.VersionMajor = ParseVersionNumber(v.substr(slash + 1, dot == std::string::npos ? std::string::npos : dot - slash - 1));
+    request.VersionMajor =
+        ParseVersionNumber(v.substr(slash + 1, dot == std::string::npos ? std::string::npos : dot - slash - 1));
     if (dot != std::string::npos) request.VersionMinor = ParseVersionNumber(v.substr(dot + 1));
   }
   request.RawHTTPCommand = line;
@@ -206,8 +207,9 @@ void TCustomHTTPServer::ReadAndAnswer(TContext& context) {
     }
     std::size_t colon = h.find(':');
     std::string_view hv(h);
-    request.RawHeaders.emplace_back(std::string(Trim(hv.substr(0, colon))),
-                                    colon == std::string::npos ? std::string() : std::string(Trim(hv.substr(colon + 1))));
+    request.RawHeaders.emplace_back(
+        std::string(Trim(hv.substr(0, colon))),
+        colon == std::string::npos ? std::string() : std::string(Trim(hv.substr(colon + 1))));
   }
   request.Host = request.Header("Host");
   request.Connection = request.Header("Connection");
@@ -302,7 +304,8 @@ void TCustomHTTPServer::ReadAndAnswer(TContext& context) {
     return;
   }
 
-  std::string mediaType = AsciiLower(Trim(std::string_view(request.ContentType).substr(0, request.ContentType.find(';'))));
+  std::string mediaType =
+      AsciiLower(Trim(std::string_view(request.ContentType).substr(0, request.ContentType.find(';'))));
   bool form = mediaType == "application/x-www-form-urlencoded";
   if (form) request.FormParams = request.PostStream;
   if (request.FormParams.empty())
@@ -321,7 +324,8 @@ void TCustomHTTPServer::ReadAndAnswer(TContext& context) {
       std::size_t sp = a.find(' ');
       std::string_view scheme = a.substr(0, sp);
       if (!IEquals(scheme, "Basic")) throw TUnsupportedAuthScheme();
-      std::string credentials = Base64Decode(sp == std::string_view::npos ? std::string_view() : Trim(a.substr(sp + 1)));
+      std::string credentials =
+          Base64Decode(sp == std::string_view::npos ? std::string_view() : Trim(a.substr(sp + 1)));
       std::size_t colon = credentials.find(':');
       request.AuthUsername = credentials.substr(0, colon);
       if (colon != std::string::npos) request.AuthPassword = credentials.substr(colon + 1);

@@ -24,7 +24,7 @@ inline constexpr int kDefaultMaximumHeaderLineCount = 1024;
 inline constexpr std::size_t kMaxKeptBodyBytes = 1024 * 1024;
 
 class TCustomHTTPServer : public TCustomTCPServer {
-public:
+ public:
   using TCommandEvent = std::function<void(TContext&, THTTPRequestInfo&, THTTPResponseInfo&)>;
 
   TCustomHTTPServer();
@@ -47,7 +47,7 @@ public:
   // it; what a connection thread runs. Public for tests and the fuzzer.
   bool HandleConnection(TContext& context) { return DoExecute(context); }
 
-protected:
+ protected:
   bool DoExecute(TContext& context) override;
   void Startup() override;
   void Shutdown() override;
@@ -59,14 +59,14 @@ protected:
   // Whether an "Expect" value is accepted: exactly "100-continue".
   virtual bool DoHeaderExpectations(TContext& context, const std::string& expectations);
 
-private:
+ private:
   void ReadAndAnswer(TContext& context);
 
   TThreadSafeMimeTable mimeTable_;
 };
 
 class THTTPServer : public TCustomHTTPServer {
-public:
+ public:
   ~THTTPServer() override;  // stops first, like every derived server
 };
 

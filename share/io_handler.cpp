@@ -64,8 +64,8 @@ std::string TIOHandler::ReadLn(std::size_t maxLength) {
 void TIOHandler::ReadBytes(std::int64_t count, const std::function<void(std::string_view)>& sink) {
   while (count > 0) {
     if (InputBufferIsEmpty() && !Fill()) throw TConnClosedGracefully();
-    std::size_t n = static_cast<std::size_t>(
-        std::min<std::int64_t>(count, static_cast<std::int64_t>(buf_.size() - pos_)));
+    std::size_t n =
+        static_cast<std::size_t>(std::min<std::int64_t>(count, static_cast<std::int64_t>(buf_.size() - pos_)));
     sink(std::string_view(buf_).substr(pos_, n));
     pos_ += n;
     count -= static_cast<std::int64_t>(n);
@@ -77,8 +77,8 @@ bool TIOHandler::Readable(int timeoutMs) { return !InputBufferIsEmpty() || WaitR
 bool TIOHandler::WriteFile(TFileForSending& file, std::int64_t count) {
   std::vector<char> buf(64 * 1024);
   while (count > 0) {
-    long n = file.Read(buf.data(), static_cast<std::size_t>(
-                                       std::min<std::int64_t>(count, static_cast<std::int64_t>(buf.size()))));
+    long n = file.Read(buf.data(),
+                       static_cast<std::size_t>(std::min<std::int64_t>(count, static_cast<std::int64_t>(buf.size()))));
     if (n <= 0) return false;
     Write(std::string_view(buf.data(), static_cast<std::size_t>(n)));
     count -= n;
@@ -142,8 +142,8 @@ void TSocketIOHandler::Close() {
     std::size_t drained = 0;
     char scratch[4096];
     while (drained < kLingerBytes && !aborted_) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      deadline - std::chrono::steady_clock::now()).count();
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
       if (left <= 0) break;
       int ready = WaitReadable(s, static_cast<int>(std::min<long long>(left, kAbortCheckMs)));
       if (ready < 0) break;

@@ -16,7 +16,7 @@
 namespace skan::share {
 
 class TIOHandler {
-public:
+ public:
   virtual ~TIOHandler() = default;
 
   // Bytes up to a line feed, without it and without a carriage return just
@@ -41,13 +41,13 @@ public:
   virtual bool Connected() const = 0;
   virtual std::string PeerIP() const { return {}; }
 
-protected:
+ protected:
   // Up to len bytes, 0 at the end of the stream; throws on a failure.
   virtual std::size_t RecvRaw(char* buf, std::size_t len) = 0;
   // Whether bytes arrive within timeoutMs.
   virtual bool WaitRaw(int timeoutMs) = 0;
 
-private:
+ private:
   bool Fill();
 
   std::string buf_;
@@ -58,7 +58,7 @@ private:
 // peer still sends for a moment, so that unread request bytes do not turn the
 // close into a reset that would destroy the answer in flight.
 class TSocketIOHandler final : public TIOHandler {
-public:
+ public:
   explicit TSocketIOHandler(TUniqueSocket socket);
   ~TSocketIOHandler() override;
 
@@ -69,11 +69,11 @@ public:
   bool Connected() const override;
   std::string PeerIP() const override { return peerIP_; }
 
-protected:
+ protected:
   std::size_t RecvRaw(char* buf, std::size_t len) override;
   bool WaitRaw(int timeoutMs) override;
 
-private:
+ private:
   socket_t Socket() const;
   [[noreturn]] void Fail(const char* what, int code);
 
@@ -85,7 +85,7 @@ private:
 
 // Bytes from memory in, bytes to memory out: for tests and the fuzzer.
 class TMemoryIOHandler final : public TIOHandler {
-public:
+ public:
   explicit TMemoryIOHandler(std::string input) : input_(std::move(input)) {}
 
   void Write(std::string_view bytes) override { output_.append(bytes); }
@@ -96,11 +96,11 @@ public:
 
   const std::string& Output() const { return output_; }
 
-protected:
+ protected:
   std::size_t RecvRaw(char* buf, std::size_t len) override;
   bool WaitRaw(int) override { return readPos_ < input_.size(); }
 
-private:
+ private:
   std::string input_;
   std::size_t readPos_ = 0;
   std::string output_;

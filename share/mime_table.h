@@ -16,18 +16,18 @@ namespace skan::share {
 // Ordered "extension=type" lines; setting an extension replaces its first
 // line or adds one at the end.
 class TMimeLines {
-public:
+ public:
   void Add(std::string line);
   void Set(std::string_view extension, std::string_view type);
   const std::vector<std::string>& Lines() const { return lines_; }
 
-private:
+ private:
   std::vector<std::string> lines_;
   std::unordered_map<std::string, std::size_t> first_;  // lower-case extension -> its first line
 };
 
 class TMimeTable {
-public:
+ public:
   bool LoadTypesFromOS = true;
   // Where the mime.types overlay is read on systems without the registry.
   std::filesystem::path MimeTypesFile = "/etc/mime.types";
@@ -37,7 +37,7 @@ public:
   std::string GetFileMIMEType(std::string_view fileName);
   bool IsBuilt() const { return built_; }
 
-private:
+ private:
   void Build();
   void Load(const TMimeLines& lines);
 
@@ -50,7 +50,7 @@ private:
 // The table shared by a server's connection threads: every lookup, and the
 // build that the first miss triggers, runs under one lock.
 class TThreadSafeMimeTable {
-public:
+ public:
   std::string GetFileMIMEType(std::string_view fileName) {
     std::lock_guard<std::mutex> guard(lock_);
     return table_.GetFileMIMEType(fileName);
@@ -58,7 +58,7 @@ public:
   // Settings are changed only before the first lookup.
   TMimeTable& Unsafe() { return table_; }
 
-private:
+ private:
   std::mutex lock_;
   TMimeTable table_;
 };

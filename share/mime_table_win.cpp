@@ -17,8 +17,7 @@ std::wstring ReadString(HKEY key, const wchar_t* subKey, const wchar_t* value) {
       size < sizeof(wchar_t))
     return {};
   std::wstring text(size / sizeof(wchar_t), L'\0');
-  if (RegGetValueW(key, subKey, value, RRF_RT_REG_SZ, nullptr, text.data(), &size) != ERROR_SUCCESS)
-    return {};
+  if (RegGetValueW(key, subKey, value, RRF_RT_REG_SZ, nullptr, text.data(), &size) != ERROR_SUCCESS) return {};
   text.resize(wcsnlen(text.c_str(), text.size()));
   return text;
 }
@@ -44,9 +43,7 @@ void OverlayOSMimeTypes(TMimeLines& lines, const std::filesystem::path&) {
     if (!type.empty()) lines.Set(AsciiLower(base::Narrow(name)), AsciiLower(base::Narrow(type)));
   });
   HKEY db = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"MIME\\Database\\Content Type", 0, KEY_READ, &db) !=
-      ERROR_SUCCESS)
-    return;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"MIME\\Database\\Content Type", 0, KEY_READ, &db) != ERROR_SUCCESS) return;
   ForEachSubKey(db, [&](const std::wstring& type) {
     std::string ext = AsciiLower(base::Narrow(ReadString(db, type.c_str(), L"Extension")));
     if (ext.empty()) return;

@@ -17,8 +17,7 @@ TPortChk::~TPortChk() {
 
 void TPortChk::OnExec(TContext&) {}
 
-std::uint16_t FindAvailablePort(std::uint16_t First, std::uint16_t Count,
-                                const std::vector<TProbeAddress>& addresses) {
+std::uint16_t FindAvailablePort(std::uint16_t First, std::uint16_t Count, const std::vector<TProbeAddress>& addresses) {
   TPortChk probe;
   std::uint16_t candidate = First;
   while (static_cast<unsigned>(candidate) - First < Count) {

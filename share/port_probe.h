@@ -11,7 +11,7 @@ namespace skan::share {
 
 // A throw-away TCP server used only to test whether a port can be bound.
 class TPortChk : public TTCPServer {
-public:
+ public:
   TPortChk();
   ~TPortChk() override;
   void OnExec(TContext& context);

@@ -70,8 +70,7 @@ std::size_t CurrentThreadStackReservation() {
   if (!VirtualQuery(&local, &info, sizeof info)) return 0;
   const auto* base = static_cast<const char*>(info.AllocationBase);
   std::size_t total = 0;
-  for (const char* p = base; VirtualQuery(p, &info, sizeof info) && info.AllocationBase == base;
-       p += info.RegionSize)
+  for (const char* p = base; VirtualQuery(p, &info, sizeof info) && info.AllocationBase == base; p += info.RegionSize)
     total += info.RegionSize;
   return total;
 }

@@ -32,7 +32,7 @@ bool IsConnectionGoneError(int code);
 
 // Move-only owner of one socket.
 class TUniqueSocket {
-public:
+ public:
   TUniqueSocket() = default;
   explicit TUniqueSocket(socket_t s) : s_(s) {}
   TUniqueSocket(TUniqueSocket&& o) noexcept : s_(o.release()) {}
@@ -50,7 +50,7 @@ public:
   // Closes the socket it holds; keeps the thread's last socket error intact.
   void reset(socket_t s = kInvalidSocket) noexcept;
 
-private:
+ private:
   socket_t s_ = kInvalidSocket;
 };
 
@@ -95,7 +95,7 @@ bool LoopbackIPv6Available();
 
 // A file opened for sending: read sharing only, sequential access.
 class TFileForSending {
-public:
+ public:
   TFileForSending() = default;
   ~TFileForSending();
   TFileForSending(const TFileForSending&) = delete;
@@ -114,7 +114,7 @@ public:
   int Descriptor() const { return fd_; }
 #endif
 
-private:
+ private:
 #ifdef _WIN32
   void* handle_ = nullptr;
 #else

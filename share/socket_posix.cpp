@@ -24,8 +24,7 @@ int LastSocketError() { return errno; }
 std::string SocketErrorText(int code) { return std::strerror(code); }
 
 bool IsConnectionGoneError(int code) {
-  return code == ECONNABORTED || code == ECONNRESET || code == EPIPE || code == ESHUTDOWN ||
-         code == ENOTCONN;
+  return code == ECONNABORTED || code == ECONNRESET || code == EPIPE || code == ESHUTDOWN || code == ENOTCONN;
 }
 
 void TUniqueSocket::reset(socket_t s) noexcept {
@@ -52,8 +51,7 @@ bool SetIPv6Only(socket_t s) {
   return ::setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, &v, sizeof v) == 0;
 }
 
-bool BindSocket(socket_t s, TIPVersion version, const std::string& ip, std::uint16_t port,
-                int& error) {
+bool BindSocket(socket_t s, TIPVersion version, const std::string& ip, std::uint16_t port, int& error) {
   int rc;
   if (version == TIPVersion::Id_IPv6) {
     sockaddr_in6 a{};
@@ -197,7 +195,7 @@ TFileForSending::~TFileForSending() {
 bool TFileForSending::Open(const std::filesystem::path& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
-  struct stat st{};
+  struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return false;
@@ -234,7 +232,7 @@ bool TransmitFileOnSocket(socket_t s, TFileForSending& file, std::int64_t count)
 }
 
 std::int64_t DirectoryEntrySize(const std::filesystem::path& path) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;
   return st.st_size;
 }

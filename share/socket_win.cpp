@@ -31,18 +31,17 @@ void LoadTransmitFile(SOCKET s) {
   GUID id = WSAID_TRANSMITFILE;
   DWORD bytes = 0;
   LPFN_TRANSMITFILE fn = nullptr;
-  if (WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &fn, sizeof fn, &bytes,
-               nullptr, nullptr) == 0)
+  if (WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &fn, sizeof fn, &bytes, nullptr, nullptr) == 0)
     g_transmitFile = fn;
 }
 
 // Switches the critical-error dialog off for the current thread for one file query.
 class TQuietErrors {
-public:
+ public:
   TQuietErrors() { SetThreadErrorMode(SEM_FAILCRITICALERRORS, &old_); }
   ~TQuietErrors() { SetThreadErrorMode(old_, nullptr); }
 
-private:
+ private:
   DWORD old_ = 0;
 };
 
@@ -53,8 +52,7 @@ void SocketStartup() {
     WSADATA data{};
     g_startupError = WSAStartup(MAKEWORD(2, 2), &data);
   });
-  if (g_startupError != 0)
-    throw TSocketException("Windows Sockets could not be initialised.", g_startupError);
+  if (g_startupError != 0) throw TSocketException("Windows Sockets could not be initialised.", g_startupError);
 }
 
 int LastSocketError() { return WSAGetLastError(); }
@@ -66,8 +64,8 @@ std::string SocketErrorText(int code) {
 }
 
 bool IsConnectionGoneError(int code) {
-  return code == WSAECONNABORTED || code == WSAECONNRESET || code == WSAESHUTDOWN ||
-         code == WSAENOTCONN || code == WSAENOTSOCK;
+  return code == WSAECONNABORTED || code == WSAECONNRESET || code == WSAESHUTDOWN || code == WSAENOTCONN ||
+         code == WSAENOTSOCK;
 }
 
 void TUniqueSocket::reset(socket_t s) noexcept {
@@ -89,14 +87,12 @@ TUniqueSocket OpenStreamSocket(TIPVersion version) {
 
 bool SetReuseAddress(socket_t s, bool on) {
   BOOL v = on ? TRUE : FALSE;
-  return setsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_REUSEADDR,
-                    reinterpret_cast<const char*>(&v), sizeof v) == 0;
+  return setsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&v), sizeof v) == 0;
 }
 
 bool SetIPv6Only(socket_t) { return true; }  // Windows keeps IPv6 sockets IPv6-only by default
 
-bool BindSocket(socket_t s, TIPVersion version, const std::string& ip, std::uint16_t port,
-                int& error) {
+bool BindSocket(socket_t s, TIPVersion version, const std::string& ip, std::uint16_t port, int& error) {
   int rc;
   if (version == TIPVersion::Id_IPv6) {
     sockaddr_in6 a{};
@@ -131,9 +127,7 @@ std::uint16_t LocalPort(socket_t s) {
   return ntohs(reinterpret_cast<sockaddr_in*>(&a)->sin_port);
 }
 
-bool ListenSocket(socket_t s, int backlog) {
-  return listen(static_cast<SOCKET>(s), backlog) == 0;
-}
+bool ListenSocket(socket_t s, int backlog) { return listen(static_cast<SOCKET>(s), backlog) == 0; }
 
 bool SetNonBlocking(socket_t s, bool on) {
   u_long v = on ? 1 : 0;
@@ -201,9 +195,7 @@ void ShutdownSocket(socket_t s, TShutdown how) {
   WSASetLastError(saved);
 }
 
-void CancelSocketIo(socket_t s) {
-  CancelIoEx(reinterpret_cast<HANDLE>(s), nullptr);
-}
+void CancelSocketIo(socket_t s) { CancelIoEx(reinterpret_cast<HANDLE>(s), nullptr); }
 
 std::string PeerAddress(socket_t s) {
   sockaddr_storage a{};
@@ -263,8 +255,7 @@ bool TFileForSending::IsOpen() const { return handle_ != nullptr; }
 
 long TFileForSending::Read(char* buf, std::size_t len) {
   DWORD got = 0;
-  if (!ReadFile(handle_, buf, static_cast<DWORD>(std::min<std::size_t>(len, 1 << 30)), &got, nullptr))
-    return -1;
+  if (!ReadFile(handle_, buf, static_cast<DWORD>(std::min<std::size_t>(len, 1 << 30)), &got, nullptr)) return -1;
   return static_cast<long>(got);
 }
 
@@ -277,8 +268,7 @@ bool TransmitFileOnSocket(socket_t s, TFileForSending& file, std::int64_t count)
     SetFilePointerEx(file.Handle(), zero, nullptr, FILE_BEGIN);
     while (count > 0) {
       DWORD slice = static_cast<DWORD>(std::min<std::int64_t>(count, 1 << 30));
-      if (!g_transmitFile(static_cast<SOCKET>(s), file.Handle(), slice, 0, nullptr, nullptr, 0))
-        return false;
+      if (!g_transmitFile(static_cast<SOCKET>(s), file.Handle(), slice, 0, nullptr, nullptr, 0)) return false;
       count -= slice;
       LARGE_INTEGER pos{};
       pos.QuadPart = file.Size() - count;
@@ -299,8 +289,7 @@ bool TransmitFileOnSocket(socket_t s, TFileForSending& file, std::int64_t count)
 std::int64_t DirectoryEntrySize(const std::filesystem::path& path) {
   TQuietErrors quiet;
   const std::wstring& p = path.native();
-  if (p.empty() || p.back() == L':' || (p.size() >= 2 && p.back() == L'\\' && p[p.size() - 2] == L':'))
-    return -1;
+  if (p.empty() || p.back() == L':' || (p.size() >= 2 && p.back() == L'\\' && p[p.size() - 2] == L':')) return -1;
   WIN32_FIND_DATAW data{};
   HANDLE h = FindFirstFileW(p.c_str(), &data);
   if (h == INVALID_HANDLE_VALUE) return -1;

@@ -166,8 +166,7 @@ void TCustomTCPServer::ListenerRun(TListener& listener) {
       int error = 0;
       TUniqueSocket s = AcceptSocket(b.Handle(), error);
       if (!s) {
-        if (error != 0 && !listener.stop)
-          throw TSocketException("accept: " + SocketErrorText(error), error);
+        if (error != 0 && !listener.stop) throw TSocketException("accept: " + SocketErrorText(error), error);
         continue;
       }
       auto io = std::make_unique<TSocketIOHandler>(std::move(s));

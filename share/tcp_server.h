@@ -25,7 +25,7 @@ enum class TReuseSocket { rsOSDependent, rsTrue, rsFalse };
 
 // One address to listen on.
 class TSocketHandle {
-public:
+ public:
   std::string IP;  // empty: every address of the family
   std::uint16_t Port = 0;
   TIPVersion IPVersion = TIPVersion::Id_IPv4;
@@ -34,13 +34,13 @@ public:
 
   socket_t Handle() const { return socket_.get(); }
 
-private:
+ private:
   friend class TCustomTCPServer;
   TUniqueSocket socket_;
 };
 
 class TSocketHandles {
-public:
+ public:
   // A new binding on the collection's default port.
   TSocketHandle& Add();
   void Clear() { items_.clear(); }
@@ -48,7 +48,7 @@ public:
   TSocketHandle& operator[](std::size_t i) { return *items_[i]; }
   const TSocketHandle& operator[](std::size_t i) const { return *items_[i]; }
 
-private:
+ private:
   friend class TCustomTCPServer;
   std::vector<std::unique_ptr<TSocketHandle>> items_;
   std::uint16_t defaultPort_ = 0;
@@ -56,24 +56,24 @@ private:
 
 // The accepted connection: owns its I/O handler.
 class TTCPConnection {
-public:
+ public:
   explicit TTCPConnection(std::unique_ptr<TIOHandler> io) : io_(std::move(io)) {}
   TIOHandler& IOHandler() { return *io_; }
   bool Connected() const { return io_->Connected(); }
   void Disconnect() { io_->Close(); }
 
-private:
+ private:
   std::unique_ptr<TIOHandler> io_;
 };
 
 // One accepted connection together with the thread that serves it.
 class TContext {
-public:
+ public:
   explicit TContext(std::unique_ptr<TIOHandler> io) : connection_(std::move(io)) {}
   TTCPConnection& Connection() { return connection_; }
   std::string RemoteIP() { return connection_.IOHandler().PeerIP(); }
 
-private:
+ private:
   friend class TCustomTCPServer;
   TTCPConnection connection_;
   TSmallStackThread thread_;
@@ -81,7 +81,7 @@ private:
 };
 
 class TCustomTCPServer {
-public:
+ public:
   using TServerContextEvent = std::function<void(TContext&)>;
   using TServerExceptionEvent = std::function<void(TContext&, const std::exception&)>;
   using TListenExceptionEvent = std::function<void(TSocketHandle&, const std::exception&)>;
@@ -115,7 +115,7 @@ public:
   // Number of connection threads not yet reaped: for tests and benchmarks.
   std::size_t ConnectionThreadCount();
 
-protected:
+ protected:
   virtual void CheckOkToBeActive() {}
   virtual void ContextCreated(TContext& context);
   virtual void ContextConnected(TContext& context);
@@ -133,7 +133,7 @@ protected:
   virtual void Startup();
   virtual void Shutdown();
 
-private:
+ private:
   struct TListener {
     TSocketHandle* binding = nullptr;
     std::thread thread;
@@ -155,12 +155,12 @@ private:
 
 // A TCP server whose per-connection work is its OnExecute event.
 class TTCPServer : public TCustomTCPServer {
-public:
+ public:
   // Every derived server stops in its own destructor: running threads call
   // its virtual operations until the stop has waited for them.
   ~TTCPServer() override;
 
-protected:
+ protected:
   void CheckOkToBeActive() override;
 };
 

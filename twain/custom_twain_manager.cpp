@@ -6,13 +6,9 @@
 
 namespace skan::twain {
 
-TW_UINT16 TwainFormatCode(TTwainFormat format) {
-  return format == tfUnknown ? 0 : TW_UINT16(format);
-}
+TW_UINT16 TwainFormatCode(TTwainFormat format) { return format == tfUnknown ? 0 : TW_UINT16(format); }
 
-TTwainFormat TwainFormatOf(TW_UINT16 code) {
-  return code <= TWFF_EXIF ? TTwainFormat(code) : tfUnknown;
-}
+TTwainFormat TwainFormatOf(TW_UINT16 code) { return code <= TWFF_EXIF ? TTwainFormat(code) : tfUnknown; }
 
 TTwainBitmap::~TTwainBitmap() {
   if (Handle_) TwainPlatform().FreeBitmap(Handle_);
@@ -109,8 +105,7 @@ bool TCustomTwainManager::UnloadLibrary() {
 bool TCustomTwainManager::LoadSourceManager() {
   bool result = SourceManagerLoaded_;
   if (LibraryLoaded_ && !SourceManagerLoaded_)
-    result = TwainProc_(AppInfo_, nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &VirtualWindow_) ==
-             TWRC_SUCCESS;
+    result = TwainProc_(AppInfo_, nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &VirtualWindow_) == TWRC_SUCCESS;
   if (result) SourceManagerLoaded_ = true;
   return result;
 }
@@ -120,8 +115,7 @@ bool TCustomTwainManager::UnloadSourceManager(bool forced) {
   if (LibraryLoaded_ && SourceManagerLoaded_) {
     ClearDeviceList();
     if (!forced)
-      result = TwainProc_(AppInfo_, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &VirtualWindow_) ==
-               TWRC_SUCCESS;
+      result = TwainProc_(AppInfo_, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &VirtualWindow_) == TWRC_SUCCESS;
   }
   if (result) SourceManagerLoaded_ = false;
   return result;
@@ -183,8 +177,7 @@ TTwainSource* TCustomTwainManager::GetSource(int index) {
 int TCustomTwainManager::GetDefaultSource() {
   if (!SourceManagerLoaded_) return 0;
   TW_IDENTITY identity{};
-  if (TwainProc_(AppInfo_, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &identity) != TWRC_SUCCESS)
-    return 0;
+  if (TwainProc_(AppInfo_, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &identity) != TWRC_SUCCESS) return 0;
   return FindSource(&identity);
 }
 
@@ -209,8 +202,6 @@ int TCustomTwainManager::SelectSource() {
   return SelectedSourceIndex_;
 }
 
-void TCustomTwainManager::DoTwainAcquire(TTwainObject*, int, HBITMAP Image, bool&) {
-  TTwainBitmap discard(Image);
-}
+void TCustomTwainManager::DoTwainAcquire(TTwainObject*, int, HBITMAP Image, bool&) { TTwainBitmap discard(Image); }
 
 }  // namespace skan::twain

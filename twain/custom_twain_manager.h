@@ -27,12 +27,11 @@ TTwainFormat TwainFormatOf(TW_UINT16 code);
 // Events: fired only when assigned.
 using TOnSourceNotify = std::function<void(TTwainObject* Sender, int Index)>;
 using TOnTransferComplete = std::function<void(TTwainObject* Sender, int Index, bool Canceled)>;
-using TOnSourceFileTransfer = std::function<void(TTwainObject* Sender, int Index, const TW_STR255& Filename,
-                                                 TTwainFormat Format, bool& Cancel)>;
+using TOnSourceFileTransfer =
+    std::function<void(TTwainObject* Sender, int Index, const TW_STR255& Filename, TTwainFormat Format, bool& Cancel)>;
 using TOnTwainError = std::function<void(TTwainObject* Sender, int Index, int ErrorCode, int Additional)>;
 using TOnTwainAcquire = std::function<void(TTwainObject* Sender, int Index, TTwainBitmap& Image, bool& Cancel)>;
-using TOnAcquireProgress =
-    std::function<void(TTwainObject* Sender, int Index, HBITMAP Image, int Current, int Total)>;
+using TOnAcquireProgress = std::function<void(TTwainObject* Sender, int Index, HBITMAP Image, int Current, int Total)>;
 
 // A bitmap object that owns its handle; deleting it deletes the bitmap.
 class TTwainBitmap {

@@ -72,9 +72,8 @@ TFormSelectSource::TFormSelectSource() {
     throw std::runtime_error("Cannot create the source selection window");
   // Sizes are given at 96 dots per inch and scale with the screen.
   Dpi_ = ui::WindowDpi(Handle());
-  Font_ = CreateFontW(-MulDiv(kFontPoints, int(Dpi_), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                      DEFAULT_PITCH, L"Tahoma");
+  Font_ = CreateFontW(-MulDiv(kFontPoints, int(Dpi_), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma");
 
   // Centred on the work area of the monitor under the mouse pointer.
   POINT cursor{};
@@ -84,21 +83,19 @@ TFormSelectSource::TFormSelectSource() {
   GetMonitorInfoW(MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST), &mi);
   const RECT& work = mi.rcWork;
   const int width = S(kWidth), height = S(kHeight);
-  SetWindowPos(Handle(), nullptr, (work.left + work.right - width) / 2, (work.top + work.bottom - height) / 2,
-               width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(Handle(), nullptr, (work.left + work.right - width) / 2, (work.top + work.bottom - height) / 2, width,
+               height, SWP_NOZORDER | SWP_NOACTIVATE);
 
   LBSources = CreateWindowExW(WS_EX_CLIENTEDGE, L"LISTBOX", L"",
-                              WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY |
-                                  LBS_NOINTEGRALHEIGHT,
-                              0, 0, 10, 10, Handle(), HMENU(INT_PTR(kIdList)), instance, nullptr);
-  PnlBottom = CreateWindowExW(0, kPanelClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 10,
-                              S(kPanelHeight), Handle(), nullptr, instance, nullptr);
-  BtnOK = CreateWindowExW(0, L"BUTTON", OkCaption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
-                          0, 0, S(kButtonWidth), S(kButtonHeight), PnlBottom, HMENU(INT_PTR(kIdOK)), instance,
-                          nullptr);
-  BtnCancel = CreateWindowExW(0, L"BUTTON", CancelCaption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
-                              0, 0, S(kButtonWidth), S(kButtonHeight), PnlBottom, HMENU(INT_PTR(kIdCancel)), instance,
-                              nullptr);
+                              WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 0, 0,
+                              10, 10, Handle(), HMENU(INT_PTR(kIdList)), instance, nullptr);
+  PnlBottom = CreateWindowExW(0, kPanelClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 10, S(kPanelHeight),
+                              Handle(), nullptr, instance, nullptr);
+  BtnOK = CreateWindowExW(0, L"BUTTON", OkCaption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 0,
+                          S(kButtonWidth), S(kButtonHeight), PnlBottom, HMENU(INT_PTR(kIdOK)), instance, nullptr);
+  BtnCancel =
+      CreateWindowExW(0, L"BUTTON", CancelCaption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0,
+                      S(kButtonWidth), S(kButtonHeight), PnlBottom, HMENU(INT_PTR(kIdCancel)), instance, nullptr);
   for (HWND w : {LBSources, BtnOK, BtnCancel}) {
     SendMessageW(w, WM_SETFONT, WPARAM(Font_), FALSE);
     // Enter works without a dialog manager in the loop.
@@ -161,9 +158,12 @@ void TFormSelectSource::FormResize() {
 }
 
 void TFormSelectSource::Command(WORD id, WORD code) {
-  if (id == kIdList && code == LBN_DBLCLK) Close(mrOK);
-  else if (id == kIdOK && code == BN_CLICKED) Close(mrOK);
-  else if (id == kIdCancel && code == BN_CLICKED) Close(mrCancel);
+  if (id == kIdList && code == LBN_DBLCLK)
+    Close(mrOK);
+  else if (id == kIdOK && code == BN_CLICKED)
+    Close(mrOK);
+  else if (id == kIdCancel && code == BN_CLICKED)
+    Close(mrCancel);
 }
 
 LRESULT TFormSelectSource::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
@@ -171,9 +171,7 @@ LRESULT TFormSelectSource::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_SIZE:
       if (LBSources) FormResize();
       return 0;
-    case WM_COMMAND:
-      Command(LOWORD(wp), HIWORD(wp));
-      return 0;
+    case WM_COMMAND: Command(LOWORD(wp), HIWORD(wp)); return 0;
     case WM_CLOSE:  // close box and the system menu's Close
       Close(mrCancel);
       return 0;
@@ -188,8 +186,7 @@ LRESULT CALLBACK TFormSelectSource::PanelProc(HWND hwnd, UINT msg, WPARAM wp, LP
 }
 
 // Enter presses the focused button, or OK from the list: the default button.
-LRESULT CALLBACK TFormSelectSource::EnterKeyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
-                                                 DWORD_PTR data) {
+LRESULT CALLBACK TFormSelectSource::EnterKeyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
   if (msg == WM_GETDLGCODE) return DefSubclassProc(hwnd, msg, wp, lp) | DLGC_WANTALLKEYS;
   if (msg == WM_KEYDOWN && wp == VK_RETURN) {
     auto* self = reinterpret_cast<TFormSelectSource*>(data);

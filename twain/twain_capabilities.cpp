@@ -24,10 +24,10 @@ constexpr TW_BOOL kFalse = 0;
 constexpr size_t kMaxItems = 65536;
 
 // Fixed parts of the containers (2-byte packing).
-constexpr size_t kOneValueItem = 2;      // ItemType, then the item in a 32-bit slot
-constexpr size_t kArrayItems = 6;        // ItemType, NumItems
-constexpr size_t kEnumerationItems = 14; // ItemType, NumItems, CurrentIndex, DefaultIndex
-constexpr size_t kRangeSize = 22;        // ItemType and five 32-bit values
+constexpr size_t kOneValueItem = 2;       // ItemType, then the item in a 32-bit slot
+constexpr size_t kArrayItems = 6;         // ItemType, NumItems
+constexpr size_t kEnumerationItems = 14;  // ItemType, NumItems, CurrentIndex, DefaultIndex
+constexpr size_t kRangeSize = 22;         // ItemType and five 32-bit values
 
 TW_UINT16 MessageOf(TRetrieveCap mode) {
   switch (mode) {
@@ -263,9 +263,9 @@ TCapabilityRet TTwainSource::GetOneValue(TW_UINT16 Capability, TW_UINT16& ItemTy
   return crSuccess;
 }
 
-TCapabilityRet TTwainSource::GetEnumerationValue(TW_UINT16 Capability, TW_UINT16& ItemType,
-                                                 TGetCapabilityList& List, int32_t& Current, int32_t& Default,
-                                                 TRetrieveCap Mode, TW_HANDLE MemHandle) {
+TCapabilityRet TTwainSource::GetEnumerationValue(TW_UINT16 Capability, TW_UINT16& ItemType, TGetCapabilityList& List,
+                                                 int32_t& Current, int32_t& Default, TRetrieveCap Mode,
+                                                 TW_HANDLE MemHandle) {
   TW_HANDLE handle = nullptr;
   const TCapabilityRet fetched = FetchContainer(Capability, MemHandle, Mode, TWON_ENUMERATION, handle);
   if (fetched != crSuccess) return fetched;
@@ -451,10 +451,11 @@ TCapabilityRet TTwainSource::GetIPixelFlavor(TTwainPixelFlavor& Return, TTwainPi
   return crSuccess;
 }
 
-TCapabilityRet TTwainSource::SetIPixelType(TTwainPixelType Value) { return SetUInt16(ICAP_PIXELTYPE, TW_UINT16(Value)); }
+TCapabilityRet TTwainSource::SetIPixelType(TTwainPixelType Value) {
+  return SetUInt16(ICAP_PIXELTYPE, TW_UINT16(Value));
+}
 
-TCapabilityRet TTwainSource::GetIPixelType(TTwainPixelType& Return, TTwainPixelTypeSet& Supported,
-                                           TRetrieveCap Mode) {
+TCapabilityRet TTwainSource::GetIPixelType(TTwainPixelType& Return, TTwainPixelTypeSet& Supported, TRetrieveCap Mode) {
   auto member = [](int code) {
     return code >= 0 && code <= TWPT_CIEXYZ ? TTwainPixelType(code) : code == TWPT_BGR ? tbdBgr : tbdUnknown;
   };
@@ -548,17 +549,25 @@ TCapabilityRet TTwainSource::GetFeederEnabled(bool& Return) { return GetBool(CAP
 TCapabilityRet TTwainSource::GetAutofeed(bool& Return) { return GetBool(CAP_AUTOFEED, Return); }
 
 // The caller's 16-bit flag goes out unchanged.
-TCapabilityRet TTwainSource::SetFeederEnabled(TW_UINT16 Value) { return SetOneValue(CAP_FEEDERENABLED, TWTY_BOOL, &Value); }
+TCapabilityRet TTwainSource::SetFeederEnabled(TW_UINT16 Value) {
+  return SetOneValue(CAP_FEEDERENABLED, TWTY_BOOL, &Value);
+}
 TCapabilityRet TTwainSource::SetAutoFeed(TW_UINT16 Value) { return SetOneValue(CAP_AUTOFEED, TWTY_BOOL, &Value); }
 
 TCapabilityRet TTwainSource::SetIndicators(bool Value) { return SetBool(CAP_INDICATORS, Value); }
-TCapabilityRet TTwainSource::SetAutoBorderDetection(bool Value) { return SetBool(ICAP_AUTOMATICBORDERDETECTION, Value); }
+TCapabilityRet TTwainSource::SetAutoBorderDetection(bool Value) {
+  return SetBool(ICAP_AUTOMATICBORDERDETECTION, Value);
+}
 TCapabilityRet TTwainSource::SetAutoDeskew(bool Value) { return SetBool(ICAP_AUTOMATICDESKEW, Value); }
 TCapabilityRet TTwainSource::SetAutoRotate(bool Value) { return SetBool(ICAP_AUTOMATICROTATE, Value); }
 TCapabilityRet TTwainSource::SetUndefinedImageSize(bool Value) { return SetBool(ICAP_UNDEFINEDIMAGESIZE, Value); }
 TCapabilityRet TTwainSource::SetAutoSize(TTwainAutoSize Value) { return SetUInt16(ICAP_AUTOSIZE, TW_UINT16(Value)); }
-TCapabilityRet TTwainSource::SetOrientation(TTwainOrientation Value) { return SetUInt16(ICAP_ORIENTATION, TW_UINT16(Value)); }
-TCapabilityRet TTwainSource::SetPaperSize(TTwainPaperSize Value) { return SetUInt16(ICAP_SUPPORTEDSIZES, TW_UINT16(Value)); }
+TCapabilityRet TTwainSource::SetOrientation(TTwainOrientation Value) {
+  return SetUInt16(ICAP_ORIENTATION, TW_UINT16(Value));
+}
+TCapabilityRet TTwainSource::SetPaperSize(TTwainPaperSize Value) {
+  return SetUInt16(ICAP_SUPPORTEDSIZES, TW_UINT16(Value));
+}
 
 TCapabilityRet TTwainSource::SetImagelayoutFrame(double fLeft, double fTop, double fRight, double fBottom) {
   if (!Loaded_) return crInvalidState;

@@ -28,8 +28,8 @@ TTwainManager::TTwainManager() {
     RegisterClassExW(&wc);
     registered = true;
   }
-  MessagesTimer_ = CreateWindowExW(0, kTimerClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                   GetModuleHandleW(nullptr), nullptr);
+  MessagesTimer_ =
+      CreateWindowExW(0, kTimerClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr), nullptr);
   SetWindowLongPtrW(MessagesTimer_, GWLP_USERDATA, LONG_PTR(this));
 }
 
@@ -72,7 +72,8 @@ void TTwainManager::AttachHook() {
 }
 
 void TTwainManager::MessageTimer_Enable() {
-  if (MessagesTimer_ && !TimerEnabled_) TimerEnabled_ = SetTimer(MessagesTimer_, kTimerId, kTimerInterval, nullptr) != 0;
+  if (MessagesTimer_ && !TimerEnabled_)
+    TimerEnabled_ = SetTimer(MessagesTimer_, kTimerId, kTimerInterval, nullptr) != 0;
 }
 
 void TTwainManager::MessageTimer_Disable() {
@@ -84,9 +85,7 @@ void TTwainManager::DoMessagesTimer() {
   if (VirtualWindow_) SendMessageW(VirtualWindow_, WM_USER, 0, 0);
 }
 
-HWND TTwainManager::CustomGetParentWindow() {
-  return IsConsoleApplication() ? nullptr : GetActiveWindow();
-}
+HWND TTwainManager::CustomGetParentWindow() { return IsConsoleApplication() ? nullptr : GetActiveWindow(); }
 
 void TTwainManager::DoTwainAcquire(TTwainObject* Sender, int Index, HBITMAP Image, bool& Cancel) {
   TTwainBitmap bitmap(Image);  // deleted afterwards, also when the handler raises

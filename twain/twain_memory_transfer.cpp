@@ -153,7 +153,7 @@ TW_UINT16 TTwainSource::TransferImageMemory(HBITMAP& Bitmap, TW_UINT16 PixelType
   // The source sends rows top first; the bitmap keeps the top row last.
   int row = height - 1;
   size_t rowStart = lineBytes * size_t(row);
-  size_t filled = 0;         // bytes of the current source row received
+  size_t filled = 0;             // bytes of the current source row received
   size_t sourceRow = lineBytes;  // length of a source row
   while (rc == TWRC_SUCCESS) {
     xfer.BytesWritten = 0;

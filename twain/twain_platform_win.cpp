@@ -55,8 +55,7 @@ class TWin32Platform final : public TTwainPlatform {
   }
   HMODULE LoadLibraryModule(const std::wstring& path) override { return LoadLibraryW(path.c_str()); }
   DSMENTRYPROC EntryByOrdinal1(HMODULE module) override {
-    return reinterpret_cast<DSMENTRYPROC>(
-        reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(1))));
+    return reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(1))));
   }
   bool FreeLibraryModule(HMODULE module) override { return FreeLibrary(module) != 0; }
   POINT CursorPos() override {
@@ -147,8 +146,7 @@ class TWin32Platform final : public TTwainPlatform {
   HBITMAP MakeSection(HWND window, const void* info) override {
     HDC dc = GetDC(window);
     void* bits = nullptr;
-    HBITMAP bitmap =
-        CreateDIBSection(dc, static_cast<const BITMAPINFO*>(info), DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP bitmap = CreateDIBSection(dc, static_cast<const BITMAPINFO*>(info), DIB_RGB_COLORS, &bits, nullptr, 0);
     ReleaseDC(window, dc);
     return bitmap;
   }

@@ -13,8 +13,7 @@ constexpr TW_BOOL kTrue = 0xFFFF;
 constexpr TW_BOOL kFalse = 0;
 }  // namespace
 
-TTwainSource::TTwainSource(TCustomTwainManager* AOwner)
-    : TransferMode_(AOwner->TransferMode()), Owner_(AOwner) {}
+TTwainSource::TTwainSource(TCustomTwainManager* AOwner) : TransferMode_(AOwner->TransferMode()), Owner_(AOwner) {}
 
 TTwainSource::~TTwainSource() { UnloadSource(); }
 
@@ -40,8 +39,8 @@ void TTwainSource::SetEnabled(bool value) {
 
 bool TTwainSource::LoadSource() {
   if (Loaded_) return true;
-  const bool result = Owner_->TwainProc_(GetAppInfo(), nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS,
-                                         GetStructure()) == TWRC_SUCCESS;
+  const bool result =
+      Owner_->TwainProc_(GetAppInfo(), nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, GetStructure()) == TWRC_SUCCESS;
   if (result) {
     ++Owner_->SourcesLoaded_;
     Loaded_ = true;
@@ -52,8 +51,8 @@ bool TTwainSource::LoadSource() {
 bool TTwainSource::UnloadSource() {
   if (!Loaded_) return true;
   DisableSource();
-  const bool result = Owner_->TwainProc_(GetAppInfo(), nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS,
-                                         GetStructure()) == TWRC_SUCCESS;
+  const bool result =
+      Owner_->TwainProc_(GetAppInfo(), nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, GetStructure()) == TWRC_SUCCESS;
   if (result) --Owner_->SourcesLoaded_;
   Loaded_ = false;
   return result;
@@ -97,9 +96,7 @@ bool TTwainSource::ProcessMessage(MSG* msg) {
   event.TWMessage = MSG_NULL;
   if (Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event) != TWRC_DSEVENT) return false;
   switch (event.TWMessage) {
-    case MSG_XFERREADY:
-      TransferImages();
-      break;
+    case MSG_XFERREADY: TransferImages(); break;
     case MSG_CLOSEDSREQ: {
       TCustomTwainManager* owner = Owner_;
       const int index = Index_;
@@ -109,8 +106,7 @@ bool TTwainSource::ProcessMessage(MSG* msg) {
       owner->RefreshVirtualWindow();  // frees this source
       break;
     }
-    default:
-      break;
+    default: break;
   }
   return true;
 }
@@ -307,8 +303,8 @@ bool TTwainSource::ReadNative(TW_HANDLE handle, bool& Cancel) {
   const size_t pixelBytes = offset ? DibPixelBytes(header, size) : 0;
   HBITMAP bitmap = nullptr;
   if (offset && pixelBytes && pixelBytes <= size - offset)
-    bitmap = platform.MakeBitmap(Owner_->VirtualWindow(), header, static_cast<const uint8_t*>(header) + offset,
-                                 pixelBytes);
+    bitmap =
+        platform.MakeBitmap(Owner_->VirtualWindow(), header, static_cast<const uint8_t*>(header) + offset, pixelBytes);
   platform.UnlockGlobal(handle);
   if (!bitmap) return false;
   Owner_->DoTwainAcquire(Owner_, Index_, bitmap, Cancel);

@@ -115,8 +115,8 @@ class TTwainSource : public TTwainIdentity {
 
   // Readers: a MemHandle given by the caller is read instead of asking the
   // source, and freed like a received one.
-  TCapabilityRet GetOneValue(TW_UINT16 Capability, TW_UINT16& ItemType, std::wstring& Value,
-                             TRetrieveCap Mode = rcGet, TW_HANDLE MemHandle = nullptr);
+  TCapabilityRet GetOneValue(TW_UINT16 Capability, TW_UINT16& ItemType, std::wstring& Value, TRetrieveCap Mode = rcGet,
+                             TW_HANDLE MemHandle = nullptr);
   TCapabilityRet GetEnumerationValue(TW_UINT16 Capability, TW_UINT16& ItemType, TGetCapabilityList& List,
                                      int32_t& Current, int32_t& Default, TRetrieveCap Mode = rcGet,
                                      TW_HANDLE MemHandle = nullptr);
@@ -128,8 +128,8 @@ class TTwainSource : public TTwainIdentity {
 
   // Writers.
   TCapabilityRet SetOneValue(TW_UINT16 Capability, TW_UINT16 ItemType, const void* Value);
-  TCapabilityRet SetRangeValue(TW_UINT16 Capability, TW_UINT16 ItemType, TW_UINT32 Min, TW_UINT32 Max,
-                               TW_UINT32 Step, TW_UINT32 Current);
+  TCapabilityRet SetRangeValue(TW_UINT16 Capability, TW_UINT16 ItemType, TW_UINT32 Min, TW_UINT32 Max, TW_UINT32 Step,
+                               TW_UINT32 Current);
   TCapabilityRet SetEnumerationValue(TW_UINT16 Capability, TW_UINT16 ItemType, TW_UINT32 CurrentIndex,
                                      const TSetCapabilityList& List);
   TCapabilityRet SetArrayValue(TW_UINT16 Capability, TW_UINT16 ItemType, const TSetCapabilityList& List);
@@ -140,8 +140,7 @@ class TTwainSource : public TTwainIdentity {
   TCapabilityRet SetICapUnits(TTwainUnit Value);
   TCapabilityRet GetICapUnits(TTwainUnit& Return, TTwainUnitSet& Supported, TRetrieveCap Mode = rcGet);
   TCapabilityRet SetIPixelFlavor(TTwainPixelFlavor Value);
-  TCapabilityRet GetIPixelFlavor(TTwainPixelFlavor& Return, TTwainPixelFlavorSet& Supported,
-                                 TRetrieveCap Mode = rcGet);
+  TCapabilityRet GetIPixelFlavor(TTwainPixelFlavor& Return, TTwainPixelFlavorSet& Supported, TRetrieveCap Mode = rcGet);
   TCapabilityRet SetIPixelType(TTwainPixelType Value);
   TCapabilityRet GetIPixelType(TTwainPixelType& Return, TTwainPixelTypeSet& Supported, TRetrieveCap Mode = rcGet);
   TCapabilityRet SetIBitDepth(uint16_t Value);
@@ -166,8 +165,7 @@ class TTwainSource : public TTwainIdentity {
   TCapabilityRet SetAutoSize(TTwainAutoSize Value);
   TCapabilityRet SetOrientation(TTwainOrientation Value);
   TCapabilityRet SetPaperSize(TTwainPaperSize Value);
-  TCapabilityRet GetIXferMech(TTwainTransferMode& Return, TTwainTransferModeSet& Supported,
-                              TRetrieveCap Mode = rcGet);
+  TCapabilityRet GetIXferMech(TTwainTransferMode& Return, TTwainTransferModeSet& Supported, TRetrieveCap Mode = rcGet);
   TCapabilityRet SetIXferMech(TTwainTransferMode Value);
   // The area to scan (DAT_IMAGELAYOUT), in the source's current unit.
   TCapabilityRet SetImagelayoutFrame(double fLeft, double fTop, double fRight, double fBottom);

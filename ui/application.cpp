@@ -38,8 +38,7 @@ bool TApplication::ProcessMessage() {
       RaisePending();
       return true;
     }
-    bool translated = accelerators_ && mainWindow_ &&
-                      (msg.hwnd == mainWindow_ || IsChild(mainWindow_, msg.hwnd)) &&
+    bool translated = accelerators_ && mainWindow_ && (msg.hwnd == mainWindow_ || IsChild(mainWindow_, msg.hwnd)) &&
                       TranslateAcceleratorW(mainWindow_, accelerators_, &msg);
     if (!translated) {
       TranslateMessage(&msg);

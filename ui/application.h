@@ -71,8 +71,7 @@ std::wstring ExceptionMessage(std::exception_ptr error);
 // Runs `f` at a Win32 callback boundary. An exception is kept for the message
 // loop and `onError` is returned instead.
 template <class F, class R = std::invoke_result_t<F>>
-auto Guarded(F&& f, R onError = R()) noexcept
-    -> std::enable_if_t<!std::is_void_v<R>, R> {
+auto Guarded(F&& f, R onError = R()) noexcept -> std::enable_if_t<!std::is_void_v<R>, R> {
   try {
     return f();
   } catch (...) {

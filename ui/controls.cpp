@@ -7,10 +7,9 @@
 namespace skan::ui {
 
 bool TPanel::Create(HWND parent, UINT_PTR id) {
-  RegisterClass(L"TPanel", CS_DBLCLKS, LoadCursorW(nullptr, IDC_ARROW),
-                reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
-  return TWindow::Create(WS_EX_CONTROLPARENT, L"TPanel", L"",
-                         WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0, 0, parent, id);
+  RegisterClass(L"TPanel", CS_DBLCLKS, LoadCursorW(nullptr, IDC_ARROW), reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
+  return TWindow::Create(WS_EX_CONTROLPARENT, L"TPanel", L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0, 0,
+                         parent, id);
 }
 
 LRESULT TPanel::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -36,8 +35,7 @@ LRESULT TPanel::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 bool TSplitter::Create(HWND parent, UINT_PTR id) {
-  RegisterClass(L"TSplitter", 0, LoadCursorW(nullptr, IDC_SIZEWE),
-                reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
+  RegisterClass(L"TSplitter", 0, LoadCursorW(nullptr, IDC_SIZEWE), reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
   return TWindow::Create(0, L"TSplitter", L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, parent, id);
 }
 

@@ -28,16 +28,14 @@ void Fill(HDC dc, const RECT& r, COLORREF color) {
 
 TImageButton::TImageButton(HWND parent, UINT_PTR id, std::wstring hint, const wchar_t* resource)
     : hint_(std::move(hint)), resource_(resource) {
-  hwnd_ = CreateWindowExW(0, L"BUTTON", hint_.c_str(),
-                          WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW, 0, 0, 0, 0, parent,
-                          reinterpret_cast<HMENU>(id), GetModuleHandleW(nullptr), nullptr);
+  hwnd_ = CreateWindowExW(0, L"BUTTON", hint_.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW, 0, 0, 0, 0,
+                          parent, reinterpret_cast<HMENU>(id), GetModuleHandleW(nullptr), nullptr);
   SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetWindowSubclass(hwnd_, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
 
-  tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
-                             WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
-                             CW_USEDEFAULT, CW_USEDEFAULT, parent, nullptr,
-                             GetModuleHandleW(nullptr), nullptr);
+  tooltip_ =
+      CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, parent, nullptr, GetModuleHandleW(nullptr), nullptr);
   TTTOOLINFOW tool{};
   tool.cbSize = sizeof tool;
   tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -99,8 +97,10 @@ void TImageButton::Paint(const DRAWITEMSTRUCT& item) {
   const COLORREF face = GetSysColor(COLOR_BTNFACE);
 
   COLORREF back = face;
-  if (pressed) back = Mix(face, GetSysColor(COLOR_BTNSHADOW), 35);
-  else if (hot_ && !disabled) back = Mix(face, GetSysColor(COLOR_BTNHIGHLIGHT), 60);
+  if (pressed)
+    back = Mix(face, GetSysColor(COLOR_BTNSHADOW), 35);
+  else if (hot_ && !disabled)
+    back = Mix(face, GetSysColor(COLOR_BTNHIGHLIGHT), 60);
   Fill(dc, r, back);
   if ((pressed || hot_) && !disabled) {
     HBRUSH frame = CreateSolidBrush(GetSysColor(COLOR_BTNSHADOW));
@@ -120,8 +120,8 @@ void TImageButton::Paint(const DRAWITEMSTRUCT& item) {
   }
 }
 
-LRESULT CALLBACK TImageButton::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
-                                            UINT_PTR, DWORD_PTR data) {
+LRESULT CALLBACK TImageButton::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                            DWORD_PTR data) {
   auto* self = reinterpret_cast<TImageButton*>(data);
   Guarded([&] {
     if (msg == WM_MOUSEMOVE && !self->hot_) {

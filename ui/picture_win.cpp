@@ -39,17 +39,13 @@ bool TPicture::Load(const void* png, size_t size, int side) {
   base::TComPtr<IWICBitmapFrameDecode> frame;
   base::TComPtr<IWICFormatConverter> converter;
   base::TComPtr<IWICBitmapScaler> scaler;
-  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_IWICImagingFactory, factory.put_void())) ||
+  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                              factory.put_void())) ||
       FAILED(factory->CreateStream(stream.put())) ||
-      FAILED(stream->InitializeFromMemory(static_cast<BYTE*>(const_cast<void*>(png)),
-                                          static_cast<DWORD>(size))) ||
-      FAILED(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand,
-                                              decoder.put())) ||
-      FAILED(decoder->GetFrame(0, frame.put())) ||
-      FAILED(factory->CreateFormatConverter(converter.put())) ||
-      FAILED(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppPBGRA,
-                                   WICBitmapDitherTypeNone, nullptr, 0,
+      FAILED(stream->InitializeFromMemory(static_cast<BYTE*>(const_cast<void*>(png)), static_cast<DWORD>(size))) ||
+      FAILED(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.put())) ||
+      FAILED(decoder->GetFrame(0, frame.put())) || FAILED(factory->CreateFormatConverter(converter.put())) ||
+      FAILED(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0,
                                    WICBitmapPaletteTypeCustom)) ||
       FAILED(factory->CreateBitmapScaler(scaler.put())) ||
       FAILED(scaler->Initialize(converter.get(), static_cast<UINT>(side), static_cast<UINT>(side),
@@ -61,8 +57,7 @@ bool TPicture::Load(const void* png, size_t size, int side) {
   normal_ = CreateDib(side, &bits);
   if (!normal_) return false;
   const UINT stride = static_cast<UINT>(side) * 4;
-  if (FAILED(scaler->CopyPixels(nullptr, stride, stride * static_cast<UINT>(side),
-                                static_cast<BYTE*>(bits)))) {
+  if (FAILED(scaler->CopyPixels(nullptr, stride, stride * static_cast<UINT>(side), static_cast<BYTE*>(bits)))) {
     Clear();
     return false;
   }

@@ -22,8 +22,8 @@ TWindow::~TWindow() {
   if (hwnd_) DestroyWindow(hwnd_);
 }
 
-void TWindow::RegisterClass(const wchar_t* className, UINT style, HCURSOR cursor,
-                            HBRUSH background, HICON icon, HICON smallIcon) {
+void TWindow::RegisterClass(const wchar_t* className, UINT style, HCURSOR cursor, HBRUSH background, HICON icon,
+                            HICON smallIcon) {
   WNDCLASSEXW wc{};
   if (GetClassInfoExW(GetModuleHandleW(nullptr), className, &wc)) return;
   wc.cbSize = sizeof wc;
@@ -38,16 +38,14 @@ void TWindow::RegisterClass(const wchar_t* className, UINT style, HCURSOR cursor
   RegisterClassExW(&wc);
 }
 
-bool TWindow::Create(DWORD exStyle, const wchar_t* className, const wchar_t* text, DWORD style,
-                     int x, int y, int width, int height, HWND parent, UINT_PTR id) {
+bool TWindow::Create(DWORD exStyle, const wchar_t* className, const wchar_t* text, DWORD style, int x, int y, int width,
+                     int height, HWND parent, UINT_PTR id) {
   HWND created = CreateWindowExW(exStyle, className, text, style, x, y, width, height, parent,
                                  reinterpret_cast<HMENU>(id), GetModuleHandleW(nullptr), this);
   return created != nullptr;
 }
 
-LRESULT TWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
-  return Default(msg, wParam, lParam);
-}
+LRESULT TWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) { return Default(msg, wParam, lParam); }
 
 LRESULT CALLBACK TWindow::StaticWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   TWindow* self;

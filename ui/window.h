@@ -23,23 +23,19 @@ class TWindow {
 
   HWND Handle() const { return hwnd_; }
   // The object behind a window of a class registered here, or null.
-  static TWindow* FromHandle(HWND hwnd) {
-    return reinterpret_cast<TWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  }
+  static TWindow* FromHandle(HWND hwnd) { return reinterpret_cast<TWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA)); }
 
   // Registers a class routed to TWindow objects (once per name).
-  static void RegisterClass(const wchar_t* className, UINT style, HCURSOR cursor,
-                            HBRUSH background, HICON icon = nullptr, HICON smallIcon = nullptr);
+  static void RegisterClass(const wchar_t* className, UINT style, HCURSOR cursor, HBRUSH background,
+                            HICON icon = nullptr, HICON smallIcon = nullptr);
 
   // CreateWindowExW for a class registered above; false when it failed.
-  bool Create(DWORD exStyle, const wchar_t* className, const wchar_t* text, DWORD style, int x,
-              int y, int width, int height, HWND parent, UINT_PTR id = 0);
+  bool Create(DWORD exStyle, const wchar_t* className, const wchar_t* text, DWORD style, int x, int y, int width,
+              int height, HWND parent, UINT_PTR id = 0);
 
  protected:
   virtual LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam);
-  LRESULT Default(UINT msg, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcW(hwnd_, msg, wParam, lParam);
-  }
+  LRESULT Default(UINT msg, WPARAM wParam, LPARAM lParam) { return DefWindowProcW(hwnd_, msg, wParam, lParam); }
 
  private:
   static LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);

@@ -10,17 +10,13 @@ namespace skan::virtual_scanner {
 namespace {
 
 constexpr TPaper kPapers[] = {
-    {TWSS_A4, 210, 297},        {TWSS_B5LETTER, 182, 257}, {TWSS_USLETTER, 215.9, 279.4},
-    {TWSS_USLEGAL, 215.9, 355.6}, {TWSS_A5, 148, 210},     {TWSS_B4, 250, 353},
-    {TWSS_B6, 125, 176},
+    {TWSS_A4, 210, 297}, {TWSS_B5LETTER, 182, 257}, {TWSS_USLETTER, 215.9, 279.4}, {TWSS_USLEGAL, 215.9, 355.6},
+    {TWSS_A5, 148, 210}, {TWSS_B4, 250, 353},       {TWSS_B6, 125, 176},
 };
 // Resolutions offered in dots per inch (the configured one is added).
 constexpr int kResolutions[] = {50, 75, 100, 150, 200, 300, 600, 1200};
 
-
-int BitsOf(TPixelType type) {
-  return type == TPixelType::Rgb ? 24 : type == TPixelType::BlackWhite ? 1 : 8;
-}
+int BitsOf(TPixelType type) { return type == TPixelType::Rgb ? 24 : type == TPixelType::BlackWhite ? 1 : 8; }
 
 // Item sizes of the types the scanner uses.
 size_t ItemSize(TW_UINT16 type) {
@@ -93,7 +89,8 @@ bool TSource::Describe(TW_UINT16 cap, TCapAnswer& a) const {
       a.List({TWPF_CHOCOLATE}, TWPF_CHOCOLATE, TWPF_CHOCOLATE);  // 0 is black
       return true;
     case ICAP_PIXELTYPE:
-      a.List({TWPT_BW, TWPT_GRAY, TWPT_RGB, TWPT_PALETTE}, TW_UINT32(settings_.pixelType), TW_UINT32(config_.pixelType));
+      a.List({TWPT_BW, TWPT_GRAY, TWPT_RGB, TWPT_PALETTE}, TW_UINT32(settings_.pixelType),
+             TW_UINT32(config_.pixelType));
       return true;
     case ICAP_BITDEPTH: {
       const TW_UINT32 bits = TW_UINT32(BitsOf(settings_.pixelType));

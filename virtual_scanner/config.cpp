@@ -47,31 +47,55 @@ TScannerConfig ParseConfig(const std::string& text) {
     const std::string value = Trim(line.substr(eq + 1));
     const std::string lv = Lower(value);
     const bool yes = lv == "1" || lv == "yes" || lv == "true";
-    if (key == "unattended") c.unattended = yes;
-    else if (key == "pages") ReadInt(value, c.pages, 1, 9999);
-    else if (key == "resolution") ReadInt(value, c.resolution, 50, 1200);
-    else if (key == "cancelatpage") ReadInt(value, c.cancelAtPage, 0, 9999);
-    else if (key == "failpage") ReadInt(value, c.failPage, 0, 9999);
-    else if (key == "indeterminate") c.indeterminate = yes;
-    else if (key == "closerequest") c.closeRequest = yes;
-    else if (key == "nativebitfields") c.nativeBitfields = yes;
-    else if (key == "imagefolder") c.imageFolder = value;
-    else if (key == "membuffersize") ReadInt(value, c.memBufferSize, 0, 16 << 20);
-    else if (key == "nopixelflavor") c.noPixelFlavor = yes;
-    else if (key == "pagedelay") ReadInt(value, c.pageDelayMs, 0, 600000);
-    else if (key == "palette8fails") c.palette8Fails = yes;
-    else if (key == "failkeepspending") c.failKeepsPending = yes;
-    else if (key == "nofiletransfer") c.noFileTransfer = yes;
-    else if (key == "nonativetransfer") c.noNativeTransfer = yes;
-    else if (key == "memrowsunpadded") c.memRowsUnpadded = yes;
-    else if (key == "fileclrused0") c.fileClrUsed0 = yes;
-    else if (key == "filetopdown") c.fileTopDown = yes;
-    else if (key == "filev5header") c.fileV5Header = yes;
+    if (key == "unattended")
+      c.unattended = yes;
+    else if (key == "pages")
+      ReadInt(value, c.pages, 1, 9999);
+    else if (key == "resolution")
+      ReadInt(value, c.resolution, 50, 1200);
+    else if (key == "cancelatpage")
+      ReadInt(value, c.cancelAtPage, 0, 9999);
+    else if (key == "failpage")
+      ReadInt(value, c.failPage, 0, 9999);
+    else if (key == "indeterminate")
+      c.indeterminate = yes;
+    else if (key == "closerequest")
+      c.closeRequest = yes;
+    else if (key == "nativebitfields")
+      c.nativeBitfields = yes;
+    else if (key == "imagefolder")
+      c.imageFolder = value;
+    else if (key == "membuffersize")
+      ReadInt(value, c.memBufferSize, 0, 16 << 20);
+    else if (key == "nopixelflavor")
+      c.noPixelFlavor = yes;
+    else if (key == "pagedelay")
+      ReadInt(value, c.pageDelayMs, 0, 600000);
+    else if (key == "palette8fails")
+      c.palette8Fails = yes;
+    else if (key == "failkeepspending")
+      c.failKeepsPending = yes;
+    else if (key == "nofiletransfer")
+      c.noFileTransfer = yes;
+    else if (key == "nonativetransfer")
+      c.noNativeTransfer = yes;
+    else if (key == "memrowsunpadded")
+      c.memRowsUnpadded = yes;
+    else if (key == "fileclrused0")
+      c.fileClrUsed0 = yes;
+    else if (key == "filetopdown")
+      c.fileTopDown = yes;
+    else if (key == "filev5header")
+      c.fileV5Header = yes;
     else if (key == "pixeltype") {
-      if (lv == "rgb" || lv == "color" || lv == "colour") c.pixelType = TPixelType::Rgb;
-      else if (lv == "gray" || lv == "grey") c.pixelType = TPixelType::Gray;
-      else if (lv == "bw") c.pixelType = TPixelType::BlackWhite;
-      else if (lv == "palette") c.pixelType = TPixelType::Palette;
+      if (lv == "rgb" || lv == "color" || lv == "colour")
+        c.pixelType = TPixelType::Rgb;
+      else if (lv == "gray" || lv == "grey")
+        c.pixelType = TPixelType::Gray;
+      else if (lv == "bw")
+        c.pixelType = TPixelType::BlackWhite;
+      else if (lv == "palette")
+        c.pixelType = TPixelType::Palette;
     }
   }
   return c;

@@ -9,14 +9,14 @@
 namespace skan::virtual_scanner {
 
 struct TScannerConfig {
-  bool unattended = false;   // Unattended=1: no dialog, the batch starts at once
-  int pages = 3;             // Pages=
+  bool unattended = false;                 // Unattended=1: no dialog, the batch starts at once
+  int pages = 3;                           // Pages=
   TPixelType pixelType = TPixelType::Rgb;  // PixelType=RGB|Gray|BW|Palette
-  int resolution = 150;      // Resolution= dots per inch
-  int cancelAtPage = 0;      // CancelAtPage=k: page k ends with TWRC_CANCEL (0: never)
-  int failPage = 0;          // FailPage=k: page k fails with TWCC_OPERATIONERROR (0: never)
-  bool indeterminate = false;  // Indeterminate=1: a feeder, count 0xFFFF until the last page
-  bool closeRequest = false;   // CloseRequest=1: unattended, ask to be closed instead of scanning
+  int resolution = 150;                    // Resolution= dots per inch
+  int cancelAtPage = 0;                    // CancelAtPage=k: page k ends with TWRC_CANCEL (0: never)
+  int failPage = 0;                        // FailPage=k: page k fails with TWCC_OPERATIONERROR (0: never)
+  bool indeterminate = false;              // Indeterminate=1: a feeder, count 0xFFFF until the last page
+  bool closeRequest = false;               // CloseRequest=1: unattended, ask to be closed instead of scanning
   // NativeBitfields=1: colour pages of a native transfer come as 32-bit
   // BI_BITFIELDS bitmaps (three colour masks after the header).
   bool nativeBitfields = false;
@@ -38,7 +38,7 @@ struct TScannerConfig {
   bool fileClrUsed0 = false;
   bool fileTopDown = false;
   bool fileV5Header = false;
-  int pageDelayMs = 0;         // PageDelay=ms: each page takes this long, as a feeder's would
+  int pageDelayMs = 0;  // PageDelay=ms: each page takes this long, as a feeder's would
 };
 
 // Parses the ini text; unknown keys and other sections are ignored, bad

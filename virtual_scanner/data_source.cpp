@@ -35,12 +35,10 @@ bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes) {
 }
 
 bool WriteWholeFileA(const char* path, const std::vector<uint8_t>& bytes) {
-  base::TFileHandle f(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
+  base::TFileHandle f(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!f) return false;
   DWORD written = 0;
-  const bool ok = WriteFile(f.get(), bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
-                  written == bytes.size();
+  const bool ok = WriteFile(f.get(), bytes.data(), DWORD(bytes.size()), &written, nullptr) && written == bytes.size();
   return CloseHandle(f.release()) && ok;  // a failed close may be a failed write
 }
 
@@ -56,9 +54,8 @@ void TSource::LoadConfig() {
   const size_t dot = path.find_last_of(L".\\/");
   if (dot != std::wstring::npos && path[dot] == L'.') path.resize(dot);
   std::vector<uint8_t> bytes;
-  config_ = ReadWholeFile(path + L".ini", bytes)
-                ? ParseConfig(std::string(bytes.begin(), bytes.end()))
-                : TScannerConfig{};
+  config_ =
+      ReadWholeFile(path + L".ini", bytes) ? ParseConfig(std::string(bytes.begin(), bytes.end())) : TScannerConfig{};
   settings_ = {config_.pages, config_.pixelType, config_.resolution, config_.indeterminate};
   folderFiles_.clear();
   if (!config_.imageFolder.empty()) {
@@ -96,12 +93,11 @@ bool TSource::Page(int number, TDib& dib) const {
     return !dib.empty();
   }
   std::vector<uint8_t> bytes;
-  return number >= 1 && number <= int(folderFiles_.size()) &&
-         ReadWholeFile(folderFiles_[size_t(number - 1)], bytes) && DibFromBmpFile(bytes, dib);
+  return number >= 1 && number <= int(folderFiles_.size()) && ReadWholeFile(folderFiles_[size_t(number - 1)], bytes) &&
+         DibFromBmpFile(bytes, dib);
 }
 
-TW_UINT16 TSource::Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
-                         TW_MEMREF data) {
+TW_UINT16 TSource::Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
   if (dg == DG_CONTROL && dat == DAT_STATUS && msg == MSG_GET) {
     if (!data) return TWRC_FAILURE;
     auto* status = static_cast<pTW_STATUS>(data);
@@ -231,9 +227,7 @@ TW_UINT16 TSource::PendingXfers(TW_UINT16 msg, TW_MEMREF data) {
   if (!pending) return Fail(TWCC_BADVALUE);
   pending->EOJ = 0;
   switch (msg) {
-    case MSG_GET:
-      pending->Count = state_ >= 6 ? CountToReport() : 0;
-      return TWRC_SUCCESS;
+    case MSG_GET: pending->Count = state_ >= 6 ? CountToReport() : 0; return TWRC_SUCCESS;
     case MSG_ENDXFER:
       if (state_ < 6) return Fail(TWCC_SEQERROR);
       memActive_ = false;
@@ -262,9 +256,7 @@ TW_UINT16 TSource::SetupFileXfer(TW_UINT16 msg, TW_MEMREF data) {
   if (!setup) return Fail(TWCC_BADVALUE);
   switch (msg) {
     case MSG_GET:
-    case MSG_GETDEFAULT:
-      *setup = file_;
-      return TWRC_SUCCESS;
+    case MSG_GETDEFAULT: *setup = file_; return TWRC_SUCCESS;
     case MSG_SET:
       if (state_ < 4 || state_ > 6) return Fail(TWCC_SEQERROR);
       if (setup->Format != TWFF_BMP) return Fail(TWCC_BADVALUE);
@@ -413,7 +405,7 @@ TW_UINT16 TSource::ImageMemXfer(TW_MEMREF data) {
   const TW_MEMORY memory = xfer->Memory;
   const bool byHandle = memory.Flags & TWMF_HANDLE;
   const base::TGlobalLock<uint8_t> locked(byHandle ? HGLOBAL(memory.TheMem) : nullptr);
-  uint8_t* to = byHandle                          ? locked.get()
+  uint8_t* to = byHandle                        ? locked.get()
                 : (memory.Flags & TWMF_POINTER) ? static_cast<uint8_t*>(memory.TheMem)
                                                 : nullptr;
   if (!to || memory.Length == 0) return Fail(TWCC_BADVALUE);
@@ -483,8 +475,8 @@ TSource& Source() {
 }  // namespace
 }  // namespace skan::virtual_scanner
 
-extern "C" TW_UINT16 TW_CALLINGSTYLE DS_Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat,
-                                              TW_UINT16 msg, TW_MEMREF data) {
+extern "C" TW_UINT16 TW_CALLINGSTYLE DS_Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+                                              TW_MEMREF data) {
   try {  // no exception may leave the library
     return skan::virtual_scanner::Source().Entry(origin, dg, dat, msg, data);
   } catch (...) {

@@ -64,8 +64,7 @@ struct TCapAnswer {
 
 class TSource {
  public:
-  TW_UINT16 Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
-                  TW_MEMREF data);
+  TW_UINT16 Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
 
  private:
   TW_UINT16 Fail(TW_UINT16 condition) {
@@ -106,9 +105,7 @@ class TSource {
   void LoadConfig();
   void StartBatch(const TScanSettings& s);
   bool Page(int number, TDib& dib) const;
-  TW_UINT16 CountToReport() const {
-    return settings_.indeterminate && pagesLeft_ > 0 ? 0xFFFF : TW_UINT16(pagesLeft_);
-  }
+  TW_UINT16 CountToReport() const { return settings_.indeterminate && pagesLeft_ > 0 ? 0xFFFF : TW_UINT16(pagesLeft_); }
 
   int state_ = 3;
   TW_UINT16 condition_ = TWCC_SUCCESS;

@@ -25,8 +25,7 @@ void Put16(uint8_t* p, uint16_t v) {
 struct TRgb {
   uint8_t r, g, b;
 };
-constexpr TRgb kWhite{255, 255, 255}, kBlack{0, 0, 0}, kRed{255, 0, 0}, kGreen{0, 160, 0},
-    kBlue{0, 0, 255};
+constexpr TRgb kWhite{255, 255, 255}, kBlack{0, 0, 0}, kRed{255, 0, 0}, kGreen{0, 160, 0}, kBlue{0, 0, 255};
 
 // A top-down RGB canvas; drawing clips to the page.
 class TCanvas {
@@ -52,12 +51,12 @@ void DrawDigit(TCanvas& c, int digit, int x, int y, int w, int h, int t) {
   static const uint8_t kSegments[10] = {0x3f, 0x06, 0x5b, 0x4f, 0x66, 0x6d, 0x7d, 0x07, 0x7f, 0x6f};
   const uint8_t s = kSegments[digit % 10];
   const int mid = y + h / 2;
-  if (s & 0x01) c.Fill(x, y, x + w, y + t, kBlack);                  // a
-  if (s & 0x02) c.Fill(x + w - t, y, x + w, mid, kBlack);            // b
-  if (s & 0x04) c.Fill(x + w - t, mid, x + w, y + h, kBlack);        // c
-  if (s & 0x08) c.Fill(x, y + h - t, x + w, y + h, kBlack);          // d
-  if (s & 0x10) c.Fill(x, mid, x + t, y + h, kBlack);                // e
-  if (s & 0x20) c.Fill(x, y, x + t, mid, kBlack);                    // f
+  if (s & 0x01) c.Fill(x, y, x + w, y + t, kBlack);                      // a
+  if (s & 0x02) c.Fill(x + w - t, y, x + w, mid, kBlack);                // b
+  if (s & 0x04) c.Fill(x + w - t, mid, x + w, y + h, kBlack);            // c
+  if (s & 0x08) c.Fill(x, y + h - t, x + w, y + h, kBlack);              // d
+  if (s & 0x10) c.Fill(x, mid, x + t, y + h, kBlack);                    // e
+  if (s & 0x20) c.Fill(x, y, x + t, mid, kBlack);                        // f
   if (s & 0x40) c.Fill(x, mid - t / 2, x + w, mid + t - t / 2, kBlack);  // g
 }
 
@@ -216,7 +215,8 @@ TDib ToBitfields32(const TDib& dib) {
   const uint32_t stride = ((width * 24 + 31) / 32) * 4;
   for (uint32_t y = 0; y < rows; ++y)
     for (uint32_t x = 0; x < width; ++x)
-      std::memcpy(out.data() + pixelOffset + 4 * (y * width + x), dib.data() + info.pixelOffset + y * stride + 3 * x, 3);
+      std::memcpy(out.data() + pixelOffset + 4 * (y * width + x), dib.data() + info.pixelOffset + y * stride + 3 * x,
+                  3);
   return out;
 }
 
@@ -252,7 +252,7 @@ TDib ToV5Header(const TDib& dib) {
   TDib out(kV5HeaderSize, 0);
   std::memcpy(out.data(), dib.data(), kInfoHeaderSize);
   Put32(out.data(), kV5HeaderSize);
-  Put32(out.data() + 56, kSrgb);          // colour space
+  Put32(out.data() + 56, kSrgb);           // colour space
   Put32(out.data() + 108, kIntentImages);  // rendering intent
   out.insert(out.end(), dib.begin() + kInfoHeaderSize, dib.end());
   return out;
@@ -304,8 +304,7 @@ bool DibFromBmpFile(const std::vector<uint8_t>& file, TDib& dib) {
 
 bool PixelAt(const TDib& dib, int x, int y, uint8_t bgr[3]) {
   TDibInfo info;
-  if (!DescribeDib(dib, info) || x < 0 || y < 0 || x >= info.width || y >= std::abs(info.height))
-    return false;
+  if (!DescribeDib(dib, info) || x < 0 || y < 0 || x >= info.width || y >= std::abs(info.height)) return false;
   const uint32_t stride = ((uint32_t(info.width) * info.bitCount + 31) / 32) * 4;
   const int row = info.height > 0 ? info.height - 1 - y : y;
   const uint8_t* p = dib.data() + info.pixelOffset + stride * uint32_t(row);

@@ -35,33 +35,29 @@ bool TScannerDialog::Show(HINSTANCE instance, HWND owner, const TScanSettings& i
                           (work.top + work.bottom - h) / 2, w, h, owner, nullptr, instance, this);
   if (!hwnd_) return false;
 
-  auto make = [&](const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int cx,
-                  int cy, int id) {
-    HWND c = CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, cx, cy, hwnd_,
-                             HMENU(INT_PTR(id)), instance, nullptr);
+  auto make = [&](const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int cx, int cy, int id) {
+    HWND c = CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, cx, cy, hwnd_, HMENU(INT_PTR(id)),
+                             instance, nullptr);
     SetFont(c);
     return c;
   };
   make(L"STATIC", L"Pages:", 0, 12, 16, 110, 20, -1);
-  pages_ = make(L"EDIT", std::to_wstring(initial.pages).c_str(),
-                WS_BORDER | WS_TABSTOP | ES_NUMBER, 130, 12, 170, 22, kIdPages);
+  pages_ = make(L"EDIT", std::to_wstring(initial.pages).c_str(), WS_BORDER | WS_TABSTOP | ES_NUMBER, 130, 12, 170, 22,
+                kIdPages);
   make(L"STATIC", L"Colour:", 0, 12, 46, 110, 20, -1);
-  color_ = make(L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_TABSTOP | WS_VSCROLL, 130, 42, 170, 120,
-                kIdColor);
-  for (const wchar_t* s : {L"Black and white", L"Grey", L"Colour"})
-    SendMessageW(color_, CB_ADDSTRING, 0, LPARAM(s));
+  color_ = make(L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_TABSTOP | WS_VSCROLL, 130, 42, 170, 120, kIdColor);
+  for (const wchar_t* s : {L"Black and white", L"Grey", L"Colour"}) SendMessageW(color_, CB_ADDSTRING, 0, LPARAM(s));
   SendMessageW(color_, CB_SETCURSEL, WPARAM(initial.pixelType), 0);
   make(L"STATIC", L"Resolution (dpi):", 0, 12, 76, 110, 20, -1);
-  resolution_ = make(L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_TABSTOP | WS_VSCROLL, 130, 72, 170,
-                     160, kIdResolution);
+  resolution_ = make(L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_TABSTOP | WS_VSCROLL, 130, 72, 170, 160, kIdResolution);
   int selected = 2;
   for (int i = 0; i < int(std::size(kResolutions)); ++i) {
     SendMessageW(resolution_, CB_ADDSTRING, 0, LPARAM(std::to_wstring(kResolutions[i]).c_str()));
     if (kResolutions[i] == initial.resolution) selected = i;
   }
   SendMessageW(resolution_, CB_SETCURSEL, WPARAM(selected), 0);
-  feeder_ = make(L"BUTTON", L"Document feeder (page count unknown)", BS_AUTOCHECKBOX | WS_TABSTOP,
-                 12, 104, 290, 22, kIdFeeder);
+  feeder_ = make(L"BUTTON", L"Document feeder (page count unknown)", BS_AUTOCHECKBOX | WS_TABSTOP, 12, 104, 290, 22,
+                 kIdFeeder);
   SendMessageW(feeder_, BM_SETCHECK, initial.indeterminate ? BST_CHECKED : BST_UNCHECKED, 0);
   scan_ = make(L"BUTTON", L"Scan", BS_DEFPUSHBUTTON | WS_TABSTOP, 130, 150, 80, 26, IDOK);
   make(L"BUTTON", L"Cancel", WS_TABSTOP, 220, 150, 80, 26, IDCANCEL);

@@ -35,8 +35,7 @@ class TScannerDialog {
   TScanSettings Read() const;
 
   HWND hwnd_ = nullptr;
-  HWND pages_ = nullptr, color_ = nullptr, resolution_ = nullptr, feeder_ = nullptr,
-       scan_ = nullptr;
+  HWND pages_ = nullptr, color_ = nullptr, resolution_ = nullptr, feeder_ = nullptr, scan_ = nullptr;
 };
 
 }  // namespace skan::virtual_scanner

@@ -36,10 +36,8 @@ TEST_F(Commands, InitScanStartsARequest) {
   Handle(R"({"POL":"Init_SCAN","email":"","serialnumber":"","x":1})");
   EXPECT_EQ(request.ScanStatus, "Init_SCAN");
   EXPECT_EQ(scanId, "2025_03_07_09_05_02_045");
-  EXPECT_EQ(host.sent, (std::vector<std::string>{
-                           R"({"POL":"Init_SCAN","Initscan_id": "2025_03_07_09_05_02_045"})"}));
-  EXPECT_EQ(host.folders,
-            (std::vector<std::string>{"C:\\T\\scan\\", "C:\\T\\scan\\2025_03_07_09_05_02_046\\"}));
+  EXPECT_EQ(host.sent, (std::vector<std::string>{R"({"POL":"Init_SCAN","Initscan_id": "2025_03_07_09_05_02_045"})"}));
+  EXPECT_EQ(host.folders, (std::vector<std::string>{"C:\\T\\scan\\", "C:\\T\\scan\\2025_03_07_09_05_02_046\\"}));
   EXPECT_EQ(request.tmpPath, "C:\\T\\scan\\2025_03_07_09_05_02_046\\");
   EXPECT_EQ(host.log, (std::vector<std::string>{
                           "tekst: Init_SCAN",
@@ -66,9 +64,9 @@ TEST_F(Commands, IfScanedReportsStatus) {
   Handle(R"({"POL":"IFSCANED"})");
   EXPECT_EQ(host.sent, (std::vector<std::string>{R"({"POL":"IFSCANED","SCANED": ""})",
                                                  R"({"POL":"IFSCANED","SCANED": "Redy_SCAN"})"}));
-  EXPECT_EQ(host.log, (std::vector<std::string>{
-                          "tekst: ifscaned", R"(reply: {"POL":"IFSCANED","SCANED": ""})",
-                          "tekst: IFSCANED", R"(reply: {"POL":"IFSCANED","SCANED": "Redy_SCAN"})"}));
+  EXPECT_EQ(host.log,
+            (std::vector<std::string>{"tekst: ifscaned", R"(reply: {"POL":"IFSCANED","SCANED": ""})", "tekst: IFSCANED",
+                                      R"(reply: {"POL":"IFSCANED","SCANED": "Redy_SCAN"})"}));
 }
 
 TEST_F(Commands, EndRepliesThenQuits) {
@@ -80,7 +78,10 @@ TEST_F(Commands, EndRepliesThenQuits) {
 }
 
 TEST_F(Commands, UnrecognisedCommands) {
-  struct Case { std::string_view body; std::string_view reply; };
+  struct Case {
+    std::string_view body;
+    std::string_view reply;
+  };
   const Case cases[] = {
       {R"({"POL":"hello"})", R"({"Nieznane polecenie ": "hello" })"},
       {R"({"POL":" END"})", R"({"Nieznane polecenie ": " END" })"},
@@ -104,8 +105,8 @@ TEST_F(Commands, UnrecognisedCommands) {
 }
 
 TEST_F(Commands, NonObjectsAreDroppedSilently) {
-  for (std::string_view body : {R"(["END"])", R"("END")", "END", "{", "", "12", "null",
-                                R"({"POL":"END"} {"POL":"END"})"}) {
+  for (std::string_view body :
+       {R"(["END"])", R"("END")", "END", "{", "", "12", "null", R"({"POL":"END"} {"POL":"END"})"}) {
     Handle(body);
   }
   EXPECT_TRUE(host.sent.empty());

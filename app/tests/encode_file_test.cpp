@@ -22,8 +22,14 @@ namespace {
 TEST(Base64Export, KnownAnswersOfRfc4648) {
   using namespace std::string_literals;
   const std::pair<std::string, std::string> vectors[] = {
-      {"", ""},           {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xFF\xFE\x00"s, "//4A"},
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
+      {"\xFF\xFE\x00"s, "//4A"},
   };
   for (const auto& [in, out] : vectors) EXPECT_EQ(skan::Base64Lines(in), out) << in;
 }
@@ -32,10 +38,10 @@ TEST(Base64Export, KnownAnswersOfRfc4648) {
 TEST(Base64Export, LinesOf76WithCrLf) {
   struct {
     size_t bytes;
-    size_t encoded;      // Base64Lines' size
-    size_t exportSize;   // the export file's size
-  } cases[] = {{0, 0, 0}, {1, 4, 6}, {56, 76 + 2, 78}, {57, 78, 78}, {58, 78 + 4, 84}, {114, 156, 156},
-               {115, 160, 162}, {1000, 1336 + 34, 1336 + 36}};
+    size_t encoded;     // Base64Lines' size
+    size_t exportSize;  // the export file's size
+  } cases[] = {{0, 0, 0},        {1, 4, 6},       {56, 76 + 2, 78}, {57, 78, 78},
+               {58, 78 + 4, 84}, {114, 156, 156}, {115, 160, 162},  {1000, 1336 + 34, 1336 + 36}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.bytes);
     std::string data(c.bytes, '\0');

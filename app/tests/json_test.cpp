@@ -6,7 +6,10 @@ namespace skan {
 namespace {
 
 TEST(Json, AcceptsAndRejects) {
-  struct Case { std::string_view text; bool ok; };
+  struct Case {
+    std::string_view text;
+    bool ok;
+  };
   const Case cases[] = {
       {R"({"POL":"END"})", true},
       {" \t\r\n{\"POL\":\"END\"} \n", true},
@@ -28,15 +31,15 @@ TEST(Json, AcceptsAndRejects) {
       {"+1", false},
       {"tru", false},
       {"nulls", false},
-      {"\"a\x01\"", false},            // raw control character
-      {"\"\\x\"", false},              // unknown escape
-      {"\"\\ud800\"", false},          // lone surrogate
+      {"\"a\x01\"", false},    // raw control character
+      {"\"\\x\"", false},      // unknown escape
+      {"\"\\ud800\"", false},  // lone surrogate
       {"\"\\udc00\"", false},
-      {"\"\xC3\"", false},             // truncated UTF-8
-      {"\"\xC0\xAF\"", false},         // overlong
-      {"\"\xED\xA0\x80\"", false},     // encoded surrogate
-      {"\"\xF4\x90\x80\x80\"", false}, // above U+10FFFF
-      {"\xEF\xBB\xBF{}", false},       // byte-order mark
+      {"\"\xC3\"", false},              // truncated UTF-8
+      {"\"\xC0\xAF\"", false},          // overlong
+      {"\"\xED\xA0\x80\"", false},      // encoded surrogate
+      {"\"\xF4\x90\x80\x80\"", false},  // above U+10FFFF
+      {"\xEF\xBB\xBF{}", false},        // byte-order mark
   };
   for (const auto& c : cases) EXPECT_EQ(ParseJson(c.text).has_value(), c.ok) << c.text;
 }
@@ -52,8 +55,8 @@ TEST(Json, MemberTextFollowsValueKind) {
   EXPECT_EQ(MemberText(*v, "z"), "null");
   EXPECT_EQ(MemberText(*v, "o"), "");
   EXPECT_EQ(MemberText(*v, "a"), "");
-  EXPECT_EQ(MemberText(*v, "d"), "first");   // first occurrence counts
-  EXPECT_EQ(MemberText(*v, "S"), "");        // names are case-sensitive
+  EXPECT_EQ(MemberText(*v, "d"), "first");  // first occurrence counts
+  EXPECT_EQ(MemberText(*v, "S"), "");       // names are case-sensitive
   EXPECT_EQ(MemberText(*v, "missing"), "");
 }
 

@@ -74,8 +74,7 @@ class Wakes {
   }
   void WaitFor(int n) {
     std::unique_lock lock(s_->m);
-    ASSERT_TRUE(s_->cv.wait_for(lock, 10s, [&] { return s_->count >= n; }))
-        << "only " << s_->count << " wakes";
+    ASSERT_TRUE(s_->cv.wait_for(lock, 10s, [&] { return s_->count >= n; })) << "only " << s_->count << " wakes";
   }
   int Count() const {
     std::lock_guard lock(s_->m);
@@ -168,8 +167,7 @@ TEST(PeerChannel, TwoWaitingMessagesAreTakenOnePerPollAndCountedTogether) {
   len = NextMessageLength(in, logger);
   EXPECT_EQ(ReadMessage(in, len), "{}");
   EXPECT_FALSE(in.HasMessage());
-  EXPECT_EQ(log, (std::vector<std::string>{"Jest następna woiadomość: 23",
-                                           "Jest następna woiadomość: 6"}));
+  EXPECT_EQ(log, (std::vector<std::string>{"Jest następna woiadomość: 23", "Jest następna woiadomość: 6"}));
 }
 
 TEST(PeerChannel, NegativeAndZeroPrefixesConsumeFourBytes) {
@@ -227,8 +225,7 @@ TEST(PeerChannel, PollNeverWaitsForAMissingBody) {
       // Unframed JSON: its first four bytes read as a length of about 1.3 GB,
       // announced at once and dropped as its bytes come.
       {"stray unframed text", R"({"POL":"IFSCANED"})", 0x4F50227B, 4},
-      {"oversized body in progress", Prefix(kMaxMessageBody + 1) + std::string(1000, 'z'),
-       kMaxMessageBody + 1, 4},
+      {"oversized body in progress", Prefix(kMaxMessageBody + 1) + std::string(1000, 'z'), kMaxMessageBody + 1, 4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -249,8 +246,7 @@ TEST(PeerChannel, PollNeverWaitsForAMissingBody) {
       EXPECT_TRUE(log.empty());
       EXPECT_EQ(in.Size(), c.waiting);
     } else {
-      EXPECT_EQ(log, std::vector<std::string>{"Jest następna woiadomość: " +
-                                              std::to_string(c.waiting)});
+      EXPECT_EQ(log, std::vector<std::string>{"Jest następna woiadomość: " + std::to_string(c.waiting)});
     }
   }
 }
@@ -285,8 +281,7 @@ TEST(PeerChannel, OversizedBodyIsDroppedAndStreamStaysInStep) {
       },
       fake);
   // The body is dropped by the reader as it arrives, without anyone polling.
-  for (size_t sent = 0; sent < huge; sent += 100000)
-    fake.Push(std::string(std::min<size_t>(100000, huge - sent), 'z'));
+  for (size_t sent = 0; sent < huge; sent += 100000) fake.Push(std::string(std::min<size_t>(100000, huge - sent), 'z'));
   fake.Push(Frame(R"({"POL":"END"})"));
   wakes.WaitFor(2);
   EXPECT_EQ(in.Size(), 17);
@@ -299,11 +294,9 @@ TEST(PeerChannel, FloodStopsAtTheBufferLimitAndArrivesInOrder) {
   FakeInput fake;
   TPeerInput in(fake.Fn(), nullptr);
   const int count = 1000;  // about 1 MB of messages, four times the limit
-  for (int i = 0; i < count; ++i)
-    fake.Push(Frame(std::to_string(i) + std::string(1000, ' ')));
+  for (int i = 0; i < count; ++i) fake.Push(Frame(std::to_string(i) + std::string(1000, ' ')));
   // The reader fills the buffer up to its limit and then waits for the poll.
-  for (int i = 0; i < 10000 && in.Size() < int64_t(kMaxBufferedInput); ++i)
-    std::this_thread::sleep_for(1ms);
+  for (int i = 0; i < 10000 && in.Size() < int64_t(kMaxBufferedInput); ++i) std::this_thread::sleep_for(1ms);
   std::this_thread::sleep_for(50ms);
   EXPECT_LE(in.Size(), int64_t(kMaxBufferedInput + 64 * 1024));
   EXPECT_GT(fake.Unread(), 0u);

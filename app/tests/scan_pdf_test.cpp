@@ -41,7 +41,7 @@ std::string ReadAll(const fs::path& path) {
 struct TBitmap {
   uint32_t width, height;
   uint16_t bpp;
-  std::vector<uint32_t> palette;  // 0x00RRGGBB
+  std::vector<uint32_t> palette;                          // 0x00RRGGBB
   std::function<uint32_t(uint32_t x, uint32_t y)> pixel;  // index, or 0x00RRGGBB for 24 bits
 };
 
@@ -107,7 +107,8 @@ std::vector<uint32_t> GrayPalette(int n) {
   return p;
 }
 
-const TBitmap kColour{300, 200, 24, {}, [](uint32_t x, uint32_t y) { return (x % 256) << 16 | (y % 256) << 8 | ((x + y) & 0xFF); }};
+const TBitmap kColour{
+    300, 200, 24, {}, [](uint32_t x, uint32_t y) { return (x % 256) << 16 | (y % 256) << 8 | ((x + y) & 0xFF); }};
 const TBitmap kGray{150, 100, 8, GrayPalette(256), [](uint32_t x, uint32_t y) { return (x * 3 + y) & 0xFF; }};
 const TBitmap kBlackWhite{64, 40, 1, GrayPalette(2), [](uint32_t x, uint32_t y) { return ((x / 4 + y / 4) & 1); }};
 
@@ -186,10 +187,14 @@ TEST_F(ScanPdf, PagesAreA4InListOrderAndHoldEachBitmapsOwnPixels) {
 TEST_F(ScanPdf, A4InEveryUnitTheLibraryMayStartWith) {
   WriteBmp(folder_ / "p.bmp", kBlackWhite);
   const std::pair<TPdfWriterUnit, const char*> units[] = {
-      {PdfWriterUnit_mm, "[0 0 595.2756 841.8898]"},       {PdfWriterUnit_10th_mm, "[0 0 595.2756 841.8898]"},
-      {PdfWriterUnit_100th_mm, "[0 0 595.2756 841.8898]"}, {PdfWriterUnit_1000th_mm, "[0 0 595.2756 841.8898]"},
-      {PdfWriterUnit_inch, "[0 0 576 792]"},               {PdfWriterUnit_10th_inch, "[0 0 590.4 835.2]"},
-      {PdfWriterUnit_100th_inch, "[0 0 594.72 841.68]"},   {PdfWriterUnit_1000th_inch, "[0 0 595.224 841.824]"},
+      {PdfWriterUnit_mm, "[0 0 595.2756 841.8898]"},
+      {PdfWriterUnit_10th_mm, "[0 0 595.2756 841.8898]"},
+      {PdfWriterUnit_100th_mm, "[0 0 595.2756 841.8898]"},
+      {PdfWriterUnit_1000th_mm, "[0 0 595.2756 841.8898]"},
+      {PdfWriterUnit_inch, "[0 0 576 792]"},
+      {PdfWriterUnit_10th_inch, "[0 0 590.4 835.2]"},
+      {PdfWriterUnit_100th_inch, "[0 0 594.72 841.68]"},
+      {PdfWriterUnit_1000th_inch, "[0 0 595.224 841.824]"},
   };
   for (const auto& [unit, box] : units) {
     pdf::TPdfWriter pdf;
@@ -207,14 +212,18 @@ TEST_F(ScanPdf, AssemblyFailuresLeaveNoPdf) {
   const std::wstring a = (folder_ / "a.bmp").wstring(), missing = (folder_ / "missing.bmp").wstring(),
                      text = (folder_ / "text.bmp").wstring(), cut = (folder_ / "cut.bmp").wstring();
   const auto before = Files();
-  EXPECT_EQ(Raised([&] { skan::CreateValidPDF({a, missing, a}, Temp()); }),
+  EXPECT_EQ(Raised([&] {
+              skan::CreateValidPDF({a, missing, a}, Temp());
+            }),
             "Plik \r" + base::Narrow(missing) + "\rnie istnieje");
   EXPECT_EQ(Raised([&] { skan::CreateValidPDF({a, text}, Temp()); }), "Bitmap image is not valid");
   EXPECT_EQ(Raised([&] { skan::CreateValidPDF({a, cut}, Temp()); }), "Bitmap image is not valid") << "pixels cut short";
   // Page files are read ahead of their turn; the first failing page in list
   // order still decides the text.
   EXPECT_EQ(Raised([&] { skan::CreateValidPDF({a, text, missing}, Temp()); }), "Bitmap image is not valid");
-  EXPECT_EQ(Raised([&] { skan::CreateValidPDF({a, missing, text}, Temp()); }),
+  EXPECT_EQ(Raised([&] {
+              skan::CreateValidPDF({a, missing, text}, Temp());
+            }),
             "Plik \r" + base::Narrow(missing) + "\rnie istnieje");
   EXPECT_EQ(Files(), before) << "no placeholder, no PDF";
 
@@ -360,8 +369,7 @@ TEST_F(ScanPdf, LibraryRefusalsComeThroughTheErrorCallback) {
   pdf.FinishPage(pdf.AddPage(100, 100, 10, 10, 0));
   pdf.Close();
   EXPECT_NO_THROW(pdfwriter::ParsePdf(ReadAll(path)));
-  EXPECT_EQ(Raised([&] { pdf.CreateFileDocumentW((folder_ / "no-such-folder" / "x.pdf").wstring()); })
-                .substr(0, 40),
+  EXPECT_EQ(Raised([&] { pdf.CreateFileDocumentW((folder_ / "no-such-folder" / "x.pdf").wstring()); }).substr(0, 40),
             "pdf 3 pdfwriter: cannot create the PDF f");
 }
 
@@ -420,8 +428,8 @@ TEST_F(ScanPdf, CompletionExportsThePdfAndReportsReady) {
   ASSERT_EQ(host.filename.substr(host.filename.size() - 4), L".pdf");
   EXPECT_EQ(host.navigated, std::vector<std::wstring>{host.filename});
   const std::wstring folder = Temp() + L"scan\\2025_03_07_09_05_02_045\\";
-  EXPECT_EQ(host.log, (std::vector<std::wstring>{host.filename, L"scan_id: 2025_03_07_09_05_02_045",
-                                                 L"lfilename: " + folder}));
+  EXPECT_EQ(host.log,
+            (std::vector<std::wstring>{host.filename, L"scan_id: 2025_03_07_09_05_02_045", L"lfilename: " + folder}));
 
   const std::string pdf = ReadAll(host.filename);
   EXPECT_EQ(pdfwriter::PageObjects(pdfwriter::ParsePdf(pdf)).size(), 3u);
@@ -432,7 +440,8 @@ TEST_F(ScanPdf, CompletionExportsThePdfAndReportsReady) {
   // A second scan under the same request overwrites the export.
   host.pages = {(folder_ / "1.bmp").wstring()};
   skan::TwainManager1TransferComplete(host);
-  EXPECT_EQ(ReadAll(folder + L"scan.bs"), skan::JoinLinesCrLf(skan::SplitLines(skan::Base64Lines(ReadAll(host.filename)))));
+  EXPECT_EQ(ReadAll(folder + L"scan.bs"),
+            skan::JoinLinesCrLf(skan::SplitLines(skan::Base64Lines(ReadAll(host.filename)))));
 }
 
 TEST_F(ScanPdf, CompletionWithoutRequestPutsTheExportBesideThePdf) {
@@ -499,8 +508,8 @@ const TBitmap kGrayOther{150, 100, 8, GrayPalette(256), [](uint32_t x, uint32_t 
 TEST_F(ScanPdf, PagesDrawnAheadGiveTheSameResultAsTheAssemblyAtTheEnd) {
   struct TCase {
     const char* name;
-    int pages;     // named in the list
-    int written;   // of which the scanner wrote (and reported) the first ones
+    int pages;    // named in the list
+    int written;  // of which the scanner wrote (and reported) the first ones
     std::function<void(ScanPdf&, const std::vector<std::wstring>&)> beforeEnd;
     const char* failure;  // "" for success; "missing" for the missing-page text of the given page
     int failingPage;

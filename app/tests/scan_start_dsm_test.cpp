@@ -38,12 +38,14 @@ int PageNumberOf(const std::vector<uint8_t>& file) {
   virtual_scanner::TDib dib;
   if (!virtual_scanner::DibFromBmpFile(file, dib)) return 0;
   for (int number = 1; number <= 9; ++number)
-    if (DifferingPixels(dib, virtual_scanner::RenderPage(number, virtual_scanner::TPixelType::Rgb, 50)) == 0) return number;
+    if (DifferingPixels(dib, virtual_scanner::RenderPage(number, virtual_scanner::TPixelType::Rgb, 50)) == 0)
+      return number;
   return 0;
 }
 
 void InstallScanner(const std::string& settings) {
-  ASSERT_TRUE(virtual_scanner::InstallVirtualScanner(virtual_scanner::WinePathOf(VIRTUAL_SCANNER_DS), settings)) << GetLastError();
+  ASSERT_TRUE(virtual_scanner::InstallVirtualScanner(virtual_scanner::WinePathOf(VIRTUAL_SCANNER_DS), settings))
+      << GetLastError();
 }
 
 class ScanStartWithWine : public ::testing::Test {

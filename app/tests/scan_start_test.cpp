@@ -37,8 +37,10 @@ class ScanStart : public ::testing::Test {
 TEST_F(ScanStart, NoLibraryOrNoScannerStopsSilently) {
   for (bool library : {false, true}) {
     SCOPED_TRACE(library);
-    if (library) dsm.sources.clear();
-    else platform.filesPresent.clear();
+    if (library)
+      dsm.sources.clear();
+    else
+      platform.filesPresent.clear();
     TTestScanWindow w;
     TScanStart s(w);
     WhenSelectDialogShows(nullptr);
@@ -195,7 +197,8 @@ TEST_F(ScanStart, AFailingScannerEndsTheBatch) {
     EXPECT_EQ(w.events, std::vector<std::string>{"complete canceled"});
     const std::string calls = fresh.Take();
     size_t attempts = 0;
-    for (size_t at = 0; (at = calls.find(file ? "IMAGEFILEXFER/GET" : "IMAGENATIVEXFER/GET", at)) != std::string::npos; ++at)
+    for (size_t at = 0; (at = calls.find(file ? "IMAGEFILEXFER/GET" : "IMAGENATIVEXFER/GET", at)) != std::string::npos;
+         ++at)
       ++attempts;
     EXPECT_EQ(attempts, 3u);
     EXPECT_NE(calls.find("PENDINGXFERS/RESET"), std::string::npos);

@@ -19,7 +19,7 @@ TEST(Encoding, Utf8AndWideRoundTrip) {
       {"plain ascii", L"plain ascii"},
       {"sk\xC4\x85n \xC5\xBC\xC3\xB3\xC5\x82w", L"sk\u0105n \u017C\u00F3\u0142w"},
       {"\xE2\x82\xAC", L"\u20AC"},
-      {"\xF0\x9F\x98\x80", L"\U0001F600"},  // beyond the basic plane: a surrogate pair on Windows
+      {"\xF0\x9F\x98\x80", L"\U0001F600"},                 // beyond the basic plane: a surrogate pair on Windows
       {std::string("a\0b", 3), std::wstring(L"a\0b", 3)},  // an embedded NUL is text too
   };
   for (const auto& c : cases) {
@@ -29,10 +29,14 @@ TEST(Encoding, Utf8AndWideRoundTrip) {
 }
 
 TEST(Encoding, MalformedInputBecomesReplacementCharacters) {
-  EXPECT_EQ(base::Widen("a\xFF" "b"), L"a\uFFFDb");
+  EXPECT_EQ(base::Widen("a\xFF"
+                        "b"),
+            L"a\uFFFDb");
   EXPECT_EQ(base::Widen("\x80"), L"\uFFFD");
   const wchar_t lone[] = {L'a', wchar_t(0xD800), L'b', wchar_t(0xDC00)};
-  EXPECT_EQ(base::Narrow(std::wstring_view(lone, 4)), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+  EXPECT_EQ(base::Narrow(std::wstring_view(lone, 4)),
+            "a\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD");
 }
 
 TEST(Encoding, AnsiKeepsLatinLettersAndSaysWhenOneIsMissing) {

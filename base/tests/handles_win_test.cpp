@@ -73,8 +73,8 @@ TEST(WinHandles, SelectionIsRestoredBeforeTheObjectGoes) {
 }
 
 TEST(WinHandles, ReleasingKeepsTheLastError) {
-  base::TFileHandle file(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_EXISTING, 0, nullptr));
+  base::TFileHandle file(
+      CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(file);
   base::TDC dc(CreateCompatibleDC(nullptr));
   base::TModule module(LoadLibraryW(L"version.dll"));

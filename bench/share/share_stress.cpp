@@ -182,17 +182,19 @@ int Main(int argc, char** argv) {
   const int threadsAfter = CountEntries("/proc/self/task");
   const int fdsAfter = CountEntries("/proc/self/fd");
 
-  std::printf("storm: %d clients, %d connections in %.2f s = %.0f connections/s, %d good, %d bad\n",
-              clients, ok + bad, seconds, (ok + bad) / seconds, ok.load(), bad.load());
-  std::printf("idle: %d clients connected and silent in %.1f s, %zu connection threads, other clients served whole: %s\n",
-              connected, connectSeconds, idleThreads, servedBeside ? "yes" : "no");
-  std::printf("GET of the whole file, median of %d: %.2f ms with %d idle connections held, %.2f ms with none "
-              "(ratio %.2f)\n",
-              kGets, besideMs, connected, baselineMs, baselineMs > 0 ? besideMs / baselineMs : 0.0);
+  std::printf("storm: %d clients, %d connections in %.2f s = %.0f connections/s, %d good, %d bad\n", clients, ok + bad,
+              seconds, (ok + bad) / seconds, ok.load(), bad.load());
+  std::printf(
+      "idle: %d clients connected and silent in %.1f s, %zu connection threads, other clients served whole: %s\n",
+      connected, connectSeconds, idleThreads, servedBeside ? "yes" : "no");
+  std::printf(
+      "GET of the whole file, median of %d: %.2f ms with %d idle connections held, %.2f ms with none "
+      "(ratio %.2f)\n",
+      kGets, besideMs, connected, baselineMs, baselineMs > 0 ? besideMs / baselineMs : 0.0);
   std::printf("stop with %d idle connections: %.0f ms; connection threads left: %zu\n", connected, stopMs,
               server.ConnectionThreadCount());
-  std::printf("threads before/after: %d/%d, descriptors before/after: %d/%d\n", threadsBefore, threadsAfter,
-              fdsBefore, fdsAfter);
+  std::printf("threads before/after: %d/%d, descriptors before/after: %d/%d\n", threadsBefore, threadsAfter, fdsBefore,
+              fdsAfter);
   bool leak = (threadsBefore >= 0 && threadsAfter != threadsBefore) || (fdsBefore >= 0 && fdsAfter != fdsBefore);
   if (bad > 0 || !servedBeside || besideMs > 1000 || connected < idle || server.ConnectionThreadCount() != 0 || leak ||
       idleThreads < static_cast<std::size_t>(connected)) {
@@ -205,4 +207,3 @@ int Main(int argc, char** argv) {
 }  // namespace skan::bench
 
 int main(int argc, char** argv) { return skan::bench::Main(argc, argv); }
-

@@ -8,6 +8,7 @@
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   for (const skan::dib::TVariant& v : skan::dib::AllVariants())
-    std::ofstream(std::string(argv[1]) + "/" + v.name + ".bmp", std::ios::binary) << skan::dib::MakeFixture(v, 9, 5).file;
+    std::ofstream(std::string(argv[1]) + "/" + v.name + ".bmp", std::ios::binary)
+        << skan::dib::MakeFixture(v, 9, 5).file;
   return 0;
 }

@@ -21,14 +21,14 @@ struct TVariant {
   const char* name;
   uint16_t bitCount;
   uint32_t compression = kRgb;
-  uint32_t headerSize = 40;        // 12 (core), 40 (info), 108 (V4), 124 (V5)
-  uint32_t colours = 0;            // palette entries the pattern uses (up to 8 bits)
-  bool clrUsedZero = false;        // biClrUsed 0 with a full table (colours must be 2^n)
-  bool gray = false;               // a grey ramp for a palette
-  uint32_t masks[3] = {0, 0, 0};   // red, green, blue for bit fields
+  uint32_t headerSize = 40;       // 12 (core), 40 (info), 108 (V4), 124 (V5)
+  uint32_t colours = 0;           // palette entries the pattern uses (up to 8 bits)
+  bool clrUsedZero = false;       // biClrUsed 0 with a full table (colours must be 2^n)
+  bool gray = false;              // a grey ramp for a palette
+  uint32_t masks[3] = {0, 0, 0};  // red, green, blue for bit fields
   bool topDown = false;
   bool sizeImageZero = false;
-  uint32_t gap = 0;                // junk bytes between the colour table and the pixels
+  uint32_t gap = 0;  // junk bytes between the colour table and the pixels
 };
 
 struct TFixture {
@@ -186,7 +186,8 @@ inline TFixture MakeFixture(const TVariant& v, uint32_t width = 37, uint32_t hei
           pixel |= field << Shift(masks[k]);
           *parts[k] = Widen(field, w);
         }
-        for (unsigned b = 0; b < v.bitCount / 8u; ++b) row[x * (v.bitCount / 8) + b] = static_cast<char>(pixel >> (8 * b));
+        for (unsigned b = 0; b < v.bitCount / 8u; ++b)
+          row[x * (v.bitCount / 8) + b] = static_cast<char>(pixel >> (8 * b));
       }
       if (indexed && (width * v.bitCount) % 8) {
         // The last byte's unused low bits are junk too.
@@ -214,9 +215,9 @@ inline TFixture MakeFixture(const TVariant& v, uint32_t width = 37, uint32_t hei
     Put32(info, 0);
     if (v.headerSize > 40) {
       for (uint32_t m : masks) Put32(info, v.compression == kBitfields ? m : 0);
-      Put32(info, 0);                          // alpha mask
-      Put32(info, 0x73524742);                 // sRGB
-      info.resize(v.headerSize, '\0');         // end points, gamma (V5: intent, profile)
+      Put32(info, 0);                                // alpha mask
+      Put32(info, 0x73524742);                       // sRGB
+      info.resize(v.headerSize, '\0');               // end points, gamma (V5: intent, profile)
       if (v.headerSize == 124) Set32(info, 108, 4);  // LCS_GM_IMAGES
     } else if (v.compression == kBitfields) {
       for (uint32_t m : masks) Put32(info, m);
@@ -260,16 +261,30 @@ inline std::vector<TVariant> AllVariants() {
   add({.name = "rgb_32bit", .bitCount = 32});
   add({.name = "rgb_32bit_fields", .bitCount = 32, .compression = kBitfields, .masks = {0xFF0000, 0xFF00, 0xFF}});
   add({.name = "bgr_32bit_fields", .bitCount = 32, .compression = kBitfields, .masks = {0xFF, 0xFF00, 0xFF0000}});
-  add({.name = "rgb_32bit_10bit_fields", .bitCount = 32, .compression = kBitfields,
+  add({.name = "rgb_32bit_10bit_fields",
+       .bitCount = 32,
+       .compression = kBitfields,
        .masks = {0x3FF00000, 0x000FFC00, 0x000003FF}});
   add({.name = "pal_8bit_v4_clrused0", .bitCount = 8, .headerSize = 108, .colours = 256, .clrUsedZero = true});
-  add({.name = "bw_1bit_v5_topdown", .bitCount = 1, .headerSize = 124, .colours = 2, .clrUsedZero = true,
-       .gray = true, .topDown = true});
+  add({.name = "bw_1bit_v5_topdown",
+       .bitCount = 1,
+       .headerSize = 124,
+       .colours = 2,
+       .clrUsedZero = true,
+       .gray = true,
+       .topDown = true});
   add({.name = "rgb_24bit_v5_topdown_gap", .bitCount = 24, .headerSize = 124, .topDown = true, .gap = 9});
-  add({.name = "rgb_16bit_565_v5", .bitCount = 16, .compression = kBitfields, .headerSize = 124,
+  add({.name = "rgb_16bit_565_v5",
+       .bitCount = 16,
+       .compression = kBitfields,
+       .headerSize = 124,
        .masks = {0xF800, 0x07E0, 0x001F}});
   add({.name = "rle8_clrused0", .bitCount = 8, .compression = kRle8, .colours = 256, .clrUsedZero = true});
-  add({.name = "rle8_sizeimage0_gap", .bitCount = 8, .compression = kRle8, .colours = 100, .sizeImageZero = true,
+  add({.name = "rle8_sizeimage0_gap",
+       .bitCount = 8,
+       .compression = kRle8,
+       .colours = 100,
+       .sizeImageZero = true,
        .gap = 6});
   add({.name = "rle4_clrused0", .bitCount = 4, .compression = kRle4, .colours = 16, .clrUsedZero = true});
   add({.name = "rle4_clrused9", .bitCount = 4, .compression = kRle4, .colours = 9});

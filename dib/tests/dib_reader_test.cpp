@@ -63,9 +63,9 @@ TEST(DibReader, EveryLayoutGivesThePatternsOwnColours) {
     EXPECT_EQ(b.palette.size(), b.bitsPerPixel <= 8 ? 1u << b.bitsPerPixel : 0u);
     EXPECT_TRUE(Colours(b) == f.pixels);
     // Pixels already in plain form are used where they lie.
-    const bool plainAlready = v.compression == dib::kRgb ? v.bitCount != 16
-                                                             : v.compression == dib::kBitfields &&
-                                                                   v.bitCount == 32 && v.masks[0] == 0xFF0000;
+    const bool plainAlready = v.compression == dib::kRgb
+                                  ? v.bitCount != 16
+                                  : v.compression == dib::kBitfields && v.bitCount == 32 && v.masks[0] == 0xFF0000;
     EXPECT_EQ(b.converted, !plainAlready);
     if (!b.converted) {
       EXPECT_GE(b.bits, bytes.data());
@@ -138,7 +138,8 @@ TEST(DibReader, InvalidHeadersAreRefused) {
        "the colour table is cut short"},
       {"one row short", rgb, [](std::string& s) { s.resize(s.size() - 1); }, "the pixel data is cut short"},
       {"header size 20", rgb, [](std::string& s) { Put32(s, 14, 20); }, "unknown bitmap header size"},
-      {"header size beyond the pixels", rgb, [](std::string& s) { Put32(s, 14, 4000); }, "the bitmap header is cut short"},
+      {"header size beyond the pixels", rgb, [](std::string& s) { Put32(s, 14, 4000); },
+       "the bitmap header is cut short"},
       {"width 0", rgb, [](std::string& s) { Put32(s, kWidth, 0); }, "the width is not positive"},
       {"negative width", rgb, [](std::string& s) { Put32(s, kWidth, 0xFFFFFFF0); }, "the width is not positive"},
       {"height 0", rgb, [](std::string& s) { Put32(s, kHeight, 0); }, "the height is zero or out of range"},
@@ -161,8 +162,8 @@ TEST(DibReader, InvalidHeadersAreRefused) {
        "the RLE data is cut short"},
       {"RLE size too small", rle4, [](std::string& s) { Put32(s, kSizeImage, 2); },
        "RLE data ends before the end-of-bitmap mark"},
-      {"RLE larger than the limit", rle,
-       [](std::string& s) { Put32(s, kWidth, 100000), Put32(s, kHeight, 100000); }, "the bitmap is too large"},
+      {"RLE larger than the limit", rle, [](std::string& s) { Put32(s, kWidth, 100000), Put32(s, kHeight, 100000); },
+       "the bitmap is too large"},
       {"bit fields at 24 bits", rgb, [](std::string& s) { Put32(s, kCompression, 3); },
        "bit fields need 16 or 32 bits per pixel"},
       {"empty mask", fields, [](std::string& s) { Put32(s, kMasks + 4, 0); }, "a colour bit mask is empty"},
@@ -205,9 +206,13 @@ TEST(DibReader, RleStreams) {
       {"end of bitmap leaves the rest at 0", {2, 3, 0, 1}, false, "....|....|33.."},
       {"odd literal padded to 16 bits", {0, 3, 1, 2, 3, 0, 0, 0, 4, 9, 0, 0, 4, 8, 0, 1}, false, "8888|9999|123."},
       {"a run past the row's end is cut off", {6, 4, 0, 0, 0, 0, 0, 0}, false, "....|....|4444"},
-      {"the final mark may be missing once every row is done", {4, 1, 0, 0, 4, 2, 0, 0, 4, 3, 0, 0}, false,
+      {"the final mark may be missing once every row is done",
+       {4, 1, 0, 0, 4, 2, 0, 0, 4, 3, 0, 0},
+       false,
        "3333|2222|1111"},
-      {"RLE4 runs alternate two values", {4, 0x12, 0, 0, 0, 4, 0x34, 0x56, 0, 0, 3, 0xF0, 0, 1}, true,
+      {"RLE4 runs alternate two values",
+       {4, 0x12, 0, 0, 0, 4, 0x34, 0x56, 0, 0, 3, 0xF0, 0, 1},
+       true,
        "F.F.|3456|1212"},
       {"RLE4 odd literal", {0, 3, 0xAB, 0xC0, 0, 1}, true, "....|....|ABC."},
       {"data after the last row is not read", {0, 0, 0, 0, 0, 0, 1, 5}, false, "....|....|...."},

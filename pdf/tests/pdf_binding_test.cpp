@@ -102,35 +102,79 @@ TEST_F(PdfBinding, OperationsPassArgumentsAndApplyTheirSuccessRule) {
   };
   auto none = [] {};
   const TCase cases[] = {
-      {"CreateMemDocument", none, [](TPdfWriter& w) { w.CreateMemDocument(); return ""; },
+      {"CreateMemDocument", none,
+       [](TPdfWriter& w) {
+         w.CreateMemDocument();
+         return "";
+       },
        "CreateMemDocument(ctx#1)\n", ""},
-      {"AddPage", none,
-       [](TPdfWriter& w) { return Hex(w.AddPage(210, 297, 2100, 2970, PdfWriterDrawFlag_None)); },
+      {"AddPage", none, [](TPdfWriter& w) { return Hex(w.AddPage(210, 297, 2100, 2970, PdfWriterDrawFlag_None)); },
        "AddPage(ctx#1, 210, 297, 2100, 2970, 0)\n", "p:000004d2"},
-      {"FinishPage", none, [](TPdfWriter& w) { w.FinishPage(reinterpret_cast<HDC>(0x4D2)); return ""; },
+      {"FinishPage", none,
+       [](TPdfWriter& w) {
+         w.FinishPage(reinterpret_cast<HDC>(0x4D2));
+         return "";
+       },
        "FinishPage(ctx#1, p:000004d2)\n", ""},
       {"SaveToFile with an empty name passes an empty string", none,
-       [](TPdfWriter& w) { w.SaveToFile(""); return ""; }, "SaveToFile(ctx#1, \"\")\n", ""},
+       [](TPdfWriter& w) {
+         w.SaveToFile("");
+         return "";
+       },
+       "SaveToFile(ctx#1, \"\")\n", ""},
       {"Close ignores a failure", [&] { script_("Close", 0, 1, 9, "no document"); },
-       [](TPdfWriter& w) { w.Close(); return ""; }, "Close(ctx#1)\n", ""},
+       [](TPdfWriter& w) {
+         w.Close();
+         return "";
+       },
+       "Close(ctx#1)\n", ""},
       {"PrepareEncryption: empty owner is null, empty user is not", none,
-       [](TPdfWriter& w) { w.PrepareEncryption("", "", 4, 8); return ""; },
+       [](TPdfWriter& w) {
+         w.PrepareEncryption("", "", 4, 8);
+         return "";
+       },
        "PrepareEncryption(ctx#1, \"\", null, 4, 8)\n", ""},
       {"PrepareEncryption with both passwords", none,
-       [](TPdfWriter& w) { w.PrepareEncryption("u", "o", 3900, 2); return ""; },
+       [](TPdfWriter& w) {
+         w.PrepareEncryption("u", "o", 3900, 2);
+         return "";
+       },
        "PrepareEncryption(ctx#1, \"u\", \"o\", 3900, 2)\n", ""},
-      {"CreateFileDocument", none, [](TPdfWriter& w) { w.CreateFileDocument("a.pdf"); return ""; },
+      {"CreateFileDocument", none,
+       [](TPdfWriter& w) {
+         w.CreateFileDocument("a.pdf");
+         return "";
+       },
        "CreateFileDocument(ctx#1, \"a.pdf\")\n", ""},
-      {"CreateFileDocumentW", none, [](TPdfWriter& w) { w.CreateFileDocumentW(L"\u0142.pdf"); return ""; },
+      {"CreateFileDocumentW", none,
+       [](TPdfWriter& w) {
+         w.CreateFileDocumentW(L"\u0142.pdf");
+         return "";
+       },
        "CreateFileDocumentW(ctx#1, L\"\u0142.pdf\")\n", ""},
       {"LoadFromFile: true is all bits set", none,
-       [](TPdfWriter& w) { w.LoadFromFile("a.pdf", "pw", true, false); return ""; },
+       [](TPdfWriter& w) {
+         w.LoadFromFile("a.pdf", "pw", true, false);
+         return "";
+       },
        "LoadFromFile(ctx#1, \"a.pdf\", \"pw\", 4294967295, 0)\n", ""},
-      {"LoadFromFileW", none, [](TPdfWriter& w) { w.LoadFromFileW(L"a.pdf", "", false, true); return ""; },
+      {"LoadFromFileW", none,
+       [](TPdfWriter& w) {
+         w.LoadFromFileW(L"a.pdf", "", false, true);
+         return "";
+       },
        "LoadFromFileW(ctx#1, L\"a.pdf\", \"\", 0, 4294967295)\n", ""},
-      {"LoadFromData", none, [](TPdfWriter& w) { w.LoadFromData(bytes, 4, "", true); return ""; },
+      {"LoadFromData", none,
+       [](TPdfWriter& w) {
+         w.LoadFromData(bytes, 4, "", true);
+         return "";
+       },
        "LoadFromData(ctx#1, " + Hex(bytes) + ", 4, \"\", 4294967295)\n", ""},
-      {"SaveToFileW", none, [](TPdfWriter& w) { w.SaveToFileW(L"b.pdf"); return ""; },
+      {"SaveToFileW", none,
+       [](TPdfWriter& w) {
+         w.SaveToFileW(L"b.pdf");
+         return "";
+       },
        "SaveToFileW(ctx#1, L\"b.pdf\")\n", ""},
       {"SaveToData: a refusal is only false", [&] { script_("SaveToData", 0, 1, 122, "small"); },
        [](TPdfWriter& w) {
@@ -158,7 +202,12 @@ TEST_F(PdfBinding, OperationsPassArgumentsAndApplyTheirSuccessRule) {
        "InsertPage(ctx#1, 2, 1, 3, 4, 5, 8)\n", "p:000004d2"},
       {"UpdatePage", none, [](TPdfWriter& w) { return Hex(w.UpdatePage(2, 4, 5, 1)); },
        "UpdatePage(ctx#1, 2, 4, 5, 1)\n", "p:000004d2"},
-      {"DeletePage", none, [](TPdfWriter& w) { w.DeletePage(3); return ""; }, "DeletePage(ctx#1, 3)\n", ""},
+      {"DeletePage", none,
+       [](TPdfWriter& w) {
+         w.DeletePage(3);
+         return "";
+       },
+       "DeletePage(ctx#1, 3)\n", ""},
       {"AddResource", none, [](TPdfWriter& w) { return Hex(w.AddResource(10, 20, 100, 200, 0)); },
        "AddResource(ctx#1, 10, 20, 100, 200, 0)\n", "p:000004d2"},
       {"FinishResource returns the identifier", [&] { script_("FinishResource", 42, 0, 0, nullptr); },
@@ -174,12 +223,22 @@ TEST_F(PdfBinding, OperationsPassArgumentsAndApplyTheirSuccessRule) {
        },
        "GetResourceSize(ctx#1, 4, &1, &2)\n", "7x8"},
       {"DrawResource: the unit as its ordinal, signed positions", none,
-       [](TPdfWriter& w) { w.DrawResource(1, 2, PdfWriterUnit_inch, -5, 6, 1000, 500); return ""; },
+       [](TPdfWriter& w) {
+         w.DrawResource(1, 2, PdfWriterUnit_inch, -5, 6, 1000, 500);
+         return "";
+       },
        "DrawResource(ctx#1, 1, 2, 5, -5, 6, 1000, 500)\n", ""},
       {"DrawResourceWithMatrix: thousandths truncated toward zero", none,
-       [](TPdfWriter& w) { w.DrawResourceWithMatrix(3, 0, 1.0, 0.0005, -0.0009, 2.5, -1.25, 7); return ""; },
+       [](TPdfWriter& w) {
+         w.DrawResourceWithMatrix(3, 0, 1.0, 0.0005, -0.0009, 2.5, -1.25, 7);
+         return "";
+       },
        "DrawResourceWithMatrix(ctx#1, 3, 0, 1000, 0, 0, 2500, -1250, 7000)\n", ""},
-      {"SetDocumentInfo", none, [](TPdfWriter& w) { w.SetDocumentInfo("Title", L"Skan \u0119"); return ""; },
+      {"SetDocumentInfo", none,
+       [](TPdfWriter& w) {
+         w.SetDocumentInfo("Title", L"Skan \u0119");
+         return "";
+       },
        "SetDocumentInfo(ctx#1, \"Title\", L\"Skan \u0119\")\n", ""},
       {"GetDocumentInfoExists", [&] { outs_("GetDocumentInfoExists", 1, 0); },
        [](TPdfWriter& w) { return std::string(w.GetDocumentInfoExists("Title") ? "true" : "false"); },
@@ -196,20 +255,35 @@ TEST_F(PdfBinding, OperationsPassArgumentsAndApplyTheirSuccessRule) {
        [](TPdfWriter& w) { return base::Narrow(w.GetSignatureReason(0)); },
        "GetSignatureReason(ctx#1, 0, null, &0)\nGetSignatureReason(ctx#1, 0, buf, &1)\n", ""},
       {"a library claiming more than the buffer holds cannot make the binding overrun it",
-       [&] { text_("GetSignatureCreator", "abc", 1000); },
-       [](TPdfWriter& w) { return w.GetSignatureCreator(1); },
+       [&] { text_("GetSignatureCreator", "abc", 1000); }, [](TPdfWriter& w) { return w.GetSignatureCreator(1); },
        "GetSignatureCreator(ctx#1, 1, null, &0)\nGetSignatureCreator(ctx#1, 1, buf, &4)\n", "abc"},
-      {"EmbedFile", none, [](TPdfWriter& w) { w.EmbedFile("x.bin"); return ""; }, "EmbedFile(ctx#1, \"x.bin\")\n",
-       ""},
-      {"EmbedFileW", none, [](TPdfWriter& w) { w.EmbedFileW(L"x.bin"); return ""; },
+      {"EmbedFile", none,
+       [](TPdfWriter& w) {
+         w.EmbedFile("x.bin");
+         return "";
+       },
+       "EmbedFile(ctx#1, \"x.bin\")\n", ""},
+      {"EmbedFileW", none,
+       [](TPdfWriter& w) {
+         w.EmbedFileW(L"x.bin");
+         return "";
+       },
        "EmbedFileW(ctx#1, L\"x.bin\")\n", ""},
-      {"EmbedData", none, [](TPdfWriter& w) { w.EmbedData("d", bytes, 4); return ""; },
+      {"EmbedData", none,
+       [](TPdfWriter& w) {
+         w.EmbedData("d", bytes, 4);
+         return "";
+       },
        "EmbedData(ctx#1, \"d\", " + Hex(bytes) + ", 4)\n", ""},
-      {"EmbedDataW", none, [](TPdfWriter& w) { w.EmbedDataW(L"d", bytes, 3); return ""; },
+      {"EmbedDataW", none,
+       [](TPdfWriter& w) {
+         w.EmbedDataW(L"d", bytes, 3);
+         return "";
+       },
        "EmbedDataW(ctx#1, L\"d\", " + Hex(bytes) + ", 3)\n", ""},
-      {"GetEmbeddedFileCount returns the answer as it is", [&] { script_("GetEmbeddedFileCount", 0xFFFFFFFF, 0, 0, nullptr); },
-       [](TPdfWriter& w) { return std::to_string(w.GetEmbeddedFileCount()); }, "GetEmbeddedFileCount(ctx#1)\n",
-       "-1"},
+      {"GetEmbeddedFileCount returns the answer as it is",
+       [&] { script_("GetEmbeddedFileCount", 0xFFFFFFFF, 0, 0, nullptr); },
+       [](TPdfWriter& w) { return std::to_string(w.GetEmbeddedFileCount()); }, "GetEmbeddedFileCount(ctx#1)\n", "-1"},
       {"GetEmbeddedFileData", none,
        [](TPdfWriter& w) {
          uint32_t length = 16;
@@ -233,7 +307,11 @@ TEST_F(PdfBinding, OperationsPassArgumentsAndApplyTheirSuccessRule) {
        "CreateBookmarkSibling(ctx#1, 12, L\"S\", 1, 0, 0, 255, 4, 5, 6)\n", "1"},
       {"GetNativeDocument", none, [](TPdfWriter& w) { return Hex(w.GetNativeDocument()); },
        "GetNativeDocument(ctx#1)\n", "p:0000005a"},
-      {"DrawDebugPage", none, [](TPdfWriter& w) { w.DrawDebugPage("dbg.txt"); return ""; },
+      {"DrawDebugPage", none,
+       [](TPdfWriter& w) {
+         w.DrawDebugPage("dbg.txt");
+         return "";
+       },
        "DrawDebugPage(ctx#1, \"dbg.txt\")\n", ""},
       {"GetDocumentIsSigned", none,
        [](TPdfWriter& w) { return std::string(w.GetDocumentIsSigned() ? "true" : "false"); },
@@ -244,7 +322,9 @@ TEST_F(PdfBinding, OperationsPassArgumentsAndApplyTheirSuccessRule) {
        [](TPdfWriter& w) { return w.GetSignatureName(0); },
        "GetSignatureName(ctx#1, 0, null, &0)\nGetSignatureName(ctx#1, 0, buf, &5)\n", "Sig1"},
       {"CreateSignature returns the new index", [&] { outs_("CreateSignature", 4, 0); },
-       [](TPdfWriter& w) { return std::to_string(w.CreateSignature("S", 1, {5, 5, 15, 25}, 0)); },
+       [](TPdfWriter& w) {
+         return std::to_string(w.CreateSignature("S", 1, {5, 5, 15, 25}, 0));
+       },
        "CreateSignature(ctx#1, \"S\", 1, 5, 5, 10, 20, 0, &0)\n", "4"},
       {"GetSignatureHasData", [&] { outs_("GetSignatureHasData", 1, 0); },
        [](TPdfWriter& w) { return std::string(w.GetSignatureHasData(3) ? "true" : "false"); },
@@ -271,27 +351,62 @@ TEST_F(PdfBinding, OperationsPassArgumentsAndApplyTheirSuccessRule) {
       {"GetSignatureDate", [&] { outs_("GetSignatureDate", 1609556645, 0); },
        [](TPdfWriter& w) { return std::to_string(w.GetSignatureDate(0).time_since_epoch().count()); },
        "GetSignatureDate(ctx#1, 0, &0)\n", "1609556645"},
-      {"SetSignatureReason", none, [](TPdfWriter& w) { w.SetSignatureReason(1, L"ok"); return ""; },
+      {"SetSignatureReason", none,
+       [](TPdfWriter& w) {
+         w.SetSignatureReason(1, L"ok");
+         return "";
+       },
        "SetSignatureReason(ctx#1, 1, L\"ok\")\n", ""},
-      {"SetSignatureLocation", none, [](TPdfWriter& w) { w.SetSignatureLocation(1, L"Krak\u00f3w"); return ""; },
+      {"SetSignatureLocation", none,
+       [](TPdfWriter& w) {
+         w.SetSignatureLocation(1, L"Krak\u00f3w");
+         return "";
+       },
        "SetSignatureLocation(ctx#1, 1, L\"Krak\u00f3w\")\n", ""},
       {"GetSignatureLocation", [&] { text_("GetSignatureLocation", "Here", -1); },
        [](TPdfWriter& w) { return base::Narrow(w.GetSignatureLocation(1)); },
        "GetSignatureLocation(ctx#1, 1, null, &0)\nGetSignatureLocation(ctx#1, 1, buf, &5)\n", "Here"},
-      {"SetSignatureCreator", none, [](TPdfWriter& w) { w.SetSignatureCreator(1, "me"); return ""; },
+      {"SetSignatureCreator", none,
+       [](TPdfWriter& w) {
+         w.SetSignatureCreator(1, "me");
+         return "";
+       },
        "SetSignatureCreator(ctx#1, 1, \"me\")\n", ""},
       {"SetSignatureAppearance: the state as its ordinal", none,
-       [](TPdfWriter& w) { w.SetSignatureAppearance(1, PdfWriterAppearance_Down, 9, -3, 4); return ""; },
+       [](TPdfWriter& w) {
+         w.SetSignatureAppearance(1, PdfWriterAppearance_Down, 9, -3, 4);
+         return "";
+       },
        "SetSignatureAppearance(ctx#1, 1, 2, 9, -3, 4)\n", ""},
-      {"SetSignatureSize", none, [](TPdfWriter& w) { w.SetSignatureSize(8192); return ""; },
+      {"SetSignatureSize", none,
+       [](TPdfWriter& w) {
+         w.SetSignatureSize(8192);
+         return "";
+       },
        "SetSignatureSize(ctx#1, 8192)\n", ""},
-      {"AddSignerPFX", none, [](TPdfWriter& w) { w.AddSignerPFX(bytes, 4, "pw"); return ""; },
+      {"AddSignerPFX", none,
+       [](TPdfWriter& w) {
+         w.AddSignerPFX(bytes, 4, "pw");
+         return "";
+       },
        "AddSignerPFX(ctx#1, " + Hex(bytes) + ", 4, \"pw\")\n", ""},
-      {"AddSignerPEM", none, [](TPdfWriter& w) { w.AddSignerPEM(bytes, 4, bytes + 1, 2, ""); return ""; },
+      {"AddSignerPEM", none,
+       [](TPdfWriter& w) {
+         w.AddSignerPEM(bytes, 4, bytes + 1, 2, "");
+         return "";
+       },
        "AddSignerPEM(ctx#1, " + Hex(bytes) + ", 4, " + Hex(bytes + 1) + ", 2, \"\")\n", ""},
-      {"SaveToFileWithSign", none, [](TPdfWriter& w) { w.SaveToFileWithSign("s.pdf", 1); return ""; },
+      {"SaveToFileWithSign", none,
+       [](TPdfWriter& w) {
+         w.SaveToFileWithSign("s.pdf", 1);
+         return "";
+       },
        "SaveToFileWithSign(ctx#1, \"s.pdf\", 1)\n", ""},
-      {"SaveToFileWithSignW", none, [](TPdfWriter& w) { w.SaveToFileWithSignW(L"s.pdf", 2); return ""; },
+      {"SaveToFileWithSignW", none,
+       [](TPdfWriter& w) {
+         w.SaveToFileWithSignW(L"s.pdf", 2);
+         return "";
+       },
        "SaveToFileWithSignW(ctx#1, L\"s.pdf\", 2)\n", ""},
       {"SaveToDataWithSign", none,
        [](TPdfWriter& w) {
@@ -317,17 +432,20 @@ TEST_F(PdfBinding, OperationsPassArgumentsAndApplyTheirSuccessRule) {
        [](TPdfWriter& w) {
          uint32_t length = 3;
          return std::string(w.SaveToDataWithSignManual(1, &NoAppend, reinterpret_cast<void*>(0x11), &NoFinish,
-                                                        reinterpret_cast<void*>(0x22), nullptr, length)
+                                                       reinterpret_cast<void*>(0x22), nullptr, length)
                                 ? "true"
                                 : "false");
        },
        "SaveToDataWithSignManual(ctx#1, 1, " + fns + ", null, &3)\n", "true"},
       {"MMToUnit asks the library for its unit at every call", [&] { script_("GetUnit", 2, 0, 0, nullptr); },
-       [](TPdfWriter& w) { return std::to_string(static_cast<int>(w.MMToUnit(297))); }, "GetUnit(ctx#1)\n",
-       "2970"},
+       [](TPdfWriter& w) { return std::to_string(static_cast<int>(w.MMToUnit(297))); }, "GetUnit(ctx#1)\n", "2970"},
       {"GetUnit judges only the low 8 bits", [&] { script_("GetUnit", 0x101, 0, 0, nullptr); },
        [](TPdfWriter& w) { return std::to_string(static_cast<int>(w.GetUnit())); }, "GetUnit(ctx#1)\n", "1"},
-      {"SetUnit passes the ordinal", none, [](TPdfWriter& w) { w.SetUnit(PdfWriterUnit_1000th_inch); return ""; },
+      {"SetUnit passes the ordinal", none,
+       [](TPdfWriter& w) {
+         w.SetUnit(PdfWriterUnit_1000th_inch);
+         return "";
+       },
        "SetUnit(ctx#1, 8)\n", ""},
   };
   for (const TCase& c : cases) {
@@ -403,9 +521,12 @@ TEST_F(PdfBinding, FailuresRaiseWithTheirCodeAndText) {
        [](TPdfWriter& w) { w.DrawResourceWithMatrix(1, 0, 3000000, 0, 0, 1, 0, 0); },
        "range TPdfWriter.DrawResourceWithMatrix: matrix component out of range", ""},
       {"a rectangle whose width overflows", none,
-       [](TPdfWriter& w) { w.CreateLinkAnnotation(0, {INT32_MIN, 0, INT32_MAX, 0}, 0, 0, 0, 0, 0, L""); },
+       [](TPdfWriter& w) {
+         w.CreateLinkAnnotation(0, {INT32_MIN, 0, INT32_MAX, 0}, 0, 0, 0, 0, 0, L"");
+       },
        "overflow Rectangle extent overflows 32 bits", ""},
-      {"a text getter whose second call fails", [&] {
+      {"a text getter whose second call fails",
+       [&] {
          text_("GetSignatureReason", "abc", -1);
          script_("GetSignatureReason", 1, 0, 0, nullptr);
          script_("GetSignatureReason", 0, 1, 13, "Gone");
@@ -478,7 +599,9 @@ TEST_F(PdfBinding, ErrorCallbackAndLastError) {
 }
 
 TEST_F(PdfBinding, ExceptionCopiesKeepCodeAndBytes) {
-  const TPdfWriterException original(5, "B\xB3\xB9" "d");  // "Błąd" in the Central European code page
+  const TPdfWriterException original(5,
+                                     "B\xB3\xB9"
+                                     "d");  // "Błąd" in the Central European code page
   const TPdfWriterException copy(original);
   EXPECT_EQ(copy.getCode(), 5u);
   EXPECT_EQ(copy.getMessage(), original.getMessage());
@@ -516,8 +639,7 @@ TEST_F(PdfBinding, OnlyVersion2Point0IsAccepted) {
 TEST_F(PdfBinding, MissingEntryPointNamesItWhateverTheOperation) {
   Use("nosetunit");
   TPdfWriter w;
-  EXPECT_EQ(Raised([&] { w.SetUnit(PdfWriterUnit_mm); }),
-            "87 TPdfWriter.GetProc: Proc 'pdfwriter_SetUnit' not found");
+  EXPECT_EQ(Raised([&] { w.SetUnit(PdfWriterUnit_mm); }), "87 TPdfWriter.GetProc: Proc 'pdfwriter_SetUnit' not found");
   EXPECT_EQ(Raised([&] { w.CreateMemDocument(); }), "no exception");  // still loaded and usable
 }
 

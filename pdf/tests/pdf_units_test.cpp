@@ -38,10 +38,14 @@ TEST(PdfUnits, A4TruncatesAsTheAssemblyExpects) {
   struct {
     TPdfWriterUnit unit;
     uint32_t w, h;
-  } rows[] = {{PdfWriterUnit_mm, 210, 297},          {PdfWriterUnit_10th_mm, 2100, 2970},
-              {PdfWriterUnit_100th_mm, 21000, 29700}, {PdfWriterUnit_1000th_mm, 210000, 297000},
-              {PdfWriterUnit_inch, 8, 11},            {PdfWriterUnit_10th_inch, 82, 116},
-              {PdfWriterUnit_100th_inch, 826, 1169},  {PdfWriterUnit_1000th_inch, 8267, 11692}};
+  } rows[] = {{PdfWriterUnit_mm, 210, 297},
+              {PdfWriterUnit_10th_mm, 2100, 2970},
+              {PdfWriterUnit_100th_mm, 21000, 29700},
+              {PdfWriterUnit_1000th_mm, 210000, 297000},
+              {PdfWriterUnit_inch, 8, 11},
+              {PdfWriterUnit_10th_inch, 82, 116},
+              {PdfWriterUnit_100th_inch, 826, 1169},
+              {PdfWriterUnit_1000th_inch, 8267, 11692}};
   for (const auto& r : rows) {
     EXPECT_EQ(static_cast<uint32_t>(PdfMMToUnitEx(r.unit, 210)), r.w) << static_cast<int>(r.unit);
     EXPECT_EQ(static_cast<uint32_t>(PdfMMToUnitEx(r.unit, 297)), r.h) << static_cast<int>(r.unit);

@@ -51,8 +51,7 @@ std::string ReadAll(const fs::path& p) {
 struct TRgb {
   int r, g, b;
 };
-constexpr TRgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kWhite{255, 255, 255},
-    kBlack{0, 0, 0};
+constexpr TRgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kWhite{255, 255, 255}, kBlack{0, 0, 0};
 
 TRgb PixelAt(const TRaster& r, int x, int y) {
   const uint32_t p = r.pixels[static_cast<size_t>(y) * r.width + x];
@@ -70,8 +69,8 @@ TRgb At(const TRaster& r, double fx, double fy) {
   if (std::abs(got.r - want.r) <= kTolerance && std::abs(got.g - want.g) <= kTolerance &&
       std::abs(got.b - want.b) <= kTolerance)
     return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "got " << got.r << "," << got.g << "," << got.b << " want "
-                                       << want.r << "," << want.g << "," << want.b;
+  return ::testing::AssertionFailure() << "got " << got.r << "," << got.g << "," << got.b << " want " << want.r << ","
+                                       << want.g << "," << want.b;
 }
 
 struct TProbe {
@@ -109,7 +108,8 @@ TEST(PdfReader, DrawsEveryKindOfImagePage) {
       {"bw.pdf", 1.4, {{0.5, 0.25, kBlack}, {0.5, 0.75, kWhite}}},
       {"g4.pdf", 1.4, {{0.5, 0.25, kBlack}, {0.5, 0.75, kWhite}}, true},
       // A quarter turn clockwise: blue top left, red top right.
-      {"rotate90.pdf", 200.0 / 280,
+      {"rotate90.pdf",
+       200.0 / 280,
        {{0.25, 0.25, kBlue}, {0.75, 0.25, kRed}, {0.75, 0.75, kGreen}, {0.25, 0.75, kBlack}}},
       // The update turns the page upside down; the older revision is unused.
       {"update.pdf", 1.4, {{0.25, 0.25, kBlack}, {0.75, 0.25, kBlue}, {0.25, 0.75, kGreen}, {0.75, 0.75, kRed}}},
@@ -221,8 +221,8 @@ TEST(PdfReader, TruncatedFilesAreDamagedNeverDrawnFromGarbage) {
 
 TEST(PdfReader, DamagedBytesOnlyEverGiveAnError) {
   std::mt19937 random(20261210);
-  for (const char* file : {"jpeg.pdf", "flate.pdf", "objstm.pdf", "form.pdf", "stencil.pdf", "indexed.pdf",
-                           "update.pdf", "bw.pdf"}) {
+  for (const char* file :
+       {"jpeg.pdf", "flate.pdf", "objstm.pdf", "form.pdf", "stencil.pdf", "indexed.pdf", "update.pdf", "bw.pdf"}) {
     SCOPED_TRACE(file);
     const std::string whole = ReadAll(Fixture(file));
     for (int round = 0; round < 150; ++round) {
@@ -346,10 +346,10 @@ TEST(PdfReader, AveragingALargeImageKeepsEveryPartInPlace) {
   struct {
     int w, h, bpc, pageW, pageH, out;
   } cases[] = {
-      {600, 900, 8, 600, 900, 250},    // 2.4 source pixels to one: weights differ from pixel to pixel
-      {600, 900, 16, 600, 900, 250},   // rows handed over a band at a time
-      {601, 899, 8, 601, 450, 601},    // only the height shrinks
-      {601, 899, 16, 300, 899, 300},   // only the width shrinks
+      {600, 900, 8, 600, 900, 250},   // 2.4 source pixels to one: weights differ from pixel to pixel
+      {600, 900, 16, 600, 900, 250},  // rows handed over a band at a time
+      {601, 899, 8, 601, 450, 601},   // only the height shrinks
+      {601, 899, 16, 300, 899, 300},  // only the width shrinks
       {997, 1403, 16, 997, 1403, 331},
   };
   TImageCache cache;
@@ -370,8 +370,9 @@ TEST(PdfReader, AveragingALargeImageKeepsEveryPartInPlace) {
         const double red = ((x + 0.5) * scaleX - 0.5) * 255 / (c.w - 1);
         const double green = ((y + 0.5) * scaleY - 0.5) * 255 / (c.h - 1);
         if (std::abs(p.r - red) > 2 || std::abs(p.g - green) > 2 || p.b != 0) {
-          if (++wrong <= 5) ADD_FAILURE() << "at " << x << "," << y << ": " << p.r << "," << p.g << "," << p.b
-                                          << " want about " << red << "," << green << ",0";
+          if (++wrong <= 5)
+            ADD_FAILURE() << "at " << x << "," << y << ": " << p.r << "," << p.g << "," << p.b << " want about " << red
+                          << "," << green << ",0";
         }
       }
     EXPECT_EQ(wrong, 0);

@@ -44,8 +44,8 @@ TEST(PageLayout, StacksPagesFittedToTheWidth) {
     size_t first, last, current;
   } cases[] = {
       {0, 0, 0, 0},
-      {700, 0, 1, 1},      // the middle line is on page 2
-      {862, 1, 2, 1},      // the top edge in the gap after page 1
+      {700, 0, 1, 1},  // the middle line is on page 2
+      {862, 1, 2, 1},  // the top edge in the gap after page 1
       {layout.MaxScroll(view), 2, 2, 2},
       {1100, 1, 2, 2},
       {900, 1, 2, 1},
@@ -89,11 +89,12 @@ TEST(PageLayout, NoPagesAndTinyViews) {
 // Collects what the loader hands back, as the window would.
 class TCollector {
  public:
-  TCollector() : loader_([this] {
-    std::lock_guard guard(lock_);
-    ++wakeUps_;
-    cv_.notify_all();
-  }) {}
+  TCollector()
+      : loader_([this] {
+          std::lock_guard guard(lock_);
+          ++wakeUps_;
+          cv_.notify_all();
+        }) {}
 
   TPageLoader& Loader() { return loader_; }
 
@@ -173,7 +174,8 @@ TEST(PageLoader, FailuresComeBackAsResults) {
     TCollector c;
     c.Loader().Open(Fixture(k.file), ++generation);
     c.Loader().Want({0}, 50);
-    ASSERT_TRUE(c.WaitFor([](auto& r) { return Count(r, TLoadResult::OpenFailed) + Count(r, TLoadResult::Opened) == 1; }));
+    ASSERT_TRUE(
+        c.WaitFor([](auto& r) { return Count(r, TLoadResult::OpenFailed) + Count(r, TLoadResult::Opened) == 1; }));
     if (k.type == TLoadResult::PageFailed) {
       c.Loader().Want({0}, 50);
       ASSERT_TRUE(c.WaitFor([](auto& r) { return Count(r, TLoadResult::PageFailed) == 1; }));

@@ -67,9 +67,7 @@ class ViewerWindow : public ::testing::Test {
     MoveWindow(viewer_.Handle(), 0, 0, 800, 600, TRUE);
     viewer_.OnFirstPageShown = [this] { ++shown_; };
   }
-  void TearDown() override {
-    DestroyWindow(host_);
-  }
+  void TearDown() override { DestroyWindow(host_); }
 
   SCROLLINFO Scroll() {
     SCROLLINFO si{};
@@ -199,11 +197,13 @@ TEST_F(ViewerWindow, TheShownFileStaysFreeForOthers) {
   // The worker closes the file after its last read of the burst, which may
   // come a moment after the view is complete on a slow machine.
   HANDLE exclusive = INVALID_HANDLE_VALUE;
-  PumpUntil([&] {
-    exclusive = CreateFileW(copy.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    return exclusive != INVALID_HANDLE_VALUE;
-  }, 5);
+  PumpUntil(
+      [&] {
+        exclusive = CreateFileW(copy.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+        return exclusive != INVALID_HANDLE_VALUE;
+      },
+      5);
   EXPECT_NE(exclusive, INVALID_HANDLE_VALUE);
   if (exclusive != INVALID_HANDLE_VALUE) CloseHandle(exclusive);
   PumpUntil([] { return false; }, 1);

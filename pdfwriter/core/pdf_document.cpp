@@ -29,9 +29,7 @@ std::string ContentOf(const TCanvas& canvas) {
   return s;
 }
 
-bool IsRegularNameChar(char c) {
-  return c > ' ' && c <= '~' && !std::strchr("()<>[]{}/%#", c);
-}
+bool IsRegularNameChar(char c) { return c > ' ' && c <= '~' && !std::strchr("()<>[]{}/%#", c); }
 
 }  // namespace
 
@@ -100,8 +98,8 @@ uint32_t TDocument::AddImage(const TRaster& raster) {
     const uint64_t flateLength = deflater_.Deflate(raster, flate, &flateOffset);
     if (g4.size() < flateLength) {
       image.info.filter = "/CCITTFaxDecode";
-      image.info.decodeParms = "<< /K -1 /Columns " + std::to_string(raster.width) + " /Rows " +
-                               std::to_string(raster.height) + " >>";
+      image.info.decodeParms =
+          "<< /K -1 /Columns " + std::to_string(raster.width) + " /Rows " + std::to_string(raster.height) + " >>";
       image.offset = store_->Append(g4.data(), g4.size());
       image.length = g4.size();
     } else {
@@ -175,7 +173,8 @@ void TDocument::SetInfo(const std::string& name, const std::u16string& value) {
     throw TPdfError(kErrInvalidParameter, "pdfwriter: document information name must be 1 to 127 characters");
   for (char c : name)
     if (!IsRegularNameChar(c))
-      throw TPdfError(kErrInvalidParameter, "pdfwriter: document information name has a character PDF names cannot hold");
+      throw TPdfError(kErrInvalidParameter,
+                      "pdfwriter: document information name has a character PDF names cannot hold");
   for (auto& entry : info_) {
     if (entry.first == name) {
       entry.second = value;
@@ -280,8 +279,8 @@ void TDocument::Save(TSink& sink) {
     if (!imageObject[i]) continue;
     const TStoredImage& image = images_[i];
     begin(imageObject[i]);
-    std::string dict = "<< /Type /XObject /Subtype /Image /Width " + std::to_string(image.info.width) +
-                       " /Height " + std::to_string(image.info.height) + " /ColorSpace " + image.info.colorSpace +
+    std::string dict = "<< /Type /XObject /Subtype /Image /Width " + std::to_string(image.info.width) + " /Height " +
+                       std::to_string(image.info.height) + " /ColorSpace " + image.info.colorSpace +
                        " /BitsPerComponent " + std::to_string(image.info.bitsPerComponent);
     if (!image.info.decode.empty()) dict += " /Decode " + image.info.decode;
     dict += " /Filter " + image.info.filter;

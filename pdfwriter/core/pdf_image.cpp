@@ -66,9 +66,7 @@ void ConvertRow(const TRaster& r, const uint8_t* src, uint8_t* dst) {
         dst[2] = src[0];
       }
       break;
-    default:
-      std::memcpy(dst, src, PackedRowBytes(r));
-      break;
+    default: std::memcpy(dst, src, PackedRowBytes(r)); break;
   }
 }
 
@@ -87,9 +85,7 @@ std::string HexPalette(const std::vector<TRgb>& palette) {
 
 }  // namespace
 
-size_t DibStride(uint32_t width, uint16_t bitsPerPixel) {
-  return ((size_t{width} * bitsPerPixel + 31) / 32) * 4;
-}
+size_t DibStride(uint32_t width, uint16_t bitsPerPixel) { return ((size_t{width} * bitsPerPixel + 31) / 32) * 4; }
 
 bool IsSupportedRaster(uint16_t bitsPerPixel) {
   return bitsPerPixel == 1 || bitsPerPixel == 4 || bitsPerPixel == 8 || bitsPerPixel == 24 || bitsPerPixel == 32;
@@ -116,8 +112,8 @@ TImageInfo DescribeRaster(const TRaster& r) {
       info.decode = "[1 0]";
       break;
     case TMode::Indexed:
-      info.colorSpace = "[/Indexed /DeviceRGB " + std::to_string(r.palette.size() - 1) + " " +
-                        HexPalette(r.palette) + "]";
+      info.colorSpace =
+          "[/Indexed /DeviceRGB " + std::to_string(r.palette.size() - 1) + " " + HexPalette(r.palette) + "]";
       info.bitsPerComponent = r.bitsPerPixel;
       break;
   }

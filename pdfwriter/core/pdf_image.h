@@ -42,9 +42,9 @@ struct TImageInfo {
   uint32_t width = 0;
   uint32_t height = 0;
   uint32_t bitsPerComponent = 8;
-  std::string colorSpace;  // a name ("/DeviceRGB") or an inline array
-  std::string decode;      // "" or an array such as "[1 0]"
-  std::string filter;      // "/FlateDecode", "/CCITTFaxDecode" or "/DCTDecode"
+  std::string colorSpace;   // a name ("/DeviceRGB") or an inline array
+  std::string decode;       // "" or an array such as "[1 0]"
+  std::string filter;       // "/FlateDecode", "/CCITTFaxDecode" or "/DCTDecode"
   std::string decodeParms;  // "" or a dictionary
 };
 

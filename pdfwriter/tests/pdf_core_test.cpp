@@ -114,8 +114,15 @@ TEST(PdfNumbers, FormatRealIsShortAndIgnoresTheLocale) {
   struct {
     double value;
     const char* text;
-  } cases[] = {{0, "0"}, {1, "1"}, {-0.00001, "0"}, {0.5, "0.5"}, {-3.25, "-3.25"}, {1e6, "1000000"},
-               {210 * 72 / 25.4, "595.2756"}, {297 * 72 / 25.4, "841.8898"}, {0.00005, "0.0001"}};
+  } cases[] = {{0, "0"},
+               {1, "1"},
+               {-0.00001, "0"},
+               {0.5, "0.5"},
+               {-3.25, "-3.25"},
+               {1e6, "1000000"},
+               {210 * 72 / 25.4, "595.2756"},
+               {297 * 72 / 25.4, "841.8898"},
+               {0.00005, "0.0001"}};
   for (const auto& c : cases) EXPECT_EQ(pdfwriter::FormatReal(c.value), c.text) << c.value << " in C";
   // The names of comma locales: glibc's (tools/install-deps.sh generates
   // them) and the Windows C runtime's.
@@ -232,7 +239,8 @@ TEST(PdfImages, ImagesCompressedBehindTheCallerKeepTheirOwnSamples) {
   struct {
     uint16_t bpp;
     uint32_t w, h;
-  } pages[] = {{24, 301, 200}, {8, 1501, 97}, {24, 2480, 300}, {1, 640, 64}, {8, 13, 5}, {24, 57, 1000}, {8, 2480, 350}};
+  } pages[] = {{24, 301, 200}, {8, 1501, 97},  {24, 2480, 300}, {1, 640, 64},
+               {8, 13, 5},     {24, 57, 1000}, {8, 2480, 350}};
   TDocument doc(std::make_unique<pdfwriter::TMemoryStore>());
   std::vector<std::string> expected;
   size_t index = 0;
@@ -442,13 +450,13 @@ TEST(PdfDocument, EmptyDocumentIsRefusedWithAClearMessage) {
 
 TEST(PdfDocument, PagesKeepTheirOrderThroughInsertAndDelete) {
   TDocument doc(std::make_unique<pdfwriter::TMemoryStore>());
-  doc.InsertPage(0, 20, 10);   // [20]
-  doc.InsertPage(1, 40, 10);   // [20 40]
-  doc.InsertPage(0, 10, 10);   // [10 20 40]
-  doc.InsertPage(2, 30, 10);   // [10 20 30 40]
-  doc.InsertPage(4, 50, 10);   // [10 20 30 40 50]
-  doc.DeletePage(4);           // [10 20 30 40]
-  doc.DeletePage(0);           // [20 30 40]
+  doc.InsertPage(0, 20, 10);  // [20]
+  doc.InsertPage(1, 40, 10);  // [20 40]
+  doc.InsertPage(0, 10, 10);  // [10 20 40]
+  doc.InsertPage(2, 30, 10);  // [10 20 30 40]
+  doc.InsertPage(4, 50, 10);  // [10 20 30 40 50]
+  doc.DeletePage(4);          // [10 20 30 40]
+  doc.DeletePage(0);          // [20 30 40]
   EXPECT_THROW(doc.InsertPage(4, 1, 1), pdfwriter::TPdfError);
   EXPECT_THROW(doc.DeletePage(3), pdfwriter::TPdfError);
   EXPECT_THROW(doc.InsertPage(0, 0, 10), pdfwriter::TPdfError);
@@ -469,10 +477,14 @@ TEST(PdfDocument, A4InEveryUnit) {
     uint32_t unit, w, h;
     const char* mediaBox;
   } cases[] = {
-      {1, 210, 297, "[0 0 595.2756 841.8898]"},      {2, 2100, 2970, "[0 0 595.2756 841.8898]"},
-      {3, 21000, 29700, "[0 0 595.2756 841.8898]"},  {4, 210000, 297000, "[0 0 595.2756 841.8898]"},
-      {5, 8, 11, "[0 0 576 792]"},                    {6, 82, 116, "[0 0 590.4 835.2]"},
-      {7, 826, 1169, "[0 0 594.72 841.68]"},          {8, 8267, 11692, "[0 0 595.224 841.824]"},
+      {1, 210, 297, "[0 0 595.2756 841.8898]"},
+      {2, 2100, 2970, "[0 0 595.2756 841.8898]"},
+      {3, 21000, 29700, "[0 0 595.2756 841.8898]"},
+      {4, 210000, 297000, "[0 0 595.2756 841.8898]"},
+      {5, 8, 11, "[0 0 576 792]"},
+      {6, 82, 116, "[0 0 590.4 835.2]"},
+      {7, 826, 1169, "[0 0 594.72 841.68]"},
+      {8, 8267, 11692, "[0 0 595.224 841.824]"},
   };
   for (const auto& c : cases) {
     TDocument doc(std::make_unique<pdfwriter::TMemoryStore>());
@@ -563,7 +575,9 @@ TEST(PdfRender, LosslessPagesRenderToTheSourcePixels) {
     uint16_t bpp;
     std::vector<TRgb> palette;
     bool gray;
-  } cases[] = {{"rgb", 24, {}, false}, {"gray", 8, GrayRamp(8), true}, {"bw", 1, GrayRamp(1), true},
+  } cases[] = {{"rgb", 24, {}, false},
+               {"gray", 8, GrayRamp(8), true},
+               {"bw", 1, GrayRamp(1), true},
                {"indexed", 8, Colours(256), false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -577,8 +591,8 @@ TEST(PdfRender, LosslessPagesRenderToTheSourcePixels) {
     ASSERT_EQ(std::system(("pdftoppm -r 72 -singlefile " + path + " " + out).c_str()), 0);
     EXPECT_EQ(pdfwriter::ReadFileBytes(out + ".ppm").rfind("P6\n40 24\n255\n", 0), 0u);
     const std::string image = out + (c.gray ? ".pgm" : ".ppm");
-    ASSERT_EQ(std::system(("mutool draw -q -r 72 -c " + std::string(c.gray ? "gray" : "rgb") + " -o " + image +
-                           " " + path + " 2>/dev/null")
+    ASSERT_EQ(std::system(("mutool draw -q -r 72 -c " + std::string(c.gray ? "gray" : "rgb") + " -o " + image + " " +
+                           path + " 2>/dev/null")
                               .c_str()),
               0);
     const std::string pnm = pdfwriter::ReadFileBytes(image);

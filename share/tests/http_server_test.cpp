@@ -23,7 +23,7 @@ namespace {
 using ::testing::ElementsAre;
 
 class HttpServerTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     file_ = dir_.Path() / "tmp5A3F.pdf";
     pdf_ = "%PDF-1.4\n" + std::string(100000, 'x') + "\n%%EOF\n";
@@ -75,9 +75,9 @@ const char kDefault400[] = "<HTML><BODY><B>400 Bad Request</B></BODY></HTML>";
 struct RequestCase {
   const char* name;
   std::string request;
-  int status;         // 0: connection closed without an answer
-  bool handler;       // the handler was called
-  const char* body;   // expected body when not nullptr
+  int status;        // 0: connection closed without an answer
+  bool handler;      // the handler was called
+  const char* body;  // expected body when not nullptr
 };
 
 TEST_F(HttpServerTest, RequestTable) {
@@ -87,31 +87,48 @@ TEST_F(HttpServerTest, RequestTable) {
   const std::string host = "Host: a\r\n";
   const std::vector<RequestCase> cases = {
       {"GET 1.1 with Host", "GET / HTTP/1.1\r\nHost: a\r\n\r\n", 200, true, nullptr},
-      {"keep-alive asked, closed anyway", "GET / HTTP/1.1\r\nHost: a\r\nConnection: keep-alive\r\n\r\n", 200, true, nullptr},
+      {"keep-alive asked, closed anyway", "GET / HTTP/1.1\r\nHost: a\r\nConnection: keep-alive\r\n\r\n", 200, true,
+       nullptr},
       {"GET 1.0 without Host", "GET / HTTP/1.0\r\n\r\n", 200, true, nullptr},
       {"GET 1.1 without Host", "GET / HTTP/1.1\r\n\r\n", 400, false, kDefault400},
       {"GET 1.1 with empty Host", "GET / HTTP/1.1\r\nHost:\r\n\r\n", 400, false, kDefault400},
       {"HEAD", "HEAD / HTTP/1.1\r\n" + host + "\r\n", 200, true, ""},
-      {"POST with a form body", "POST /x HTTP/1.1\r\n" + host + "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 7\r\n\r\na=1&b=2", 200, true, nullptr},
+      {"POST with a form body",
+       "POST /x HTTP/1.1\r\n" + host +
+           "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 7\r\n\r\na=1&b=2",
+       200, true, nullptr},
       {"lower-case method", "post / HTTP/1.1\r\n" + host + "Content-Length: 0\r\n\r\n", 200, true, nullptr},
       {"OPTIONS", "OPTIONS / HTTP/1.1\r\n" + host + "\r\n", 200, false, kDefault200},
       {"PUT", "PUT / HTTP/1.1\r\n" + host + "Content-Length: 2\r\n\r\nab", 200, false, kDefault200},
       {"DELETE", "DELETE / HTTP/1.1\r\n" + host + "\r\n", 200, false, kDefault200},
       {"TRACE", "TRACE / HTTP/1.1\r\n" + host + "\r\n", 200, false, kDefault200},
       {"PATCH", "PATCH / HTTP/1.1\r\n" + host + "\r\n", 200, false, kDefault200},
-      {"POST overridden to DELETE", "POST / HTTP/1.1\r\n" + host + "X-HTTP-Method-Override: delete\r\nContent-Length: 0\r\n\r\n", 200, false, kDefault200},
-      {"Expect other than 100-continue", "GET / HTTP/1.1\r\n" + host + "Expect: fancy\r\n\r\n", 417, false, "<HTML><BODY><B>417 Expectation Failed</B></BODY></HTML>"},
-      {"POST body without a length", "POST / HTTP/1.1\r\n" + host + "\r\nbody bytes", 411, false, "<HTML><BODY><B>411 Length Required</B></BODY></HTML>"},
+      {"POST overridden to DELETE",
+       "POST / HTTP/1.1\r\n" + host + "X-HTTP-Method-Override: delete\r\nContent-Length: 0\r\n\r\n", 200, false,
+       kDefault200},
+      {"Expect other than 100-continue", "GET / HTTP/1.1\r\n" + host + "Expect: fancy\r\n\r\n", 417, false,
+       "<HTML><BODY><B>417 Expectation Failed</B></BODY></HTML>"},
+      {"POST body without a length", "POST / HTTP/1.1\r\n" + host + "\r\nbody bytes", 411, false,
+       "<HTML><BODY><B>411 Length Required</B></BODY></HTML>"},
       {"POST without a body or length", "POST / HTTP/1.1\r\n" + host + "\r\n", 200, true, nullptr},
-      {"chunked body", "POST / HTTP/1.1\r\n" + host + "Transfer-Encoding: chunked\r\n\r\n5;ext=1\r\nhello\r\n6\r\n world\r\n0\r\nTrailer: t\r\n\r\n", 200, true, nullptr},
-      {"unsupported Transfer-Encoding", "POST / HTTP/1.1\r\n" + host + "Transfer-Encoding: gzip\r\n\r\n", 400, false, kDefault400},
-      {"Basic authorization", "GET / HTTP/1.1\r\n" + host + "Authorization: Basic dXNlcjpwYSs6c3M=\r\n\r\n", 200, true, nullptr},
-      {"non-Basic authorization", "GET / HTTP/1.1\r\n" + host + "Authorization: Bearer abc\r\n\r\n", 401, false, "Unsupported authorization scheme."},
+      {"chunked body",
+       "POST / HTTP/1.1\r\n" + host +
+           "Transfer-Encoding: chunked\r\n\r\n5;ext=1\r\nhello\r\n6\r\n world\r\n0\r\nTrailer: t\r\n\r\n",
+       200, true, nullptr},
+      {"unsupported Transfer-Encoding", "POST / HTTP/1.1\r\n" + host + "Transfer-Encoding: gzip\r\n\r\n", 400, false,
+       kDefault400},
+      {"Basic authorization", "GET / HTTP/1.1\r\n" + host + "Authorization: Basic dXNlcjpwYSs6c3M=\r\n\r\n", 200, true,
+       nullptr},
+      {"non-Basic authorization", "GET / HTTP/1.1\r\n" + host + "Authorization: Bearer abc\r\n\r\n", 401, false,
+       "Unsupported authorization scheme."},
       {"1025 header lines", "GET / HTTP/1.1\r\n" + host + lines1025 + "\r\n", 200, true, nullptr},
       {"1026 header lines", "GET / HTTP/1.1\r\n" + host + lines1026 + "\r\n", 0, false, nullptr},
-      {"16383-character line", "GET /" + std::string(16383 - 14, 'a') + " HTTP/1.1\r\n" + host + "\r\n", 200, true, nullptr},
-      {"16384-character line", "GET /" + std::string(16384 - 14, 'a') + " HTTP/1.1\r\n" + host + "\r\n", 0, false, nullptr},
-      {"16384-byte header line with a bare LF", "GET / HTTP/1.1\n" + host + "X: " + std::string(16384 - 3, 'b') + "\n\n", 200, true, nullptr},
+      {"16383-character line", "GET /" + std::string(16383 - 14, 'a') + " HTTP/1.1\r\n" + host + "\r\n", 200, true,
+       nullptr},
+      {"16384-character line", "GET /" + std::string(16384 - 14, 'a') + " HTTP/1.1\r\n" + host + "\r\n", 0, false,
+       nullptr},
+      {"16384-byte header line with a bare LF",
+       "GET / HTTP/1.1\n" + host + "X: " + std::string(16384 - 3, 'b') + "\n\n", 200, true, nullptr},
       {"target with a space", "GET /a b HTTP/1.1\r\n" + host + "\r\n", 200, true, nullptr},
       {"request line without a space", "GARBAGE\r\n\r\n", 0, false, nullptr},
       {"empty first line", "\r\nGET / HTTP/1.1\r\n\r\n", 0, false, nullptr},
@@ -139,7 +156,8 @@ TEST_F(HttpServerTest, RequestTable) {
 }
 
 TEST_F(HttpServerTest, RequestFieldsReachTheHandler) {
-  Get("POST /dir/a%20b.pdf?x=1&y=a+b HTTP/1.1\r\nHost: h\r\nContent-Type: application/x-www-form-urlencoded; charset=x\r\n"
+  Get("POST /dir/a%20b.pdf?x=1&y=a+b HTTP/1.1\r\nHost: h\r\nContent-Type: application/x-www-form-urlencoded; "
+      "charset=x\r\n"
       "Content-Length: 9\r\nCookie: c1=v1; c2=v2\r\nAuthorization: Basic dXNlcjpwYSs6c3M=\r\n\r\nf=%41&g=2");
   THTTPRequestInfo r = Last();
   EXPECT_EQ(r.Command, "POST");
@@ -152,9 +170,12 @@ TEST_F(HttpServerTest, RequestFieldsReachTheHandler) {
   EXPECT_EQ(r.QueryParams, "x=1&y=a+b");
   EXPECT_EQ(r.PostStream, "f=%41&g=2");
   EXPECT_EQ(r.UnparsedParams, "f=%41&g=2&x=1&y=a+b");
-  EXPECT_THAT(r.Params, ElementsAre(std::pair<std::string, std::string>("f", "A"), std::pair<std::string, std::string>("g", "2"),
-                                    std::pair<std::string, std::string>("x", "1"), std::pair<std::string, std::string>("y", "a b")));
-  EXPECT_THAT(r.Cookies, ElementsAre(std::pair<std::string, std::string>("c1", "v1"), std::pair<std::string, std::string>("c2", "v2")));
+  EXPECT_THAT(
+      r.Params,
+      ElementsAre(std::pair<std::string, std::string>("f", "A"), std::pair<std::string, std::string>("g", "2"),
+                  std::pair<std::string, std::string>("x", "1"), std::pair<std::string, std::string>("y", "a b")));
+  EXPECT_THAT(r.Cookies, ElementsAre(std::pair<std::string, std::string>("c1", "v1"),
+                                     std::pair<std::string, std::string>("c2", "v2")));
   EXPECT_TRUE(r.AuthExists);
   EXPECT_EQ(r.AuthUsername, "user");
   EXPECT_EQ(r.AuthPassword, "pa+:ss");
@@ -190,15 +211,14 @@ TEST_F(HttpServerTest, HeadAnswersLikeGetWithoutBody) {
 
 TEST_F(HttpServerTest, FileAnswerHeaderLinesInOrder) {
   THttpAnswer a = Get("GET /scan.pdf HTTP/1.1\r\nHost: a\r\n\r\n");
-  EXPECT_THAT(a.Names(), ElementsAre("Connection", "Content-Disposition", "Content-Type", "Content-Length",
-                                     "Date", "Access-Control-Allow-Origin"));
+  EXPECT_THAT(a.Names(), ElementsAre("Connection", "Content-Disposition", "Content-Type", "Content-Length", "Date",
+                                     "Access-Control-Allow-Origin"));
   EXPECT_EQ(a.Header("Content-Disposition"), "attachment; filename=\"tmp5A3F.pdf\";");
   EXPECT_EQ(a.Header("Content-Type"), "application/pdf");
   EXPECT_EQ(a.Header("Content-Length"), std::to_string(pdf_.size()));
-  EXPECT_TRUE(std::regex_match(a.Header("Date"),
-                               std::regex("(Sun|Mon|Tue|Wed|Thu|Fri|Sat), [0-9]{2} "
-                                          "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
-                                          "[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} GMT")))
+  EXPECT_TRUE(std::regex_match(a.Header("Date"), std::regex("(Sun|Mon|Tue|Wed|Thu|Fri|Sat), [0-9]{2} "
+                                                            "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+                                                            "[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} GMT")))
       << a.Header("Date");
   EXPECT_TRUE(a.body == pdf_) << "body of " << a.body.size() << " bytes";
 }
@@ -213,12 +233,17 @@ TEST_F(HttpServerTest, FileCases) {
   };
   std::filesystem::path nonAscii = dir_.Path() / std::filesystem::path(u8"skan \u017C.pdf");
   const std::vector<Case> cases = {
-      {"0-byte file", dir_.Path() / "empty.pdf", true, "GET", "application/pdf", "0", "attachment; filename=\"empty.pdf\";", ""},
-      {"missing file", dir_.Path() / "gone.pdf", false, "GET", "text/html; charset=utf-8", "39", "attachment; filename=\"gone.pdf\";", kDefault200},
-      {"missing file, HEAD", dir_.Path() / "gone.pdf", false, "HEAD", "application/pdf", "0", "attachment; filename=\"gone.pdf\";", ""},
+      {"0-byte file", dir_.Path() / "empty.pdf", true, "GET", "application/pdf", "0",
+       "attachment; filename=\"empty.pdf\";", ""},
+      {"missing file", dir_.Path() / "gone.pdf", false, "GET", "text/html; charset=utf-8", "39",
+       "attachment; filename=\"gone.pdf\";", kDefault200},
+      {"missing file, HEAD", dir_.Path() / "gone.pdf", false, "HEAD", "application/pdf", "0",
+       "attachment; filename=\"gone.pdf\";", ""},
       {"a folder", dir_.Path(), false, "GET", "text/html; charset=utf-8", "39", "", kDefault200},
-      {"no extension", dir_.Path() / "noext", true, "GET", "application/octet-stream", "0", "attachment; filename=\"noext\";", ""},
-      {"page bitmap", dir_.Path() / "page1.BMP", true, "GET", "image/bmp", "0", "attachment; filename=\"page1.BMP\";", ""},
+      {"no extension", dir_.Path() / "noext", true, "GET", "application/octet-stream", "0",
+       "attachment; filename=\"noext\";", ""},
+      {"page bitmap", dir_.Path() / "page1.BMP", true, "GET", "image/bmp", "0", "attachment; filename=\"page1.BMP\";",
+       ""},
       {"name outside ASCII", nonAscii, true, "GET", "application/pdf", "0", "attachment; filename=\"skan ?.pdf\";", ""},
   };
   for (const Case& c : cases) {

@@ -17,9 +17,8 @@
 namespace skan::share {
 
 class TRawClient {
-public:
-  bool Connect(std::uint16_t port, const std::string& ip = "127.0.0.1",
-               TIPVersion version = TIPVersion::Id_IPv4) {
+ public:
+  bool Connect(std::uint16_t port, const std::string& ip = "127.0.0.1", TIPVersion version = TIPVersion::Id_IPv4) {
     SocketStartup();
     socket_ = OpenStreamSocket(version);
     return socket_ && ConnectSocket(socket_.get(), version, ip, port);
@@ -58,14 +57,14 @@ public:
   void Close() { socket_.reset(); }
   socket_t Handle() const { return socket_.get(); }
 
-private:
+ private:
   TUniqueSocket socket_;
   bool closed_ = false;
 };
 
 struct THttpAnswer {
-  bool received = false;   // anything at all came back
-  bool closed = false;     // the server closed the connection
+  bool received = false;  // anything at all came back
+  bool closed = false;    // the server closed the connection
   int status = 0;
   std::string statusLine;
   std::vector<std::pair<std::string, std::string>> headers;
@@ -116,8 +115,7 @@ inline THttpAnswer ParseAnswer(const std::string& raw, bool closed) {
 }
 
 // One request on a fresh connection; the answer as the server sent it.
-inline THttpAnswer Exchange(std::uint16_t port, std::string_view request,
-                            const std::string& ip = "127.0.0.1",
+inline THttpAnswer Exchange(std::uint16_t port, std::string_view request, const std::string& ip = "127.0.0.1",
                             TIPVersion version = TIPVersion::Id_IPv4) {
   TRawClient c;
   if (!c.Connect(port, ip, version)) return {};
@@ -151,7 +149,7 @@ inline void WriteFileBytes(const std::filesystem::path& p, std::string_view byte
 
 // A folder of its own under the system's temporary folder, removed at the end.
 class TTempDir {
-public:
+ public:
   TTempDir() {
     static int counter = 0;
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
@@ -165,20 +163,18 @@ public:
   }
   const std::filesystem::path& Path() const { return path_; }
 
-private:
+ private:
   std::filesystem::path path_;
 };
 
 // Holds a listening socket on 127.0.0.1:port (0: any); Port() tells which.
 class THeldPort {
-public:
-  bool Hold(std::uint16_t port, const std::string& ip = "127.0.0.1",
-            TIPVersion version = TIPVersion::Id_IPv4) {
+ public:
+  bool Hold(std::uint16_t port, const std::string& ip = "127.0.0.1", TIPVersion version = TIPVersion::Id_IPv4) {
     SocketStartup();
     socket_ = OpenStreamSocket(version);
     int error = 0;
-    if (!socket_ || !BindSocket(socket_.get(), version, ip, port, error) ||
-        !ListenSocket(socket_.get(), 5)) {
+    if (!socket_ || !BindSocket(socket_.get(), version, ip, port, error) || !ListenSocket(socket_.get(), 5)) {
       socket_.reset();
       return false;
     }
@@ -188,7 +184,7 @@ public:
   std::uint16_t Port() const { return port_; }
   void Release() { socket_.reset(); }
 
-private:
+ private:
   TUniqueSocket socket_;
   std::uint16_t port_ = 0;
 };

@@ -126,12 +126,20 @@ TEST(MimeTable, BuiltInRowsAndFallback) {
   TMimeTable t;
   t.LoadTypesFromOS = false;
   const std::pair<const char*, const char*> cases[] = {
-      {"C:\\Temp\\tmp5A3F.pdf", "application/pdf"}, {"page.BMP", "image/bmp"},
-      {"a.htm", "text/html"}, {"a.html", "text/html"}, {"a.txt", "text/plain"},
-      {"a.jpg", "image/jpeg"}, {"a.jpeg", "image/jpeg"}, {"a.png", "image/x-png"},
-      {"a.tif", "image/x-tiff"}, {"a.zip", "application/x-zip-compressed"},
-      {"noext", "application/octet-stream"}, {"a.unknownext", "application/octet-stream"},
-      {"dir.d/noext", "application/octet-stream"}, {"", "application/octet-stream"},
+      {"C:\\Temp\\tmp5A3F.pdf", "application/pdf"},
+      {"page.BMP", "image/bmp"},
+      {"a.htm", "text/html"},
+      {"a.html", "text/html"},
+      {"a.txt", "text/plain"},
+      {"a.jpg", "image/jpeg"},
+      {"a.jpeg", "image/jpeg"},
+      {"a.png", "image/x-png"},
+      {"a.tif", "image/x-tiff"},
+      {"a.zip", "application/x-zip-compressed"},
+      {"noext", "application/octet-stream"},
+      {"a.unknownext", "application/octet-stream"},
+      {"dir.d/noext", "application/octet-stream"},
+      {"", "application/octet-stream"},
   };
   for (const auto& [name, type] : cases) EXPECT_EQ(t.GetFileMIMEType(name), type) << name;
 }
@@ -174,7 +182,11 @@ class TRegistryKeys {
 
   static constexpr const wchar_t* kDatabase = L"MIME\\Database\\Content Type\\";
   static constexpr const wchar_t* kKeys[] = {
-      L".sknkey", L".skncase", L".sknboth", L".sknempty", L".pnm",
+      L".sknkey",
+      L".skncase",
+      L".sknboth",
+      L".sknempty",
+      L".pnm",
       L"MIME\\Database\\Content Type\\Application/X-Skn-Db",
       L"MIME\\Database\\Content Type\\application/x-skn-db-wins",
       L"MIME\\Database\\Content Type\\application/x-skn-db-dot",
@@ -202,14 +214,14 @@ TEST(MimeTable, RegistryOverlayOrder) {
 
   TMimeTable t;  // reads HKEY_CLASSES_ROOT
   const std::pair<const char*, const char*> cases[] = {
-      {"a.sknkey", "application/x-skn-key"},          // a key alone
-      {"a.SKNCASE", "application/x-skn-case"},        // lower-cased
-      {"a.sknboth", "application/x-skn-db-wins"},     // the database over the key
-      {"a.sknempty", "application/octet-stream"},     // an empty value adds nothing
-      {"a.pnm", "image/x-skn-over-built-in"},         // the registry over the built-in row
-      {"a.skndb", "application/x-skn-db"},            // a dot is put in front
+      {"a.sknkey", "application/x-skn-key"},       // a key alone
+      {"a.SKNCASE", "application/x-skn-case"},     // lower-cased
+      {"a.sknboth", "application/x-skn-db-wins"},  // the database over the key
+      {"a.sknempty", "application/octet-stream"},  // an empty value adds nothing
+      {"a.pnm", "image/x-skn-over-built-in"},      // the registry over the built-in row
+      {"a.skndb", "application/x-skn-db"},         // a dot is put in front
       {"a.skndot", "application/x-skn-db-dot"},
-      {"a.zip", "application/x-zip-compressed"},      // built-in rows stay otherwise
+      {"a.zip", "application/x-zip-compressed"},  // built-in rows stay otherwise
       {"noext", "application/octet-stream"},
   };
   for (const auto& [name, type] : cases) EXPECT_EQ(t.GetFileMIMEType(name), type) << name;
@@ -218,8 +230,15 @@ TEST(MimeTable, RegistryOverlayOrder) {
 
 TEST(Text, Conversions) {
   EXPECT_EQ(AsciiFromBytes("a\xFFz"), "a\xEF\xBF\xBDz");
-  EXPECT_EQ(EncodeInCharSet("\xC5\xBC" "a", "us-ascii"), "?a");
-  EXPECT_EQ(EncodeInCharSet("\xC5\xBC" "a", "utf-8"), "\xC5\xBC" "a");
+  EXPECT_EQ(EncodeInCharSet("\xC5\xBC"
+                            "a",
+                            "us-ascii"),
+            "?a");
+  EXPECT_EQ(EncodeInCharSet("\xC5\xBC"
+                            "a",
+                            "utf-8"),
+            "\xC5\xBC"
+            "a");
   EXPECT_EQ(UrlDecode("a%20b+c%zz%4"), "a b+c%zz%4");
   EXPECT_EQ(UrlDecode("a+b", true), "a b");
   EXPECT_EQ(Base64Decode("dXNlcjpwYXNz"), "user:pass");

@@ -15,7 +15,7 @@ namespace {
 using ::testing::ElementsAre;
 
 class FakeWindow {
-public:
+ public:
   TShareWindow Interface() {
     TShareWindow w;
     w.filename = [this] {
@@ -36,7 +36,7 @@ public:
   std::vector<std::wstring> log;
   std::uint16_t port = 0;
 
-private:
+ private:
   std::mutex lock_;
   std::filesystem::path filename_;
 };
@@ -84,7 +84,8 @@ TEST(ShareAction, SharesOnLoopbackAndServesTheCurrentFile) {
 
   for (const char* request : {"GET / HTTP/1.1\r\nHost: a\r\n\r\n", "GET /scan.pdf HTTP/1.1\r\nHost: a\r\n\r\n",
                               "GET /anything?x=1 HTTP/1.1\r\nHost: a\r\n\r\n",
-                              "POST / HTTP/1.1\r\nHost: a\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: 3\r\n\r\na=b"}) {
+                              "POST / HTTP/1.1\r\nHost: a\r\nContent-Type: "
+                              "application/x-www-form-urlencoded\r\nContent-Length: 3\r\n\r\na=b"}) {
     SCOPED_TRACE(request);
     THttpAnswer a = Exchange(w.port, request);
     EXPECT_EQ(a.statusLine, "HTTP/1.1 200 OK");

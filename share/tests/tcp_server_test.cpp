@@ -40,7 +40,10 @@ TEST(TcpServer, RequiresOnExecute) {
 
 TEST(TcpServer, StartStopAndRepeatedSettings) {
   TTCPServer s;
-  s.OnExecute = [](TContext& c) { c.Connection().IOHandler().Write("hi"); c.Connection().Disconnect(); };
+  s.OnExecute = [](TContext& c) {
+    c.Connection().IOHandler().Write("hi");
+    c.Connection().Disconnect();
+  };
   AddLoopback(s, 0);
   s.SetActive(true);
   s.SetActive(true);  // no effect
@@ -170,8 +173,8 @@ TEST(PortProbe, FirstFreePortAndNothingLeftOpen) {
       continue;
     EXPECT_EQ(FindAvailablePort(p, 200), p + 2);
     EXPECT_TRUE(CanBind(static_cast<std::uint16_t>(p + 2)));  // the probe keeps nothing open
-    EXPECT_EQ(FindAvailablePort(p, 2), 0xFFFF);             // all busy
-    EXPECT_EQ(FindAvailablePort(p, 0), 0xFFFF);             // no attempt
+    EXPECT_EQ(FindAvailablePort(p, 2), 0xFFFF);               // all busy
+    EXPECT_EQ(FindAvailablePort(p, 0), 0xFFFF);               // no attempt
     return;
   }
   GTEST_SKIP() << "no three neighbouring ports to use";

@@ -43,4 +43,3 @@ int Main() {
 }  // namespace skan::tests
 
 int main() { return skan::tests::Main(); }
-

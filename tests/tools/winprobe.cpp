@@ -68,8 +68,7 @@ std::string State(HWND main) {
   work = mi.rcWork;
   LONG style = GetWindowLongW(main, GWL_STYLE), ex = GetWindowLongW(main, GWL_EXSTYLE);
   char b[512];
-  std::snprintf(b, sizeof b,
-                "window %s\nwork %s\nmaximized %d\ncaption %d\nframe %d\nappwindow %d\ntitle %s\n",
+  std::snprintf(b, sizeof b, "window %s\nwork %s\nmaximized %d\ncaption %d\nframe %d\nappwindow %d\ntitle %s\n",
                 RectText(r).c_str(), RectText(work).c_str(), IsZoomed(main) ? 1 : 0,
                 (style & WS_CAPTION) == WS_CAPTION ? 1 : 0, (style & WS_THICKFRAME) ? 1 : 0,
                 (ex & WS_EX_APPWINDOW) ? 1 : 0, base::Narrow(Text(main)).c_str());
@@ -82,8 +81,7 @@ void Controls(HWND parent, int depth, std::string& out) {
     GetWindowRect(c, &r);
     MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
     char b[64];
-    std::snprintf(b, sizeof b, "%d\t%d\t%d\t", depth, IsWindowVisible(c) ? 1 : 0,
-                  IsWindowEnabled(c) ? 1 : 0);
+    std::snprintf(b, sizeof b, "%d\t%d\t%d\t", depth, IsWindowVisible(c) ? 1 : 0, IsWindowEnabled(c) ? 1 : 0);
     out += b + base::Narrow(ClassOf(c)) + "\t" + RectText(r) + "\t" +
            (ClassOf(c) == L"Edit" ? std::string("<log>") : base::Narrow(Text(c))) + "\n";
     Controls(c, depth + 1, out);
@@ -101,8 +99,7 @@ HWND WaitDialog(HWND owner) {
   for (int i = 0; i < 200; ++i) {
     HWND found = nullptr;
     for (HWND w = GetTopWindow(nullptr); w; w = GetWindow(w, GW_HWNDNEXT))
-      if (ClassOf(w) == L"#32770" && GetWindow(w, GW_OWNER) == owner && IsWindowVisible(w))
-        found = w;
+      if (ClassOf(w) == L"#32770" && GetWindow(w, GW_OWNER) == owner && IsWindowVisible(w)) found = w;
     if (found) return found;
     Sleep(50);
   }
@@ -117,8 +114,7 @@ int Main(int argc, wchar_t** argv) {
   if (cmd == L"gone") {
     // Whether the main window has gone within a few seconds (no waiting for
     // it to appear first).
-    for (int waited = 0; waited < 5000 && FindWindowW(L"TSkanowanie", nullptr); waited += 50)
-      Sleep(50);
+    for (int waited = 0; waited < 5000 && FindWindowW(L"TSkanowanie", nullptr); waited += 50) Sleep(50);
     Print(FindWindowW(L"TSkanowanie", nullptr) ? "present\n" : "gone\n");
     return 0;
   }
@@ -136,8 +132,8 @@ int Main(int argc, wchar_t** argv) {
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof counters;
-    if (!process || !GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                                          sizeof counters))
+    if (!process ||
+        !GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters))
       return 1;
     CloseHandle(process);
     Print(std::to_string(counters.PagefileUsage) + " " + std::to_string(counters.WorkingSetSize) + "\n");
@@ -191,8 +187,7 @@ int Main(int argc, wchar_t** argv) {
     HWND name = GetDlgItem(dialog, 0x47C);
     if (!name) name = GetDlgItem(dialog, 0x480);
     SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2]));
-    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
     for (int i = 0; i < 100 && IsWindow(dialog); ++i) Sleep(50);
     Print(base::Narrow(Text(ChildOfClass(main, L"TDocumentPane"))) + "\n");
   } else if (cmd == L"menu") {
@@ -232,4 +227,3 @@ int Main(int argc, wchar_t** argv) {
 }  // namespace skan::tests
 
 int wmain(int argc, wchar_t** argv) { return skan::tests::Main(argc, argv); }
-

@@ -53,7 +53,9 @@ bool PageFromBitmap(HBITMAP bitmap, TPage& page) {
 bool PageFromFile(const std::wstring& path, TPage& page) {
   virtual_scanner::TDib dib;
   virtual_scanner::TDibInfo info;
-  if (!virtual_scanner::DibFromBmpFile(virtual_scanner::ReadFileBytesW(path), dib) || !virtual_scanner::DescribeDib(dib, info)) return false;
+  if (!virtual_scanner::DibFromBmpFile(virtual_scanner::ReadFileBytesW(path), dib) ||
+      !virtual_scanner::DescribeDib(dib, info))
+    return false;
   page.width = info.width;
   page.height = info.height;
   page.bits = info.bitCount;
@@ -74,8 +76,8 @@ class CapsWithWine : public ::testing::Test {
     wc.lpfnWndProc = AppProc;
     wc.lpszClassName = L"TwainCapsDsmTestApp";
     RegisterClassW(&wc);
-    app = CreateWindowExW(0, wc.lpszClassName, L"app", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
-                          nullptr, nullptr);
+    app = CreateWindowExW(0, wc.lpszClassName, L"app", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr, nullptr,
+                          nullptr);
     ui::TApplication::Instance().SetMainWindow(app);
   }
   void TearDown() override { DestroyWindow(app); }
@@ -89,7 +91,8 @@ class CapsWithWine : public ::testing::Test {
     progress.clear();
     events.clear();
     firstProgressBitmap = nullptr;
-    if (!virtual_scanner::InstallVirtualScanner(virtual_scanner::WinePathOf(VIRTUAL_SCANNER_DS), settings)) return false;
+    if (!virtual_scanner::InstallVirtualScanner(virtual_scanner::WinePathOf(VIRTUAL_SCANNER_DS), settings))
+      return false;
     TTwainManager manager;
     manager.SetLibraryLoaded(true);
     manager.SetSourceManagerLoaded(true);
@@ -201,9 +204,8 @@ TEST_F(CapsWithWine, SettingsReadBackAsSet) {
     EXPECT_EQ(s.GetAutofeed(flag), crSuccess);
     EXPECT_TRUE(flag);
     EXPECT_EQ(s.SetFeederEnabled(0), crSuccess);
-    for (auto set : {&TTwainSource::SetIndicators, &TTwainSource::SetAutoBorderDetection,
-                     &TTwainSource::SetAutoDeskew, &TTwainSource::SetAutoRotate,
-                     &TTwainSource::SetUndefinedImageSize})
+    for (auto set : {&TTwainSource::SetIndicators, &TTwainSource::SetAutoBorderDetection, &TTwainSource::SetAutoDeskew,
+                     &TTwainSource::SetAutoRotate, &TTwainSource::SetUndefinedImageSize})
       EXPECT_EQ((s.*set)(true), crSuccess);
     EXPECT_EQ(s.SetOrientation(torLandscape), crSuccess);
     EXPECT_EQ(s.SetAutoSize(tasAuto), crSuccess);
@@ -226,7 +228,7 @@ TEST_F(CapsWithWine, SettingsReadBackAsSet) {
   // The page follows the settings: A5 at 150 dots per inch, 8-bit grey.
   TPage file;
   ASSERT_TRUE(PageFromFile(TempFile(L"vscan_caps_1.bmp"), file));
-  EXPECT_EQ(file.width, 874);   // 148 mm
+  EXPECT_EQ(file.width, 874);    // 148 mm
   EXPECT_EQ(file.height, 1240);  // 210 mm
   EXPECT_EQ(file.bits, 8);
 }
@@ -242,7 +244,11 @@ TEST_F(CapsWithWine, MemoryPagesEqualFilePages) {
       {"150 dpi, grey, A5", "Pages=1\r\n", Grey150A5, 874, 1240, true},
       // Rows of 1240 bytes in buffers of 1000: buffers end inside rows.
       {"colour, buffers ending inside rows", "Pages=1\r\nPixelType=RGB\r\nMemBufferSize=1000\r\n", {}, 413, 585, true},
-      {"black and white, no readable pixel flavour", "Pages=1\r\nPixelType=BW\r\nNoPixelFlavor=1\r\n", {}, 413, 585,
+      {"black and white, no readable pixel flavour",
+       "Pages=1\r\nPixelType=BW\r\nNoPixelFlavor=1\r\n",
+       {},
+       413,
+       585,
        true},
       {"palette", "Pages=1\r\nPixelType=Palette\r\n", {}, 413, 585, true},
       {"palette that cannot be read", "Pages=1\r\nPixelType=Palette\r\nPalette8Fails=1\r\n", {}, 413, 585, false},
@@ -271,7 +277,8 @@ TEST_F(CapsWithWine, MemoryPagesEqualFilePages) {
     } else {
       // A grey ramp in place of the palette it could not read.
       ASSERT_EQ(memory.colors.size(), 256u);
-      for (int i = 0; i < 256; ++i) EXPECT_TRUE(SameColor(memory.colors[size_t(i)], RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0})) << i;
+      for (int i = 0; i < 256; ++i)
+        EXPECT_TRUE(SameColor(memory.colors[size_t(i)], RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0})) << i;
     }
   }
   // Black and white without a pixel flavour: entry 0 black, entry 1 white.

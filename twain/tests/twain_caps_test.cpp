@@ -72,9 +72,7 @@ struct TRig {
     dsm.Take();
   }
   // Every container received and every block built has been freed.
-  void ExpectAllFreed() {
-    EXPECT_EQ(platform.globalsFreed, dsm.containersGiven + platform.globalsAllocated);
-  }
+  void ExpectAllFreed() { EXPECT_EQ(platform.globalsFreed, dsm.containersGiven + platform.globalsAllocated); }
 
   TFakeTwainPlatform platform;
   TFakeDsm dsm;
@@ -89,10 +87,10 @@ TEST_F(TwainCaps, FailuresMapFromTheConditionCode) {
     TW_UINT16 condition;
     TCapabilityRet result;
   } cases[] = {
-      {TWCC_LOWMEMORY, crLowMemory},           {TWCC_SEQERROR, crInvalidState},
-      {TWCC_CAPUNSUPPORTED, crUnsupported},    {TWCC_CAPBADOPERATION, crBadOperation},
-      {TWCC_CAPSEQERROR, crDependencyError},   {TWCC_BADVALUE, crBadOperation},
-      {TWCC_BUMMER, crBadOperation},           {TWCC_SUCCESS, crBadOperation},
+      {TWCC_LOWMEMORY, crLowMemory},         {TWCC_SEQERROR, crInvalidState},
+      {TWCC_CAPUNSUPPORTED, crUnsupported},  {TWCC_CAPBADOPERATION, crBadOperation},
+      {TWCC_CAPSEQERROR, crDependencyError}, {TWCC_BADVALUE, crBadOperation},
+      {TWCC_BUMMER, crBadOperation},         {TWCC_SUCCESS, crBadOperation},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.condition);
@@ -317,8 +315,7 @@ TEST_F(TwainCaps, WritersBuildTheStandardContainers) {
   EXPECT_EQ(ReadAt<uint32_t>(range.bytes, 18), 0x44444444u);
   const auto& enumeration = dsm.capabilitySets[2];
   EXPECT_EQ(enumeration.conType, TWON_ENUMERATION);
-  EXPECT_EQ(enumeration.bytes,
-            Bytes({TWTY_UINT16, 0, 3, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 5, 0, 0, 0}));
+  EXPECT_EQ(enumeration.bytes, Bytes({TWTY_UINT16, 0, 3, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 5, 0, 0, 0}));
   const auto& array = dsm.capabilitySets[3];
   EXPECT_EQ(array.conType, TWON_ARRAY);
   EXPECT_EQ(array.bytes, Bytes({TWTY_UINT16, 0, 2, 0, 0, 0, 1, 0, 5, 0, 0, 0}));
@@ -341,9 +338,12 @@ TEST_F(TwainCaps, TypedSettersSendOneValues) {
   } cases[] = {
       {"xfer count", [](TTwainSource* s) { return s->SetCapXferCount(3); }, CAP_XFERCOUNT, Bytes({1, 0, 3, 0, 0, 0})},
       {"units", [](TTwainSource* s) { return s->SetICapUnits(tuPixels); }, ICAP_UNITS, Bytes({4, 0, 5, 0, 0, 0})},
-      {"unknown unit", [](TTwainSource* s) { return s->SetICapUnits(tuUnknown); }, ICAP_UNITS, Bytes({4, 0, 0, 0, 0, 0})},
-      {"flavor", [](TTwainSource* s) { return s->SetIPixelFlavor(tpfVanilla); }, ICAP_PIXELFLAVOR, Bytes({4, 0, 1, 0, 0, 0})},
-      {"pixel type", [](TTwainSource* s) { return s->SetIPixelType(tbdBgr); }, ICAP_PIXELTYPE, Bytes({4, 0, 12, 0, 0, 0})},
+      {"unknown unit", [](TTwainSource* s) { return s->SetICapUnits(tuUnknown); }, ICAP_UNITS,
+       Bytes({4, 0, 0, 0, 0, 0})},
+      {"flavor", [](TTwainSource* s) { return s->SetIPixelFlavor(tpfVanilla); }, ICAP_PIXELFLAVOR,
+       Bytes({4, 0, 1, 0, 0, 0})},
+      {"pixel type", [](TTwainSource* s) { return s->SetIPixelType(tbdBgr); }, ICAP_PIXELTYPE,
+       Bytes({4, 0, 12, 0, 0, 0})},
       {"bit depth", [](TTwainSource* s) { return s->SetIBitDepth(24); }, ICAP_BITDEPTH, Bytes({4, 0, 24, 0, 0, 0})},
       {"x resolution", [](TTwainSource* s) { return s->SetIXResolution(150.5); }, ICAP_XRESOLUTION,
        Bytes({7, 0, 150, 0, 0, 0x80})},
@@ -365,7 +365,8 @@ TEST_F(TwainCaps, TypedSettersSendOneValues) {
        Bytes({6, 0, 0, 0, 0, 0})},
       {"undefined size", [](TTwainSource* s) { return s->SetUndefinedImageSize(true); }, ICAP_UNDEFINEDIMAGESIZE,
        Bytes({6, 0, 0xFF, 0xFF, 0, 0})},
-      {"auto size", [](TTwainSource* s) { return s->SetAutoSize(tasCurrent); }, ICAP_AUTOSIZE, Bytes({4, 0, 2, 0, 0, 0})},
+      {"auto size", [](TTwainSource* s) { return s->SetAutoSize(tasCurrent); }, ICAP_AUTOSIZE,
+       Bytes({4, 0, 2, 0, 0, 0})},
       {"orientation", [](TTwainSource* s) { return s->SetOrientation(torLandscape); }, ICAP_ORIENTATION,
        Bytes({4, 0, 3, 0, 0, 0})},
       {"paper size", [](TTwainSource* s) { return s->SetPaperSize(tpsA5); }, ICAP_SUPPORTEDSIZES,
@@ -388,9 +389,8 @@ TEST_F(TwainCaps, Fix32Conversions) {
     double value;
     int whole, frac;
   } cases[] = {
-      {0, 0, 0},          {8.5, 8, 32768},       {11, 11, 0},
-      {0.1, 0, 6554},     {32767.5, 32767, 32768},
-      {0.5 / 65536, 0, 0},  // ties go to the even neighbour
+      {0, 0, 0},           {8.5, 8, 32768},         {11, 11, 0},
+      {0.1, 0, 6554},      {32767.5, 32767, 32768}, {0.5 / 65536, 0, 0},  // ties go to the even neighbour
       {1.5 / 65536, 0, 2},
   };
   for (const auto& c : cases) {
@@ -569,7 +569,9 @@ struct TMemRig : TRig {
     dsm.imageInfo.BitsPerPixel = TW_INT16(bits);
     dsm.imageInfo.PixelType = TW_INT16(pixelType);
   }
-  void Buffer(std::vector<uint8_t> bytes, TW_UINT16 rc = TWRC_SUCCESS) { dsm.memBuffers.push_back({std::move(bytes), rc}); }
+  void Buffer(std::vector<uint8_t> bytes, TW_UINT16 rc = TWRC_SUCCESS) {
+    dsm.memBuffers.push_back({std::move(bytes), rc});
+  }
   // Runs a one-page batch; the section made for it, or null.
   const TFakeTwainPlatform::TSection* Scan() {
     dsm.pages = {TWRC_XFERDONE};
@@ -603,7 +605,8 @@ TEST_F(TwainMemory, ThreeRgbRowsInOneBuffer) {
   const auto* s = Scan();
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(dsm.Take(),
-            "EVENT/PROCESSEVENT IMAGEINFO/GET SETUPMEMXFER/GET CAPABILITY/GET SETUPMEMXFER/GET IMAGEMEMXFER/GET PENDINGXFERS/ENDXFER "
+            "EVENT/PROCESSEVENT IMAGEINFO/GET SETUPMEMXFER/GET CAPABILITY/GET SETUPMEMXFER/GET IMAGEMEMXFER/GET "
+            "PENDINGXFERS/ENDXFER "
             "USERINTERFACE/DISABLEDS IDENTITY/CLOSEDS PARENT/CLOSEDSM PARENT/OPENDSM");
   EXPECT_EQ(manager.progress, (std::vector<std::string>{"1/2", "2/2", "3/2"}));
   ASSERT_EQ(manager.acquired.size(), 1u);
@@ -638,7 +641,7 @@ TEST_F(TwainMemory, ThreeRgbRowsInOneBuffer) {
 }
 
 TEST_F(TwainMemory, ARowSplitAcrossBuffersIsCompletedFirst) {
-  Info(3, 2, 24, TWPT_RGB, 100);  // rows of 9 bytes padded to 12
+  Info(3, 2, 24, TWPT_RGB, 100);                                                    // rows of 9 bytes padded to 12
   dsm.capabilities[ICAP_UNITS] = TFakeDsm::Enumeration(TWTY_UINT16, {0, 1}, 1, 0);  // centimetres
   dsm.setupMem.Preferred = 7;
   Buffer(Bytes({1, 2, 3, 4, 5, 6, 7}));
@@ -671,17 +674,34 @@ TEST(TwainMemoryPages, RowsAsLongAsTheSourceSays) {
     std::vector<std::vector<uint8_t>> buffers;  // the last ends the page
     std::vector<std::vector<uint8_t>> rows;     // the bitmap's rows, top first, without padding
   } cases[] = {
-      {"grey, 5-byte rows", 5, 8, TWPT_GRAY, 5,
+      {"grey, 5-byte rows",
+       5,
+       8,
+       TWPT_GRAY,
+       5,
        {Bytes({1, 2, 3, 4, 5, 11, 12, 13, 14, 15, 21, 22, 23, 24, 25})},
        {Bytes({1, 2, 3, 4, 5}), Bytes({11, 12, 13, 14, 15}), Bytes({21, 22, 23, 24, 25})}},
-      {"rgb, 9-byte rows over two buffers", 3, 24, TWPT_RGB, 9,
-       {Bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14}), Bytes({15, 16, 17, 18, 19, 21, 22, 23, 24, 25, 26, 27, 28, 29})},
+      {"rgb, 9-byte rows over two buffers",
+       3,
+       24,
+       TWPT_RGB,
+       9,
+       {Bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14}),
+        Bytes({15, 16, 17, 18, 19, 21, 22, 23, 24, 25, 26, 27, 28, 29})},
        {Bytes({3, 2, 1, 6, 5, 4, 9, 8, 7}), Bytes({13, 12, 11, 16, 15, 14, 19, 18, 17}),
         Bytes({23, 22, 21, 26, 25, 24, 29, 28, 27})}},
-      {"grey, rows padded to 8 bytes", 3, 8, TWPT_GRAY, 8,
+      {"grey, rows padded to 8 bytes",
+       3,
+       8,
+       TWPT_GRAY,
+       8,
        {Bytes({1, 2, 3, 0, 9, 9, 9, 9, 11, 12, 13, 0, 9, 9, 9, 9, 21, 22, 23, 0, 9, 9, 9, 9})},
        {Bytes({1, 2, 3}), Bytes({11, 12, 13}), Bytes({21, 22, 23})}},
-      {"black and white, 2-byte rows of 9 pixels", 9, 1, TWPT_BW, 2,
+      {"black and white, 2-byte rows of 9 pixels",
+       9,
+       1,
+       TWPT_BW,
+       2,
        {Bytes({0xAA, 0x80, 0x55, 0x00, 0xFF, 0x80})},
        {Bytes({0xAA, 0x80}), Bytes({0x55, 0x00}), Bytes({0xFF, 0x80})}},
   };
@@ -712,15 +732,23 @@ TEST(TwainMemoryPages, ColourTables) {
     uint32_t colors;
     std::vector<std::vector<uint8_t>> first;  // the first entries
   } cases[] = {
-      {"bw, vanilla", TWPT_BW, 1,
-       [](TFakeDsm& d) { d.capabilities[ICAP_PIXELFLAVOR] = TFakeDsm::Enumeration(TWTY_UINT16, {1}, 0, 0); }, 2,
+      {"bw, vanilla",
+       TWPT_BW,
+       1,
+       [](TFakeDsm& d) { d.capabilities[ICAP_PIXELFLAVOR] = TFakeDsm::Enumeration(TWTY_UINT16, {1}, 0, 0); },
+       2,
        {white, black}},
-      {"bw, chocolate", TWPT_BW, 1,
-       [](TFakeDsm& d) { d.capabilities[ICAP_PIXELFLAVOR] = TFakeDsm::Enumeration(TWTY_UINT16, {0}, 0, 0); }, 2,
+      {"bw, chocolate",
+       TWPT_BW,
+       1,
+       [](TFakeDsm& d) { d.capabilities[ICAP_PIXELFLAVOR] = TFakeDsm::Enumeration(TWTY_UINT16, {0}, 0, 0); },
+       2,
        {black, white}},
       {"bw, no readable flavour", TWPT_BW, 1, [](TFakeDsm&) {}, 2, {black, white}},
       {"grey", TWPT_GRAY, 8, [](TFakeDsm&) {}, 256, {black, {1, 1, 1, 0}, {2, 2, 2, 0}}},
-      {"palette", TWPT_PALETTE, 8,
+      {"palette",
+       TWPT_PALETTE,
+       8,
        [](TFakeDsm& d) {
          d.hasPalette = true;
          d.palette.NumColors = 3;
@@ -728,7 +756,8 @@ TEST(TwainMemoryPages, ColourTables) {
          d.palette.Colors[1] = {1, 40, 50, 60};
          d.palette.Colors[2] = {2, 70, 80, 90};
        },
-       3, {{30, 20, 10, 0}, {60, 50, 40, 0}, {90, 80, 70, 0}}},
+       3,
+       {{30, 20, 10, 0}, {60, 50, 40, 0}, {90, 80, 70, 0}}},
       {"palette that cannot be read", TWPT_PALETTE, 8, [](TFakeDsm&) {}, 256, {black, {1, 1, 1, 0}, {2, 2, 2, 0}}},
       {"rgb", TWPT_RGB, 24, [](TFakeDsm&) {}, 0, {}},
   };
@@ -757,7 +786,7 @@ TEST(TwainMemoryPages, ResolutionInTheHeaderFollowsTheUnit) {
     int whole, frac;
     uint32_t perMetre;
   } cases[] = {
-      {"inches", TWUN_INCHES, 300, 0, 11811},          // 11811.02 cut
+      {"inches", TWUN_INCHES, 300, 0, 11811},  // 11811.02 cut
       {"inches, a fraction", TWUN_INCHES, 150, 32768, 5925},
       {"centimetres", TWUN_CENTIMETERS, 118, 0, 11800},
       {"points", TWUN_POINTS, 300, 0, 0},
@@ -793,26 +822,36 @@ TEST(TwainMemoryPages, PagesThatFailLeaveNoBitmap) {
          t.dsm.Answer(DAT_IMAGEINFO, MSG_GET, {TWRC_FAILURE});
          t.dsm.conditionCode = TWCC_OPERATIONERROR;
        },
-       {"error(1,5)"}, 0, 0},
+       {"error(1,5)"},
+       0,
+       0},
       // A preferred buffer size of 0 fails the page instead of dividing by it.
       {"preferred size 0", [](TMemRig& t) { t.dsm.setupMem.Preferred = 0; }, {"error(1,0)"}, 0, 0},
       {"setup read fails while transferring",
-       [](TMemRig& t) { t.dsm.Answer(DAT_SETUPMEMXFER, MSG_GET, {TWRC_SUCCESS, TWRC_FAILURE}); },
-       {"error(1,0)"}, 1, 0},
+       [](TMemRig& t) {
+         t.dsm.Answer(DAT_SETUPMEMXFER, MSG_GET, {TWRC_SUCCESS, TWRC_FAILURE});
+       },
+       {"error(1,0)"},
+       1,
+       0},
       {"bitmap cannot be made", [](TMemRig& t) { t.platform.sectionFails = true; }, {"error(1,0)"}, 0, 0},
       {"cancel in the middle",
        [](TMemRig& t) {
          t.Buffer(Bytes({1, 1, 1, 1}));
          t.Buffer({}, TWRC_CANCEL);
        },
-       {"cancel"}, 1, 2},
+       {"cancel"},
+       1,
+       2},
       {"failure in the middle",
        [](TMemRig& t) {
          t.Buffer(Bytes({1, 1, 1, 1}));
          t.Buffer({}, TWRC_FAILURE);
          t.dsm.conditionCode = TWCC_PAPERJAM;
        },
-       {"error(1,20)"}, 1, 2},
+       {"error(1,20)"},
+       1,
+       2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -838,7 +877,6 @@ TEST_F(TwainMemory, AShortPageIsDelivered) {
   EXPECT_EQ(Row(*s, 0), Bytes({1, 2, 3, 4}));
   EXPECT_EQ(Row(*s, 1), Bytes({0xCD, 0xCD, 0xCD, 0xCD}));
   EXPECT_EQ(manager.progress, (std::vector<std::string>{"1/1"}));
-
 }
 
 // More bytes than the bitmap holds, or a BytesWritten beyond the buffer:

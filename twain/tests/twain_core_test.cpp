@@ -59,9 +59,11 @@ class TwainCore : public ::testing::Test {
     manager.OnSourceSetupFileXfer = [this](TTwainObject* sender, int index) {
       EXPECT_EQ(sender, &manager);
       dsm.trace.push_back("setup(" + std::to_string(index) + ")");
-      if (nameForPage) manager.Source(index)->SetupFileTransfer(L"C:\\t\\page" + std::to_wstring(++pageNo) + L".bmp", tfBMP);
+      if (nameForPage)
+        manager.Source(index)->SetupFileTransfer(L"C:\\t\\page" + std::to_wstring(++pageNo) + L".bmp", tfBMP);
     };
-    manager.OnSourceFileTransfer = [this](TTwainObject* sender, int, const TW_STR255& name, TTwainFormat format, bool& cancel) {
+    manager.OnSourceFileTransfer = [this](TTwainObject* sender, int, const TW_STR255& name, TTwainFormat format,
+                                          bool& cancel) {
       EXPECT_NE(dynamic_cast<TTwainSource*>(sender), nullptr);  // the source, not the manager
       dsm.trace.push_back(std::string("file(") + name + "," + std::to_string(format) + ")");
       if (cancelInFileHandler) cancel = true;
@@ -115,8 +117,11 @@ TEST_F(TwainCore, FindsTwainDllInTheFoldersInOrder) {
       {{L"D:\\cur\\TWAIN_32.DLL", L"C:\\temp\\TWAIN_32.DLL"}, L"D:\\cur\\TWAIN_32.DLL"},
       {{L"C:\\temp\\TWAIN_32.DLL"}, L"C:\\temp\\TWAIN_32.DLL"},
   };
-  platform.folders = {{dkWindows, L"C:\\windows"}, {dkSystem, L"C:\\windows\\system32"},
-                      {dkApplication, L"C:\\prog\\Skanowanie.exe"}, {dkCurrent, L"D:\\cur\\"}, {dkTemp, L"C:\\temp\\"}};
+  platform.folders = {{dkWindows, L"C:\\windows"},
+                      {dkSystem, L"C:\\windows\\system32"},
+                      {dkApplication, L"C:\\prog\\Skanowanie.exe"},
+                      {dkCurrent, L"D:\\cur\\"},
+                      {dkTemp, L"C:\\temp\\"}};
   for (auto& c : cases) {
     SCOPED_TRACE(Narrow(c.loaded));
     platform.filesPresent = c.present;
@@ -213,8 +218,9 @@ TEST_F(TwainCore, EnumeratesOnceAndAgainAfterARebuild) {
   manager.RefreshVirtualWindow();
   EXPECT_FALSE(manager.HasEnumerated());
   EXPECT_EQ(manager.SourceCount(), 3);
-  EXPECT_EQ(dsm.Take(), "PARENT/CLOSEDSM timer- PARENT/OPENDSM IDENTITY/GETFIRST IDENTITY/GETNEXT "
-                        "IDENTITY/GETNEXT IDENTITY/GETNEXT");
+  EXPECT_EQ(dsm.Take(),
+            "PARENT/CLOSEDSM timer- PARENT/OPENDSM IDENTITY/GETFIRST IDENTITY/GETNEXT "
+            "IDENTITY/GETNEXT IDENTITY/GETNEXT");
 }
 
 TEST_F(TwainCore, EnumerationEdgeCases) {
@@ -226,7 +232,8 @@ TEST_F(TwainCore, EnumerationEdgeCases) {
   // Eleven sources, two with the same name: all listed by position.
   dsm.failEnumerationAt = -1;
   dsm.sources.clear();
-  for (int i = 0; i < 11; ++i) dsm.sources.push_back(TFakeDsm::Identity(i == 10 ? "Scanner 0" : ("Scanner " + std::to_string(i)).c_str()));
+  for (int i = 0; i < 11; ++i)
+    dsm.sources.push_back(TFakeDsm::Identity(i == 10 ? "Scanner 0" : ("Scanner " + std::to_string(i)).c_str()));
   ASSERT_TRUE(manager.EnumerateDevices());
   EXPECT_EQ(manager.SourceCount(), 11);
   EXPECT_EQ(manager.Source(10)->ProductName(), L"Scanner 0");
@@ -346,11 +353,11 @@ TEST_F(TwainCore, ThreePagesInFileMode) {
   manager.Source(1)->SetTransferMode(ttmFile);
   EXPECT_TRUE(Deliver(1));
   const std::string page = "setup(1) SETUPFILEXFER/SET SETUPFILEXFER/GET IMAGEFILEXFER/GET ";
-  EXPECT_EQ(dsm.Take(), "EVENT/PROCESSEVENT " +
-                            page + "file(C:\\t\\page1.bmp,2) PENDINGXFERS/ENDXFER " +
-                            page + "file(C:\\t\\page2.bmp,2) PENDINGXFERS/ENDXFER " +
-                            page + "file(C:\\t\\page3.bmp,2) PENDINGXFERS/ENDXFER "
-                            "USERINTERFACE/DISABLEDS disable timer- complete(1,false) " + kRebuild);
+  EXPECT_EQ(dsm.Take(), "EVENT/PROCESSEVENT " + page + "file(C:\\t\\page1.bmp,2) PENDINGXFERS/ENDXFER " + page +
+                            "file(C:\\t\\page2.bmp,2) PENDINGXFERS/ENDXFER " + page +
+                            "file(C:\\t\\page3.bmp,2) PENDINGXFERS/ENDXFER "
+                            "USERINTERFACE/DISABLEDS disable timer- complete(1,false) " +
+                            kRebuild);
   // Rebuilt: an empty, not yet enumerated list; the handlers stay assigned.
   EXPECT_FALSE(manager.HasEnumerated());
   EXPECT_EQ(manager.SourcesLoaded(), 0);
@@ -384,29 +391,41 @@ TEST_F(TwainCore, CancelAndFailurePaths) {
     std::string expected;
   } cases[] = {
       {"source cancels the first of three",
-       {TWRC_CANCEL, TWRC_XFERDONE, TWRC_XFERDONE}, {}, false,
+       {TWRC_CANCEL, TWRC_XFERDONE, TWRC_XFERDONE},
+       {},
+       false,
        "setup(0) IMAGEFILEXFER/GET cancel PENDINGXFERS/ENDXFER PENDINGXFERS/RESET "
        "USERINTERFACE/DISABLEDS disable timer- complete(0,true)"},
       {"handler cancels after the first page",
-       {TWRC_XFERDONE, TWRC_XFERDONE, TWRC_XFERDONE}, {}, true,
+       {TWRC_XFERDONE, TWRC_XFERDONE, TWRC_XFERDONE},
+       {},
+       true,
        "setup(0) IMAGEFILEXFER/GET file(C:\\t\\page1.bmp,2) PENDINGXFERS/ENDXFER PENDINGXFERS/RESET "
        "USERINTERFACE/DISABLEDS disable timer- complete(0,true)"},
       {"a failing page is reported and the next one tried",
-       {TWRC_FAILURE, TWRC_XFERDONE}, {}, false,
+       {TWRC_FAILURE, TWRC_XFERDONE},
+       {},
+       false,
        "setup(0) IMAGEFILEXFER/GET STATUS/GET error(1,5) PENDINGXFERS/ENDXFER "
        "setup(0) IMAGEFILEXFER/GET file(C:\\t\\page2.bmp,2) PENDINGXFERS/ENDXFER "
        "USERINTERFACE/DISABLEDS disable timer- complete(0,false)"},
       {"MSG_ENDXFER failing ends the loop",
-       {TWRC_XFERDONE, TWRC_XFERDONE}, {{MSG_ENDXFER, {TWRC_FAILURE}}}, false,
+       {TWRC_XFERDONE, TWRC_XFERDONE},
+       {{MSG_ENDXFER, {TWRC_FAILURE}}},
+       false,
        "setup(0) IMAGEFILEXFER/GET file(C:\\t\\page1.bmp,2) PENDINGXFERS/ENDXFER "
        "USERINTERFACE/DISABLEDS disable timer- complete(0,false)"},
       {"a failed reset goes on with the next page",
-       {TWRC_CANCEL, TWRC_XFERDONE}, {{MSG_RESET, {TWRC_FAILURE}}}, false,
+       {TWRC_CANCEL, TWRC_XFERDONE},
+       {{MSG_RESET, {TWRC_FAILURE}}},
+       false,
        "setup(0) IMAGEFILEXFER/GET cancel PENDINGXFERS/ENDXFER PENDINGXFERS/RESET "
        "setup(0) IMAGEFILEXFER/GET file(C:\\t\\page2.bmp,2) PENDINGXFERS/ENDXFER "
        "USERINTERFACE/DISABLEDS disable timer- complete(0,true)"},
       {"MSG_DISABLEDS failing skips OnSourceDisable only",
-       {TWRC_XFERDONE}, {}, false,
+       {TWRC_XFERDONE},
+       {},
+       false,
        "setup(0) IMAGEFILEXFER/GET file(C:\\t\\page1.bmp,2) PENDINGXFERS/ENDXFER "
        "USERINTERFACE/DISABLEDS timer- complete(0,false)"},
 
@@ -414,20 +433,31 @@ TEST_F(TwainCore, CancelAndFailurePaths) {
       // keep the loop going for ever: three failures in a row end the batch
       // as a cancel does, also when the reset fails.
       {"three failures in a row end the batch as cancelled",
-       {TWRC_FAILURE, TWRC_FAILURE, TWRC_FAILURE, TWRC_XFERDONE, TWRC_XFERDONE}, {}, false,
-       kFailed + kFailed + kFailed + "PENDINGXFERS/RESET "
-       "USERINTERFACE/DISABLEDS disable timer- complete(0,true)"},
+       {TWRC_FAILURE, TWRC_FAILURE, TWRC_FAILURE, TWRC_XFERDONE, TWRC_XFERDONE},
+       {},
+       false,
+       kFailed + kFailed + kFailed +
+           "PENDINGXFERS/RESET "
+           "USERINTERFACE/DISABLEDS disable timer- complete(0,true)"},
       {"a failed reset still ends a failing batch",
-       {TWRC_FAILURE, TWRC_FAILURE, TWRC_FAILURE, TWRC_XFERDONE}, {{MSG_RESET, {TWRC_FAILURE}}}, false,
-       kFailed + kFailed + kFailed + "PENDINGXFERS/RESET "
-       "USERINTERFACE/DISABLEDS disable timer- complete(0,true)"},
+       {TWRC_FAILURE, TWRC_FAILURE, TWRC_FAILURE, TWRC_XFERDONE},
+       {{MSG_RESET, {TWRC_FAILURE}}},
+       false,
+       kFailed + kFailed + kFailed +
+           "PENDINGXFERS/RESET "
+           "USERINTERFACE/DISABLEDS disable timer- complete(0,true)"},
       {"failures between delivered pages do not add up",
-       {TWRC_FAILURE, TWRC_FAILURE, TWRC_XFERDONE, TWRC_FAILURE, TWRC_FAILURE, TWRC_XFERDONE}, {}, false,
-       kFailed + kFailed + "setup(0) IMAGEFILEXFER/GET file(C:\\t\\page3.bmp,2) PENDINGXFERS/ENDXFER " +
-       kFailed + kFailed + "setup(0) IMAGEFILEXFER/GET file(C:\\t\\page6.bmp,2) PENDINGXFERS/ENDXFER "
-       "USERINTERFACE/DISABLEDS disable timer- complete(0,false)"},
+       {TWRC_FAILURE, TWRC_FAILURE, TWRC_XFERDONE, TWRC_FAILURE, TWRC_FAILURE, TWRC_XFERDONE},
+       {},
+       false,
+       kFailed + kFailed + "setup(0) IMAGEFILEXFER/GET file(C:\\t\\page3.bmp,2) PENDINGXFERS/ENDXFER " + kFailed +
+           kFailed +
+           "setup(0) IMAGEFILEXFER/GET file(C:\\t\\page6.bmp,2) PENDINGXFERS/ENDXFER "
+           "USERINTERFACE/DISABLEDS disable timer- complete(0,false)"},
       {"a third failure on the last page ends the batch as usual",
-       {TWRC_FAILURE, TWRC_FAILURE, TWRC_FAILURE}, {}, false,
+       {TWRC_FAILURE, TWRC_FAILURE, TWRC_FAILURE},
+       {},
+       false,
        kFailed + kFailed + kFailed + "USERINTERFACE/DISABLEDS disable timer- complete(0,false)"},
   };
   for (auto& c : cases) {
@@ -480,7 +510,8 @@ TEST_F(TwainCore, CloseRequestFromTheSource) {
   RecordEvents();
   dsm.events = {MSG_CLOSEDSREQ};
   EXPECT_TRUE(Deliver());
-  EXPECT_EQ(dsm.Take(), "EVENT/PROCESSEVENT cancel complete(0,true) USERINTERFACE/DISABLEDS disable timer- " + kRebuild);
+  EXPECT_EQ(dsm.Take(),
+            "EVENT/PROCESSEVENT cancel complete(0,true) USERINTERFACE/DISABLEDS disable timer- " + kRebuild);
   EXPECT_FALSE(manager.HasEnumerated());
   EXPECT_EQ(manager.SourcesLoaded(), 0);
 }
@@ -730,22 +761,38 @@ TEST_F(TwainCore, TransferMechanismForAScan) {
     TFakeDsm::TContainerBytes container;
     std::vector<TW_UINT16> setAnswers;  // of the MSG_SET calls, in order
     TTwainTransferMode mode;
-    std::vector<uint16_t> sets;         // the mechanisms sent
+    std::vector<uint16_t> sets;  // the mechanisms sent
   } cases[] = {
       {"file offered", true, TFakeDsm::Enumeration(TWTY_UINT16, {0, 1, 2}, 0, 0), {}, ttmFile, {TWSX_FILE}},
       {"native and memory", true, TFakeDsm::Enumeration(TWTY_UINT16, {0, 2}, 0, 0), {}, ttmNative, {TWSX_NATIVE}},
-      {"native refused", true, TFakeDsm::Enumeration(TWTY_UINT16, {0, 2}, 0, 0), {TWRC_FAILURE}, ttmMemory,
+      {"native refused",
+       true,
+       TFakeDsm::Enumeration(TWTY_UINT16, {0, 2}, 0, 0),
+       {TWRC_FAILURE},
+       ttmMemory,
        {TWSX_NATIVE, TWSX_MEMORY}},
-      {"file refused", true, TFakeDsm::Enumeration(TWTY_UINT16, {1, 0}, 0, 0), {TWRC_FAILURE}, ttmNative,
+      {"file refused",
+       true,
+       TFakeDsm::Enumeration(TWTY_UINT16, {1, 0}, 0, 0),
+       {TWRC_FAILURE},
+       ttmNative,
        {TWSX_FILE, TWSX_NATIVE}},
       {"memory only", true, TFakeDsm::Enumeration(TWTY_UINT16, {2}, 0, 0), {}, ttmMemory, {TWSX_MEMORY}},
       {"one value", true, TFakeDsm::OneValue(TWTY_UINT16, 0), {}, ttmNative, {TWSX_NATIVE}},
       {"an array", true, TFakeDsm::Array(TWTY_UINT16, {2, 0}), {}, ttmNative, {TWSX_NATIVE}},
-      {"nothing taken: the current one stays", true, TFakeDsm::Enumeration(TWTY_UINT16, {0, 2}, 1, 0),
-       {TWRC_FAILURE, TWRC_FAILURE}, ttmMemory, {TWSX_NATIVE, TWSX_MEMORY}},
+      {"nothing taken: the current one stays",
+       true,
+       TFakeDsm::Enumeration(TWTY_UINT16, {0, 2}, 1, 0),
+       {TWRC_FAILURE, TWRC_FAILURE},
+       ttmMemory,
+       {TWSX_NATIVE, TWSX_MEMORY}},
       {"not answered: file when taken", false, {}, {}, ttmFile, {TWSX_FILE}},
       {"not answered, file refused: native", false, {}, {TWRC_FAILURE}, ttmNative, {TWSX_FILE}},
-      {"wrong item type: as not answered", true, TFakeDsm::Enumeration(TWTY_UINT32, {0}, 0, 0), {}, ttmFile,
+      {"wrong item type: as not answered",
+       true,
+       TFakeDsm::Enumeration(TWTY_UINT32, {0}, 0, 0),
+       {},
+       ttmFile,
        {TWSX_FILE}},
   };
   for (auto& c : cases) {

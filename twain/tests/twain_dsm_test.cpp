@@ -29,15 +29,16 @@ class TwainWithWine : public ::testing::Test {
     wc.lpfnWndProc = AppProc;
     wc.lpszClassName = L"TwainDsmTestApp";
     RegisterClassW(&wc);
-    app = CreateWindowExW(0, wc.lpszClassName, L"app", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
-                          nullptr, nullptr);
+    app = CreateWindowExW(0, wc.lpszClassName, L"app", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr, nullptr,
+                          nullptr);
     ui::TApplication::Instance().SetMainWindow(app);
   }
   void TearDown() override { DestroyWindow(app); }
 
   // Scans one page natively; copies its bitmap out as top-down 24-bit pixels.
   bool ScanOnePage(const std::string& settings) {
-    if (!virtual_scanner::InstallVirtualScanner(virtual_scanner::WinePathOf(VIRTUAL_SCANNER_DS), settings)) return false;
+    if (!virtual_scanner::InstallVirtualScanner(virtual_scanner::WinePathOf(VIRTUAL_SCANNER_DS), settings))
+      return false;
     TTwainManager manager;
     manager.SetLibraryLoaded(true);
     manager.SetSourceManagerLoaded(true);
@@ -94,7 +95,7 @@ TEST_F(TwainWithWine, NativePagesKeepTheirPixelsInPlace) {
   for (auto& c : cases) {
     SCOPED_TRACE(c.settings);
     ASSERT_TRUE(ScanOnePage(c.settings));
-    ASSERT_EQ(width, 413);   // A4 at 50 dpi
+    ASSERT_EQ(width, 413);  // A4 at 50 dpi
     ASSERT_EQ(height, 585);
     const TPixel red = At(50, 50), border = At(0, height / 2), inside = At(width - 3, height / 2),
                  white = At(width - 50, height - 50);

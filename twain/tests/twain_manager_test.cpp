@@ -309,47 +309,59 @@ TEST_F(TwainManagerWin, DialogLayoutAndCaptions) {
 
 TEST_F(TwainManagerWin, DialogResults) {
   // A chosen row is returned and preselected the next time.
-  EXPECT_EQ(Select(*manager, [](TFormSelectSource* f, HWND) {
-              SendMessageW(f->LBSources, LB_SETCURSEL, 2, 0);
-              Click(f->BtnOK);
-            }), 2);
+  EXPECT_EQ(Select(*manager,
+                   [](TFormSelectSource* f, HWND) {
+                     SendMessageW(f->LBSources, LB_SETCURSEL, 2, 0);
+                     Click(f->BtnOK);
+                   }),
+            2);
   EXPECT_EQ(manager->SelectedSourceIndex(), 2);
   int preselected = -5;
   // Cancel gives -1 and is stored.
-  EXPECT_EQ(Select(*manager, [&](TFormSelectSource* f, HWND) {
-              preselected = CurrentRow(f);
-              Click(f->BtnCancel);
-            }), -1);
+  EXPECT_EQ(Select(*manager,
+                   [&](TFormSelectSource* f, HWND) {
+                     preselected = CurrentRow(f);
+                     Click(f->BtnCancel);
+                   }),
+            -1);
   EXPECT_EQ(preselected, 2);
   EXPECT_EQ(manager->SelectedSourceIndex(), -1);
   // After a cancel row 0 is preselected; the close box gives -1.
-  EXPECT_EQ(Select(*manager, [&](TFormSelectSource* f, HWND form) {
-              preselected = CurrentRow(f);
-              PostMessageW(form, WM_SYSCOMMAND, SC_CLOSE, 0);
-            }), -1);
+  EXPECT_EQ(Select(*manager,
+                   [&](TFormSelectSource* f, HWND form) {
+                     preselected = CurrentRow(f);
+                     PostMessageW(form, WM_SYSCOMMAND, SC_CLOSE, 0);
+                   }),
+            -1);
   EXPECT_EQ(preselected, 0);
   // Double-click on a row chooses it.
-  EXPECT_EQ(Select(*manager, [](TFormSelectSource* f, HWND form) {
-              SendMessageW(f->LBSources, LB_SETCURSEL, 1, 0);
-              SendMessageW(form, WM_COMMAND, MAKEWPARAM(100, LBN_DBLCLK), LPARAM(f->LBSources));
-            }), 1);
+  EXPECT_EQ(Select(*manager,
+                   [](TFormSelectSource* f, HWND form) {
+                     SendMessageW(f->LBSources, LB_SETCURSEL, 1, 0);
+                     SendMessageW(form, WM_COMMAND, MAKEWPARAM(100, LBN_DBLCLK), LPARAM(f->LBSources));
+                   }),
+            1);
   // Enter chooses the selected row; Escape does nothing.
-  EXPECT_EQ(Select(*manager, [](TFormSelectSource* f, HWND) {
-              EXPECT_EQ(GetFocus(), f->LBSources);  // the dialog opens with the focus in the list
-              SendMessageW(f->LBSources, LB_SETCURSEL, 2, 0);
-              Press(f->LBSources, VK_ESCAPE);
-              Press(f->LBSources, VK_RETURN);
-            }), 2);
+  EXPECT_EQ(Select(*manager,
+                   [](TFormSelectSource* f, HWND) {
+                     EXPECT_EQ(GetFocus(), f->LBSources);  // the dialog opens with the focus in the list
+                     SendMessageW(f->LBSources, LB_SETCURSEL, 2, 0);
+                     Press(f->LBSources, VK_ESCAPE);
+                     Press(f->LBSources, VK_RETURN);
+                   }),
+            2);
 }
 
 TEST_F(TwainManagerWin, NoSourcesNoDialog) {
   dsm.sources.clear();
   manager->RefreshVirtualWindow();
   bool shown = false;
-  EXPECT_EQ(Select(*manager, [&](TFormSelectSource* f, HWND) {
-              shown = true;
-              Click(f->BtnCancel);  // a dialog that did come is closed, so the test ends
-            }), -1);
+  EXPECT_EQ(Select(*manager,
+                   [&](TFormSelectSource* f, HWND) {
+                     shown = true;
+                     Click(f->BtnCancel);  // a dialog that did come is closed, so the test ends
+                   }),
+            -1);
   EXPECT_FALSE(shown);
 }
 

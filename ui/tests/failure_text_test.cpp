@@ -6,7 +6,9 @@ namespace skan::ui {
 namespace {
 
 TEST(FailureText, ApplicationTitle) {
-  struct Case { std::wstring_view path, title; };
+  struct Case {
+    std::wstring_view path, title;
+  };
   const Case cases[] = {
       {L"C:\\Program Files\\Scan\\Skanowanie.exe", L"Skanowanie"},
       {L"C:\\x\\SKANOWANIE.EXE", L"Skanowanie"},
@@ -19,14 +21,16 @@ TEST(FailureText, ApplicationTitle) {
 }
 
 TEST(FailureText, DotIsAppendedAfterCharactersAboveDot) {
-  struct Case { std::wstring_view message, text; };
+  struct Case {
+    std::wstring_view message, text;
+  };
   const Case cases[] = {
       {L"Plik nie istnieje", L"Plik nie istnieje."},
       {L"Already ends.", L"Already ends."},
       {L"Low memory!", L"Low memory!"},
       {L"trailing space ", L"trailing space "},
       {L"ends with slash/", L"ends with slash/."},  // '/' is above '.'
-      {L"ends with dash-", L"ends with dash-"},      // '-' is below '.'
+      {L"ends with dash-", L"ends with dash-"},     // '-' is below '.'
       {L"zażółć", L"zażółć."},
       {L"", L""},
   };

@@ -50,8 +50,8 @@ class RealDsm : public ::testing::Test {
     wc.lpfnWndProc = PlainProc;
     wc.lpszClassName = L"DsmTestParent";
     RegisterClassW(&wc);
-    parent_ = CreateWindowExW(0, wc.lpszClassName, L"", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr,
-                              nullptr, nullptr, nullptr);
+    parent_ = CreateWindowExW(0, wc.lpszClassName, L"", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                              nullptr);
     app_.Version.MajorNum = 1;
     app_.Version.Language = 0xFFFF;
     app_.Version.Country = TWCY_USA;
@@ -68,8 +68,7 @@ class RealDsm : public ::testing::Test {
   void OpenDsm() {
     dsm_ = LoadLibraryW((WindowsFolder() + L"TWAIN_32.DLL").c_str());
     ASSERT_TRUE(dsm_);
-    entry_ = reinterpret_cast<DSMENTRYPROC>(
-        reinterpret_cast<void*>(GetProcAddress(dsm_, MAKEINTRESOURCEA(1))));
+    entry_ = reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(dsm_, MAKEINTRESOURCEA(1))));
     ASSERT_TRUE(entry_);
     ASSERT_EQ(Call(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &parent_), TWRC_SUCCESS);
   }
@@ -79,8 +78,8 @@ class RealDsm : public ::testing::Test {
   std::vector<TW_IDENTITY> List() {
     std::vector<TW_IDENTITY> all;
     TW_IDENTITY id{};
-    for (TW_UINT16 rc = Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &id);
-         rc == TWRC_SUCCESS; rc = Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &id)) {
+    for (TW_UINT16 rc = Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &id); rc == TWRC_SUCCESS;
+         rc = Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &id)) {
       all.push_back(id);
       id = {};
     }
@@ -99,8 +98,7 @@ class RealDsm : public ::testing::Test {
     for (int i = 0; i < 50; ++i) {
       MSG msg{parent_, WM_USER, 0, 0, 0, {}};
       TW_EVENT ev{&msg, MSG_NULL};
-      if (Call(&source_, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &ev) == TWRC_DSEVENT)
-        return ev.TWMessage;
+      if (Call(&source_, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &ev) == TWRC_DSEVENT) return ev.TWMessage;
     }
     return MSG_NULL;
   }
@@ -112,8 +110,7 @@ class RealDsm : public ::testing::Test {
   }
   // File-mode loop as the host runs it; returns the return code of each page
   // and the Count after each MSG_ENDXFER.
-  void FileLoop(const std::string& stem, std::vector<int>& codes, std::vector<int>& counts,
-                bool resetOnCancel = true) {
+  void FileLoop(const std::string& stem, std::vector<int>& codes, std::vector<int>& counts, bool resetOnCancel = true) {
     for (int page = 1; page <= 20; ++page) {
       TW_SETUPFILEXFER setup{};
       snprintf(setup.FileName, sizeof setup.FileName, "%s%s%d.bmp", TempFolderA().c_str(), stem.c_str(), page);
@@ -158,7 +155,8 @@ TEST_F(RealDsm, ListsTheVirtualScannerFirstAsTheDefault) {
   printf("after MSG_OPENDS: Id %u\n", unsigned(source_.Id));
   TW_IDENTITY after{};
   ASSERT_EQ(Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &after), TWRC_SUCCESS);
-  printf("default now: Id %u, equal to the listed record: %d\n", unsigned(after.Id), memcmp(&after, &all[0], sizeof after) == 0);
+  printf("default now: Id %u, equal to the listed record: %d\n", unsigned(after.Id),
+         memcmp(&after, &all[0], sizeof after) == 0);
   ASSERT_EQ(Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source_), TWRC_SUCCESS);
   EXPECT_EQ(Call(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent_), TWRC_SUCCESS);
 }
@@ -260,7 +258,8 @@ TEST_F(RealDsm, DeliversTheBitmapsOfAFolderInNameOrder) {
   CreateDirectoryA(folder.c_str(), nullptr);
   std::vector<std::vector<uint8_t>> files;
   for (int page : {2, 1}) {  // written out of order; b.bmp holds page 1
-    files.push_back(virtual_scanner::BmpFileBytes(virtual_scanner::RenderPage(page, virtual_scanner::TPixelType::BlackWhite, 50)));
+    files.push_back(
+        virtual_scanner::BmpFileBytes(virtual_scanner::RenderPage(page, virtual_scanner::TPixelType::BlackWhite, 50)));
     std::ofstream((folder + (page == 2 ? "a.bmp" : "b.bmp")).c_str(), std::ios::binary)
         .write(reinterpret_cast<const char*>(files.back().data()), std::streamsize(files.back().size()));
   }

@@ -7,7 +7,6 @@
 
 namespace skan::virtual_scanner {
 
-
 namespace {
 
 struct TColor {
@@ -34,18 +33,21 @@ TEST(RenderPage, A4WithCornerMarksInEachPixelType) {
     TDib dib = RenderPage(7, c.type, dpi);
     TDibInfo info;
     ASSERT_TRUE(DescribeDib(dib, info));
-    EXPECT_EQ(info.width, 827);   // 210 mm
+    EXPECT_EQ(info.width, 827);    // 210 mm
     EXPECT_EQ(info.height, 1169);  // 297 mm, bottom-up
     EXPECT_EQ(info.bitCount, c.bits);
     const int inside = dpi;  // centre of the one-inch squares, half an inch in
     TColor tl = At(dib, inside, inside), tr = At(dib, info.width - inside, inside),
            bl = At(dib, inside, info.height - inside), br = At(dib, info.width - inside, info.height - inside);
     if (c.type == TPixelType::Rgb) {
-      EXPECT_EQ(tl.r, 255); EXPECT_EQ(tl.b, 0);
-      EXPECT_EQ(tr.g, 160); EXPECT_EQ(tr.r, 0);
-      EXPECT_EQ(bl.b, 255); EXPECT_EQ(bl.r, 0);
+      EXPECT_EQ(tl.r, 255);
+      EXPECT_EQ(tl.b, 0);
+      EXPECT_EQ(tr.g, 160);
+      EXPECT_EQ(tr.r, 0);
+      EXPECT_EQ(bl.b, 255);
+      EXPECT_EQ(bl.r, 0);
     } else if (c.type == TPixelType::Gray) {
-      EXPECT_EQ(tl.r, 76);   // red, green and blue keep distinct grey levels
+      EXPECT_EQ(tl.r, 76);  // red, green and blue keep distinct grey levels
       EXPECT_EQ(tr.r, 93);
       EXPECT_EQ(bl.r, 29);
     } else {
@@ -53,7 +55,7 @@ TEST(RenderPage, A4WithCornerMarksInEachPixelType) {
       EXPECT_EQ(tr.r, 0);
       EXPECT_EQ(bl.r, 0);
     }
-    EXPECT_EQ(br.r, 255);  // the fourth corner stays white
+    EXPECT_EQ(br.r, 255);                         // the fourth corner stays white
     EXPECT_EQ(At(dib, 0, info.height / 2).r, 0);  // border
   }
 }

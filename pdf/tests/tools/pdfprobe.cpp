@@ -87,4 +87,3 @@ int Main(int argc, wchar_t** argv) {
 }  // namespace skan::pdf
 
 int wmain(int argc, wchar_t** argv) { return skan::pdf::Main(argc, argv); }
-

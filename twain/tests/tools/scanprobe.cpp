@@ -156,7 +156,8 @@ int DriveSheet(const std::vector<std::wstring>& wanted) {
     if (!page) continue;
     for (HWND control : Descendants(page)) {
       const std::wstring cls = ClassOf(control);
-      std::wstring line = L"  " + cls + L" " + std::to_wstring(GetDlgCtrlID(control)) + L" \"" + TextOf(control) + L"\"";
+      std::wstring line =
+          L"  " + cls + L" " + std::to_wstring(GetDlgCtrlID(control)) + L" \"" + TextOf(control) + L"\"";
       if (cls == L"ComboBox") {
         const std::vector<std::wstring> items = ComboItems(control);
         for (const std::wstring& item : items) line += L" [" + item + L"]";
@@ -271,4 +272,3 @@ int Main(int argc, wchar_t** argv) {
 }  // namespace skan::twain
 
 int wmain(int argc, wchar_t** argv) { return skan::twain::Main(argc, argv); }
-
