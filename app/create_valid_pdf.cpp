@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/encoding.h"
+#include "base/file.h"
 #include "base/handles_win.h"
 #include "base/system_error_win.h"
 #include "dib_reader.h"
@@ -41,29 +42,11 @@ uint32_t ToUnsigned32(double v) {
 class TBitmapFile {
  public:
   TBitmapFile(const std::wstring& path, TPageFileBuffers* buffers) : buffers_(buffers) {
-    // Closed on every way out, also when the buffer cannot be allocated.
-    base::TFileHandle h(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h) {
-      const DWORD error = GetLastError();
-      throw std::runtime_error("Cannot open file \"" + base::Narrow(path) + "\". " + base::SystemMessage(error));
-    }
-    LARGE_INTEGER size{};
-    bool ok = GetFileSizeEx(h.get(), &size) && size.QuadPart < 0x40000000;  // a 1 GB page is not a scan
-    if (ok) {
-      // Not zeroed first: a scan's worth of memory is costly to touch twice.
-      size_ = static_cast<size_t>(size.QuadPart);
-      bytes_ = buffers_ ? buffers_->Take(size_)
-                        : TPageFileBuffers::TBuffer{std::make_unique_for_overwrite<uint8_t[]>(size_), size_};
-      size_t done = 0;
-      while (ok && done < size_) {
-        DWORD got = 0;
-        ok = ReadFile(h.get(), bytes_.data.get() + done, static_cast<DWORD>(size_ - done), &got, nullptr) && got > 0;
-        done += got;
-      }
-    }
-    h.reset();
-    if (!ok) InvalidBitmap();
+    bytes_ = base::ReadWholeFile(path, 0x40000000 - 1,  // a 1 GB page is not a scan
+                                 buffers_ ? buffers_->Take() : base::TWholeFile{});
+    if (bytes_.failure == base::TWholeFile::TFailure::Open)
+      throw std::runtime_error("Cannot open file \"" + base::Narrow(path) + "\". " + base::SystemMessage(bytes_.error));
+    if (!bytes_) InvalidBitmap();
     Check();
   }
   ~TBitmapFile() {
@@ -84,7 +67,7 @@ class TBitmapFile {
  private:
   void Check() {
     try {
-      plain_ = dib::ReadBmpFile(bytes_.data.get(), size_);
+      plain_ = dib::ReadBmpFile(bytes_.data.get(), bytes_.size);
     } catch (const dib::TInvalidBitmap&) {
       InvalidBitmap();
     }
@@ -92,8 +75,7 @@ class TBitmapFile {
   }
 
   TPageFileBuffers* const buffers_;
-  TPageFileBuffers::TBuffer bytes_;
-  size_t size_ = 0;          // of the file; the buffer may be larger
+  base::TWholeFile bytes_;
   dib::TPlainBitmap plain_;  // may point into bytes_
   std::vector<uint8_t> info_;
 };
@@ -129,24 +111,19 @@ std::wstring MakeTempFile(const std::wstring& folder) {
   return name;
 }
 
-TPageFileBuffers::TBuffer TPageFileBuffers::Take(size_t size) {
-  {
-    std::lock_guard guard(mutex_);
-    for (auto it = free_.begin(); it != free_.end(); ++it) {
-      if (it->size < size) continue;
-      TBuffer b = std::move(*it);
-      free_.erase(it);
-      return b;
-    }
-    free_.clear();  // too small for the pages now read: given back to the system first
-  }
-  return {std::make_unique_for_overwrite<uint8_t[]>(size), size};
+base::TWholeFile TPageFileBuffers::Take() {
+  std::lock_guard guard(mutex_);
+  if (free_.empty()) return {};
+  base::TWholeFile b = std::move(free_.front());
+  free_.erase(free_.begin());
+  return b;
 }
 
-void TPageFileBuffers::Give(TBuffer buffer) {
+void TPageFileBuffers::Give(base::TWholeFile buffer) {
   std::lock_guard guard(mutex_);
   free_.push_back(std::move(buffer));
-  std::sort(free_.begin(), free_.end(), [](const TBuffer& a, const TBuffer& b) { return a.size > b.size; });
+  std::sort(free_.begin(), free_.end(),
+            [](const base::TWholeFile& a, const base::TWholeFile& b) { return a.capacity > b.capacity; });
   if (free_.size() > 2) free_.resize(2);
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "base/file.h"
+
 namespace skan {
 
 namespace pdf {
@@ -37,17 +39,13 @@ std::wstring CreateValidPDF(pdf::TPdfWriter& pdf, const std::vector<std::wstring
 // two largest given back; safe to use from several threads.
 class TPageFileBuffers {
  public:
-  struct TBuffer {
-    std::unique_ptr<uint8_t[]> data;
-    size_t size = 0;
-  };
-  // A buffer of at least `size` bytes (not zeroed).
-  TBuffer Take(size_t size);
-  void Give(TBuffer buffer);
+  // The largest buffer given back, or none.
+  base::TWholeFile Take();
+  void Give(base::TWholeFile buffer);
 
  private:
   std::mutex mutex_;
-  std::vector<TBuffer> free_;
+  std::vector<base::TWholeFile> free_;
 };
 
 // The two halves of the assembly, for building a document page by page ahead

@@ -16,7 +16,7 @@ struct TStdioTraits {
 
 }  // namespace
 
-TWholeFile ReadWholeFile(const std::filesystem::path& path, std::uint64_t maxSize) {
+TWholeFile ReadWholeFile(const std::filesystem::path& path, std::uint64_t maxSize, TWholeFile reuse) {
   TWholeFile file;
   TUniqueHandle<TStdioTraits> f(std::fopen(path.c_str(), "rb"));
   if (!f) {
@@ -31,13 +31,12 @@ TWholeFile ReadWholeFile(const std::filesystem::path& path, std::uint64_t maxSiz
   if (size < 0 || static_cast<std::uint64_t>(size) > maxSize || std::fseek(f.get(), 0, SEEK_SET) != 0) {
     error = errno ? errno : EFBIG;
   } else {
-    file.size = static_cast<std::size_t>(size);
-    file.data.reset(new std::uint8_t[file.size]);
+    detail::MakeRoom(file, reuse, static_cast<std::size_t>(size));
     if (std::fread(file.data.get(), 1, file.size, f.get()) != file.size) error = errno ? errno : EIO;
   }
   if (error) {
     file.data.reset();
-    file.size = 0;
+    file.size = file.capacity = 0;
     file.failure = TWholeFile::TFailure::Read;
     file.error = static_cast<unsigned long>(error);
   }

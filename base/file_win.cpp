@@ -6,7 +6,7 @@
 
 namespace skan::base {
 
-TWholeFile ReadWholeFile(const std::filesystem::path& path, std::uint64_t maxSize) {
+TWholeFile ReadWholeFile(const std::filesystem::path& path, std::uint64_t maxSize, TWholeFile reuse) {
   TWholeFile file;
   // Closed on every way out, also when the buffer cannot be allocated.
   TFileHandle h(
@@ -21,8 +21,7 @@ TWholeFile ReadWholeFile(const std::filesystem::path& path, std::uint64_t maxSiz
   if (!GetFileSizeEx(h.get(), &size) || static_cast<std::uint64_t>(size.QuadPart) > maxSize) {
     error = GetLastError() ? GetLastError() : ERROR_FILE_TOO_LARGE;
   } else {
-    file.size = static_cast<std::size_t>(size.QuadPart);
-    file.data.reset(new std::uint8_t[file.size]);
+    detail::MakeRoom(file, reuse, static_cast<std::size_t>(size.QuadPart));
     std::size_t done = 0;
     while (done < file.size) {
       DWORD got = 0;
@@ -35,7 +34,7 @@ TWholeFile ReadWholeFile(const std::filesystem::path& path, std::uint64_t maxSiz
   }
   if (error) {
     file.data.reset();
-    file.size = 0;
+    file.size = file.capacity = 0;
     file.failure = TWholeFile::TFailure::Read;
     file.error = error;
   }

@@ -35,6 +35,29 @@ TEST(WholeFile, ReadsEveryByteUpToTheLimit) {
   fs::remove(path);
 }
 
+// A buffer handed back in serves the next file when it is large enough (the
+// same memory, the new file's bytes, its own size), and is replaced when not.
+TEST(WholeFile, ReadsIntoAGivenBufferWhenItIsLargeEnough) {
+  const fs::path big = WriteTemp("base_file_big.bin", std::string(5000, 'b'));
+  const fs::path small = WriteTemp("base_file_small.bin", "small file");
+  base::TWholeFile first = base::ReadWholeFile(big, 10000);
+  ASSERT_TRUE(first);
+  const std::uint8_t* memory = first.data.get();
+  const base::TWholeFile second = base::ReadWholeFile(small, 10000, std::move(first));
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second.data.get(), memory);
+  EXPECT_EQ(second.view(), "small file");
+  EXPECT_EQ(second.capacity, 5000u);
+
+  base::TWholeFile tooSmall = base::ReadWholeFile(small, 10000);
+  const base::TWholeFile third = base::ReadWholeFile(big, 10000, std::move(tooSmall));
+  ASSERT_TRUE(third);
+  EXPECT_EQ(third.view(), std::string(5000, 'b'));
+  EXPECT_EQ(third.capacity, 5000u);
+  fs::remove(big);
+  fs::remove(small);
+}
+
 TEST(WholeFile, EmptyFileIsEmptyAndMissingFileSaysOpen) {
   const fs::path path = WriteTemp("base_file_empty.bin", "");
   const base::TWholeFile empty = base::ReadWholeFile(path, 100);
