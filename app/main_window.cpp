@@ -396,7 +396,7 @@ void TSkanowanie::TwainManager1TransferComplete(twain::TTwainObject*, int, bool)
 }
 
 void TSkanowanie::PageFileWritten(const std::wstring& page) {
-  if (!pipeline_) pipeline_ = std::make_unique<skan::TPagePipeline>();
+  if (!pipeline_) pipeline_ = std::make_unique<skan::TPagePipeline>(skan::TempFolder());
   pipeline_->PageFileWritten(page);
 }
 

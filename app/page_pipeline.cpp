@@ -28,7 +28,8 @@ bool IdentifyFile(const std::wstring& path, TFileIdentity& id) {
   return true;
 }
 
-TPagePipeline::TPagePipeline() : worker_([this] { Run(); }) {}
+TPagePipeline::TPagePipeline(std::wstring workFolder)
+    : workFolder_(std::move(workFolder)), worker_([this] { Run(); }) {}
 
 TPagePipeline::~TPagePipeline() {
   {
@@ -37,6 +38,14 @@ TPagePipeline::~TPagePipeline() {
   }
   wake_.notify_all();
   worker_.join();
+  Abandon();
+}
+
+void TPagePipeline::Abandon() {
+  pdf_.reset();
+  prepared_.clear();
+  if (!workFile_.empty()) DeleteFileW(workFile_.c_str());
+  workFile_.clear();
 }
 
 void TPagePipeline::PageFileWritten(const std::wstring& page) {
@@ -72,7 +81,10 @@ void TPagePipeline::Run() {
     try {
       if (!pdf_) {
         pdf_ = std::make_unique<pdf::TPdfWriter>();
-        pdf_->CreateMemDocument();
+        wchar_t name[MAX_PATH];
+        if (GetTempFileNameW(workFolder_.c_str(), L"skw", 0, name) == 0) throw std::runtime_error("no work file");
+        workFile_ = name;
+        pdf_->CreateFileDocumentW(workFile_);
       }
       TPrepared done{page, {}};
       TFileIdentity after;
@@ -84,8 +96,7 @@ void TPagePipeline::Run() {
     } catch (...) {
       std::lock_guard lock(mutex_);
       failed_ = true;
-      pdf_.reset();
-      prepared_.clear();
+      Abandon();
     }
   }
 }
@@ -101,14 +112,29 @@ bool TPagePipeline::Usable(const std::vector<std::wstring>& lista) {
 
 std::wstring TPagePipeline::CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder) {
   WaitIdle();  // from here on the worker waits, and the document is this thread's
-  if (!Usable(lista)) {
-    pdf_.reset();
+  if (tempFolder == workFolder_ && Usable(lista)) {
+    const std::unique_ptr<pdf::TPdfWriter> pdf = std::move(pdf_);
     prepared_.clear();
-    return skan::CreateValidPDF(lista, tempFolder);
+    bool complete = false;
+    try {
+      pdf->Close();  // the work file becomes the whole PDF
+      complete = true;
+    } catch (...) {
+      // The library has removed the work file; the assembly below reports
+      // whatever is wrong.
+    }
+    if (complete) {
+      const std::wstring placeholder = MakeTempFile(tempFolder);
+      const std::wstring result = ChangeFileExt(placeholder, L".pdf");
+      if (MoveFileExW(workFile_.c_str(), result.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+        workFile_.clear();
+        return result;
+      }
+      DeleteFileW(placeholder.c_str());  // the assembly makes its own
+    }
   }
-  const std::unique_ptr<pdf::TPdfWriter> pdf = std::move(pdf_);
-  prepared_.clear();
-  return SavePdf(*pdf, tempFolder);
+  Abandon();
+  return skan::CreateValidPDF(lista, tempFolder);
 }
 
 }  // namespace skan

@@ -1,10 +1,13 @@
 // Assembly ahead of the batch's end: while the scanner delivers pages, a
-// worker thread draws each finished page file into a document of its own, so
-// that at the end of the batch only the save is left. Nothing of it shows:
-// the document stays in memory, no file is made before the end, and at the
-// end it is used only when its pages are exactly the page list's and every
-// page file is still the one that was read; otherwise (or after any failure
-// on the worker) the assembly runs as usual at the end, with its failures.
+// worker thread draws each finished page file into a document of its own,
+// which the library writes into a work file in the temporary folder as the
+// pages come, so that at the end of the batch only the PDF's last objects
+// are left to write and the work file takes the PDF's name. Nothing else of
+// it shows: the work file has a name of its own and goes on every way out,
+// and at the end the document is used only when its pages are exactly the
+// page list's and every page file is still the one that was read; otherwise
+// (or after any failure on the worker) the assembly runs as usual at the
+// end, with its failures.
 #pragma once
 
 #include <windows.h>
@@ -40,7 +43,8 @@ bool IdentifyFile(const std::wstring& path, TFileIdentity& id);
 
 class TPagePipeline {
  public:
-  TPagePipeline();
+  // The work file goes in `workFolder`, where the PDF is made at the end.
+  explicit TPagePipeline(std::wstring workFolder);
   // Stops the worker after its current page and waits for it.
   ~TPagePipeline();
   TPagePipeline(const TPagePipeline&) = delete;
@@ -64,12 +68,16 @@ class TPagePipeline {
   };
   void Run();
   bool Usable(const std::vector<std::wstring>& lista);
+  // Gives up the document and removes its work file.
+  void Abandon();
 
   std::mutex mutex_;
   std::condition_variable wake_, idle_;
   std::deque<std::wstring> queue_;
   bool busy_ = false, stop_ = false, failed_ = false;
   // Touched only by the worker while it runs, and by the caller once it is idle.
+  const std::wstring workFolder_;
+  std::wstring workFile_;  // set while a work file exists
   std::unique_ptr<pdf::TPdfWriter> pdf_;
   std::vector<TPrepared> prepared_;
   TPageFileBuffers buffers_;

@@ -3,6 +3,9 @@
 // and a zero result: no C++ exception leaves the library.
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -128,17 +131,66 @@ void SaveTo(PdfWriterContext ctx, const std::wstring& path) {
   }
 }
 
+// The file of a document created on file: made now, so a bad name is refused
+// here rather than at the close, and written as the document is made. Others
+// may read it meanwhile; it may be renamed or removed while open.
+std::unique_ptr<TByteStore> OpenPdfFile(const std::wstring& path) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) Fail(GetLastError(), "cannot create the PDF file: " + ErrorText(GetLastError()));
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY | _O_RDWR);
+  std::FILE* file = fd == -1 ? nullptr : _fdopen(fd, "w+b");
+  if (!file) {
+    if (fd != -1)
+      _close(fd);
+    else
+      CloseHandle(h);
+    DeleteFileW(path.c_str());
+    throw std::bad_alloc();
+  }
+  try {
+    return std::make_unique<TPdfFileStore>(file);
+  } catch (...) {
+    std::fclose(file);
+    DeleteFileW(path.c_str());
+    throw;
+  }
+}
+
 void NewDocument(PdfWriterContext ctx, std::wstring fileTarget) {
   if (ctx->doc) Fail(kErrInvalidFunction, "a document is already open; close it first");
-  if (!fileTarget.empty()) {
-    // Created now, so a bad name is refused here rather than at the close.
-    const base::TFileHandle h(
-        CreateFileW(fileTarget.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h) Fail(GetLastError(), "cannot create the PDF file: " + ErrorText(GetLastError()));
-  }
-  ctx->doc = std::make_unique<TDocument>(MakeSpillStore());
+  ctx->doc = std::make_unique<TDocument>(fileTarget.empty() ? MakeSpillStore() : OpenPdfFile(fileTarget));
   ctx->fileTarget = std::move(fileTarget);
   ctx->pageTags.clear();
+}
+
+// Completes the file of a document created on file and closes the document.
+// The file holds the images already; when it cannot become the PDF as it
+// stands, the PDF is made in memory and written over it. A file that cannot
+// be completed is removed rather than left half written.
+void FinishFileDocument(PdfWriterContext ctx, const std::wstring& path) {
+  std::unique_ptr<TDocument> doc = std::move(ctx->doc);
+  try {
+    if (doc->SaveInPlace()) return;
+    TStringSink whole;
+    doc->Save(whole);
+    doc.reset();  // closes the file
+    const base::TFileHandle h(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) Fail(GetLastError(), "cannot create the PDF file: " + ErrorText(GetLastError()));
+    const std::string& bytes = whole.Data();
+    for (size_t at = 0; at < bytes.size();) {
+      DWORD wrote = 0;
+      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - at, 1 << 20));
+      if (!WriteFile(h.get(), bytes.data() + at, chunk, &wrote, nullptr) || wrote == 0)
+        Fail(kErrWriteFault, "writing the PDF file failed");
+      at += wrote;
+    }
+  } catch (...) {
+    doc.reset();
+    DeleteFileW(path.c_str());
+    throw;
+  }
 }
 
 void DropDrawings(PdfWriterContext ctx) {
@@ -223,6 +275,12 @@ struct TImpl : TUnsupported {
   static void FreeContext(PdfWriterContext ctx) {
     if (!ctx) return;
     DropDrawings(ctx);
+    if (ctx->doc && !ctx->fileTarget.empty()) {
+      // A document on file never closed: its file is left empty, not half made.
+      ctx->doc.reset();
+      const base::TFileHandle h(CreateFileW(ctx->fileTarget.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                            TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
     delete ctx;
   }
 
@@ -263,18 +321,13 @@ struct TImpl : TUnsupported {
     return Guard<PdfWriterStatus>(ctx, [&] {
       Doc(ctx);
       DropDrawings(ctx);
-      std::unique_ptr<TDocument> doc = std::move(ctx->doc);
-      std::wstring target = std::move(ctx->fileTarget);
+      const std::wstring target = std::move(ctx->fileTarget);
       ctx->fileTarget.clear();
       ctx->pageTags.clear();
-      if (!target.empty()) {
-        ctx->doc = std::move(doc);  // SaveTo works on the context's document
-        struct TRelease {
-          PdfWriterContext c;
-          ~TRelease() { c->doc.reset(); }
-        } release{ctx};
-        SaveTo(ctx, target);
-      }
+      if (target.empty())
+        ctx->doc.reset();
+      else
+        FinishFileDocument(ctx, target);
       return 1u;
     });
   }

@@ -531,7 +531,7 @@ TEST_F(ScanPdf, PagesDrawnAheadGiveTheSameResultAsTheAssemblyAtTheEnd) {
     SCOPED_TRACE(c.name);
     SetUp();  // a fresh folder per case
     TFakeHost host(Temp());
-    host.pipeline = std::make_unique<skan::TPagePipeline>();
+    host.pipeline = std::make_unique<skan::TPagePipeline>(Temp());
     const bool lateFile = std::string(c.name).find("missing when reported") != std::string::npos;
     for (int i = 0; i < c.pages; ++i) {
       const fs::path page = folder_ / ("p" + std::to_string(i) + ".bmp");
@@ -543,7 +543,10 @@ TEST_F(ScanPdf, PagesDrawnAheadGiveTheSameResultAsTheAssemblyAtTheEnd) {
     EXPECT_EQ(host.pipeline->WaitIdle(), lateFile ? 0u : static_cast<size_t>(c.written))
         << "the pages are drawn before the end";
     if (c.beforeEnd) c.beforeEnd(*this, host.pages);
-    const auto before = Files();
+    // The files as they were before the batch: the work file is to go.
+    std::vector<std::string> before = Files();
+    const size_t workFiles = std::erase_if(before, [](const std::string& n) { return n.starts_with("skw"); });
+    EXPECT_EQ(workFiles, lateFile ? 0u : 1u) << "the PDF under way has a work file of its own";
 
     const std::string raised = Raised([&] { skan::TwainManager1TransferComplete(host); });
     EXPECT_TRUE(host.released);
@@ -553,18 +556,20 @@ TEST_F(ScanPdf, PagesDrawnAheadGiveTheSameResultAsTheAssemblyAtTheEnd) {
                                        ? "Plik \r" + base::Narrow(host.pages[c.failingPage]) + "\rnie istnieje"
                                        : c.failure;
       EXPECT_EQ(raised, expected);
-      EXPECT_EQ(Files(), before) << "no placeholder, no PDF";
+      EXPECT_EQ(Files(), before) << "no placeholder, no PDF, no work file";
       EXPECT_EQ(host.statuses, std::vector<std::wstring>{L"Prepared_SCAN"});
       continue;
     }
     ASSERT_EQ(raised, "no exception");
     EXPECT_EQ(host.statuses, (std::vector<std::wstring>{L"Prepared_SCAN", L"Redy_SCAN"}));
-    // Besides the pages: one placeholder, the PDF and its export, all of one name.
+    // Besides the pages: one placeholder, the PDF and its export, all of one
+    // name; the work file is gone.
     std::vector<std::string> made;
     for (const auto& name : Files())
       if (std::find(before.begin(), before.end(), name) == before.end()) made.push_back(name);
     const std::string stem = base::Narrow(fs::path(host.filename).stem().wstring());
     EXPECT_EQ(made, (std::vector<std::string>{stem + ".bs", stem + ".pdf", stem + ".tmp"}));
+    EXPECT_EQ(Files().size(), before.size() + made.size());
     // The same bytes as the assembly at the end makes of the files as they are now.
     EXPECT_EQ(ReadAll(host.filename), ReadAll(skan::CreateValidPDF(host.pages, Temp())));
   }

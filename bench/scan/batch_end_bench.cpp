@@ -67,7 +67,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring temp = tempPath;
   std::vector<std::wstring> lista;
   try {
-    auto pipeline = std::make_unique<skan::TPagePipeline>();
+    auto pipeline = std::make_unique<skan::TPagePipeline>(temp);
     TClock::time_point last{};
     for (int i = 2; i < argc; ++i) {
       if (i > 2) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
@@ -83,7 +83,9 @@ int wmain(int argc, wchar_t** argv) {
     const TClock::time_point drawn = TClock::now();
     TBenchHost host(lista, temp, std::move(pipeline));
     skan::TwainManager1TransferComplete(host);
-    auto since = [](TClock::time_point a, TClock::time_point b) { return std::chrono::duration<double>(b - a).count(); };
+    auto since = [](TClock::time_point a, TClock::time_point b) {
+      return std::chrono::duration<double>(b - a).count();
+    };
     const double seconds = since(last, host.ready_);
     PROCESS_MEMORY_COUNTERS pmc{};
     pmc.cb = sizeof pmc;

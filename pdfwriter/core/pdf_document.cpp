@@ -31,7 +31,39 @@ std::string ContentOf(const TCanvas& canvas) {
 
 bool IsRegularNameChar(char c) { return c > ' ' && c <= '~' && !std::strchr("()<>[]{}/%#", c); }
 
+// An image's dictionary up to its /Length.
+std::string ImageDictionary(const TImageInfo& info) {
+  std::string dict = "<< /Type /XObject /Subtype /Image /Width " + std::to_string(info.width) + " /Height " +
+                     std::to_string(info.height) + " /ColorSpace " + info.colorSpace + " /BitsPerComponent " +
+                     std::to_string(info.bitsPerComponent);
+  if (!info.decode.empty()) dict += " /Decode " + info.decode;
+  dict += " /Filter " + info.filter;
+  if (!info.decodeParms.empty()) dict += " /DecodeParms " + info.decodeParms;
+  return dict;
+}
+
+// The rest of a PDF, written at the end of the store that holds its images.
+class TStoreSink : public TSink {
+ public:
+  TStoreSink(TByteStore& store, uint64_t end) : store_(store) { position_ = end; }
+  void Write(const void* data, size_t size) override {
+    store_.Append(data, size);
+    position_ += size;
+  }
+  using TSink::Write;
+
+ private:
+  TByteStore& store_;
+};
+
 }  // namespace
+
+// Object numbers and, as they are written, offsets from the file's start.
+struct TDocument::TLayout {
+  uint32_t catalog = 0, pageTree = 0, info = 0, firstPage = 0, firstForm = 0, next = 1;
+  std::vector<uint32_t> imageObject;  // 0 for an image drawn nowhere
+  std::vector<uint64_t> offsets;
+};
 
 double PointsPerUnit(uint32_t unit) {
   switch (unit) {
@@ -80,7 +112,9 @@ std::string FormatTextString(const std::u16string& text) {
 }
 
 TDocument::TDocument(std::unique_ptr<TByteStore> store)
-    : store_(std::move(store)), pending_(*store_, [this](size_t tag, uint64_t offset, uint64_t length) {
+    : store_(std::move(store)),
+      pdfFile_(dynamic_cast<TPdfFileStore*>(store_.get())),
+      pending_(*store_, [this](size_t tag, uint64_t offset, uint64_t length) {
         images_[tag].offset = offset;
         images_[tag].length = length;
       }) {}
@@ -96,24 +130,29 @@ uint32_t TDocument::AddImage(const TRaster& raster) {
     TMemoryStore flate;
     uint64_t flateOffset = 0;
     const uint64_t flateLength = deflater_.Deflate(raster, flate, &flateOffset);
+    TStringSink flateBytes;
+    std::string_view bytes = g4;
     if (g4.size() < flateLength) {
       image.info.filter = "/CCITTFaxDecode";
       image.info.decodeParms =
           "<< /K -1 /Columns " + std::to_string(raster.width) + " /Rows " + std::to_string(raster.height) + " >>";
-      image.offset = store_->Append(g4.data(), g4.size());
-      image.length = g4.size();
     } else {
-      TStringSink bytes;
-      flate.CopyTo(flateOffset, flateLength, bytes);
-      image.offset = store_->Append(bytes.Data().data(), bytes.Data().size());
-      image.length = flateLength;
+      flate.CopyTo(flateOffset, flateLength, flateBytes);
+      bytes = flateBytes.Data();
     }
+    image.length = bytes.size();
     images_.push_back(std::move(image));
+    try {
+      images_.back().offset = store_->AppendObject(FrameFor(images_.size() - 1), bytes.data(), bytes.size());
+    } catch (...) {
+      images_.pop_back();
+      throw;
+    }
     return static_cast<uint32_t>(images_.size() - 1);
   }
   images_.push_back(std::move(image));
   try {
-    pending_.Post(raster, images_.size() - 1);
+    pending_.Post(raster, images_.size() - 1, FrameFor(images_.size() - 1));
   } catch (...) {
     images_.pop_back();
     throw;
@@ -125,9 +164,14 @@ uint32_t TDocument::AddEncodedImage(const TImageInfo& info, const void* data, si
   pending_.Wait();
   TStoredImage image;
   image.info = info;
-  image.offset = store_->Append(data, size);
   image.length = size;
   images_.push_back(std::move(image));
+  try {
+    images_.back().offset = store_->AppendObject(FrameFor(images_.size() - 1), data, size);
+  } catch (...) {
+    images_.pop_back();
+    throw;
+  }
   return static_cast<uint32_t>(images_.size() - 1);
 }
 
@@ -190,7 +234,13 @@ const std::u16string* TDocument::FindInfo(const std::string& name) const {
   return nullptr;
 }
 
-void TDocument::Save(TSink& sink) {
+TObjectFrame TDocument::FrameFor(size_t image) const {
+  // In a file written as it is made every image is drawn, and the images
+  // come first: image i is object i + 1, as Save numbers them.
+  return {static_cast<uint32_t>(image + 1), ImageDictionary(images_[image].info)};
+}
+
+TDocument::TLayout TDocument::Prepare() {
   pending_.Wait();
   if (pages_.empty())
     throw TPdfError(kErrInvalidFunction, "pdfwriter: the document has no pages; a PDF needs at least one page");
@@ -199,28 +249,66 @@ void TDocument::Save(TSink& sink) {
       if (p.form && (p.index == 0 || p.index > forms_.size()))
         throw TPdfError(kErrInvalidParameter, "pdfwriter: a resource draws a resource that does not exist");
 
-  // Object numbers: catalog, page tree, information, then two per page
-  // (dictionary, content), one per form, one per image that is drawn.
-  const uint32_t catalog = 1, pageTree = 2;
-  uint32_t next = 3;
-  const uint32_t info = info_.empty() ? 0 : next++;
-  const uint32_t firstPage = next;
-  next += static_cast<uint32_t>(pages_.size()) * 2;
-  const uint32_t firstForm = next;
-  next += static_cast<uint32_t>(forms_.size());
-  std::vector<uint32_t> imageObject(images_.size(), 0);
+  // Object numbers: the images that are drawn, then the catalog, the page
+  // tree, the information, two per page (dictionary, content), one per form.
+  TLayout layout;
+  layout.imageObject.assign(images_.size(), 0);
   auto markImages = [&](const TCanvas& c) {
     for (const TPlacement& p : c.items) {
       if (p.form) continue;
       if (p.index >= images_.size()) throw TPdfError(kErrInvalidParameter, "pdfwriter: a page draws a missing image");
-      if (!imageObject[p.index]) imageObject[p.index] = next++;
+      layout.imageObject[p.index] = 1;
     }
   };
   for (const TCanvas& c : pages_) markImages(c);
   for (const TCanvas& c : forms_) markImages(c);
+  uint32_t& next = layout.next;
+  for (uint32_t& object : layout.imageObject)
+    if (object) object = next++;
+  layout.catalog = next++;
+  layout.pageTree = next++;
+  layout.info = info_.empty() ? 0 : next++;
+  layout.firstPage = next;
+  next += static_cast<uint32_t>(pages_.size()) * 2;
+  layout.firstForm = next;
+  next += static_cast<uint32_t>(forms_.size());
+  layout.offsets.assign(next, 0);
+  return layout;
+}
 
-  std::vector<uint64_t> offsets(next, 0);
+void TDocument::Save(TSink& sink) {
+  TLayout layout = Prepare();
   const uint64_t base = sink.Position();
+  sink.Write(kPdfHeader);
+  for (size_t i = 0; i < images_.size(); ++i) {
+    const uint32_t object = layout.imageObject[i];
+    if (!object) continue;
+    const TStoredImage& image = images_[i];
+    layout.offsets[object] = sink.Position() - base;
+    sink.Write(StreamObjectHead({object, ImageDictionary(image.info)}, image.length));
+    store_->CopyTo(image.offset, image.length, sink);
+    sink.Write(kStreamObjectTail);
+  }
+  WriteAfterImages(sink, base, layout);
+}
+
+bool TDocument::SaveInPlace() {
+  if (!pdfFile_ || !pdfFile_->Intact()) return false;
+  TLayout layout = Prepare();
+  for (size_t i = 0; i < images_.size(); ++i)
+    if (layout.imageObject[i] != i + 1) return false;
+  for (size_t i = 0; i < images_.size(); ++i) layout.offsets[i + 1] = pdfFile_->ObjectOffset(i + 1);
+  TStoreSink sink(*store_, pdfFile_->End());
+  WriteAfterImages(sink, 0, layout);
+  pdfFile_->Flush();
+  return true;
+}
+
+void TDocument::WriteAfterImages(TSink& sink, uint64_t base, TLayout& layout) {
+  const uint32_t catalog = layout.catalog, pageTree = layout.pageTree, info = layout.info;
+  const uint32_t firstPage = layout.firstPage, firstForm = layout.firstForm, next = layout.next;
+  const std::vector<uint32_t>& imageObject = layout.imageObject;
+  std::vector<uint64_t>& offsets = layout.offsets;
   auto begin = [&](uint32_t object) {
     offsets[object] = sink.Position() - base;
     sink.Write(std::to_string(object) + " 0 obj\n");
@@ -242,7 +330,6 @@ void TDocument::Save(TSink& sink) {
     sink.Write("\nendstream\nendobj\n");
   };
 
-  sink.Write("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
   begin(catalog);
   sink.Write("<< /Type /Catalog /Pages " + Ref(pageTree) + " >>\nendobj\n");
   begin(pageTree);
@@ -275,22 +362,6 @@ void TDocument::Save(TSink& sink) {
                "] /Resources " + resources(form),
            ContentOf(form));
   }
-  for (size_t i = 0; i < images_.size(); ++i) {
-    if (!imageObject[i]) continue;
-    const TStoredImage& image = images_[i];
-    begin(imageObject[i]);
-    std::string dict = "<< /Type /XObject /Subtype /Image /Width " + std::to_string(image.info.width) + " /Height " +
-                       std::to_string(image.info.height) + " /ColorSpace " + image.info.colorSpace +
-                       " /BitsPerComponent " + std::to_string(image.info.bitsPerComponent);
-    if (!image.info.decode.empty()) dict += " /Decode " + image.info.decode;
-    dict += " /Filter " + image.info.filter;
-    if (!image.info.decodeParms.empty()) dict += " /DecodeParms " + image.info.decodeParms;
-    dict += " /Length " + std::to_string(image.length) + " >>\nstream\n";
-    sink.Write(dict);
-    store_->CopyTo(image.offset, image.length, sink);
-    sink.Write("\nendstream\nendobj\n");
-  }
-
   const uint64_t xref = sink.Position() - base;
   std::string table = "xref\n0 " + std::to_string(next) + "\n0000000000 65535 f \n";
   for (uint32_t object = 1; object < next; ++object) {

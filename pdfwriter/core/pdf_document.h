@@ -43,6 +43,8 @@ struct TCanvas {
 
 class TDocument {
  public:
+  // With a TPdfFileStore the document is written into that file as it is
+  // made (see SaveInPlace).
   explicit TDocument(std::unique_ptr<TByteStore> store);
 
   // Images: the samples are taken now (and compressed now or on a worker
@@ -67,8 +69,15 @@ class TDocument {
   const std::u16string* FindInfo(const std::string& name) const;
 
   // Writes the whole file, once the images under way are stored. A document
-  // without pages is refused.
+  // without pages is refused. Images come first, numbered from 1 in the order
+  // they were added (those drawn nowhere are left out), then the catalog, the
+  // page tree, the information, the pages with their contents and the forms.
   void Save(TSink& sink);
+  // For a document on a TPdfFileStore: completes the file in place, which
+  // holds the images already, and returns true. False, with nothing written,
+  // when the file cannot be the PDF as Save would write it (an image drawn
+  // nowhere) or the store is no PDF file; the caller then saves elsewhere.
+  bool SaveInPlace();
 
  private:
   struct TStoredImage {
@@ -76,7 +85,12 @@ class TDocument {
     uint64_t offset = 0;
     uint64_t length = 0;
   };
+  struct TLayout;
+  TLayout Prepare();
+  void WriteAfterImages(TSink& sink, uint64_t base, TLayout& layout);
+  TObjectFrame FrameFor(size_t image) const;
   std::unique_ptr<TByteStore> store_;
+  TPdfFileStore* const pdfFile_;  // store_, when it is the PDF file
   std::vector<TStoredImage> images_;
   TDeflater deflater_;     // black-and-white images, compared with their fax coding
   TDeflateQueue pending_;  // the others, compressed while the next page is drawn

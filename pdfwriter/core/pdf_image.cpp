@@ -207,7 +207,7 @@ TDeflateQueue::~TDeflateQueue() {
   worker_.join();  // after the image under way, which the worker finishes first
 }
 
-void TDeflateQueue::Post(const TRaster& r, size_t tag) {
+void TDeflateQueue::Post(const TRaster& r, size_t tag, TObjectFrame frame) {
   // Packed while the image before it is compressed: the other buffer.
   uint8_t* samples = nullptr;
   const size_t size = PackSamples(r, samples_[next_], &samples);
@@ -218,7 +218,7 @@ void TDeflateQueue::Post(const TRaster& r, size_t tag) {
   if (!worker_.joinable()) worker_ = std::thread([this] { Run(); });
   {
     std::lock_guard lock(mutex_);
-    job_ = {samples, size, out, outSize, tag};
+    job_ = {samples, size, out, outSize, tag, std::move(frame)};
     hasJob_ = true;
   }
   next_ ^= 1;
@@ -239,14 +239,14 @@ void TDeflateQueue::Run() {
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return stop_ || hasJob_; });
-    if (!hasJob_) return;  // stopped with nothing left
-    const TJob job = job_;
+    if (!hasJob_) return;    // stopped with nothing left
+    const TJob& job = job_;  // stays until hasJob_ is cleared below
     lock.unlock();
     std::exception_ptr error;
     uint64_t offset = 0, length = 0;
     try {
       length = compressor_->Compress(job.samples, job.size, job.out, job.outSize);
-      offset = store_.Append(job.out, length);
+      offset = store_.AppendObject(job.frame, job.out, length);
     } catch (...) {
       error = std::current_exception();
     }

@@ -103,7 +103,8 @@ class TDeflateQueue {
   TDeflateQueue& operator=(const TDeflateQueue&) = delete;
 
   // Takes the raster's samples now; they are compressed into the store later.
-  void Post(const TRaster& raster, size_t tag);
+  // `frame` describes the image's object, for a store that writes it.
+  void Post(const TRaster& raster, size_t tag, TObjectFrame frame);
   // Returns when nothing is under way, the store being the caller's again.
   void Wait();
 
@@ -114,6 +115,7 @@ class TDeflateQueue {
     uint8_t* out = nullptr;
     size_t outSize = 0;
     size_t tag = 0;
+    TObjectFrame frame;
   };
   void Run();
 

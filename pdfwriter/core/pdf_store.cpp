@@ -39,6 +39,11 @@ void TFileSink::Write(const void* data, size_t size) {
   position_ += size;
 }
 
+std::string StreamObjectHead(const TObjectFrame& frame, uint64_t length) {
+  return std::to_string(frame.object) + " 0 obj\n" + frame.dictionary + " /Length " + std::to_string(length) +
+         " >>\nstream\n";
+}
+
 uint64_t TMemoryStore::Append(const void* data, size_t size) {
   uint64_t offset = bytes_.size();
   if (size != 0) bytes_.append(static_cast<const char*>(data), size);
@@ -80,6 +85,29 @@ void TFileStore::CopyTo(uint64_t offset, uint64_t size, TSink& sink) {
     sink.Write(buffer.data(), chunk);
     size -= chunk;
   }
+}
+
+TPdfFileStore::TPdfFileStore(std::FILE* file) : TFileStore(file) { Append(kPdfHeader.data(), kPdfHeader.size()); }
+
+uint64_t TPdfFileStore::AppendObject(const TObjectFrame& frame, const void* data, size_t size) {
+  if (frame.object >= objectOffsets_.size()) objectOffsets_.resize(frame.object + 1, 0);
+  const uint64_t begin = End_();
+  const std::string head = StreamObjectHead(frame, size);
+  try {
+    Append(head.data(), head.size());
+    const uint64_t offset = Append(data, size);
+    Append(kStreamObjectTail.data(), kStreamObjectTail.size());
+    Flush();  // whole objects reach the file as they are made
+    objectOffsets_[frame.object] = begin;
+    return offset;
+  } catch (...) {
+    intact_ = false;
+    throw;
+  }
+}
+
+void TPdfFileStore::Flush() {
+  if (std::fflush(File()) != 0) throw TPdfError(kErrWriteFault, "pdfwriter: writing the PDF file failed");
 }
 
 std::unique_ptr<TByteStore> MakeSpillStore() {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace skan::pdfwriter {
 
@@ -63,12 +64,34 @@ class TFileSink : public TSink {
   std::FILE* file_;
 };
 
+// The first bytes of every PDF the library writes; the second line marks the
+// file as binary for tools that guess.
+inline constexpr std::string_view kPdfHeader = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+
+// What makes a stored stream a PDF object: its number and its dictionary
+// without /Length and the closing brackets.
+struct TObjectFrame {
+  uint32_t object = 0;
+  std::string dictionary;
+};
+
+// The text around a stream's data in its object.
+std::string StreamObjectHead(const TObjectFrame& frame, uint64_t length);
+inline constexpr std::string_view kStreamObjectTail = "\nendstream\nendobj\n";
+
 // Append-only byte store; ranges handed out by Append are copied back by CopyTo.
 class TByteStore {
  public:
   virtual ~TByteStore() = default;
   virtual uint64_t Append(const void* data, size_t size) = 0;  // returns the offset
   virtual void CopyTo(uint64_t offset, uint64_t size, TSink& sink) = 0;
+  // A stream that the document will write as the object `frame` describes;
+  // returns the offset of the stream's data. Only a store that is the PDF
+  // file itself writes the frame.
+  virtual uint64_t AppendObject(const TObjectFrame& frame, const void* data, size_t size) {
+    (void)frame;
+    return Append(data, size);
+  }
 };
 
 class TMemoryStore : public TByteStore {
@@ -91,10 +114,35 @@ class TFileStore : public TByteStore {
   uint64_t Append(const void* data, size_t size) override;
   void CopyTo(uint64_t offset, uint64_t size, TSink& sink) override;
 
+ protected:
+  uint64_t End_() const { return end_; }
+  std::FILE* File() const { return file_; }
+
  private:
   std::FILE* file_;
   uint64_t end_ = 0;
   bool atEnd_ = true;
+};
+
+// The PDF file itself, written as the document is made: the header at once,
+// then each stream as its whole object, so that the save only adds the
+// objects that follow the images. The file is the caller's to name, to
+// close (through this store) and to remove.
+class TPdfFileStore : public TFileStore {
+ public:
+  explicit TPdfFileStore(std::FILE* file);
+  uint64_t AppendObject(const TObjectFrame& frame, const void* data, size_t size) override;
+  // Where object `object`'s "N 0 obj" begins; 0 for an object not written.
+  uint64_t ObjectOffset(uint32_t object) const { return object < objectOffsets_.size() ? objectOffsets_[object] : 0; }
+  uint64_t End() const { return End_(); }
+  // False once a write has failed: the file may hold part of an object.
+  bool Intact() const { return intact_; }
+  // Writes out what the C runtime holds back; a failure raises.
+  void Flush();
+
+ private:
+  std::vector<uint64_t> objectOffsets_;
+  bool intact_ = true;
 };
 
 // A file store on an anonymous temporary file, or a memory store when no

@@ -544,6 +544,58 @@ TEST(PdfDocument, DeletedPagesLeaveNoImagesBehind) {
   EXPECT_EQ(images, 1);
 }
 
+// A document made in its own file: the file holds each image's whole object
+// as it is stored and only ever grows (a reader may follow it), and the save
+// in place completes it to exactly the bytes Save writes. With an image drawn
+// nowhere the file cannot be that PDF: nothing is written to it.
+TEST(PdfDocument, ADocumentInItsOwnFileIsCompletedInPlace) {
+  struct {
+    const char* name;
+    bool deleteFirstPage;
+  } cases[] = {{"every image drawn", false}, {"a page deleted", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = (OutDir() / "in_place.pdf").string();
+    std::FILE* file = std::fopen(path.c_str(), "w+b");
+    ASSERT_NE(file, nullptr);
+    TDocument doc(std::make_unique<pdfwriter::TPdfFileStore>(file));
+    std::vector<std::string> seen{pdfwriter::ReadFileBytes(path)};
+    const uint16_t depths[] = {24, 8, 1, 24};
+    for (size_t i = 0; i < std::size(depths); ++i) {
+      const uint16_t bpp = depths[i];
+      TTestBitmap b = MakeBitmap(bpp, bpp == 24 ? std::vector<TRgb>{} : GrayRamp(bpp), 301 + i, 200);
+      doc.InsertPage(i, 100, 50);
+      TDocument::CoverWithImage(doc.Page(i), doc.AddImage(b.raster));
+      seen.push_back(pdfwriter::ReadFileBytes(path));
+    }
+    pdfwriter::TImageInfo info;
+    info.width = info.height = 1;
+    info.colorSpace = "/DeviceGray";
+    info.filter = "/DCTDecode";
+    const std::string jpeg = "stored as it is";
+    doc.InsertPage(doc.PageCount(), 100, 50);
+    TDocument::CoverWithImage(doc.Page(doc.PageCount() - 1), doc.AddEncodedImage(info, jpeg.data(), jpeg.size()));
+    doc.SetInfo("Title", u"Skan");
+    if (c.deleteFirstPage) doc.DeletePage(0);
+
+    const std::string expected = SaveToString(doc);
+    const std::string before = pdfwriter::ReadFileBytes(path);
+    EXPECT_EQ(doc.SaveInPlace(), !c.deleteFirstPage);
+    const std::string after = pdfwriter::ReadFileBytes(path);
+    if (c.deleteFirstPage) {
+      EXPECT_TRUE(after == before) << "nothing written";
+      EXPECT_EQ(pdfwriter::ParsePdf(expected).objects.size(), 4u + 3 + 2 * 4) << "images, catalog, tree, info, pages";
+    } else {
+      EXPECT_TRUE(after == expected) << "the bytes Save writes";
+      EXPECT_NO_THROW(pdfwriter::ParsePdf(after));
+    }
+    seen.push_back(after);
+    for (size_t i = 1; i < seen.size(); ++i) {
+      EXPECT_TRUE(seen[i].starts_with(seen[i - 1])) << "the file only grows, step " << i;
+    }
+  }
+}
+
 // Streams read back from the file store while more are being appended, as a
 // save between two pages does.
 TEST(PdfStore, SpillStoreReadsBackInterleavedRanges) {
