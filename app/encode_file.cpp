@@ -76,6 +76,63 @@ void AppendBase64Lines(std::string_view bytes, std::string& text) {
 }
 
 #ifdef _WIN32
+TExportAhead::TExportAhead(std::filesystem::path file) : file_(std::move(file)) {
+  out_.reset(CreateFileW(file_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ok_ = static_cast<bool>(out_);
+}
+
+TExportAhead::~TExportAhead() {
+  out_.reset();
+  if (!moved_) DeleteFileW(file_.c_str());
+}
+
+bool TExportAhead::Follow(const std::filesystem::path& source) {
+  if (!ok_) return false;
+  ok_ = false;  // until this step has succeeded
+  // Shared every way: the writer keeps the file open, and may rename it.
+  const base::TFileHandle in(CreateFileW(source.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{}, from{};
+  from.QuadPart = static_cast<LONGLONG>(bytes_);
+  if (!in || !GetFileSizeEx(in.get(), &size) || static_cast<uint64_t>(size.QuadPart) < bytes_ ||
+      !SetFilePointerEx(in.get(), from, nullptr, FILE_BEGIN))
+    return false;
+  uint64_t left = (static_cast<uint64_t>(size.QuadPart) - bytes_) / kLineBytes * kLineBytes;
+  constexpr size_t kPiece = kLineBytes << 16;  // about 3.6 MB
+  while (left > 0) {
+    bytesBuffer_.resize(static_cast<size_t>(std::min<uint64_t>(left, kPiece)));
+    for (size_t done = 0; done < bytesBuffer_.size();) {
+      DWORD got = 0;
+      if (!ReadFile(in.get(), bytesBuffer_.data() + done, static_cast<DWORD>(bytesBuffer_.size() - done), &got,
+                    nullptr) ||
+          got == 0)
+        return false;
+      done += got;
+    }
+    textBuffer_.clear();
+    AppendBase64Lines(bytesBuffer_, textBuffer_);
+    for (size_t at = 0; at < textBuffer_.size();) {
+      DWORD wrote = 0;
+      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(textBuffer_.size() - at, 1 << 20));
+      if (!WriteFile(out_.get(), textBuffer_.data() + at, chunk, &wrote, nullptr) || wrote == 0) return false;
+      at += wrote;
+    }
+    bytes_ += bytesBuffer_.size();
+    left -= bytesBuffer_.size();
+  }
+  ok_ = true;
+  return true;
+}
+
+bool TExportAhead::MoveTo(const std::filesystem::path& target) {
+  if (!ok_ || moved_) return false;
+  out_.reset();
+  ok_ = false;  // closed: it takes nothing more
+  moved_ = MoveFileExW(file_.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
+  return moved_;
+}
+
 TExportSource::TExportSource(const std::filesystem::path& path) : path_(path) {
   file_.reset(
       CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -88,7 +145,7 @@ TExportSource::TExportSource(const std::filesystem::path& path) : path_(path) {
 
 TExportSource::~TExportSource() = default;
 
-void TExportSource::SaveTo(const std::filesystem::path& target, size_t piece) {
+void TExportSource::SaveTo(const std::filesystem::path& target, TExportAhead* ahead, size_t piece) {
   piece = std::max<size_t>(piece / kLineBytes, 1) * kLineBytes;  // whole lines but the last
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file_.get(), &size) || size.QuadPart > 0x7FFFFFFF) {
@@ -96,16 +153,36 @@ void TExportSource::SaveTo(const std::filesystem::path& target, size_t piece) {
     throw std::runtime_error("Cannot read file \"" + base::Narrow(path_.wstring()) + "\". " +
                              base::SystemMessage(error));
   }
-  base::TFileHandle out(
-      CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::TFileHandle out;
+  uint64_t start = 0;
+  if (ahead && ahead->Bytes() <= static_cast<uint64_t>(size.QuadPart) && ahead->MoveTo(target)) {
+    out.reset(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER from{};
+    from.QuadPart = static_cast<LONGLONG>(ahead->Bytes());
+    if (out && SetFilePointerEx(out.get(), LARGE_INTEGER{}, nullptr, FILE_END) &&
+        SetFilePointerEx(file_.get(), from, nullptr, FILE_BEGIN))
+      start = ahead->Bytes();
+    else
+      out.reset();
+  }
   if (!out) {
-    const DWORD error = GetLastError();
-    throw std::runtime_error("Cannot create file \"" + base::Narrow(target.wstring()) + "\". " +
-                             base::SystemMessage(error));
+    out.reset(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out) {
+      const DWORD error = GetLastError();
+      throw std::runtime_error("Cannot create file \"" + base::Narrow(target.wstring()) + "\". " +
+                               base::SystemMessage(error));
+    }
+    if (!SetFilePointerEx(file_.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
+      const DWORD error = GetLastError();
+      out.reset();
+      DeleteFileW(target.c_str());
+      throw std::runtime_error("Cannot read file \"" + base::Narrow(path_.wstring()) + "\". " +
+                               base::SystemMessage(error));
+    }
   }
   DWORD readError = 0, writeError = 0;
   std::string bytes, text;
-  uint64_t left = static_cast<uint64_t>(size.QuadPart);
+  uint64_t left = static_cast<uint64_t>(size.QuadPart) - start;
   while (left > 0 && !writeError) {
     bytes.resize(static_cast<size_t>(std::min<uint64_t>(left, piece)));
     for (size_t done = 0; done < bytes.size();) {

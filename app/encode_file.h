@@ -20,6 +20,34 @@ std::string Base64Lines(std::string_view bytes);
 void AppendBase64Lines(std::string_view bytes, std::string& text);
 
 #ifdef _WIN32
+// The export of a growing file's first bytes, made while the file is written
+// (the file only grows, and what is in it is final): whole lines for the
+// first Bytes() bytes, in a file of its own that TExportSource::SaveTo makes
+// the export. The file is removed unless it became one.
+class TExportAhead {
+ public:
+  // `file` is made (or emptied) now.
+  explicit TExportAhead(std::filesystem::path file);
+  ~TExportAhead();
+  TExportAhead(const TExportAhead&) = delete;
+  TExportAhead& operator=(const TExportAhead&) = delete;
+
+  // Exports what `source` holds beyond Bytes(), in whole lines. False once
+  // anything failed: the export ahead is of no use then.
+  bool Follow(const std::filesystem::path& source);
+  uint64_t Bytes() const { return bytes_; }
+  // Gives the file the name `target`, replacing what was there; false when
+  // it cannot.
+  bool MoveTo(const std::filesystem::path& target);
+
+ private:
+  std::filesystem::path file_;
+  base::TFileHandle out_;
+  uint64_t bytes_ = 0;
+  bool ok_ = true, moved_ = false;
+  std::string bytesBuffer_, textBuffer_;
+};
+
 // A file opened for its Base64 export, denying others write access while it
 // is open. Raises std::runtime_error with the UTF-8 text "Cannot open file
 // "<path>". <system message>" when it cannot be opened.
@@ -35,7 +63,10 @@ class TExportSource {
   // scan's PDF is never held in memory whole. Raises "Cannot create file" or
   // "Cannot write file" with the target's path, or "Cannot read file" with
   // the source's (the target is removed then).
-  void SaveTo(const std::filesystem::path& target, size_t piece = size_t{57} << 14);
+  // With `ahead`, the export of the file's first bytes made earlier, only
+  // the rest is read and added to it (when it cannot be made the target, the
+  // whole file is exported as without it).
+  void SaveTo(const std::filesystem::path& target, TExportAhead* ahead = nullptr, size_t piece = size_t{57} << 14);
 
  private:
   std::filesystem::path path_;

@@ -42,6 +42,7 @@ TPagePipeline::~TPagePipeline() {
 }
 
 void TPagePipeline::Abandon() {
+  exportAhead_.reset();
   pdf_.reset();
   prepared_.clear();
   if (!workFile_.empty()) DeleteFileW(workFile_.c_str());
@@ -85,6 +86,8 @@ void TPagePipeline::Run() {
         if (GetTempFileNameW(workFolder_.c_str(), L"skw", 0, name) == 0) throw std::runtime_error("no work file");
         workFile_ = name;
         pdf_->CreateFileDocumentW(workFile_);
+        if (GetTempFileNameW(workFolder_.c_str(), L"skw", 0, name) != 0)
+          exportAhead_ = std::make_unique<TExportAhead>(name);
       }
       TPrepared done{page, {}};
       TFileIdentity after;
@@ -93,6 +96,8 @@ void TPagePipeline::Run() {
       AddPdfPage(*pdf_, page, &buffers_);
       if (!IdentifyFile(page, after) || !(after == done.id)) throw std::runtime_error("page file changed");
       prepared_.push_back(std::move(done));
+      // Without its export ahead the export is made whole at the end.
+      if (exportAhead_ && !exportAhead_->Follow(workFile_)) exportAhead_.reset();
     } catch (...) {
       std::lock_guard lock(mutex_);
       failed_ = true;
@@ -128,6 +133,7 @@ std::wstring TPagePipeline::CreateValidPDF(const std::vector<std::wstring>& list
       const std::wstring result = ChangeFileExt(placeholder, L".pdf");
       if (MoveFileExW(workFile_.c_str(), result.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
         workFile_.clear();
+        pdfDrawnAhead_ = true;
         return result;
       }
       DeleteFileW(placeholder.c_str());  // the assembly makes its own
@@ -135,6 +141,11 @@ std::wstring TPagePipeline::CreateValidPDF(const std::vector<std::wstring>& list
   }
   Abandon();
   return skan::CreateValidPDF(lista, tempFolder);
+}
+
+std::unique_ptr<TExportAhead> TPagePipeline::TakeExportAhead() {
+  if (!pdfDrawnAhead_) return nullptr;
+  return std::move(exportAhead_);
 }
 
 }  // namespace skan

@@ -7,7 +7,8 @@
 // and at the end the document is used only when its pages are exactly the
 // page list's and every page file is still the one that was read; otherwise
 // (or after any failure on the worker) the assembly runs as usual at the
-// end, with its failures.
+// end, with its failures. The Base64 export of the work file is made as it
+// grows, in a second work file, so that at the end only its last lines are.
 #pragma once
 
 #include <windows.h>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "create_valid_pdf.h"
+#include "encode_file.h"
 
 namespace skan {
 
@@ -58,6 +60,10 @@ class TPagePipeline {
   // result and failures.
   std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder);
 
+  // The export of the PDF's first bytes, made while its pages came, when the
+  // PDF that CreateValidPDF returned is the one drawn ahead; else null.
+  std::unique_ptr<TExportAhead> TakeExportAhead();
+
   // Waits until the queued pages are drawn; how many are (for tests).
   size_t WaitIdle();
 
@@ -77,7 +83,9 @@ class TPagePipeline {
   bool busy_ = false, stop_ = false, failed_ = false;
   // Touched only by the worker while it runs, and by the caller once it is idle.
   const std::wstring workFolder_;
-  std::wstring workFile_;  // set while a work file exists
+  std::wstring workFile_;                      // set while a work file exists
+  std::unique_ptr<TExportAhead> exportAhead_;  // follows the work file
+  bool pdfDrawnAhead_ = false;                 // CreateValidPDF returned the work file
   std::unique_ptr<pdf::TPdfWriter> pdf_;
   std::vector<TPrepared> prepared_;
   TPageFileBuffers buffers_;

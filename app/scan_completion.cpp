@@ -43,24 +43,26 @@ void TwainManager1TransferComplete(TScanCompletionHost& host) {
   const std::vector<std::wstring>& pages = lista ? *lista : kNoPages;
   const std::wstring filename =
       pipeline ? pipeline->CreateValidPDF(pages, host.TempFolder()) : CreateValidPDF(pages, host.TempFolder());
+  const std::unique_ptr<TExportAhead> ahead = pipeline ? pipeline->TakeExportAhead() : nullptr;
   host.SetFilename(filename);
   if (FileExists(filename)) host.AppendLog(filename);
 
   {
     // Opened here, so that a PDF that cannot be opened fails before the log
-    // lines below; read and exported a piece at a time by SaveTo, and closed
-    // before the pane opens it. Base64 is ASCII, which every ANSI code page
+    // lines below; read and exported a piece at a time by SaveTo (only what
+    // the export made ahead does not hold), and closed before the pane
+    // opens it. Base64 is ASCII, which every ANSI code page
     // spells the same.
     TExportSource pdf(filename);
     const std::wstring scanId = host.ScanId();
     host.AppendLog(L"scan_id: " + scanId);
     if (scanId.empty()) {
-      pdf.SaveTo(ChangeFileExt(filename, L".bs"));
+      pdf.SaveTo(ChangeFileExt(filename, L".bs"), ahead.get());
     } else {
       const std::wstring folder = FolderOf(filename) + L"scan\\" + scanId + L"\\";
       host.AppendLog(L"lfilename: " + folder);
       EnsureFolder(folder);  // a failure shows at the save
-      pdf.SaveTo(folder + L"scan.bs");
+      pdf.SaveTo(folder + L"scan.bs", ahead.get());
     }
   }
 

@@ -121,7 +121,7 @@ TEST(Base64Export, ExportReadsTheFileInPiecesOrSaysWhyNot) {
       for (size_t i = 0; i < bytes; ++i) data += static_cast<char>(i * 31 + i / 7);
       std::ofstream(source, std::ios::binary) << data;
       std::ofstream(target, std::ios::binary) << "an older export, longer than some new ones";
-      skan::TExportSource(source).SaveTo(target, piece);
+      skan::TExportSource(source).SaveTo(target, nullptr, piece);
       EXPECT_EQ(ReadAll(target), skan::ExportText(skan::Base64Lines(data)));
     }
   }
@@ -141,6 +141,66 @@ TEST(Base64Export, ExportReadsTheFileInPiecesOrSaysWhyNot) {
     EXPECT_NE(std::string(e.what()).find("scan.bs\". "), std::string::npos) << e.what();
   }
   std::filesystem::remove(source);
+}
+
+// The export made ahead while a file grows (followed after each step, the
+// writer keeping it open) and finished by SaveTo is the whole file's export,
+// whatever the steps; when it cannot become the target the export is made
+// whole, or fails as without it, and its own file never stays behind.
+TEST(Base64Export, ExportMadeAheadOfAGrowingFileEndsAsTheWholeExport) {
+  const auto dir = std::filesystem::temp_directory_path();
+  const auto source = dir / "encode_ahead.bin", target = dir / "encode_ahead.bs", work = dir / "encode_ahead.tmp";
+  const std::vector<std::vector<size_t>> growths = {{0},       {56},          {57},
+                                                    {57, 114}, {1, 58, 1000}, {57 * 70000, 57 * 70000 + 9}};
+  for (const auto& steps : growths) {
+    SCOPED_TRACE("grown to " + std::to_string(steps.back()) + " bytes in " + std::to_string(steps.size()) + " steps");
+    std::string data;
+    for (size_t i = 0; i < steps.back() + 30; ++i) data += static_cast<char>(i * 31 + i / 7);
+    skan::base::TFileHandle writer(CreateFileW(source.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                               nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writer);
+    skan::TExportAhead ahead(work);
+    size_t written = 0;
+    for (size_t size : steps) {
+      DWORD wrote = 0;
+      ASSERT_TRUE(WriteFile(writer.get(), data.data() + written, static_cast<DWORD>(size - written), &wrote, nullptr));
+      written = size;
+      EXPECT_TRUE(ahead.Follow(source));
+      EXPECT_EQ(ahead.Bytes(), size / 57 * 57) << "whole lines only";
+    }
+    DWORD wrote = 0;
+    ASSERT_TRUE(WriteFile(writer.get(), data.data() + written, 30, &wrote, nullptr));  // the writer's last part
+    writer.reset();
+    std::ofstream(target, std::ios::binary) << "an older export, longer than some new ones";
+    skan::TExportSource(source).SaveTo(target, &ahead, 57 * 3);
+    EXPECT_TRUE(ReadAll(target) == skan::ExportText(skan::Base64Lines(data)));
+    EXPECT_FALSE(std::filesystem::exists(work));
+  }
+
+  // Into a missing folder: the same failure as without it, and no file left.
+  {
+    skan::TExportAhead ahead(work);
+    EXPECT_TRUE(ahead.Follow(source));
+    try {
+      skan::TExportSource(source).SaveTo(dir / "no such folder" / "scan.bs", &ahead);
+      ADD_FAILURE() << "exported into a missing folder";
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("Cannot create file \"", 0), 0u) << e.what();
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(work));
+  // Ahead of a longer file than the one exported: not used.
+  {
+    skan::TExportAhead ahead(work);
+    EXPECT_TRUE(ahead.Follow(source));
+    const std::string shorter = "short";
+    std::ofstream(source, std::ios::binary | std::ios::trunc) << shorter;
+    skan::TExportSource(source).SaveTo(target, &ahead);
+    EXPECT_EQ(ReadAll(target), skan::ExportText(skan::Base64Lines(shorter)));
+  }
+  EXPECT_FALSE(std::filesystem::exists(work));
+  std::filesystem::remove(source);
+  std::filesystem::remove(target);
 }
 
 // A file larger than the export takes is refused before anything is

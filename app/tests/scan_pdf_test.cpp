@@ -513,10 +513,12 @@ TEST_F(ScanPdf, PagesDrawnAheadGiveTheSameResultAsTheAssemblyAtTheEnd) {
     std::function<void(ScanPdf&, const std::vector<std::wstring>&)> beforeEnd;
     const char* failure;  // "" for success; "missing" for the missing-page text of the given page
     int failingPage;
+    const wchar_t* scanId = nullptr;  // the export goes into the request's folder
   };
   const TCase cases[] = {
       {"one page", 1, 1, nullptr, "", 0},
       {"three pages", 3, 3, nullptr, "", 0},
+      {"three pages exported into the request's folder", 3, 3, nullptr, "", 0, L"2025_03_07_09_05_02_045"},
       {"a page removed before the end", 3, 3, [](ScanPdf&, const auto& l) { fs::remove(l[1]); }, "missing", 1},
       {"a page replaced by another picture of the same size", 3, 3,
        [](ScanPdf&, const auto& l) { WriteBmp(fs::path(l[2]), kGrayOther); }, "", 0},
@@ -532,6 +534,10 @@ TEST_F(ScanPdf, PagesDrawnAheadGiveTheSameResultAsTheAssemblyAtTheEnd) {
     SetUp();  // a fresh folder per case
     TFakeHost host(Temp());
     host.pipeline = std::make_unique<skan::TPagePipeline>(Temp());
+    if (c.scanId) {
+      host.scanId = c.scanId;
+      fs::create_directory(folder_ / "scan");
+    }
     const bool lateFile = std::string(c.name).find("missing when reported") != std::string::npos;
     for (int i = 0; i < c.pages; ++i) {
       const fs::path page = folder_ / ("p" + std::to_string(i) + ".bmp");
@@ -546,7 +552,7 @@ TEST_F(ScanPdf, PagesDrawnAheadGiveTheSameResultAsTheAssemblyAtTheEnd) {
     // The files as they were before the batch: the work file is to go.
     std::vector<std::string> before = Files();
     const size_t workFiles = std::erase_if(before, [](const std::string& n) { return n.starts_with("skw"); });
-    EXPECT_EQ(workFiles, lateFile ? 0u : 1u) << "the PDF under way has a work file of its own";
+    EXPECT_EQ(workFiles, lateFile ? 0u : 2u) << "the PDF under way and its export have work files of their own";
 
     const std::string raised = Raised([&] { skan::TwainManager1TransferComplete(host); });
     EXPECT_TRUE(host.released);
@@ -563,15 +569,24 @@ TEST_F(ScanPdf, PagesDrawnAheadGiveTheSameResultAsTheAssemblyAtTheEnd) {
     ASSERT_EQ(raised, "no exception");
     EXPECT_EQ(host.statuses, (std::vector<std::wstring>{L"Prepared_SCAN", L"Redy_SCAN"}));
     // Besides the pages: one placeholder, the PDF and its export, all of one
-    // name; the work file is gone.
+    // name (the export in the request's folder when there is one); the work
+    // files are gone.
     std::vector<std::string> made;
     for (const auto& name : Files())
       if (std::find(before.begin(), before.end(), name) == before.end()) made.push_back(name);
     const std::string stem = base::Narrow(fs::path(host.filename).stem().wstring());
-    EXPECT_EQ(made, (std::vector<std::string>{stem + ".bs", stem + ".pdf", stem + ".tmp"}));
+    if (c.scanId)
+      EXPECT_EQ(made, (std::vector<std::string>{stem + ".pdf", stem + ".tmp"}));
+    else
+      EXPECT_EQ(made, (std::vector<std::string>{stem + ".bs", stem + ".pdf", stem + ".tmp"}));
     EXPECT_EQ(Files().size(), before.size() + made.size());
-    // The same bytes as the assembly at the end makes of the files as they are now.
-    EXPECT_EQ(ReadAll(host.filename), ReadAll(skan::CreateValidPDF(host.pages, Temp())));
+    // The same bytes as the assembly at the end makes of the files as they
+    // are now, and their whole export.
+    const std::string pdf = ReadAll(host.filename);
+    EXPECT_TRUE(pdf == ReadAll(skan::CreateValidPDF(host.pages, Temp())));
+    const std::wstring exportPath =
+        c.scanId ? Temp() + L"scan\\" + c.scanId + L"\\scan.bs" : skan::ChangeFileExt(host.filename, L".bs");
+    EXPECT_TRUE(ReadAll(exportPath) == skan::JoinLinesCrLf(skan::SplitLines(skan::Base64Lines(pdf))));
   }
 }
 
