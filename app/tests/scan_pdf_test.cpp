@@ -371,6 +371,13 @@ TEST_F(ScanPdf, LibraryRefusalsComeThroughTheErrorCallback) {
   EXPECT_NO_THROW(pdfwriter::ParsePdf(ReadAll(path)));
   EXPECT_EQ(Raised([&] { pdf.CreateFileDocumentW((folder_ / "no-such-folder" / "x.pdf").wstring()); }).substr(0, 40),
             "pdf 3 pdfwriter: cannot create the PDF f");
+  // One never closed holds no half-made PDF.
+  {
+    pdf::TPdfWriter abandoned;
+    abandoned.CreateFileDocumentW((folder_ / "abandoned.pdf").wstring());
+    abandoned.FinishPage(abandoned.AddPage(100, 100, 10, 10, 0));
+  }
+  EXPECT_EQ(ReadAll(folder_ / "abandoned.pdf"), "");
 }
 
 // --- Scan completion -------------------------------------------------------
