@@ -1,5 +1,7 @@
 #include "page_pipeline.h"
 
+#include <chrono>
+
 #include "create_valid_pdf.h"
 #include "pdf/pdf_binding.h"
 
@@ -63,15 +65,37 @@ size_t TPagePipeline::WaitIdle() {
   return failed_ ? 0 : prepared_.size();
 }
 
+bool TPagePipeline::FollowWorkFile() {
+  if (!exportAhead_) return false;
+  const uint64_t before = exportAhead_->Bytes();
+  // Without its export ahead the export is made whole at the end.
+  if (!exportAhead_->Follow(workFile_)) exportAhead_.reset();
+  return exportAhead_ && exportAhead_->Bytes() > before;
+}
+
 void TPagePipeline::Run() {
+  // After a page, the library compresses it on a thread of its own; the
+  // export looks at the work file once nothing else has come for this long,
+  // and again as long as it finds more.
+  constexpr auto kExportDelay = std::chrono::milliseconds(300);
+  bool exportDue = false;
   for (;;) {
     std::wstring page;
     {
       std::unique_lock lock(mutex_);
       busy_ = false;
       idle_.notify_all();
-      wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+      const auto ready = [this] { return stop_ || !queue_.empty(); };
+      bool follow = false;
+      if (exportDue && !closing_) follow = !wake_.wait_for(lock, kExportDelay, [&] { return ready() || closing_; });
+      if (!follow) wake_.wait(lock, ready);
       if (stop_) return;
+      if (follow) {
+        busy_ = true;  // the end waits for the piece under way
+        lock.unlock();
+        exportDue = FollowWorkFile();
+        continue;
+      }
       page = std::move(queue_.front());
       queue_.pop_front();
       busy_ = !failed_;
@@ -96,8 +120,7 @@ void TPagePipeline::Run() {
       AddPdfPage(*pdf_, page, &buffers_);
       if (!IdentifyFile(page, after) || !(after == done.id)) throw std::runtime_error("page file changed");
       prepared_.push_back(std::move(done));
-      // Without its export ahead the export is made whole at the end.
-      if (exportAhead_ && !exportAhead_->Follow(workFile_)) exportAhead_.reset();
+      exportDue = exportAhead_ != nullptr;
     } catch (...) {
       std::lock_guard lock(mutex_);
       failed_ = true;
@@ -116,6 +139,11 @@ bool TPagePipeline::Usable(const std::vector<std::wstring>& lista) {
 }
 
 std::wstring TPagePipeline::CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder) {
+  {
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+  }
+  wake_.notify_all();
   WaitIdle();  // from here on the worker waits, and the document is this thread's
   if (tempFolder == workFolder_ && Usable(lista)) {
     const std::unique_ptr<pdf::TPdfWriter> pdf = std::move(pdf_);

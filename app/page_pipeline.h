@@ -8,7 +8,9 @@
 // page list's and every page file is still the one that was read; otherwise
 // (or after any failure on the worker) the assembly runs as usual at the
 // end, with its failures. The Base64 export of the work file is made as it
-// grows, in a second work file, so that at the end only its last lines are.
+// grows, in a second work file, so that at the end only its last lines are;
+// it runs when no page has come for a moment, so that it neither delays a
+// page nor competes with the last page's compression at the batch's end.
 #pragma once
 
 #include <windows.h>
@@ -76,11 +78,14 @@ class TPagePipeline {
   bool Usable(const std::vector<std::wstring>& lista);
   // Gives up the document and removes its work file.
   void Abandon();
+  // The export follows the work file; true when it found more to export.
+  bool FollowWorkFile();
 
   std::mutex mutex_;
   std::condition_variable wake_, idle_;
   std::deque<std::wstring> queue_;
   bool busy_ = false, stop_ = false, failed_ = false;
+  bool closing_ = false;  // the batch's end has come: the export follows no more
   // Touched only by the worker while it runs, and by the caller once it is idle.
   const std::wstring workFolder_;
   std::wstring workFile_;                      // set while a work file exists
