@@ -560,10 +560,10 @@ uint8_t* TImageCache::Room(size_t size) {
   return room_.get();
 }
 
-void TImageCache::Clear() { entry_ = {}; }
+void TImageCache::Clear() { imageRoom_ = TakeImageRoom(); }
 
 std::vector<uint8_t> TImageCache::TakeImageRoom() {
-  std::vector<uint8_t> room;
+  std::vector<uint8_t> room = std::move(imageRoom_);
   if (entry_.image && entry_.image.use_count() == 1) room = std::move(const_cast<TImage&>(*entry_.image).pixels);
   entry_ = {};
   return room;
