@@ -137,10 +137,11 @@ int TViewerWindow::ViewHeight() const {
 
 int TViewerWindow::LineHeight() const { return ui::Scale(kLine, dpi_); }
 
-void TViewerWindow::Relayout() {
+void TViewerWindow::Relayout() { Relayout(layout_.Anchor(scroll_)); }
+
+void TViewerWindow::Relayout(std::pair<size_t, double> anchor) {
   RECT client;
   GetClientRect(Handle(), &client);
-  auto anchor = layout_.Anchor(scroll_);
   layout_.Arrange(client.right, ui::Scale(kMargin, dpi_), ui::Scale(kGap, dpi_));
   scroll_ = layout_.ClampScroll(layout_.ScrollFor(anchor), client.bottom);
   UpdateScrollBar();
@@ -213,6 +214,18 @@ void TViewerWindow::TakeResults() {
         ShowScrollBar(Handle(), SB_VERT, TRUE);
         Relayout();  // the scroll bar took some width
         break;
+      case TLoadResult::PagesKnown: {
+        if (!opened_) break;  // a notice shows instead
+        // Every page as read, in place of those that stood in: the view
+        // keeps its place, pages past the real end go.
+        const size_t count = r.pageSizes.size();
+        failed_.resize(count, false);
+        for (auto it = cache_.begin(); it != cache_.end();) it = it->first >= count ? Drop(it) : std::next(it);
+        const auto anchor = layout_.Anchor(scroll_);
+        layout_.SetPages(std::move(r.pageSizes));
+        Relayout(anchor);
+        break;
+      }
       case TLoadResult::OpenFailed: ShowNotice(r.error); break;
       case TLoadResult::Page: {
         if (r.page >= layout_.PageCount()) break;
