@@ -60,9 +60,9 @@ for doc in scan100 scan10 ours20; do
   for _ in $(seq "${ROUNDS:-3}"); do
     for b in "after=$viewer" "before=$BEFORE_EXE"; do
       wine "${b#*=}" "$(winepath -w "$out/$doc.pdf")" "$runs" "${phases[@]}" 2>/dev/null >"$out/round.txt"
-      sed -nE 's/^phases: open ([0-9.]+) ms, preview .* ([0-9.]+) ms, page ([0-9.]+) ms/\1 \2 \3/p' "$out/round.txt" \
+      sed -nE 's/^phases: open ([0-9.]+) ms, preview .* ([0-9.]+) ms, page ([0-9.]+) ms.*/\1 \2 \3/p' "$out/round.txt" \
         >>"$out/rounds.${b%%=*}.phases"
-      sed -nE 's/^phases: first image alone, read and decoded ([0-9.]+) ms/\1/p' "$out/round.txt" \
+      sed -nE 's/^phases: first image alone, read and decoded ([0-9.]+) ms.*/\1/p' "$out/round.txt" \
         >>"$out/rounds.${b%%=*}.decode"
       sed -nE 's/^first page: median ([0-9.]+) ms.*/\1/p' "$out/round.txt" >>"$out/rounds.${b%%=*}.first"
       sed -nE 's/^first page at full quality: median ([0-9.]+) ms.*/\1/p' "$out/round.txt" >>"$out/rounds.${b%%=*}.sharp"
