@@ -106,14 +106,23 @@ void TViewerWindow::Navigate(const std::wstring& path) {
   scroll_ = 0;
   firstShown_ = false;
   HideNotice();
-  ShowScrollBar(Handle(), SB_VERT, FALSE);
+  // A scroll bar shown for the document before stays, emptied: hiding it and
+  // showing it again would have the window change its frame and lay itself
+  // out twice while the first page is being drawn.
+  const bool barShown = (GetWindowLongW(Handle(), GWL_STYLE) & WS_VSCROLL) != 0;
+  if (barShown) {
+    SCROLLINFO si{};
+    si.cbSize = sizeof si;
+    si.fMask = SIF_ALL | SIF_DISABLENOSCROLL;
+    SetScrollInfo(Handle(), SB_VERT, &si, TRUE);
+  }
   // The first page is drawn at once for the width it will have once the
   // scroll bar shows; the window confirms (or changes) it when it learns of
   // the pages.
   RECT client;
   GetClientRect(Handle(), &client);
-  const int firstWidth =
-      TPageLayout::PageWidthFor(client.right - GetSystemMetrics(SM_CXVSCROLL), ui::Scale(kMargin, dpi_));
+  const int firstWidth = TPageLayout::PageWidthFor(client.right - (barShown ? 0 : GetSystemMetrics(SM_CXVSCROLL)),
+                                                   ui::Scale(kMargin, dpi_));
   if (loader_) loader_->Open(std::filesystem::path(path), generation_, firstWidth);
   InvalidateRect(Handle(), nullptr, FALSE);
 }
@@ -211,7 +220,7 @@ void TViewerWindow::TakeResults() {
         opened_ = true;
         failed_.assign(r.pageSizes.size(), false);
         layout_.SetPages(std::move(r.pageSizes));
-        ShowScrollBar(Handle(), SB_VERT, TRUE);
+        if (!(GetWindowLongW(Handle(), GWL_STYLE) & WS_VSCROLL)) ShowScrollBar(Handle(), SB_VERT, TRUE);
         Relayout();  // the scroll bar took some width
         break;
       case TLoadResult::PagesKnown: {
