@@ -224,7 +224,9 @@ void TViewerWindow::TakeResults() {
         Relayout();  // the scroll bar took some width
         break;
       case TLoadResult::PagesKnown: {
-        if (!opened_) break;  // a notice shows instead
+        // Nothing to do when a notice shows instead, or when the pages stood
+        // in rightly (a scan's pages are all of a size).
+        if (!opened_ || r.pageSizes == layout_.Sizes()) break;
         // Every page as read, in place of those that stood in: the view
         // keeps its place, pages past the real end go.
         const size_t count = r.pageSizes.size();
