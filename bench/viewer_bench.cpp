@@ -1,7 +1,11 @@
 // Benchmark of the document pane (not a test): time from Navigate to the
 // first page on screen, time from Page Down to the next page drawn, and the
 // process's peak memory after paging through the whole document.
-// Usage: viewer_bench <pdf> [runs]
+// With "phases", first times the reader's own steps on this thread, without
+// the window: opening the document, the preview (which decodes the images
+// and averages them down), the page itself, and the first image's decode
+// alone.
+// Usage: viewer_bench <pdf> [runs] [phases]
 #include <windows.h>
 #include <psapi.h>
 
@@ -12,6 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "document.h"
+#include "image.h"
+#include "render.h"
 #include "viewer_win.h"
 
 namespace skan::bench {
@@ -42,12 +49,74 @@ double Median(std::vector<double> v) {
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
+// Rows decoded into a buffer of their own, for timing a decoder alone.
+class TPlainRows final : public pdfview::IImageRows {
+ public:
+  uint8_t* Start(int width, int height, int channels, bool) override {
+    pixels_.resize(static_cast<size_t>(width) * height * channels);
+    return pixels_.data();
+  }
+  void Ready(int) override {}
+
+ private:
+  std::vector<uint8_t> pixels_;
+};
+
+// The first page's first image read and decoded (into a kept buffer, not
+// averaged down): the decoder's share of the preview's time.
+double TimeFirstImage(pdfview::TDocument& doc, TPlainRows& rows) {
+  pdfview::TNeverCancel never;
+  pdfview::TObject resources = doc.Resolve(doc.Page(0).resources);
+  pdfview::TObject xobjects = doc.Get(resources.DictValue(), "XObject");
+  if (xobjects.DictValue().Items().empty()) return 0;
+  pdfview::TObject image = doc.Resolve(xobjects.DictValue().Items().front().second);
+  auto start = Clock::now();
+  pdfview::DecodeImage(doc, image, resources.DictValue(), never, rows);
+  auto decoded = Clock::now();
+  doc.CloseFile();
+  return Ms(decoded - start);
+}
+
+// The reader's steps for the first page, each timed on its own.
+void PrintPhases(const std::wstring& path, int runs, int width) {
+  std::vector<double> open, preview, page;
+  pdfview::TImageCache cache;
+  pdfview::TNeverCancel never;
+  for (int run = 0; run < runs; ++run) {
+    cache.Clear();
+    auto start = Clock::now();
+    pdfview::TDocument doc(pdfview::OpenFileSource(path));
+    auto opened = Clock::now();
+    pdfview::TRaster quick = pdfview::RenderPage(doc, 0, width / 2, never, &cache, width);
+    auto previewed = Clock::now();
+    pdfview::TRaster full = pdfview::RenderPage(doc, 0, width, never, &cache);
+    auto drawn = Clock::now();
+    doc.CloseFile();
+    open.push_back(Ms(opened - start));
+    preview.push_back(Ms(previewed - opened));
+    page.push_back(Ms(drawn - previewed));
+    cache.GiveRaster(std::move(quick.pixels));
+    cache.GiveRaster(std::move(full.pixels));
+  }
+  std::printf("phases: open %.1f ms, preview (with the decode) %.1f ms, page %.1f ms\n", Median(open), Median(preview),
+              Median(page));
+  std::vector<double> decode;
+  TPlainRows rows;
+  for (int run = 0; run < runs; ++run) {
+    pdfview::TDocument doc(pdfview::OpenFileSource(path));
+    decode.push_back(TimeFirstImage(doc, rows));
+  }
+  std::printf("phases: first image alone, read and decoded %.1f ms\n", Median(decode));
+}
+
 }  // namespace
 
 int Main(int argc, wchar_t** argv) {
   if (argc < 2) return 2;
   const std::wstring path = argv[1];
   const int runs = argc > 2 ? _wtoi(argv[2]) : 5;
+  if (argc > 3 && std::wstring(argv[3]) == L"phases")
+    PrintPhases(path, runs, pdfview::TPageLayout::PageWidthFor(1920 - 176 - 4 - GetSystemMetrics(SM_CXVSCROLL), 12));
   // The main window's layout on a 1920 x 1080 screen: the pane right of the
   // 176-pixel button column.
   HWND host = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 1920, 1080, nullptr,

@@ -9,6 +9,8 @@
 # BEFORE_EXE=<viewer_bench.exe> of an earlier build runs beside it: ROUNDS
 # (default 3) alternating rounds of both, each round a program run of [runs]
 # Navigates, then the medians over the rounds of each round's median.
+# PHASES=1 also times the reader's steps for the first page without the
+# window (opening, preview with the decode, page, the decode alone).
 # Usage: bench/viewer_bench.sh [runs, default 5]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -45,17 +47,23 @@ if [ ! -f "$out/ours20.pdf" ]; then
 fi
 
 viewer=${VIEWER_EXE:-$SKAN_BENCH_TREE/pdfview/viewer_bench.exe}
+phases=()
+[ -z "${PHASES:-}" ] || phases=(phases)
 median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
 for doc in scan100 scan10 ours20; do
   echo "== $doc.pdf ($(du -h "$out/$doc.pdf" | cut -f1))"
   if [ -z "${BEFORE_EXE:-}" ]; then
-    wine "$viewer" "$(winepath -w "$out/$doc.pdf")" "$runs" 2>/dev/null
+    wine "$viewer" "$(winepath -w "$out/$doc.pdf")" "$runs" "${phases[@]}" 2>/dev/null
     continue
   fi
   rm -f "$out"/rounds.*
   for _ in $(seq "${ROUNDS:-3}"); do
     for b in "after=$viewer" "before=$BEFORE_EXE"; do
-      wine "${b#*=}" "$(winepath -w "$out/$doc.pdf")" "$runs" 2>/dev/null >"$out/round.txt"
+      wine "${b#*=}" "$(winepath -w "$out/$doc.pdf")" "$runs" "${phases[@]}" 2>/dev/null >"$out/round.txt"
+      sed -nE 's/^phases: open ([0-9.]+) ms, preview .* ([0-9.]+) ms, page ([0-9.]+) ms.*/\1 \2 \3/p' "$out/round.txt" \
+        >>"$out/rounds.${b%%=*}.phases"
+      sed -nE 's/^phases: first image alone, read and decoded ([0-9.]+) ms.*/\1/p' "$out/round.txt" \
+        >>"$out/rounds.${b%%=*}.decode"
       sed -nE 's/^first page: median ([0-9.]+) ms.*/\1/p' "$out/round.txt" >>"$out/rounds.${b%%=*}.first"
       sed -nE 's/^first page at full quality: median ([0-9.]+) ms.*/\1/p' "$out/round.txt" >>"$out/rounds.${b%%=*}.sharp"
       sed -nE 's/^page down .*: median ([0-9.]+) ms.*/\1/p' "$out/round.txt" >>"$out/rounds.${b%%=*}.turn"
@@ -66,5 +74,9 @@ for doc in scan100 scan10 ours20; do
     printf "%-6s first page %7.1f ms, at full quality %7.1f ms, page down %7.1f ms, peak %6.1f MB\n" "$name" \
       "$(median <"$out/rounds.$name.first")" "$(median <"$out/rounds.$name.sharp")" \
       "$(median <"$out/rounds.$name.turn")" "$(median <"$out/rounds.$name.peak")"
+    [ -s "$out/rounds.$name.phases" ] || continue
+    printf "%-6s phases: open %5.1f ms, preview with the decode %5.1f ms, page %5.1f ms, decode alone %5.1f ms\n" \
+      "$name" "$(cut -d' ' -f1 "$out/rounds.$name.phases" | median)" "$(cut -d' ' -f2 "$out/rounds.$name.phases" | median)" \
+      "$(cut -d' ' -f3 "$out/rounds.$name.phases" | median)" "$(median <"$out/rounds.$name.decode")"
   done
 done

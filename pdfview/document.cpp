@@ -39,7 +39,7 @@ bool ReadBox(const TObject& o, std::array<double, 4>& box) {
 
 }  // namespace
 
-TDocument::TDocument(std::unique_ptr<IByteSource> source, const TCancel& cancel)
+TDocument::TDocument(std::unique_ptr<IByteSource> source, const TCancel& cancel, TPageReading reading)
     : source_(std::move(source)), input_(*source_) {
   // However reading ends, the file is left closed.
   struct TCloser {
@@ -48,7 +48,23 @@ TDocument::TDocument(std::unique_ptr<IByteSource> source, const TCancel& cancel)
   } closer{*source_};
   ReadXref(cancel);
   if (trailer_.Has("Encrypt")) Unsupported("the document is encrypted");
-  ReadPages(cancel);
+  StartPageTree();
+  WalkPageTree(cancel, reading == TPageReading::First);
+}
+
+void TDocument::ReadRemainingPages(const TCancel& cancel) {
+  struct TCloser {
+    IByteSource& source;
+    ~TCloser() { source.Close(); }
+  } closer{*source_};
+  WalkPageTree(cancel, false);
+}
+
+size_t TDocument::ExpectedPageCount() const {
+  if (treeDone_ || treeCount_ < static_cast<int64_t>(pages_.size()) ||
+      treeCount_ > static_cast<int64_t>(limits::kMaxPages))
+    return pages_.size();
+  return static_cast<size_t>(treeCount_);
 }
 
 uint64_t TDocument::FindStartXref() {
@@ -342,31 +358,23 @@ size_t TDocument::StreamDataInto(const TObject& object, const TCancel& cancel, u
   return FlateDecodeInto(raw, out, size, cancel);
 }
 
-void TDocument::ReadPages(const TCancel& cancel) {
+void TDocument::StartPageTree() {
   TObject catalog = Get(trailer_.Get("Root").RefValue());
   if (!catalog.IsDict()) Damaged("the document catalog is missing");
   TObject rootRef = catalog.DictValue().Get("Pages");
   TObject root = Resolve(rootRef);
   if (!root.IsDict()) Damaged("the page tree is missing");
+  const TObject count = Resolve(root.DictValue().Get("Count"));
+  treeCount_ = count.IsInt() ? count.IntValue() : 0;
+  if (rootRef.IsRef()) treeVisited_.insert(rootRef.RefValue().num);
+  tree_.push_back({root, rootRef.RefValue(), 0, {}});
+}
 
-  struct TInherited {
-    TObject mediaBox, cropBox, rotate, resources;
-  };
-  std::set<uint32_t> visited;
-  if (rootRef.IsRef()) visited.insert(rootRef.RefValue().num);
-  // Depth-first, in document order.
-  struct TFrame {
-    TObject node;
-    TRef ref;
-    int depth;
-    TInherited inherited;
-  };
-  std::vector<TFrame> stack;
-  stack.push_back({root, rootRef.RefValue(), 0, {}});
-  while (!stack.empty()) {
+void TDocument::WalkPageTree(const TCancel& cancel, bool untilPage) {
+  while (!tree_.empty()) {
     cancel.Check();
-    TFrame frame = std::move(stack.back());
-    stack.pop_back();
+    TTreeFrame frame = std::move(tree_.back());
+    tree_.pop_back();
     const TDict& node = frame.node.DictValue();
     TInherited inh = frame.inherited;
     if (node.Has("MediaBox")) inh.mediaBox = Resolve(node.Get("MediaBox"));
@@ -381,10 +389,10 @@ void TDocument::ReadPages(const TCancel& cancel) {
       for (size_t i = list.size(); i-- > 0;) {
         const TObject& kid = list[i];
         if (!kid.IsRef()) continue;
-        if (!visited.insert(kid.RefValue().num).second) Damaged("the page tree has a cycle");
+        if (!treeVisited_.insert(kid.RefValue().num).second) Damaged("the page tree has a cycle");
         TObject child = Get(kid.RefValue());
         if (!child.IsDict()) continue;  // a missing page is left out
-        stack.push_back({child, kid.RefValue(), frame.depth + 1, inh});
+        tree_.push_back({child, kid.RefValue(), frame.depth + 1, inh});
       }
       continue;
     }
@@ -404,8 +412,11 @@ void TDocument::ReadPages(const TCancel& cancel) {
     page.resources = inh.resources;
     if (pages_.size() >= limits::kMaxPages) Fail(TErrorKind::TooLarge, "too many pages");
     pages_.push_back(std::move(page));
+    if (untilPage) break;
   }
+  if (!tree_.empty()) return;
   if (pages_.empty()) Damaged("the document has no pages");
+  treeDone_ = true;
 }
 
 }  // namespace skan::pdfview

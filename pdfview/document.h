@@ -7,6 +7,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -27,12 +28,25 @@ struct TPage {
   double Height() const { return rotate % 180 ? box[2] - box[0] : box[3] - box[1]; }
 };
 
+// How much of the page tree a document reads when it opens: every page, or
+// only as far as the first (the rest with ReadRemainingPages).
+enum class TPageReading { All, First };
+
 class TDocument {
  public:
   // Reads the cross-reference and the page tree. Throws TPdfError.
-  explicit TDocument(std::unique_ptr<IByteSource> source, const TCancel& cancel = TNeverCancel());
+  explicit TDocument(std::unique_ptr<IByteSource> source, const TCancel& cancel = TNeverCancel(),
+                     TPageReading reading = TPageReading::All);
 
+  // The pages read so far (all of them once AllPagesRead).
   size_t PageCount() const { return pages_.size(); }
+  bool AllPagesRead() const { return treeDone_; }
+  // Reads the rest of the page tree; throws what the constructor would have
+  // thrown had it read every page.
+  void ReadRemainingPages(const TCancel& cancel);
+  // The number of pages the page tree's root claims (/Count), when it is a
+  // plausible one no smaller than the pages read; else the pages read.
+  size_t ExpectedPageCount() const;
   // Ends a burst of reads (the file is closed until the next one).
   void CloseFile() { source_->Close(); }
   const TPage& Page(size_t index) const { return pages_.at(index); }
@@ -74,7 +88,11 @@ class TDocument {
   void SetEntry(uint64_t num, TEntry entry);
   TObject Load(TRef ref);
   TObject LoadFromObjectStream(uint32_t streamNum, uint32_t index, uint32_t num);
-  void ReadPages(const TCancel& cancel);
+  // Starts the page tree's walk at its root.
+  void StartPageTree();
+  // Walks on, in document order, until a page is found (`untilPage`) or the
+  // tree ends.
+  void WalkPageTree(const TCancel& cancel, bool untilPage);
   void RawStreamData(const TStream& stream, std::string& out);
 
   std::unique_ptr<IByteSource> source_;
@@ -82,6 +100,21 @@ class TDocument {
   std::vector<TEntry> xref_;
   TDict trailer_;
   std::vector<TPage> pages_;
+  // The page tree's walk: nodes still to visit, depth first, with what they
+  // inherit; every node met so far (a node met twice is a cycle).
+  struct TInherited {
+    TObject mediaBox, cropBox, rotate, resources;
+  };
+  struct TTreeFrame {
+    TObject node;
+    TRef ref;
+    int depth = 0;
+    TInherited inherited;
+  };
+  std::vector<TTreeFrame> tree_;
+  std::set<uint32_t> treeVisited_;
+  bool treeDone_ = false;
+  int64_t treeCount_ = 0;  // the root's /Count
   std::unordered_map<uint32_t, TObject> cache_;
   std::vector<uint32_t> loading_;  // objects being loaded: catches reference cycles
   // The last object stream read: its objects are usually wanted together.

@@ -18,6 +18,7 @@ class TPageLayout {
   void Arrange(int viewWidth, int margin, int gap);
 
   size_t PageCount() const { return sizes_.size(); }
+  const std::vector<std::pair<double, double>>& Sizes() const { return sizes_; }
   int PageWidth() const { return pageWidth_; }
   // The page width Arrange gives for a view `viewWidth` wide.
   static int PageWidthFor(int viewWidth, int margin);

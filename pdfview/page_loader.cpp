@@ -19,6 +19,29 @@ class TPageLoader::TCancelFlag final : public TCancel {
   int width_;
 };
 
+class TPageLoader::TOpenCancelFlag final : public TCancel {
+ public:
+  TOpenCancelFlag(TPageLoader& owner, uint64_t generation) : owner_(owner), generation_(generation) {}
+  bool Cancelled() const override { return !owner_.StillCurrent(generation_); }
+
+ private:
+  TPageLoader& owner_;
+  uint64_t generation_;
+};
+
+namespace {
+
+std::vector<std::pair<double, double>> SizesOf(const TDocument& document, size_t count) {
+  std::vector<std::pair<double, double>> sizes;
+  for (size_t i = 0; i < count; ++i) {
+    const TPage& page = document.Page(std::min(i, document.PageCount() - 1));
+    sizes.emplace_back(page.Width(), page.Height());
+  }
+  return sizes;
+}
+
+}  // namespace
+
 TPageLoader::TPageLoader(std::function<void()> notify) : notify_(std::move(notify)) {
   worker_ = std::thread([this] { Run(); });
 }
@@ -76,6 +99,36 @@ bool TPageLoader::StillWanted(uint64_t generation, size_t page, int width) {
          std::find(wanted_.begin(), wanted_.end(), page) != wanted_.end();
 }
 
+bool TPageLoader::StillCurrent(uint64_t generation) {
+  std::lock_guard guard(lock_);
+  return !stop_ && !openPending_ && generation == generation_;
+}
+
+bool TPageLoader::ReadRemainingPages(uint64_t generation) {
+  TLoadResult result;
+  result.generation = generation;
+  try {
+    document_->ReadRemainingPages(TOpenCancelFlag(*this, generation));
+    result.type = TLoadResult::PagesKnown;
+    result.pageSizes = SizesOf(*document_, document_->PageCount());
+    previewed_.resize(document_->PageCount(), false);
+    Post(std::move(result));
+    return true;
+  } catch (const TPdfError& e) {
+    if (e.Kind() == TErrorKind::Cancelled) return false;
+    result.type = TLoadResult::OpenFailed;
+    result.error = e.Kind();
+    result.detail = e.what();
+  } catch (const std::bad_alloc&) {
+    result.type = TLoadResult::OpenFailed;
+    result.error = TErrorKind::TooLarge;
+  }
+  // As if the document had failed to open: nothing more is drawn from it.
+  document_.reset();
+  Post(std::move(result));
+  return false;
+}
+
 void TPageLoader::Post(TLoadResult result) {
   bool notify = false;
   {
@@ -94,20 +147,22 @@ void TPageLoader::Run() {
     uint64_t generation = 0;
     size_t page = 0;
     int width = 0;
-    bool open = false;
+    bool open = false, firstAtOnce = false, anyWanted = false;
     {
       std::unique_lock guard(lock_);
       wake_.wait(guard, [&] {
         if (stop_ || openPending_) return true;
-        return document_ && !wanted_.empty();
+        return document_ && (!wanted_.empty() || !document_->AllPagesRead());
       });
       if (stop_) return;
       generation = generation_;
+      anyWanted = !wanted_.empty();
       if (openPending_) {
         open = true;
         openPending_ = false;
         path = path_;
-      } else {
+        firstAtOnce = anyWanted && wanted_.front() == 0;
+      } else if (anyWanted) {
         page = wanted_.front();
         width = width_;
       }
@@ -117,11 +172,13 @@ void TPageLoader::Run() {
       TLoadResult result;
       result.generation = generation;
       try {
-        auto document = std::make_unique<TDocument>(OpenFileSource(path));
+        // With the first page wanted at once, the rest of the page tree is
+        // read once that page is drawn.
+        auto document = std::make_unique<TDocument>(OpenFileSource(path), TNeverCancel(),
+                                                    firstAtOnce ? TPageReading::First : TPageReading::All);
         result.type = TLoadResult::Opened;
-        for (size_t i = 0; i < document->PageCount(); ++i)
-          result.pageSizes.emplace_back(document->Page(i).Width(), document->Page(i).Height());
-        previewed_.assign(document->PageCount(), false);
+        result.pageSizes = SizesOf(*document, document->ExpectedPageCount());
+        previewed_.assign(result.pageSizes.size(), false);
         images_.Clear();
         document_ = std::move(document);
       } catch (const TPdfError& e) {
@@ -133,6 +190,11 @@ void TPageLoader::Run() {
         result.error = TErrorKind::TooLarge;
       }
       Post(std::move(result));
+      continue;
+    }
+    // Only the first page is drawn before the rest of the page tree is read.
+    if (!document_->AllPagesRead() && (!anyWanted || page != 0)) {
+      ReadRemainingPages(generation);
       continue;
     }
     TLoadResult result;
@@ -169,6 +231,11 @@ void TPageLoader::Run() {
         result.error = TErrorKind::TooLarge;
       }
     }
+    // A first page that cannot be drawn hides the document, with its reason;
+    // a damaged page tree has the first word, as it would have had if read first.
+    if (result.type == TLoadResult::PageFailed && !cancelled && !document_->AllPagesRead() &&
+        !ReadRemainingPages(generation))
+      continue;
     {
       // Done with this page either way (unless it was given up because the
       // wish changed: then the new wish decides).

@@ -25,10 +25,14 @@ namespace skan::pdfview {
 class TDocument;
 
 struct TLoadResult {
-  enum Type { Opened, OpenFailed, Page, PageFailed };
+  enum Type { Opened, PagesKnown, OpenFailed, Page, PageFailed };
   Type type = Opened;
   uint64_t generation = 0;
-  // Opened: each page's size as shown, in points.
+  // Opened, PagesKnown: each page's size as shown, in points. When the first
+  // page is drawn at once, the document opens with its first page read and
+  // the rest of its pages stand in at the first one's size, as many as the
+  // page tree says; PagesKnown follows, after the first page, with every
+  // page as read (or OpenFailed, when the rest of the page tree is damaged).
   std::vector<std::pair<double, double>> pageSizes;
   // OpenFailed, PageFailed: why.
   TErrorKind error = TErrorKind::Damaged;
@@ -62,8 +66,13 @@ class TPageLoader {
 
  private:
   class TCancelFlag;
+  class TOpenCancelFlag;
   void Run();
   bool StillWanted(uint64_t generation, size_t page, int width);
+  bool StillCurrent(uint64_t generation);
+  // Reads the rest of the page tree and posts PagesKnown; false (having
+  // posted OpenFailed, or for a newer document) when that fails.
+  bool ReadRemainingPages(uint64_t generation);
   void Post(TLoadResult result);
 
   std::function<void()> notify_;

@@ -52,6 +52,12 @@ struct TState {
 struct TTaps {
   std::vector<int> first, count;
   std::vector<uint32_t> weights;
+  // The same with `span` taps for every output sample (the most any has):
+  // the missing ones repeat the first sample with weight 0, which adds
+  // nothing, so a loop of fixed length gives the same sums.
+  int span = 0;
+  std::vector<int> spanFirst;
+  std::vector<uint32_t> spanWeights;
 };
 
 TTaps ShrinkTaps(int from, int to) {
@@ -72,13 +78,46 @@ TTaps ShrinkTaps(int from, int to) {
       sum += w;
     }
     if (s1 > s0) t.weights.back() += 65536 - sum;  // rounding goes to the last tap
+    t.span = std::max(t.span, s1 - s0);
+  }
+  t.spanFirst.resize(static_cast<size_t>(to) * t.span);
+  t.spanWeights.assign(static_cast<size_t>(to) * t.span, 0);
+  const uint32_t* w = t.weights.data();
+  for (int x = 0; x < to; ++x) {
+    for (int k = 0; k < t.span; ++k)
+      t.spanFirst[static_cast<size_t>(x) * t.span + k] = t.first[x] + (k < t.count[x] ? k : 0);
+    std::copy(w, w + t.count[x], &t.spanWeights[static_cast<size_t>(x) * t.span]);
+    w += t.count[x];
   }
   return t;
+}
+
+// The same for taps of a fixed span.
+template <int Ch, int Span>
+void ShrinkRowSpan(const uint8_t* row, const TTaps& taps, int dw, uint8_t* out) {
+  const int* first = taps.spanFirst.data();
+  const uint32_t* w = taps.spanWeights.data();
+  for (int x = 0; x < dw; ++x, first += Span, w += Span, out += Ch) {
+    uint32_t acc[Ch];
+    for (int c = 0; c < Ch; ++c) acc[c] = 32768;
+    for (int k = 0; k < Span; ++k) {
+      const uint8_t* p = row + static_cast<size_t>(first[k]) * Ch;
+      for (int c = 0; c < Ch; ++c) acc[c] += p[c] * w[k];
+    }
+    for (int c = 0; c < Ch; ++c) out[c] = static_cast<uint8_t>(acc[c] >> 16);
+  }
 }
 
 // One row averaged across from `sw` samples to `dw` (`taps` from ShrinkTaps).
 template <int Ch>
 void ShrinkRowOf(const uint8_t* row, const TTaps& taps, int dw, uint8_t* out) {
+  switch (taps.span) {
+    case 1: return ShrinkRowSpan<Ch, 1>(row, taps, dw, out);
+    case 2: return ShrinkRowSpan<Ch, 2>(row, taps, dw, out);
+    case 3: return ShrinkRowSpan<Ch, 3>(row, taps, dw, out);
+    case 4: return ShrinkRowSpan<Ch, 4>(row, taps, dw, out);
+    default: break;
+  }
   const uint32_t* w = taps.weights.data();
   for (int x = 0; x < dw; ++x) {
     uint32_t acc[Ch] = {};
@@ -560,10 +599,10 @@ uint8_t* TImageCache::Room(size_t size) {
   return room_.get();
 }
 
-void TImageCache::Clear() { entry_ = {}; }
+void TImageCache::Clear() { imageRoom_ = TakeImageRoom(); }
 
 std::vector<uint8_t> TImageCache::TakeImageRoom() {
-  std::vector<uint8_t> room;
+  std::vector<uint8_t> room = std::move(imageRoom_);
   if (entry_.image && entry_.image.use_count() == 1) room = std::move(const_cast<TImage&>(*entry_.image).pixels);
   entry_ = {};
   return room;

@@ -43,13 +43,14 @@ class TImageCache {
   }
   void Keep(TEntry entry) { entry_ = std::move(entry); }
   // Forgets the kept image and hands back its pixels' room when nothing else
-  // holds it (else an empty vector).
+  // holds it (else the room Clear kept, or an empty vector).
   std::vector<uint8_t> TakeImageRoom();
   // At least `size` bytes, kept for the next call; their content is undefined.
   uint8_t* Room(size_t size);
   // Room for an image's compressed bytes.
   std::string& RawRoom() { return raw_; }
-  // Forgets the image (a new document); the rooms stay for its pages.
+  // Forgets the image (a new document); the rooms, its pixels' too, stay
+  // for the new document's pages.
   void Clear();
 
   // Rasters no longer shown, for the next pages to be drawn into. Thread
@@ -60,6 +61,7 @@ class TImageCache {
 
  private:
   TEntry entry_;
+  std::vector<uint8_t> imageRoom_;
   std::unique_ptr<uint8_t[]> room_;
   size_t roomSize_ = 0;
   std::string raw_;

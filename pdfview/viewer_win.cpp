@@ -106,14 +106,23 @@ void TViewerWindow::Navigate(const std::wstring& path) {
   scroll_ = 0;
   firstShown_ = false;
   HideNotice();
-  ShowScrollBar(Handle(), SB_VERT, FALSE);
+  // A scroll bar shown for the document before stays, emptied: hiding it and
+  // showing it again would have the window change its frame and lay itself
+  // out twice while the first page is being drawn.
+  const bool barShown = (GetWindowLongW(Handle(), GWL_STYLE) & WS_VSCROLL) != 0;
+  if (barShown) {
+    SCROLLINFO si{};
+    si.cbSize = sizeof si;
+    si.fMask = SIF_ALL | SIF_DISABLENOSCROLL;
+    SetScrollInfo(Handle(), SB_VERT, &si, TRUE);
+  }
   // The first page is drawn at once for the width it will have once the
   // scroll bar shows; the window confirms (or changes) it when it learns of
   // the pages.
   RECT client;
   GetClientRect(Handle(), &client);
-  const int firstWidth =
-      TPageLayout::PageWidthFor(client.right - GetSystemMetrics(SM_CXVSCROLL), ui::Scale(kMargin, dpi_));
+  const int firstWidth = TPageLayout::PageWidthFor(client.right - (barShown ? 0 : GetSystemMetrics(SM_CXVSCROLL)),
+                                                   ui::Scale(kMargin, dpi_));
   if (loader_) loader_->Open(std::filesystem::path(path), generation_, firstWidth);
   InvalidateRect(Handle(), nullptr, FALSE);
 }
@@ -137,10 +146,11 @@ int TViewerWindow::ViewHeight() const {
 
 int TViewerWindow::LineHeight() const { return ui::Scale(kLine, dpi_); }
 
-void TViewerWindow::Relayout() {
+void TViewerWindow::Relayout() { Relayout(layout_.Anchor(scroll_)); }
+
+void TViewerWindow::Relayout(std::pair<size_t, double> anchor) {
   RECT client;
   GetClientRect(Handle(), &client);
-  auto anchor = layout_.Anchor(scroll_);
   layout_.Arrange(client.right, ui::Scale(kMargin, dpi_), ui::Scale(kGap, dpi_));
   scroll_ = layout_.ClampScroll(layout_.ScrollFor(anchor), client.bottom);
   UpdateScrollBar();
@@ -210,9 +220,23 @@ void TViewerWindow::TakeResults() {
         opened_ = true;
         failed_.assign(r.pageSizes.size(), false);
         layout_.SetPages(std::move(r.pageSizes));
-        ShowScrollBar(Handle(), SB_VERT, TRUE);
+        if (!(GetWindowLongW(Handle(), GWL_STYLE) & WS_VSCROLL)) ShowScrollBar(Handle(), SB_VERT, TRUE);
         Relayout();  // the scroll bar took some width
         break;
+      case TLoadResult::PagesKnown: {
+        // Nothing to do when a notice shows instead, or when the pages stood
+        // in rightly (a scan's pages are all of a size).
+        if (!opened_ || r.pageSizes == layout_.Sizes()) break;
+        // Every page as read, in place of those that stood in: the view
+        // keeps its place, pages past the real end go.
+        const size_t count = r.pageSizes.size();
+        failed_.resize(count, false);
+        for (auto it = cache_.begin(); it != cache_.end();) it = it->first >= count ? Drop(it) : std::next(it);
+        const auto anchor = layout_.Anchor(scroll_);
+        layout_.SetPages(std::move(r.pageSizes));
+        Relayout(anchor);
+        break;
+      }
       case TLoadResult::OpenFailed: ShowNotice(r.error); break;
       case TLoadResult::Page: {
         if (r.page >= layout_.PageCount()) break;

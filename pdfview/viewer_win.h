@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "error.h"
@@ -53,6 +54,8 @@ class TViewerWindow : public ui::TWindow {
   std::map<size_t, TCached>::iterator Drop(std::map<size_t, TCached>::iterator it);
   void DropCache();
   void Relayout();
+  // The same, keeping the view at `anchor` (a page and a part of its height).
+  void Relayout(std::pair<size_t, double> anchor);
   void ApplyDpi();
   void RequestPages();
   void ScrollTo(int pos);

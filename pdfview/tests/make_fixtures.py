@@ -230,6 +230,21 @@ def hand_made():
     write("mixed.pdf", w.classic(1))
     # Vector drawing only.
     write("vector.pdf", page_with("0 0 1 RG 10 10 m 190 270 l S").classic(1))
+    # The page tree's root claims seven pages and holds two: an upright one,
+    # then one lying on its side.
+    w = page_with(full)
+    w.add(2, "<< /Type /Pages /Kids [3 0 R 6 0 R] /Count 7 >>")
+    w.add(6, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 560 400] /Resources << /XObject << /Im0 10 0 R >> >> "
+             "/Contents 4 0 R >>")
+    write("count_wrong.pdf", w.classic(1))
+    # A first page that draws (or, second, one of text), then a page tree
+    # whose second branch refers back to its root.
+    for name, first in (("tree_cycle.pdf", full), ("text_then_cycle.pdf", "BT /F1 24 Tf 20 140 Td (Tekst) Tj ET")):
+        w = page_with(first, resources="<< /XObject << /Im0 10 0 R >> /Font << /F1 8 0 R >> >>")
+        w.add(2, "<< /Type /Pages /Kids [3 0 R 6 0 R] /Count 2 >>")
+        w.add(6, "<< /Type /Pages /Parent 2 0 R /Kids [2 0 R] /Count 1 >>")
+        w.add(8, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>")
+        write(name, w.classic(1))
 
 
 def main():

@@ -158,6 +158,53 @@ TEST(PdfReader, EveryPageOfAMixedDocumentAtItsOwnSize) {
   }
 }
 
+// Read as far as the first page, then the rest: the same pages in the end,
+// or the same failure, as a document read whole; meanwhile the root's page
+// count stands in when it is plausible.
+TEST(PdfReader, ThePageTreeReadFirstPageFirst) {
+  struct {
+    const char* file;
+    size_t expected;  // ExpectedPageCount after the first page
+  } cases[] = {
+      {"three_pages.pdf", 3}, {"count_wrong.pdf", 7},     {"tree_cycle.pdf", 2},
+      {"objstm.pdf", 1},      {"text_then_cycle.pdf", 2},
+  };
+  auto describe = [](TDocument& doc) {
+    std::ostringstream out;
+    for (size_t i = 0; i < doc.PageCount(); ++i) out << doc.Page(i).Width() << "x" << doc.Page(i).Height() << " ";
+    return out.str();
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    std::string whole;
+    try {
+      TDocument doc(OpenFileSource(Fixture(c.file)));
+      EXPECT_TRUE(doc.AllPagesRead());
+      EXPECT_EQ(doc.ExpectedPageCount(), doc.PageCount());
+      whole = describe(doc);
+    } catch (const TPdfError& e) {
+      whole = e.what();
+    }
+    TDocument doc(OpenFileSource(Fixture(c.file)), TNeverCancel(), TPageReading::First);
+    ASSERT_EQ(doc.PageCount(), 1u);
+    EXPECT_EQ(doc.AllPagesRead(), c.expected == 1);
+    EXPECT_EQ(doc.ExpectedPageCount(), c.expected);
+    std::string lazy;
+    try {
+      doc.ReadRemainingPages(TNeverCancel());
+      EXPECT_TRUE(doc.AllPagesRead());
+      lazy = describe(doc);
+    } catch (const TPdfError& e) {
+      lazy = e.what();
+    }
+    EXPECT_EQ(lazy, whole);
+  }
+  // Two pages of different sizes; a root that claims seven.
+  TDocument doc(OpenFileSource(Fixture("count_wrong.pdf")));
+  EXPECT_EQ(doc.PageCount(), 2u);
+  EXPECT_EQ(doc.Page(1).Width(), 560);
+}
+
 TEST(PdfReader, PagesWithTextOrVectorsAreNotDrawn) {
   for (const char* file : {"text_only.pdf", "vector.pdf"}) {
     SCOPED_TRACE(file);

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 
 #include "page_layout.h"
 #include "page_loader.h"
@@ -118,6 +119,12 @@ class TCollector {
   TPageLoader loader_;
 };
 
+// Takes what comes for `time`.
+void PumpFor(TCollector& c, std::chrono::milliseconds time) {
+  std::this_thread::sleep_for(time);
+  c.WaitFor([](auto&) { return true; });
+}
+
 size_t Count(const std::vector<TLoadResult>& results, TLoadResult::Type type) {
   return static_cast<size_t>(std::count_if(results.begin(), results.end(), [&](auto& r) { return r.type == type; }));
 }
@@ -156,6 +163,53 @@ TEST(PageLoader, TheFirstPageIsDrawnWithoutAWish) {
   // Another width in the window's first wish: the page is drawn again for it.
   c.Loader().Want({0}, 100);
   ASSERT_TRUE(c.WaitFor([](auto& r) { return r.back().type == TLoadResult::Page && r.back().width == 100; }));
+}
+
+// With the first page wanted at once, the document opens as soon as that
+// page is read, the rest standing in at its size as many as the root
+// claims; the page comes first, then every page as read. A page tree
+// damaged past the first page still fails the document, with the same
+// reason as when read whole, even when the first page fails too.
+TEST(PageLoader, TheFirstPageComesBeforeTheRestOfThePageTree) {
+  using TSizes = std::vector<std::pair<double, double>>;
+  const TSizes upright(7, {200, 280});
+  const TSizes both = {{200, 280}, {560, 400}};
+  TCollector c;
+  c.Loader().Open(Fixture("count_wrong.pdf"), 1, 100);
+  ASSERT_TRUE(c.WaitFor([](auto& r) { return Count(r, TLoadResult::PagesKnown) == 1; }));
+  const auto& got = c.Results();
+  ASSERT_EQ(got.size(), 4u);
+  EXPECT_EQ(got[0].type, TLoadResult::Opened);
+  EXPECT_EQ(got[0].pageSizes, upright);
+  EXPECT_EQ(got[1].type, TLoadResult::Page);
+  EXPECT_EQ(got[2].type, TLoadResult::Page);
+  EXPECT_EQ(got[2].page, 0u);
+  EXPECT_EQ(got[2].raster.width, 100);
+  EXPECT_EQ(got[3].pageSizes, both);
+  // The second page, past the first's size.
+  c.Loader().Want({1, 5}, 100);
+  ASSERT_TRUE(c.WaitFor([](auto& r) { return Count(r, TLoadResult::PageFailed) == 1; }));
+  EXPECT_EQ(Count(c.Results(), TLoadResult::Page), 4u);
+  EXPECT_EQ(c.Results()[5].raster.height, 71);
+  EXPECT_EQ(c.Results().back().page, 5u);
+
+  struct {
+    const char* file;
+    size_t pagesFirst;  // Page results before the failure
+  } damaged[] = {{"tree_cycle.pdf", 2}, {"text_then_cycle.pdf", 0}};
+  uint64_t generation = 1;
+  for (const auto& k : damaged) {
+    SCOPED_TRACE(k.file);
+    TCollector d;
+    d.Loader().Open(Fixture(k.file), ++generation, 100);
+    ASSERT_TRUE(d.WaitFor([](auto& r) { return Count(r, TLoadResult::OpenFailed) == 1; }));
+    PumpFor(d, std::chrono::milliseconds(200));  // nothing more comes
+    EXPECT_EQ(d.Results().front().type, TLoadResult::Opened);
+    EXPECT_EQ(d.Results().back().type, TLoadResult::OpenFailed);
+    EXPECT_EQ(d.Results().back().error, TErrorKind::Damaged);
+    EXPECT_EQ(Count(d.Results(), TLoadResult::Page), k.pagesFirst);
+    EXPECT_EQ(Count(d.Results(), TLoadResult::PageFailed) + Count(d.Results(), TLoadResult::PagesKnown), 0u);
+  }
 }
 
 TEST(PageLoader, FailuresComeBackAsResults) {

@@ -12,7 +12,9 @@
 #include <functional>
 #include <string>
 
+#include "page_layout.h"
 #include "viewer_win.h"
+#include "window.h"
 
 namespace skan::pdfview {
 namespace {
@@ -122,6 +124,29 @@ TEST_F(ViewerWindow, ShowsTheFirstPageAndScrollsWithKeysWheelAndBar) {
   EXPECT_EQ(Scroll().nPos, max);
 }
 
+// The first page shows before every page is read: the pages then read
+// replace those that stood in, and the scroll range, the page count and
+// the view's place end as for the document read whole.
+TEST_F(ViewerWindow, ThePagesReadAfterTheFirstSetTheScrollRange) {
+  TPageLayout whole;  // two pages: upright, then on its side (the root claims seven)
+  whole.SetPages({{200, 280}, {560, 400}});
+  auto wholeMax = [&] {
+    RECT client;
+    GetClientRect(viewer_.Handle(), &client);
+    const UINT dpi = ui::WindowDpi(viewer_.Handle());
+    whole.Arrange(client.right, ui::Scale(12, dpi), ui::Scale(10, dpi));
+    return whole.TotalHeight() - 1;
+  };
+  ASSERT_TRUE(ShowsPages(Fixture("count_wrong.pdf")));
+  ASSERT_TRUE(PumpUntil([&] { return Scroll().nMax == wholeMax(); }));
+  Key(VK_END);
+  ASSERT_TRUE(PumpUntil([&] { return viewer_.ViewComplete(); }));
+  EXPECT_EQ(Scroll().nPos, wholeMax() + 1 - static_cast<int>(Scroll().nPage));
+  PumpUntil([] { return false; }, 1);
+  EXPECT_EQ(Scroll().nMax, wholeMax());
+  EXPECT_EQ(ChildOfClass(viewer_.Handle(), L"Static"), nullptr);
+}
+
 TEST_F(ViewerWindow, KeepsItsPlaceWhenResized) {
   ASSERT_TRUE(ShowsPages(Fixture("three_pages.pdf")));
   Key(VK_NEXT);
@@ -150,6 +175,9 @@ TEST_F(ViewerWindow, FilesItCannotDrawGiveAMessageWithTheirName) {
       {"quad.png", "", L"To nie jest plik PDF."},
       {"ucięty.pdf", whole.substr(0, whole.size() / 2), L"Plik jest uszkodzony lub niekompletny."},
       {"losowy.pdf", std::string("%PDF-1.4\n\x01\x02garbage\n%%EOF\n"), L"Plik jest uszkodzony lub niekompletny."},
+      // The page tree is damaged past a first page that draws, or one that does not.
+      {"tree_cycle.pdf", "", L"Plik jest uszkodzony lub niekompletny."},
+      {"text_then_cycle.pdf", "", L"Plik jest uszkodzony lub niekompletny."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
