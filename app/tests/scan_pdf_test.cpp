@@ -376,10 +376,10 @@ TEST_F(ScanPdf, LibraryRefusalsComeThroughTheErrorCallback) {
   // One never closed holds no half-made PDF.
   {
     pdf::TPdfWriter abandoned;
-    abandoned.CreateFileDocumentW((folder_ / "abandoned.pdf").wstring());
+    abandoned.CreateFileDocumentW((folder_ / "abandoned.unfinished").wstring());
     abandoned.FinishPage(abandoned.AddPage(100, 100, 10, 10, 0));
   }
-  EXPECT_EQ(ReadAll(folder_ / "abandoned.pdf"), "");
+  EXPECT_EQ(ReadAll(folder_ / "abandoned.unfinished"), "");
 }
 
 // --- Scan completion -------------------------------------------------------
