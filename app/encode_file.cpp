@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include "base/encoding.h"
+#include "base/file_win.h"
 #include "base/handles_win.h"
 #include "base/system_error_win.h"
 #endif
@@ -102,22 +103,10 @@ bool TExportAhead::Follow(const std::filesystem::path& source) {
   constexpr size_t kPiece = kLineBytes << 16;  // about 3.6 MB
   while (left > 0) {
     bytesBuffer_.resize(static_cast<size_t>(std::min<uint64_t>(left, kPiece)));
-    for (size_t done = 0; done < bytesBuffer_.size();) {
-      DWORD got = 0;
-      if (!ReadFile(in.get(), bytesBuffer_.data() + done, static_cast<DWORD>(bytesBuffer_.size() - done), &got,
-                    nullptr) ||
-          got == 0)
-        return false;
-      done += got;
-    }
+    if (!base::ReadExactly(in.get(), bytesBuffer_.data(), bytesBuffer_.size())) return false;
     textBuffer_.clear();
     AppendBase64Lines(bytesBuffer_, textBuffer_);
-    for (size_t at = 0; at < textBuffer_.size();) {
-      DWORD wrote = 0;
-      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(textBuffer_.size() - at, 1 << 20));
-      if (!WriteFile(out_.get(), textBuffer_.data() + at, chunk, &wrote, nullptr) || wrote == 0) return false;
-      at += wrote;
-    }
+    if (!base::WriteAll(out_.get(), textBuffer_.data(), textBuffer_.size())) return false;
     bytes_ += bytesBuffer_.size();
     left -= bytesBuffer_.size();
   }
@@ -185,29 +174,15 @@ void TExportSource::SaveTo(const std::filesystem::path& target, TExportAhead* ah
   uint64_t left = static_cast<uint64_t>(size.QuadPart) - start;
   while (left > 0 && !writeError) {
     bytes.resize(static_cast<size_t>(std::min<uint64_t>(left, piece)));
-    for (size_t done = 0; done < bytes.size();) {
-      DWORD got = 0;
-      if (!ReadFile(file_.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr) ||
-          got == 0) {
-        readError = GetLastError() ? GetLastError() : ERROR_HANDLE_EOF;
-        break;
-      }
-      done += got;
+    if (!base::ReadExactly(file_.get(), bytes.data(), bytes.size())) {
+      readError = GetLastError();
+      break;
     }
-    if (readError) break;
     left -= bytes.size();
     text.clear();  // its memory serves every piece
     AppendBase64Lines(bytes, text);
     if (left == 0) text = ExportText(std::move(text));
-    for (size_t at = 0; at < text.size();) {
-      DWORD wrote = 0;
-      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - at, 1 << 20));
-      if (!WriteFile(out.get(), text.data() + at, chunk, &wrote, nullptr) || wrote == 0) {
-        writeError = GetLastError();
-        break;
-      }
-      at += wrote;
-    }
+    if (!base::WriteAll(out.get(), text.data(), text.size())) writeError = GetLastError();
   }
   out.reset();
   if (readError) {

@@ -161,7 +161,6 @@ std::wstring TPagePipeline::CreateValidPDF(const std::vector<std::wstring>& list
       const std::wstring result = ChangeFileExt(placeholder, L".pdf");
       if (MoveFileExW(workFile_.c_str(), result.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
         workFile_.clear();
-        pdfDrawnAhead_ = true;
         return result;
       }
       DeleteFileW(placeholder.c_str());  // the assembly makes its own
@@ -171,9 +170,6 @@ std::wstring TPagePipeline::CreateValidPDF(const std::vector<std::wstring>& list
   return skan::CreateValidPDF(lista, tempFolder);
 }
 
-std::unique_ptr<TExportAhead> TPagePipeline::TakeExportAhead() {
-  if (!pdfDrawnAhead_) return nullptr;
-  return std::move(exportAhead_);
-}
+std::unique_ptr<TExportAhead> TPagePipeline::TakeExportAhead() { return std::move(exportAhead_); }
 
 }  // namespace skan

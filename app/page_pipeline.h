@@ -62,8 +62,9 @@ class TPagePipeline {
   // result and failures.
   std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder);
 
-  // The export of the PDF's first bytes, made while its pages came, when the
-  // PDF that CreateValidPDF returned is the one drawn ahead; else null.
+  // After CreateValidPDF: the export of the PDF's first bytes, made while its
+  // pages came, when the PDF it returned is the one drawn ahead (every other
+  // way gives the export up); else null.
   std::unique_ptr<TExportAhead> TakeExportAhead();
 
   // Waits until the queued pages are drawn; how many are (for tests).
@@ -90,7 +91,6 @@ class TPagePipeline {
   const std::wstring workFolder_;
   std::wstring workFile_;                      // set while a work file exists
   std::unique_ptr<TExportAhead> exportAhead_;  // follows the work file
-  bool pdfDrawnAhead_ = false;                 // CreateValidPDF returned the work file
   std::unique_ptr<pdf::TPdfWriter> pdf_;
   std::vector<TPrepared> prepared_;
   TPageFileBuffers buffers_;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/encoding.h"
+#include "base/file_win.h"
 #include "base/handles_win.h"
 #include "base/system_error_win.h"
 #include "emf_page.h"
@@ -178,14 +179,8 @@ void FinishFileDocument(PdfWriterContext ctx, const std::wstring& path) {
     const base::TFileHandle h(
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h) Fail(GetLastError(), "cannot create the PDF file: " + ErrorText(GetLastError()));
-    const std::string& bytes = whole.Data();
-    for (size_t at = 0; at < bytes.size();) {
-      DWORD wrote = 0;
-      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - at, 1 << 20));
-      if (!WriteFile(h.get(), bytes.data() + at, chunk, &wrote, nullptr) || wrote == 0)
-        Fail(kErrWriteFault, "writing the PDF file failed");
-      at += wrote;
-    }
+    if (!base::WriteAll(h.get(), whole.Data().data(), whole.Data().size()))
+      Fail(kErrWriteFault, "writing the PDF file failed");
   } catch (...) {
     doc.reset();
     DeleteFileW(path.c_str());

@@ -327,7 +327,7 @@ void TDocument::WriteAfterImages(TSink& sink, uint64_t base, TLayout& layout) {
   auto stream = [&](const std::string& dict, const std::string& data) {
     sink.Write("<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n");
     sink.Write(data);
-    sink.Write("\nendstream\nendobj\n");
+    sink.Write(kStreamObjectTail);
   };
 
   begin(catalog);

@@ -91,7 +91,7 @@ TPdfFileStore::TPdfFileStore(std::FILE* file) : TFileStore(file) { Append(kPdfHe
 
 uint64_t TPdfFileStore::AppendObject(const TObjectFrame& frame, const void* data, size_t size) {
   if (frame.object >= objectOffsets_.size()) objectOffsets_.resize(frame.object + 1, 0);
-  const uint64_t begin = End_();
+  const uint64_t begin = End();
   const std::string head = StreamObjectHead(frame, size);
   try {
     Append(head.data(), head.size());

@@ -113,9 +113,9 @@ class TFileStore : public TByteStore {
   TFileStore& operator=(const TFileStore&) = delete;
   uint64_t Append(const void* data, size_t size) override;
   void CopyTo(uint64_t offset, uint64_t size, TSink& sink) override;
+  uint64_t End() const { return end_; }  // the store's size
 
  protected:
-  uint64_t End_() const { return end_; }
   std::FILE* File() const { return file_; }
 
  private:
@@ -134,7 +134,6 @@ class TPdfFileStore : public TFileStore {
   uint64_t AppendObject(const TObjectFrame& frame, const void* data, size_t size) override;
   // Where object `object`'s "N 0 obj" begins; 0 for an object not written.
   uint64_t ObjectOffset(uint32_t object) const { return object < objectOffsets_.size() ? objectOffsets_[object] : 0; }
-  uint64_t End() const { return End_(); }
   // False once a write has failed: the file may hold part of an object.
   bool Intact() const { return intact_; }
   // Writes out what the C runtime holds back; a failure raises.
