@@ -4,7 +4,9 @@
 // the extension starts the host by native messaging and relays. A shared
 // document arrives from a hidden frame of the extension. A connection
 // is one running host: open a scan request, follow its status and progress,
-// take the shared PDF as a Blob, end. Types: skanowanie.d.ts.
+// take the shared PDF as a Blob, end. The first connect() of a site asks the
+// person (the extension's own prompt), so it must be called while the page
+// handles a click or a key press. Types: skanowanie.d.ts.
 
 const FROM_PAGE = "skanowanie/page";
 const TO_PAGE = "skanowanie/extension";
@@ -25,6 +27,12 @@ export const ErrorCode = Object.freeze({
   CLOSED: "CLOSED",
   TIMEOUT: "TIMEOUT",
   NO_DOCUMENT: "NO_DOCUMENT",
+  NOT_ALLOWED: "NOT_ALLOWED",
+  PERMISSION_DENIED: "PERMISSION_DENIED",
+  BUSY: "BUSY",
+  RATE_LIMITED: "RATE_LIMITED",
+  INVALID_ARGUMENT: "INVALID_ARGUMENT",
+  HOST_FORBIDDEN: "HOST_FORBIDDEN",
 });
 
 export class SkanowanieError extends Error {
@@ -45,15 +53,30 @@ const MESSAGES = {
   HOST_FAILED:
     "The Skanowanie program ended before it answered. It may not be installed, or it could " +
     "not start",
+  HOST_FORBIDDEN:
+    "The Skanowanie program is installed but does not accept this copy of the browser extension " +
+    "(its installation lists other extension ids). Install the extension from the store the " +
+    "Skanowanie installer names, or reinstall the program.",
 };
+
+// What the browser says when a native messaging host exists but does not
+// list the extension (Chromium; Firefox names the permission).
+const FORBIDDEN_PATTERN = /forbidden|does not have permission|not allowed/i;
+const MISSING_PATTERN = /not found|no such native application/i;
 
 // Unguessable ids: a document is accepted only for the id the page asked with.
 function newId(prefix) {
   return `${prefix}-${Array.from(crypto.getRandomValues(new Uint32Array(4)), (n) => n.toString(36)).join("")}`;
 }
 
+// Posts to this window itself. A sandboxed page has an opaque origin
+// (window.origin "null", whatever its address says), which only "*" reaches.
 function post(message) {
-  window.postMessage({ channel: FROM_PAGE, ...message }, window.location.origin === "null" ? "*" : window.location.origin);
+  window.postMessage({ channel: FROM_PAGE, ...message }, window.origin === "null" ? "*" : window.origin);
+}
+
+function invalid(text) {
+  return new SkanowanieError(ErrorCode.INVALID_ARGUMENT, text);
 }
 
 /**
@@ -87,8 +110,6 @@ function withTimeout(promise, ms, what) {
  * when it does not answer within timeoutMs.
  */
 export function extensionVersion({ timeoutMs = 1500 } = {}) {
-  const marked = document.documentElement.getAttribute("data-skanowanie-extension");
-  if (marked) return Promise.resolve(marked);
   return new Promise((resolve) => {
     const nonce = newId("ping");
     const stop = listen((message) => {
@@ -128,6 +149,7 @@ export class Connection {
     this.isClosed = false;
     this.closeReason = null;
     this._pending = [];
+    this._opened = null;
     this._documents = new Map();
     this._listeners = new Map();
     this._shareWaiters = [];
@@ -158,6 +180,22 @@ export class Connection {
 
   _receive(message) {
     switch (message.type) {
+      case "opened":
+      case "refused":
+        this._opened?.(message);
+        break;
+      case "error": {
+        // A message the extension refused: the call that sent it fails at once.
+        const error = new SkanowanieError(message.code || ErrorCode.INVALID_ARGUMENT, String(message.error ?? ""));
+        const i = this._pending.findIndex((p) => p.id === message.id);
+        const document = this._documents.get(message.id);
+        if (i >= 0) this._pending.splice(i, 1)[0].reject(error);
+        else if (document) {
+          this._documents.delete(message.id);
+          document.reject(error);
+        } else if (!message.id) this._opened?.({ type: "refused", code: error.code, error: error.message });
+        break;
+      }
       case "host":
         this._fromHost(message.message);
         break;
@@ -219,10 +257,10 @@ export class Connection {
 
   _command(command, body, timeoutMs) {
     if (this.isClosed) return Promise.reject(new SkanowanieError(ErrorCode.CLOSED, "The connection to the host has closed."));
-    const entry = {};
+    const entry = { id: newId("cmd") };
     const reply = new Promise((resolve, reject) => Object.assign(entry, { command, resolve, reject }));
     this._pending.push(entry);
-    post({ type: "send", connection: this.id, message: body });
+    post({ type: "send", connection: this.id, id: entry.id, message: body });
     return withTimeout(reply, timeoutMs ?? this.replyTimeoutMs, command).catch((e) => {
       const i = this._pending.indexOf(entry);
       if (i >= 0) this._pending.splice(i, 1);
@@ -232,8 +270,10 @@ export class Connection {
 
   /** Opens a new scan request (Init_SCAN); resolves to its identifier. */
   openScanRequest({ email = "", serialnumber = "" } = {}, { timeoutMs } = {}) {
+    if (typeof email !== "string") return Promise.reject(invalid("email must be a string."));
+    if (typeof serialnumber !== "string") return Promise.reject(invalid("serialnumber must be a string."));
     this.share = null;
-    return this._command("Init_SCAN", { POL: "Init_SCAN", email: String(email), serialnumber: String(serialnumber) }, timeoutMs);
+    return this._command("Init_SCAN", { POL: "Init_SCAN", email, serialnumber }, timeoutMs);
   }
 
   /** Asks for the status (IFSCANED); resolves to its text, e.g. "Redy_SCAN". */
@@ -295,25 +335,45 @@ export class Connection {
   }
 }
 
+// The extension answers an open at once, or when the person has answered
+// its prompt, which closes itself after two minutes.
+const OPEN_TIMEOUT_MS = 180000;
+
 /**
- * Starts a host through the extension and waits for its first answer.
- * Rejects with EXTENSION_MISSING, HOST_MISSING, HOST_FAILED or TIMEOUT.
+ * Starts a host through the extension and waits for its first answer. Call
+ * it while the page handles a click or a key press: the first time, the
+ * extension asks the person whether this site may use the scanner.
+ * Rejects with EXTENSION_MISSING, NOT_ALLOWED, PERMISSION_DENIED, BUSY,
+ * RATE_LIMITED, HOST_MISSING, HOST_FORBIDDEN, HOST_FAILED or TIMEOUT.
  */
 export async function connect({ extensionTimeoutMs = 1500, startTimeoutMs = 60000, replyTimeoutMs } = {}) {
+  // Transient activation lasts a few seconds; the extension's answer to a
+  // ping comes at once, so this wait does not use it up.
   if ((await extensionVersion({ timeoutMs: extensionTimeoutMs })) === null) {
     throw new SkanowanieError(ErrorCode.EXTENSION_MISSING, MESSAGES.EXTENSION_MISSING);
   }
   const connection = new Connection(newId("conn"), { replyTimeoutMs });
+  const opened = new Promise((resolve) => (connection._opened = resolve));
   post({ type: "open", connection: connection.id });
+  const answer = await withTimeout(Promise.race([opened, connection.closed.then(() => ({ type: "closed" }))]),
+    OPEN_TIMEOUT_MS, "Waiting for the extension").catch((e) => {
+    connection.close();
+    throw e;
+  });
+  connection._opened = null;
+  if (answer.type !== "opened") {
+    connection.close();
+    if (answer.type === "refused") throw new SkanowanieError(answer.code, String(answer.error ?? ""));
+    throw new SkanowanieError(ErrorCode.CLOSED, "The extension closed the connection.");
+  }
   try {
     await connection.readStatus({ timeoutMs: startTimeoutMs });
   } catch (e) {
     connection.close();
     if (e.code !== ErrorCode.CLOSED) throw e;
     const reason = connection.closeReason ?? "";
-    if (/not found|no such native application/i.test(reason)) {
-      throw new SkanowanieError(ErrorCode.HOST_MISSING, MESSAGES.HOST_MISSING);
-    }
+    if (FORBIDDEN_PATTERN.test(reason)) throw new SkanowanieError(ErrorCode.HOST_FORBIDDEN, MESSAGES.HOST_FORBIDDEN);
+    if (MISSING_PATTERN.test(reason)) throw new SkanowanieError(ErrorCode.HOST_MISSING, MESSAGES.HOST_MISSING);
     throw new SkanowanieError(ErrorCode.HOST_FAILED, `${MESSAGES.HOST_FAILED}${reason ? ` (${reason})` : ""}.`);
   }
   return connection;

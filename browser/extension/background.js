@@ -1,23 +1,40 @@
-// Background of the extension: one native host per page connection.
+// Background of the extension: the person's consent per origin, and one
+// native host per page connection.
 //
-// The content script of a page opens a runtime port named "skanowanie" for
-// each connection its page asks for. For every such port this script starts
-// the host by native messaging, relays the page's commands to the host and
-// the host's messages to the page, and disconnects the host when the page
-// goes away (the browser then closes the host's standard input, which ends
-// it). When the host shares its document it names a loopback port; on the
-// page's request this script has the content script load a hidden frame of
-// the extension (document.html), which fetches the document from that port
-// with the extension's own host permission and hands the bytes to the page,
-// so that the public page never makes a request to the local network itself.
+// The content script opens a runtime port named "skanowanie" for each
+// connection its page asks for, and only while the page has transient user
+// activation (a click or a key press). For each port this script decides
+// whether the page's origin may use the scanner: the administrator's lists
+// (managed storage) first, then the person's stored answer, else a prompt of
+// the extension's own that names the origin ("Allow once", "Always allow",
+// "Block"). Only then does it start the host by native messaging, tell the
+// host the origin (a field added to the first message; the page cannot set
+// it), relay the page's checked commands and the host's messages, and
+// disconnect the host when the page goes away (the browser then closes the
+// host's standard input, which ends it).
+//
+// When the person confirms a document, the host names a loopback port and a
+// fresh secret. The secret stays here: the page's copy of that message has
+// none. On the page's request the content script loads a hidden frame of the
+// extension (document.html) that fetches the document with the secret and
+// hands the bytes to the page, so the public page never makes a request to
+// the local network itself and nobody else can read the document.
 "use strict";
 
 const api = globalThis.browser ?? globalThis.chrome;
+if (typeof importScripts === "function") importScripts("checks.js");
+const { ErrorCode, mayAsk, originOf, commandProblem, isId, StartLimiter, decide } = globalThis.SkanowanieChecks;
+
 const HOST_NAME = "pl.skanowanie.host";
 const PAGE_PORT_NAME = "skanowanie";
 // Document frames not loaded yet: one-time token -> the session and request.
 const documentFrames = new Map();
 const FRAME_TOKEN_LIFETIME_MS = 60000;
+// A prompt nobody answers is closed and counts as no.
+const PROMPT_LIFETIME_MS = 120000;
+// Tabs with a connection that is asking or running: one host per tab.
+const busyTabs = new Set();
+const limiter = new StartLimiter();
 
 function sharePortOf(message) {
   if (!message || typeof message !== "object" || message.POL !== "Shared_complite") return 0;
@@ -25,15 +42,111 @@ function sharePortOf(message) {
   return Number.isInteger(port) && port > 0 && port < 65536 ? port : 0;
 }
 
+// ---- The person's answers, kept in the extension's local storage.
+
+const GRANTS_KEY = "grants";
+
+async function loadGrants() {
+  const stored = await api.storage.local.get(GRANTS_KEY);
+  return stored[GRANTS_KEY] ?? {};
+}
+
+async function storeGrant(origin, decision) {
+  const grants = await loadGrants();
+  grants[origin] = { decision, at: new Date().toISOString() };
+  await api.storage.local.set({ [GRANTS_KEY]: grants });
+}
+
+// The administrator's lists; none when no policy is set (Firefox rejects
+// the read then).
+async function loadPolicy() {
+  try {
+    return (await api.storage.managed.get(["allowedOrigins", "blockedOrigins"])) ?? {};
+  } catch {
+    return {};
+  }
+}
+
+// ---- The prompt: a small window of the extension's own.
+
+const prompts = new Map();  // prompt id -> {origin, resolve, windowId, timer}
+
+function ask(origin) {
+  return new Promise((resolve) => {
+    const id = crypto.randomUUID();
+    const prompt = { origin, windowId: null, timer: null };
+    prompt.resolve = (answer) => {
+      if (!prompts.has(id)) return;
+      prompts.delete(id);
+      clearTimeout(prompt.timer);
+      if (prompt.windowId !== null) api.windows.remove(prompt.windowId).catch(() => {});
+      resolve(answer);
+    };
+    prompts.set(id, prompt);
+    prompt.timer = setTimeout(() => prompt.resolve(null), PROMPT_LIFETIME_MS);
+    api.windows
+      .create({ url: api.runtime.getURL(`consent.html#${id}`), type: "popup", width: 480, height: 320, focused: true })
+      .then((window) => {
+        prompt.windowId = window.id;
+        if (!prompts.has(id)) api.windows.remove(window.id).catch(() => {});
+      })
+      .catch(() => prompt.resolve(null));
+  });
+}
+
+api.windows.onRemoved.addListener((windowId) => {
+  for (const prompt of prompts.values()) if (prompt.windowId === windowId) prompt.resolve(null);
+});
+
+// ---- One page connection.
+
 class Session {
   constructor(page) {
     this.page = page;
+    this.host = null;
     this.sharePort = 0;
+    this.secret = "";
+    this.firstMessage = true;
+    this.tab = page.sender?.tab?.id ?? -1;
+    this.origin = originOf(page.sender?.url ?? "");
+    page.onMessage.addListener((message) => this.fromPage(message));
+    page.onDisconnect.addListener(() => this.pageGone());
+    this.start();
+  }
+
+  async start() {
+    if (!mayAsk(this.origin)) {
+      return this.refuse(ErrorCode.NOT_ALLOWED,
+        `Only secure (https) sites, and http on this computer, may use the scanner; not ${this.origin || "this page"}.`);
+    }
+    if (busyTabs.has(this.tab)) {
+      return this.refuse(ErrorCode.BUSY, "This tab already has a connection to the scanner; close it first.");
+    }
+    busyTabs.add(this.tab);
+    this.holdsTab = true;
+    if (!limiter.take(this.origin)) {
+      return this.refuse(ErrorCode.RATE_LIMITED, "This site has started the scanner too often; wait a minute.");
+    }
+    let decision = decide(this.origin, await loadPolicy(), await loadGrants());
+    if (decision === "ask") {
+      const answer = await ask(this.origin);
+      if (answer === "always") await storeGrant(this.origin, "allow");
+      if (answer === "block") await storeGrant(this.origin, "block");
+      decision = answer === "once" || answer === "always" ? "allow" : "block";
+    }
+    if (!this.page) return;
+    if (decision !== "allow") {
+      return this.refuse(ErrorCode.PERMISSION_DENIED, `The scanner is not allowed for ${this.origin}.`);
+    }
     this.host = api.runtime.connectNative(HOST_NAME);
     this.host.onMessage.addListener((message) => this.fromHost(message));
     this.host.onDisconnect.addListener((port) => this.hostGone(port));
-    page.onMessage.addListener((message) => this.fromPage(message));
-    page.onDisconnect.addListener(() => this.pageGone());
+    this.toPage({ type: "opened", origin: this.origin });
+  }
+
+  refuse(code, error) {
+    this.toPage({ type: "refused", code, error });
+    this.pageGone();
   }
 
   toPage(message) {
@@ -47,7 +160,12 @@ class Session {
 
   fromHost(message) {
     const port = sharePortOf(message);
-    if (port) this.sharePort = port;
+    if (port) {
+      this.sharePort = port;
+      this.secret = typeof message.secret === "string" ? message.secret : "";
+      const { secret, ...rest } = message;
+      message = rest;
+    }
     this.toPage({ type: "host", message });
   }
 
@@ -57,14 +175,21 @@ class Session {
     const error = port?.error?.message ?? api.runtime.lastError?.message ?? "";
     this.host = null;
     this.toPage({ type: "host-gone", error });
-    if (this.page) {
-      this.page.disconnect();
-      this.page = null;
-    }
+    this.pageGone();
   }
 
   pageGone() {
-    this.page = null;
+    if (this.page) {
+      const page = this.page;
+      this.page = null;
+      try {
+        page.disconnect();
+      } catch {}
+    }
+    if (this.holdsTab) {
+      busyTabs.delete(this.tab);
+      this.holdsTab = false;
+    }
     if (this.host) {
       this.host.disconnect();
       this.host = null;
@@ -73,19 +198,25 @@ class Session {
 
   fromPage(message) {
     if (!message || typeof message !== "object") return;
+    const id = isId(message.id) ? message.id : "";
     if (message.type === "send") {
-      if (this.host && message.message && typeof message.message === "object") {
-        this.host.postMessage(message.message);
-      }
+      const problem = commandProblem(message.message);
+      if (problem) return this.toPage({ type: "error", id, code: ErrorCode.INVALID_ARGUMENT, error: problem });
+      if (!this.host) return this.toPage({ type: "error", id, code: ErrorCode.NOT_ALLOWED, error: "The connection is not open." });
+      // The host learns who asks from the first message; the page's own
+      // fields never include the origin (the check above refuses unknown ones).
+      const body = this.firstMessage ? { ...message.message, origin: this.origin } : message.message;
+      this.firstMessage = false;
+      this.host.postMessage(body);
     } else if (message.type === "fetch-document") {
-      this.fetchDocument(message.id, String(message.connection ?? ""));
+      if (id) this.fetchDocument(id, String(message.connection ?? ""));
     } else if (message.type === "close") {
       this.pageGone();
     }
   }
 
   fetchDocument(id, connection) {
-    if (!this.sharePort) {
+    if (!this.sharePort || !this.host) {
       this.toPage({ type: "document-error", id, error: "The host has not shared a document yet." });
       return;
     }
@@ -96,26 +227,88 @@ class Session {
   }
 }
 
-// A document frame asks where its document is. Only a frame with a live
-// token, in the tab of the page that asked, learns the port.
-api.runtime.onMessage.addListener((message, sender, sendResponse) => {
-  if (!message || message.type !== "document-source") return false;
+// A document frame asks for its document. Only a frame with a live token,
+// in the tab of the page that asked, learns where it is and the secret.
+function documentSource(message, sender) {
   const frame = documentFrames.get(message.token);
   documentFrames.delete(message.token);
-  const page = frame?.session.page;
-  if (!page || sender.id !== api.runtime.id || sender.tab?.id !== page.sender?.tab?.id) {
-    sendResponse(null);
-    return false;
-  }
-  sendResponse({
-    url: `http://127.0.0.1:${frame.session.sharePort}/scan.pdf`,
-    origin: page.sender.origin ?? new URL(page.sender.url).origin,
+  const session = frame?.session;
+  if (!session?.page || sender.id !== api.runtime.id || sender.tab?.id !== session.tab) return null;
+  return {
+    url: `http://127.0.0.1:${session.sharePort}/scan.pdf`,
+    secret: session.secret,
+    origin: session.page.sender.origin ?? originOf(session.page.sender.url),
     connection: frame.connection,
     id: frame.id,
+  };
+}
+
+// Fetches the document for a frame that cannot itself (Firefox refuses a
+// frame inside a public page the loopback address; the background is no
+// part of any page). Firefox's extension messaging carries the Blob itself.
+async function fetchForFrame(source) {
+  const response = await fetch(source.url, {
+    cache: "no-store",
+    headers: source.secret ? { Authorization: `Bearer ${source.secret}` } : {},
   });
+  if (!response.ok) throw new Error(`the host answered ${response.status} ${response.statusText}`);
+  return { blob: await response.blob(), contentType: response.headers.get("Content-Type") ?? "" };
+}
+
+// Which of the extension's own pages sent a message (a web-accessible page
+// may be addressed by the extension's dynamic id, so only the path counts).
+function fromPage(sender, page) {
+  if (sender.id !== api.runtime.id) return false;
+  try {
+    const url = new URL(sender.url);
+    return url.protocol === new URL(api.runtime.getURL("")).protocol && url.pathname === `/${page}`;
+  } catch {
+    return false;
+  }
+}
+
+api.runtime.onMessage.addListener((message, sender, sendResponse) => {
+  if (!message || typeof message !== "object") return false;
+  const fromDocumentFrame = fromPage(sender, "document.html");
+  const fromPrompt = fromPage(sender, "consent.html");
+  if (!fromDocumentFrame && !fromPrompt) return false;
+  if (fromDocumentFrame !== String(message.type).startsWith("document-")) return false;
+  switch (message.type) {
+    case "document-source":
+      sendResponse(documentSource(message, sender));
+      return false;
+    case "document-fetch": {
+      // Only the frame that holds a live source (its token already spent)
+      // can name one; the source it sends back is checked against the
+      // sessions so a frame cannot point the background elsewhere.
+      const session = [...sessions].find((s) => s.page && s.sharePort && s.secret === message.source?.secret &&
+        s.tab === sender.tab?.id);
+      if (!session) {
+        sendResponse({ error: "no such document" });
+        return false;
+      }
+      fetchForFrame({ url: `http://127.0.0.1:${session.sharePort}/scan.pdf`, secret: session.secret }).then(
+        (result) => sendResponse(result), (e) => sendResponse({ error: String(e.message ?? e) }));
+      return true;
+    }
+    case "consent-details": {
+      const prompt = prompts.get(message.prompt);
+      sendResponse(prompt ? { origin: prompt.origin } : null);
+      return false;
+    }
+    case "consent-answer": {
+      if (["once", "always", "block"].includes(message.answer)) prompts.get(message.prompt)?.resolve(message.answer);
+      return false;
+    }
+  }
   return false;
 });
 
+const sessions = new Set();
+
 api.runtime.onConnect.addListener((page) => {
-  if (page.name === PAGE_PORT_NAME) new Session(page);
+  if (page.name !== PAGE_PORT_NAME || page.sender?.id !== api.runtime.id) return;
+  const session = new Session(page);
+  sessions.add(session);
+  page.onDisconnect.addListener(() => sessions.delete(session));
 });

@@ -84,9 +84,14 @@ class WebSocket:
             pass
 
 
+ADDON_ID = "skanowanie@skanowanie.local"
+ADDON_UUID = "5e2d6f3a-4b1c-4c8e-9a7d-2f1e0b3c4d5a"
+ADDON_BASE = f"moz-extension://{ADDON_UUID}/"
+
+
 class Firefox:
-    def __init__(self, profile, env=None):
-        with open(os.path.join(profile, "user.js"), "w") as prefs:
+    def __init__(self, profile, env=None, prefs=None):
+        with open(os.path.join(profile, "user.js"), "w") as user_js:
             for name, value in {
                 "browser.shell.checkDefaultBrowser": False,
                 "datareporting.policy.dataSubmissionEnabled": False,
@@ -94,8 +99,13 @@ class Firefox:
                 "browser.startup.homepage_override.mstone": "ignore",
                 "app.update.disabledForTesting": True,
                 "extensions.autoDisableScopes": 0,
+                "devtools.console.stdout.chrome": True,
+                "devtools.console.stdout.content": True,
+                # The add-on's pages get a known address (moz-extension://<uuid>/).
+                "extensions.webextensions.uuids": json.dumps({ADDON_ID: ADDON_UUID}),
+                **(prefs or {}),
             }.items():
-                prefs.write(f"user_pref({json.dumps(name)}, {json.dumps(value)});\n")
+                user_js.write(f"user_pref({json.dumps(name)}, {json.dumps(value)});\n")
         self.log_path = os.path.join(profile, "..", "firefox.log")
         self.log = open(self.log_path, "wb")
         self.proc = subprocess.Popen([FIREFOX, "--headless", "--no-remote", "--profile", profile,
@@ -142,6 +152,22 @@ class Firefox:
     def install_extension(self, path):
         return self.send("webExtension.install", {"extensionData": {"type": "path", "path": path}})["extension"]
 
+    def find_page(self, url_part, timeout=30):
+        """The first top-level context whose address contains `url_part` (a
+        window the browser or an extension opened), waiting for one."""
+        deadline = time.monotonic() + timeout
+        while True:
+            for context in self.send("browsingContext.getTree", {"maxDepth": 0})["contexts"]:
+                if url_part in context["url"]:
+                    return Page(self, context["context"])
+            if time.monotonic() > deadline:
+                raise TimeoutError(f"no page at {url_part!r} within {timeout} s")
+            time.sleep(0.1)
+
+    def pages(self, url_part):
+        return [c["url"] for c in self.send("browsingContext.getTree", {"maxDepth": 0})["contexts"]
+                if url_part in c["url"]]
+
     def open_page(self, url):
         context = self.send("browsingContext.create", {"type": "tab"})["context"]
         page = Page(self, context)
@@ -171,11 +197,13 @@ class Page:
     def navigate(self, url):
         self.browser.send("browsingContext.navigate", {"context": self.context, "url": url, "wait": "complete"})
 
-    def evaluate(self, expression, timeout=60):
-        """Evaluates a JavaScript expression (awaiting a Promise); returns its value through JSON."""
+    def evaluate(self, expression, timeout=60, gesture=False):
+        """Evaluates a JavaScript expression (awaiting a Promise); returns its value through JSON.
+        `gesture`: as if the person had just clicked in the page (transient activation)."""
         result = self.browser.send("script.evaluate", {
             "expression": f"Promise.resolve({expression}).then((v) => JSON.stringify(v === undefined ? null : v))",
-            "target": {"context": self.context}, "awaitPromise": True, "resultOwnership": "none"})
+            "target": {"context": self.context}, "awaitPromise": True, "resultOwnership": "none",
+            "userActivation": gesture})
         if result.get("type") == "exception":
             details = result.get("exceptionDetails", {})
             raise ProtocolError(f"page: {details.get('text')}")

@@ -112,6 +112,25 @@ class Chromium:
         page.navigate(url)
         return page
 
+    def find_page(self, url_part, timeout=30):
+        """Attaches to the first page whose address contains `url_part` (a
+        window the browser or an extension opened), waiting for one."""
+        deadline = time.monotonic() + timeout
+        while True:
+            for target in self.send("Target.getTargets")["targetInfos"]:
+                if target["type"] == "page" and url_part in target["url"]:
+                    session = self.send("Target.attachToTarget",
+                                        {"targetId": target["targetId"], "flatten": True})["sessionId"]
+                    return Page(self, target["targetId"], session)
+            if time.monotonic() > deadline:
+                raise TimeoutError(f"no page at {url_part!r} within {timeout} s")
+            time.sleep(0.1)
+
+    def pages(self, url_part):
+        """The addresses of the open pages whose address contains `url_part`."""
+        return [t["url"] for t in self.send("Target.getTargets")["targetInfos"]
+                if t["type"] == "page" and url_part in t["url"]]
+
     def take_console(self):
         """The console lines logged since the last call."""
         with self._lock:
@@ -150,10 +169,12 @@ class Page:
         self.send("Page.navigate", {"url": url})
         self.browser.wait_event("Page.loadEventFired", timeout, self.session)
 
-    def evaluate(self, expression, timeout=60):
-        """Evaluates a JavaScript expression (awaiting a Promise) and returns its value."""
+    def evaluate(self, expression, timeout=60, gesture=False):
+        """Evaluates a JavaScript expression (awaiting a Promise) and returns its value;
+        `gesture`: as if the person had just clicked in the page (transient activation)."""
         result = self.send("Runtime.evaluate", {"expression": expression, "awaitPromise": True,
-                                                "returnByValue": True, "timeout": timeout * 1000},
+                                                "returnByValue": True, "timeout": timeout * 1000,
+                                                "userGesture": gesture},
                            timeout=timeout + 5)
         if "exceptionDetails" in result:
             details = result["exceptionDetails"]

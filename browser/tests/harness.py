@@ -90,7 +90,8 @@ class Hosts:
         if kind == "standin":
             self.document = os.path.join(folder, "scan.pdf")
             make_pdf(self.document, 200_000)
-            env = {"SKAN_STANDIN_DOCUMENT": self.document}
+            self.record = os.path.join(folder, "received.jsonl")
+            env = {"SKAN_STANDIN_DOCUMENT": self.document, "SKAN_STANDIN_RECORD": self.record}
             command = [sys.executable, os.path.join(HERE, "standin_host.py")]
         else:
             wine = wine_env()
@@ -128,6 +129,14 @@ class Hosts:
                 return None
             time.sleep(0.05)
         return time.monotonic() - start
+
+    def received(self):
+        """The stand-in's messages from the browser, in order, parsed."""
+        try:
+            with open(self.record, "rb") as f:
+                return [json.loads(line) for line in f if line.strip()]
+        except FileNotFoundError:
+            return []
 
     def kill_all(self):
         for pid in self.running():
@@ -272,6 +281,29 @@ class BrowserRun:
     def open(self, url):
         return self.browser.open_page(url)
 
+    def prompts(self):
+        """The addresses of the extension's consent prompts now open."""
+        return self.browser.pages("/consent.html")
+
+    def answer_prompt(self, answer, timeout=30):
+        """Waits for the extension's consent prompt, presses "Allow once"
+        ("once"), "Always allow" ("always") or "Block" ("block") in it, or
+        closes its window (None); returns the origin it named."""
+        prompt = self.browser.find_page("/consent.html", timeout)
+        origin = wait_for(prompt, 'document.getElementById("origin").textContent.includes("://") && '
+                                  'document.getElementById("origin").textContent', 30)
+        if answer is None:
+            prompt.close()
+        else:
+            prompt.evaluate(f"document.getElementById({json.dumps(answer)}).click()", gesture=True)
+        return origin
+
+    def options_page(self):
+        """The extension's options page, open in a new tab and shown."""
+        page = self.open(self.extension_base + "options.html")
+        wait_for(page, "document.body.dataset.ready === 'true'", 30)
+        return page
+
     def close(self):
         try:
             if self.browser:
@@ -304,13 +336,15 @@ class ChromiumRun(BrowserRun):
         if public_origin:
             args.append(f"--ip-address-space-overrides={public_origin}=public")
         self.browser = Chromium(profile, args)
+        self.extension_base = f"chrome-extension://{CHROMIUM_EXTENSION_ID}/"
 
 
 class FirefoxRun(BrowserRun):
     kind = "firefox"
 
-    def __init__(self, **options):
-        from bidi import Firefox
+    def __init__(self, public_origin=None, **options):
+        """public_origin ("127.0.0.1:port"): an origin Firefox treats as a public web site."""
+        from bidi import ADDON_BASE, Firefox
         super().__init__(**options)
         home = os.path.join(self.folder, "home")
         profile = os.path.join(self.folder, "profile")
@@ -322,7 +356,9 @@ class FirefoxRun(BrowserRun):
         self.set_manifest(self.manifest)
         env = dict(os.environ, HOME=home)
         env.pop("XDG_CONFIG_HOME", None)
-        self.browser = Firefox(profile, env)
+        prefs = {"network.lna.address_space.public.override": public_origin} if public_origin else {}
+        self.browser = Firefox(profile, env, prefs)
+        self.extension_base = ADDON_BASE
         if self.extension:
             self.browser.install_extension(self.extension)
 
@@ -334,19 +370,29 @@ def text_of(page, element_id):
     return page.evaluate(f"document.getElementById({json.dumps(element_id)}).textContent")
 
 
-def start_sample(page, timeout=120):
-    """Presses "Start scanning" on the sample page; returns the phase it reaches
-    ("scanning" when a host answered, "error" otherwise) and the error code."""
-    page.evaluate('document.getElementById("start").click()')
-    phase = wait_for(page, f'["scanning", "error"].includes({PHASE}) && {PHASE}', timeout)
-    return phase, page.evaluate("document.body.dataset.error || null")
+def start_sample(page, timeout=120, run=None, answer="once", gesture=True):
+    """Presses "Start scanning" on the sample page (as the person would: with
+    transient activation, unless `gesture` is false) and, when `run` is given,
+    gives `answer` to the extension's consent prompt if one opens; returns the
+    phase the page reaches ("scanning" when a host answered, "error"
+    otherwise) and the error code."""
+    page.evaluate('document.getElementById("start").click()', gesture=gesture)
+    deadline = time.monotonic() + timeout
+    done = f'["scanning", "error"].includes({PHASE}) && {PHASE}'
+    while not page.evaluate(done):
+        if run and run.prompts():
+            run.answer_prompt(answer)
+        if time.monotonic() > deadline:
+            raise TimeoutError(f"the sample page did not start within {timeout} s")
+        time.sleep(0.2)
+    return page.evaluate(done), page.evaluate("document.body.dataset.error || null")
 
 
 def scan_request(run, page, say=lambda text: None):
     """One whole scan request on the sample page with the virtual scanner
     installed unattended: returns the host's PDF, what the page shows of it
     (size, SHA-256) and how long the host took to end after the page's END."""
-    phase, error = start_sample(page)
+    phase, error = start_sample(page, run=run)
     if phase != "scanning":
         raise AssertionError(f"the sample page stopped: {error}: {text_of(page, 'problem')}")
     pid = run.hosts.pids()[-1]

@@ -5,9 +5,13 @@ same messages, and a share server on the first free port from 2025.
 
 The person at the desk is played by signals: SIGUSR1 is "Scan to PDF" (the
 scan completes at once: messages 5 and 6, status Redy_SCAN), SIGUSR2 is
-"Confirm and send" (serves the file named by SKAN_STANDIN_DOCUMENT and sends
-message 7). The stand-in ends after END and when its standard input closes."""
+"Confirm and send" (serves the file named by SKAN_STANDIN_DOCUMENT, as
+confirmed then, to requests that carry the secret of message 7, and sends
+message 7). Each message received is appended as one line to the file named by
+SKAN_STANDIN_RECORD, if set. The stand-in ends after END and when its standard
+input closes."""
 import datetime
+import hmac
 import http.server
 import json
 import os
@@ -18,7 +22,8 @@ import sys
 import threading
 
 DOCUMENT = os.environ.get("SKAN_STANDIN_DOCUMENT", "")
-state = {"status": "", "server": None, "port": 0}
+RECORD = os.environ.get("SKAN_STANDIN_RECORD", "")
+state = {"status": "", "server": None, "port": 0, "secret": "", "confirmed": b""}
 
 
 def send(body):
@@ -37,8 +42,14 @@ class Share(http.server.BaseHTTPRequestHandler):
         pass
 
     def do_GET(self):
-        with open(DOCUMENT, "rb") as f:
-            body = f.read()
+        secret, body = state["secret"], state["confirmed"]
+        offered = self.headers.get("Authorization", "")
+        if not secret or not hmac.compare_digest(offered.encode(), f"Bearer {secret}".encode()):
+            self.send_response(403)
+            self.send_header("Connection", "close")
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
         self.send_response(200)
         self.send_header("Connection", "close")
         self.send_header("Content-Type", "application/pdf")
@@ -52,7 +63,7 @@ def free_port():
     for port in range(2025, 2225):
         with socket.socket() as probe:
             try:
-                probe.bind(("0.0.0.0", port))
+                probe.bind(("127.0.0.1", port))
                 return port
             except OSError:
                 continue
@@ -66,11 +77,14 @@ def press_scan(*_):
 
 
 def confirm_and_send(*_):
+    with open(DOCUMENT, "rb") as f:
+        state["confirmed"] = f.read()
+    state["secret"] = os.urandom(32).hex()
     if state["server"] is None:
         state["port"] = free_port()
-        state["server"] = http.server.ThreadingHTTPServer(("0.0.0.0", state["port"]), Share)
+        state["server"] = http.server.ThreadingHTTPServer(("127.0.0.1", state["port"]), Share)
         threading.Thread(target=state["server"].serve_forever, daemon=True).start()
-    send('{"POL": "Shared_complite","port":"%d","filename":"scan.pdf" }' % state["port"])
+    send('{"POL": "Shared_complite","port":"%d","filename":"scan.pdf","secret":"%s" }' % (state["port"], state["secret"]))
 
 
 def read_exactly(n):
@@ -93,6 +107,9 @@ def main():
         body = read_exactly(struct.unpack("<I", prefix)[0])
         if body is None:
             return
+        if RECORD:
+            with open(RECORD, "ab") as record:
+                record.write(body + b"\n")
         try:
             command = json.loads(body)
         except ValueError:
