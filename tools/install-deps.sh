@@ -10,7 +10,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   wine wine32 xvfb xauth xdotool x11-apps imagemagick netpbm
   zlib1g-dev qpdf poppler-utils mupdf-tools img2pdf hyperfine
-  curl chromium firefox-esr iproute2 locales nsis
+  curl chromium firefox-esr nodejs iproute2 locales nsis
   # tools/format.sh
   clang-format
   # Wine's own TWAIN source over SANE's test backend (tools/install-sane-ds.sh)

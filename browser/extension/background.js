@@ -109,6 +109,7 @@ class Session {
     this.firstMessage = true;
     this.tab = page.sender?.tab?.id ?? -1;
     this.origin = originOf(page.sender?.url ?? "");
+    this.inFrame = (page.sender?.frameId ?? 0) !== 0;
     page.onMessage.addListener((message) => this.fromPage(message));
     page.onDisconnect.addListener(() => this.pageGone());
     this.start();
@@ -128,6 +129,12 @@ class Session {
       return this.refuse(ErrorCode.RATE_LIMITED, "This site has started the scanner too often; wait a minute.");
     }
     let decision = decide(this.origin, await loadPolicy(), await loadGrants());
+    // A frame never asks: it may use what its site was allowed from a
+    // top-level page (the content script lets only same-origin frames ask).
+    if (decision === "ask" && this.inFrame) {
+      return this.refuse(ErrorCode.NOT_ALLOWED,
+        "A frame may use the scanner only once its site is always allowed; ask from the top-level page first.");
+    }
     if (decision === "ask") {
       const answer = await ask(this.origin);
       if (answer === "always") await storeGrant(this.origin, "allow");

@@ -11,6 +11,10 @@
     for (const button of document.querySelectorAll("button")) button.disabled = true;
     return;
   }
+  document.getElementById("manage").addEventListener("click", (event) => {
+    event.preventDefault();
+    api.runtime.openOptionsPage();
+  });
   document.getElementById("origin").textContent = details.origin;
   document.title = `Skanowanie: allow ${details.origin}?`;
   for (const answer of ["once", "always", "block"]) {

@@ -31,6 +31,26 @@ const ADVICE = {
     "The Skanowanie program did not start",
     "Reinstall the Skanowanie program, then press Start scanning again.",
   ],
+  [ErrorCode.HOST_FORBIDDEN]: [
+    "The Skanowanie program does not accept this extension",
+    "Install the Skanowanie extension from the store your Skanowanie installer names, or reinstall the program.",
+  ],
+  [ErrorCode.NOT_ALLOWED]: [
+    "This page may not use the scanner",
+    "Press Start scanning yourself (the scanner starts only on a click), from the site's own page.",
+  ],
+  [ErrorCode.PERMISSION_DENIED]: [
+    "The scanner is not allowed for this site",
+    "To allow it, remove this site from the blocked sites in the Skanowanie extension's options, then press Start scanning again.",
+  ],
+  [ErrorCode.BUSY]: [
+    "The scanner is already in use in this tab",
+    "Finish or cancel the scan that is running, then press Start scanning again.",
+  ],
+  [ErrorCode.RATE_LIMITED]: [
+    "The scanner was started too often",
+    "Wait a minute, then press Start scanning again.",
+  ],
   [ErrorCode.CLOSED]: [
     "The Skanowanie window was closed",
     "The document was not sent. Press Start scanning to begin again.",

@@ -210,6 +210,13 @@ class Page:
         return json.loads(result["result"]["value"])
 
 
+    def click(self, x, y):
+        """A click of the person's mouse at (x, y) of the page's viewport."""
+        self.browser.send("input.performActions", {"context": self.context, "actions": [{
+            "type": "pointer", "id": "mouse", "parameters": {"pointerType": "mouse"},
+            "actions": [{"type": "pointerMove", "x": x, "y": y}, {"type": "pointerDown", "button": 0},
+                        {"type": "pointerUp", "button": 0}]}]})
+
     def screenshot(self, path):
         data = self.browser.send("browsingContext.captureScreenshot", {"context": self.context})["data"]
         with open(path, "wb") as out:

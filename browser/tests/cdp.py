@@ -183,6 +183,11 @@ class Page:
         return result["result"].get("value")
 
 
+    def click(self, x, y):
+        """A click of the person's mouse at (x, y) of the page's viewport."""
+        for kind in ("mousePressed", "mouseReleased"):
+            self.send("Input.dispatchMouseEvent", {"type": kind, "x": x, "y": y, "button": "left", "clickCount": 1})
+
     def screenshot(self, path):
         import base64
         data = self.send("Page.captureScreenshot", {"format": "png"})["data"]

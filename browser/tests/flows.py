@@ -1,18 +1,39 @@
-"""The sample page's flows, run the same way in each browser."""
+"""The flows every browser must get right, run the same way in each: the
+sample page's scan request from a public origin, the person's consent, the
+document reaching only the extension, and bad messages answered at once."""
 import hashlib
+import json
 import os
 import subprocess
+import tempfile
+import time
+import urllib.error
 import urllib.parse
+import urllib.request
 
 import harness
-from harness import start_sample, text_of, web_server
+from harness import PHASE, start_sample, text_of, wait_for, web_server
+
+SHARE_PORTS = range(2025, 2225)
+
+# The lab page's connection, after a click that gives the page activation.
+LAB_CONNECT = 'document.getElementById("connect").click()'
+LAB_RESULT = "window.lab.result"
+
+
+def page_count(pdf):
+    """The number of pages of a PDF, as poppler's pdfinfo reads it."""
+    with tempfile.NamedTemporaryFile(suffix=".pdf") as f:
+        f.write(pdf)
+        f.flush()
+        info = subprocess.run(["pdfinfo", f.name], capture_output=True, check=True).stdout.decode()
+    return int(next(line.split()[-1] for line in info.splitlines() if line.startswith("Pages:")))
 
 
 class SampleFlows:
     """Mixed into a unittest.TestCase whose `Run` starts one kind of browser."""
 
     Run = None
-    run_options = {}
 
     @classmethod
     def setUpClass(cls):
@@ -22,25 +43,249 @@ class SampleFlows:
                            check=True, stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=120)
         cls.server = web_server()
         cls.base = cls.server.__enter__()
-        cls.origin = urllib.parse.urlsplit(cls.base).netloc
+        cls.origin = cls.base  # as the browser serialises it: http://127.0.0.1:<port>
         cls.sample = f"{cls.base}/sample/index.html"
+        cls.lab = f"{cls.base}/tests/pages/lab.html"
 
     @classmethod
     def tearDownClass(cls):
         cls.server.__exit__(None, None, None)
 
-    def start(self, **options):
-        return self.Run(**{**self.run_options, **options})
+    def start(self, public=True, also_public=(), **options):
+        """A browser run in which the pages' origin (and those of `also_public`)
+        is a public web site."""
+        if public:
+            options["public_origin"] = ",".join(urllib.parse.urlsplit(url).netloc for url in (self.base, *also_public))
+        return self.Run(**options)
+
+    def open_lab(self, run, url=None):
+        page = run.open(url or self.lab)
+        wait_for(page, "document.body.dataset.ready === 'true'", 30)
+        return page
+
+    def lab_connect(self, run, page, answer=None, timeout=120):
+        """Clicks Connect on the lab page; answers the prompt with `answer`
+        when one opens; returns the outcome ("connected" or an error code)."""
+        page.evaluate(LAB_CONNECT, gesture=True)
+        deadline = time.monotonic() + timeout
+        while not page.evaluate(LAB_RESULT):
+            if answer and run.prompts():
+                run.answer_prompt(answer)
+            if time.monotonic() > deadline:
+                raise TimeoutError("the lab page's connect() did not end")
+            time.sleep(0.2)
+        return page.evaluate(LAB_RESULT)
 
     def test_scan_request_reaches_the_page(self):
         with self.start() as run:
             page = run.open(self.sample)
             result = harness.scan_request(run, page)
-            self.assertTrue(result["pdf"].startswith(b"%PDF-"))
             self.assertEqual((len(result["pdf"]), hashlib.sha256(result["pdf"]).hexdigest()),
                              (result["size"], result["sha256"]), "the page's PDF equals the host's")
+            self.assertEqual(page_count(result["pdf"]), run.hosts.pages_per_scan,
+                             "the document holds the pages just scanned")
             self.assertIsNotNone(result["host_exit"], "the host exits after END")
             self.assertIn("Dokument zeskanowany, przygotowuję do wysyłki.", " ".join(result["events"]))
+            self.assertEqual(run.hosts.origin_shown(), self.origin, "the host was told who asks")
+
+            # "Allow once" was for that connection: the next load asks again.
+            page = run.open(self.sample)
+            page.evaluate('document.getElementById("start").click()', gesture=True)
+            self.assertEqual(run.answer_prompt(None), self.origin)
+            self.assertEqual(wait_for(page, f'{PHASE} === "error" && document.body.dataset.error'),
+                             "PERMISSION_DENIED", "a prompt closed without an answer is a no")
+
+    def test_consent_is_asked_kept_and_revocable(self):
+        with self.start() as run:
+            started = time.monotonic()
+            page = run.open(self.lab)
+            wait_for(page, "document.body.dataset.ready === 'true'", 30)
+            with self.subTest("no click: refused at once, no prompt"):
+                page.evaluate("window.lab.connect()")
+                self.assertEqual(wait_for(page, LAB_RESULT, 5), "NOT_ALLOWED")
+                self.assertEqual(run.prompts(), [])
+
+            with self.subTest("Block: refused, and kept"):
+                page.evaluate(LAB_CONNECT, gesture=True)
+                options = run.options_from_prompt()
+                self.assertEqual(run.answer_prompt("block"), self.origin, "the prompt names the origin exactly")
+                self.assertEqual(wait_for(page, LAB_RESULT, 30), "PERMISSION_DENIED")
+                page = self.open_lab(run)
+                self.assertEqual(self.lab_connect(run, page, timeout=10), "PERMISSION_DENIED")
+                self.assertEqual(run.prompts(), [], "a blocked site is not asked again")
+                self.assertEqual(self.grants(options), {self.origin: "Blocked"})
+
+            with self.subTest("no host for a site without a grant"):
+                time.sleep(max(0.0, 10 - (time.monotonic() - started)))
+                self.assertEqual(run.hosts.pids(), [], "a host started without the person's yes")
+
+            with self.subTest("Always allow: no prompt the next time"):
+                self.revoke(options, self.origin)
+                page = self.open_lab(run)
+                self.assertEqual(self.lab_connect(run, page, answer="always"), "connected")
+                self.assertEqual(len(run.hosts.pids()), 1)
+                page = self.open_lab(run)
+                self.assertEqual(self.lab_connect(run, page), "connected", "an allowed site is not asked")
+                self.assertEqual(self.grants(options), {self.origin: "Allowed"})
+
+            with self.subTest("revoked on the options page: asked again"):
+                self.revoke(options, self.origin)
+                page = self.open_lab(run)
+                page.evaluate(LAB_CONNECT, gesture=True)
+                self.assertEqual(run.answer_prompt(None), self.origin)
+                self.assertEqual(wait_for(page, LAB_RESULT, 30), "PERMISSION_DENIED")
+
+    @staticmethod
+    def grants(options):
+        return dict(options.evaluate(
+            '[...document.querySelectorAll("#grants tbody tr")].map((r) => [r.dataset.origin, r.cells[1].textContent])'))
+
+    @staticmethod
+    def revoke(options, origin):
+        options.evaluate(f'document.querySelector(`#grants tr[data-origin="{origin}"] button`).click()')
+        wait_for(options, f'!document.querySelector(`#grants tr[data-origin="{origin}"]`)', 10)
+
+    def test_bad_messages_get_an_error_at_once(self):
+        with self.start() as run:
+            page = self.open_lab(run)
+            self.assertEqual(self.lab_connect(run, page, answer="once"), "connected")
+            conn = page.evaluate("window.lab.connection.id")
+            send = {"type": "send", "connection": conn, "id": "bad-1"}
+            # Each row: what the page posts (a JavaScript expression) -> the error code.
+            rows = [
+                ("a command that is an array", {**send, "message": ["IFSCANED"]}, "INVALID_ARGUMENT"),
+                ("a command that is a string", {**send, "message": "IFSCANED"}, "INVALID_ARGUMENT"),
+                ("an unknown command", {**send, "message": {"POL": "Launch"}}, "INVALID_ARGUMENT"),
+                ("a 1 MiB command name", {**send, "message": {"POL": "x" * 1048564}}, "INVALID_ARGUMENT"),
+                ("a 2 MB e-mail", {**send, "message": {"POL": "Init_SCAN", "email": "a" * 2_000_000}},
+                 "INVALID_ARGUMENT"),
+                ("an e-mail that is a number", {**send, "message": {"POL": "Init_SCAN", "email": 5}},
+                 "INVALID_ARGUMENT"),
+                ("the page naming an origin", {**send, "message": {"POL": "IFSCANED", "origin": "https://bank.example"}},
+                 "INVALID_ARGUMENT"),
+                ("an unknown message type", {**send, "type": "launch"}, "INVALID_ARGUMENT"),
+                ("a connection that is not open", {**send, "connection": "conn-none", "message": {"POL": "IFSCANED"}},
+                 "NOT_ALLOWED"),
+            ]
+            cases = [(name, json.dumps(message), code) for name, message, code in rows]
+            send = json.dumps(send)
+            # Values JSON cannot carry, built in the page.
+            cases += [
+                ("a BigInt e-mail", f'{{...{send}, message: {{POL: "Init_SCAN", email: 5n}}}}', "INVALID_ARGUMENT"),
+                ("a cyclic command",
+                 f'(() => {{ const c = {{POL: "IFSCANED"}}; c.self = c; return {{...{send}, message: c}}; }})()',
+                 "INVALID_ARGUMENT"),
+                ("an e-mail with a lone surrogate",
+                 f'{{...{send}, message: {{POL: "Init_SCAN", email: "a\\uD800b@example.com"}}}}', "INVALID_ARGUMENT"),
+            ]
+            for name, message, code in cases:
+                with self.subTest(name):
+                    answer = page.evaluate(f"window.lab.raw({message})")
+                    self.assertEqual((answer["type"], answer["code"]), ("error", code))
+                    self.assertLess(answer["ms"], 1000)
+                    self.assertEqual(page.evaluate("window.lab.connection.readStatus()"), "",
+                                     "the connection is still usable")
+            with self.subTest("the library's own check"):
+                self.assertEqual(page.evaluate(
+                    "window.lab.connection.openScanRequest({email: 5}).then(() => 'sent', (e) => e.code)"),
+                    "INVALID_ARGUMENT")
+            with self.subTest("a second connection from the same tab"):
+                page.evaluate(LAB_CONNECT, gesture=True)
+                self.assertEqual(wait_for(page, LAB_RESULT, 10), "BUSY")
+                self.assertEqual(page.evaluate("window.lab.connection.readStatus()"), "",
+                                 "the first connection is still usable")
+            self.assertEqual(len(run.hosts.pids()), 1)
+
+    def test_document_reaches_only_the_extension(self):
+        with web_server() as other, self.start() as run:
+            page = run.open(self.sample)
+            phase, error = start_sample(page, run=run)
+            self.assertEqual(phase, "scanning", error)
+            run.hosts.press_scan()
+            wait_for(page, 'document.getElementById("status").textContent === "Redy_SCAN"', 300)
+            confirmed = run.hosts.document_bytes()
+            # Another local origin, which the loopback address does not keep
+            # out, and a local program, each trying every port the host may use.
+            snoop = self.open_lab(run, f"{other}/tests/pages/lab.html")
+            probe = """Promise.all(Array.from({length: 200}, (_, i) => fetch(`http://127.0.0.1:${2025 + i}/scan.pdf`)
+                .then(async (r) => new TextDecoder().decode((await r.arrayBuffer()).slice(0, 5)), () => "")))
+                .then((answers) => answers.filter((a) => a === "%PDF-").length)"""
+            run.hosts.confirm_and_send()
+            wait_for(page, f'["done", "error"].includes({PHASE})', 180)
+            self.assertEqual(page.evaluate("document.body.dataset.error || null"), None, text_of(page, "problem"))
+            size, digest = page.evaluate(harness.SHA256_OF_PREVIEW)
+            self.assertEqual((size, digest), (len(confirmed), hashlib.sha256(confirmed).hexdigest()))
+            self.assertEqual(snoop.evaluate(probe), 0, "another origin read the document")
+            self.assertEqual(self.local_client_documents(), 0, "a local program read the document")
+
+        with self.start() as run:
+            page = self.open_lab(run)
+            self.assertEqual(self.lab_connect(run, page, answer="once"), "connected")
+            page.evaluate("window.lab.connection.openScanRequest()")
+            run.hosts.press_scan()
+            wait_for(page, "window.lab.connection.readStatus().then((s) => s === 'Redy_SCAN')", 300)
+            confirmed = run.hosts.document_bytes()
+            run.hosts.confirm_and_send()
+            wait_for(page, "window.lab.connection.share !== null", 60)
+            self.assertNotIn("secret", page.evaluate("window.lab.messages.at(-1)"),
+                             "the page never learns the share secret")
+            run.hosts.scan_again()
+            wait_for(page, "window.lab.connection.readStatus().then((s) => s === 'Redy_SCAN')", 300)
+            later = run.hosts.document_bytes()
+            self.assertNotEqual(later, confirmed)
+            digest = page.evaluate("""window.lab.connection.getPdf().then(async (blob) => [...new Uint8Array(
+                await crypto.subtle.digest("SHA-256", await blob.arrayBuffer()))].map((b) => b.toString(16).padStart(2, "0")).join(""))""")
+            self.assertEqual(digest, hashlib.sha256(confirmed).hexdigest(),
+                             "the page gets the confirmed document, never a later scan")
+            self.assertEqual(self.local_client_documents(), 0)
+
+    @staticmethod
+    def local_client_documents():
+        """How many of the host's possible ports give a plain local HTTP
+        client a PDF."""
+        found = 0
+        for port in SHARE_PORTS:
+            try:
+                with urllib.request.urlopen(f"http://127.0.0.1:{port}/scan.pdf", timeout=2) as response:
+                    found += response.read(5) == b"%PDF-"
+            except (urllib.error.URLError, OSError):
+                pass
+        return found
+
+    def test_pages_as_they_are(self):
+        with web_server() as other, self.start(also_public=[other]) as run:
+            with self.subTest("a sandboxed page"):
+                page = self.open_lab(run, self.lab + "?sandbox")
+                self.assertEqual(page.evaluate("window.origin"), "null")
+                self.assertEqual(self.lab_connect(run, page, answer="once"), "connected")
+                page.evaluate("window.lab.connection.close()")
+            with self.subTest("no marker in the page"):
+                self.assertIsNone(page.evaluate('document.documentElement.getAttribute("data-skanowanie-extension")'))
+            with self.subTest("a frame of another origin"):
+                page = self.open_lab(run)
+                frame = f"{other}/tests/pages/lab.html"
+                x, y = page.evaluate(f"""new Promise((resolve) => {{ const f = document.createElement("iframe");
+                    f.src = {json.dumps(frame)}; f.style = "position: fixed; left: 100px; top: 200px; border: 0";
+                    f.onload = () => resolve([120, 220]); document.body.append(f); }})""")
+                # A real click on the frame's Connect button gives the frame
+                # activation; it posts its outcome to this page.
+                page.click(x, y)
+                self.assertEqual(wait_for(page, "window.lab.frameResult", 30), "NOT_ALLOWED")
+                self.assertEqual(run.prompts(), [])
+            with self.subTest("a frame of the page's own origin"):
+                page = self.open_lab(run)
+                x, y = page.evaluate(f"""new Promise((resolve) => {{ const f = document.createElement("iframe");
+                    f.src = {json.dumps(self.lab)}; f.style = "position: fixed; left: 100px; top: 200px; border: 0";
+                    f.onload = () => resolve([120, 220]); document.body.append(f); }})""")
+                page.click(x, y)
+                self.assertEqual(wait_for(page, "window.lab.frameResult", 30), "NOT_ALLOWED",
+                                 "a frame does not ask before its site is allowed")
+                self.assertEqual(run.prompts(), [])
+                self.assertEqual(self.lab_connect(run, page, answer="always"), "connected")
+                page.evaluate("window.lab.connection.close(); window.lab.frameResult = null")
+                page.click(x, y)
+                self.assertEqual(wait_for(page, "window.lab.frameResult", 30), "connected",
+                                 "a same-origin frame of an allowed site")
 
     def test_missing_parts_give_clear_errors(self):
         with self.subTest("no extension"), self.start(extension=False) as run:
@@ -48,13 +293,32 @@ class SampleFlows:
             self.assertEqual(start_sample(page, 60), ("error", "EXTENSION_MISSING"))
             self.assertIn("extension", text_of(page, "problem"))
         with self.start() as run:
+            other_extension = run.hosts.manifest(run.kind)
+            if run.kind == "chromium":
+                other_extension["allowed_origins"] = ["chrome-extension://abcdefghijklmnopabcdefghijklmnop/"]
+            else:
+                other_extension["allowed_extensions"] = ["someone-else@example.com"]
             cases = [
                 ("no host", None, "HOST_MISSING", "not installed"),
                 ("host cannot start", run.hosts.manifest(run.kind, "/bin/false"), "HOST_FAILED", "did not start"),
+                ("host admits other extensions", other_extension, "HOST_FORBIDDEN", "does not accept"),
             ]
             for name, manifest, code, advice in cases:
                 with self.subTest(name):
                     run.set_manifest(manifest)
                     page = run.open(self.sample)
-                    self.assertEqual(start_sample(page, 60), ("error", code))
+                    self.assertEqual(start_sample(page, 60, run=run), ("error", code))
                     self.assertIn(advice, text_of(page, "problem"))
+
+    def test_host_starts_are_limited_per_origin(self):
+        with self.start() as run:
+            page = self.open_lab(run)
+            self.assertEqual(self.lab_connect(run, page, answer="always"), "connected")
+            page.evaluate("window.lab.connection.close()")
+            outcomes = []
+            for _ in range(5):
+                page = self.open_lab(run)
+                answer = page.evaluate('window.lab.raw({type: "open", connection: "conn-limit"}, {timeoutMs: 30000})',
+                                       gesture=True)
+                outcomes.append(answer["code"] or answer["type"])
+            self.assertEqual(outcomes, ["opened"] * 4 + ["RATE_LIMITED"])

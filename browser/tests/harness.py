@@ -87,6 +87,9 @@ class Hosts:
         self.kind = kind
         self.pids_path = os.path.join(folder, "host-pids")
         self.launcher = os.path.join(folder, "launch-host.sh")
+        # The pages of one scan: the virtual scanner's (installed by the
+        # tests), or the stand-in's one-page document.
+        self.pages_per_scan = 1 if kind == "standin" else 2
         if kind == "standin":
             self.document = os.path.join(folder, "scan.pdf")
             make_pdf(self.document, 200_000)
@@ -130,6 +133,13 @@ class Hosts:
             time.sleep(0.05)
         return time.monotonic() - start
 
+    def origin_shown(self):
+        """The origin the host was told (the stand-in's first message), or
+        the one the host's window shows."""
+        if self.kind == "standin":
+            return next((m["origin"] for m in self.received() if "origin" in m), None)
+        return window("origin").strip() or None
+
     def received(self):
         """The stand-in's messages from the browser, in order, parsed."""
         try:
@@ -169,6 +179,15 @@ class Hosts:
         else:
             window("click", "Confirm and send")
 
+    def scan_again(self):
+        """A later scan without "Confirm and send": the host's current
+        document changes (the stand-in's file is replaced by another PDF)."""
+        if self.kind == "standin":
+            make_pdf(self.document, 150_000)
+            self.press_scan()
+        else:
+            self.press_scan()
+
     def document_bytes(self):
         """The PDF the host assembled last (named in its log), or the stand-in's."""
         if self.kind == "standin":
@@ -196,8 +215,14 @@ class _QuietHandler(http.server.SimpleHTTPRequestHandler):
         pass
 
     def end_headers(self):
-        if self.any_origin:  # as the host's share server answers
+        # Every origin may read the answers when `any_origin` (as the share
+        # server answered before it asked for a secret); a sandboxed page's
+        # opaque origin ("null") may always, for its module scripts.
+        if self.any_origin or self.headers.get("Origin") == "null":
             self.send_header("Access-Control-Allow-Origin", "*")
+        # "?sandbox" serves a page as a sandboxed document of an opaque origin.
+        if self.path.endswith("?sandbox"):
+            self.send_header("Content-Security-Policy", "sandbox allow-scripts")
         super().end_headers()
 
     def handle(self):
@@ -298,9 +323,14 @@ class BrowserRun:
             prompt.evaluate(f"document.getElementById({json.dumps(answer)}).click()", gesture=True)
         return origin
 
-    def options_page(self):
-        """The extension's options page, open in a new tab and shown."""
-        page = self.open(self.extension_base + "options.html")
+    def options_from_prompt(self):
+        """Opens the extension's options page through the link in the open
+        consent prompt (as the person can; a test cannot navigate a tab to an
+        extension's page in every browser) and returns it, shown."""
+        prompt = self.browser.find_page("/consent.html")
+        wait_for(prompt, 'document.getElementById("origin").textContent.includes("://")', 30)
+        prompt.evaluate('document.getElementById("manage").click()', gesture=True)
+        page = self.browser.find_page("/options.html")
         wait_for(page, "document.body.dataset.ready === 'true'", 30)
         return page
 
@@ -323,7 +353,8 @@ class ChromiumRun(BrowserRun):
     kind = "chromium"
 
     def __init__(self, public_origin=None, **options):
-        """public_origin ("127.0.0.1:port"): an origin Chromium treats as a public web site."""
+        """public_origin ("127.0.0.1:port", or several joined by commas): origins
+        Chromium treats as public web sites."""
         from cdp import Chromium
         super().__init__(**options)
         profile = os.path.join(self.folder, "profile")
@@ -334,7 +365,8 @@ class ChromiumRun(BrowserRun):
         if self.extension:
             args.append(f"--load-extension={self.extension}")
         if public_origin:
-            args.append(f"--ip-address-space-overrides={public_origin}=public")
+            overrides = ",".join(f"{o}=public" for o in public_origin.split(","))
+            args.append(f"--ip-address-space-overrides={overrides}")
         self.browser = Chromium(profile, args)
         self.extension_base = f"chrome-extension://{CHROMIUM_EXTENSION_ID}/"
 
@@ -343,7 +375,8 @@ class FirefoxRun(BrowserRun):
     kind = "firefox"
 
     def __init__(self, public_origin=None, **options):
-        """public_origin ("127.0.0.1:port"): an origin Firefox treats as a public web site."""
+        """public_origin ("127.0.0.1:port", or several joined by commas): origins
+        Firefox treats as public web sites."""
         from bidi import ADDON_BASE, Firefox
         super().__init__(**options)
         home = os.path.join(self.folder, "home")

@@ -1,49 +1,56 @@
-"""The sample page in headless Chromium, through the extension, driving the
+"""The browser flows in headless Chromium, through the extension, driving the
 real host under Wine (started by the browser from its native messaging
-manifest). The page is served from an origin Chromium treats as public."""
+manifest), from a page origin Chromium treats as public; and what only
+Chromium shows."""
 import unittest
 
 import harness
 from flows import SampleFlows
 from harness import ChromiumRun, start_sample, text_of, wait_for, web_server
 
+# A host whose input closes ends within this time; measured under qemu and
+# load at up to 2.6 s, so the bound leaves room and the time is reported.
+HOST_END_LIMIT_S = 10
+
 
 class ChromiumTest(SampleFlows, unittest.TestCase):
     Run = ChromiumRun
 
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        cls.run_options = {"public_origin": cls.origin}
-
     def test_public_page_cannot_fetch_loopback_itself(self):
         # Why the extension fetches the document: a public page's own request
-        # to a loopback port that any origin may read (as the share server
-        # allows) is refused or held for a permission nobody grants here,
-        # while the same page on a local origin reads it.
+        # to a loopback port is refused (or held for a permission nobody
+        # grants here), while the same page on a local origin reads it.
         fetch = """Promise.race([
             fetch("%s/sample/index.html").then((r) => "fetched " + r.status, (e) => "refused"),
             new Promise((resolve) => setTimeout(() => resolve("held"), 5000))])"""
         with web_server(any_origin=True) as local:
-            for public, outcomes in ((True, ("refused", "held")), (False, ("fetched 200",))):
-                options = {} if public else {"public_origin": None}
-                with self.subTest(public=public), self.start(**options) as run:
-                    page = run.open(self.sample)
-                    self.assertIn(page.evaluate(fetch % local), outcomes)
+            with self.start(public=False) as run:
+                self.assertEqual(run.open(self.sample).evaluate(fetch % local), "fetched 200")
+            with self.start() as run:
+                outcome = run.open(self.sample).evaluate(fetch % local)
+                if outcome == "held":
+                    self.skipTest("Chromium held the public page's request for a permission prompt, "
+                                  "so this run cannot tell whether it would have been refused")
+                self.assertEqual(outcome, "refused")
 
     def test_closing_the_page_ends_the_host(self):
         with self.start() as run:
             page = run.open(self.sample)
-            self.assertEqual(start_sample(page)[0], "scanning")
+            self.assertEqual(start_sample(page, run=run)[0], "scanning")
             (pid,) = run.hosts.pids()
             page.close()
-            self.assertIsNotNone(run.hosts.wait_gone(pid, 3), "the host still runs 3 s after its page closed")
+            took = run.hosts.wait_gone(pid, HOST_END_LIMIT_S)
+            self.assertIsNotNone(took, f"the host still runs {HOST_END_LIMIT_S} s after its page closed")
+            print(f"the host ended {took:.2f} s after its page closed")
 
     def test_two_pages_get_two_hosts(self):
         with self.start() as run:
             pages = [run.open(self.sample) for _ in range(2)]
             for page in pages:
-                page.evaluate('document.getElementById("start").click()')
+                page.evaluate('document.getElementById("start").click()', gesture=True)
+            # Each page's request has a prompt of its own.
+            for _ in pages:
+                run.answer_prompt("once")
             for page in pages:
                 self.assertEqual(wait_for(page, f"{harness.PHASE} !== 'connecting' && {harness.PHASE}", 120),
                                  "scanning")

@@ -1,0 +1,136 @@
+// The extension's checks (extension/checks.js) in Node: which origins may
+// ask, what a page's message may hold, the order of the administrator's and
+// the person's decisions, and the limit on host starts.
+import assert from "node:assert/strict";
+import { readFileSync } from "node:fs";
+import test from "node:test";
+import vm from "node:vm";
+
+const source = readFileSync(new URL("../extension/checks.js", import.meta.url), "utf8");
+const context = vm.createContext({ URL });
+vm.runInContext(source, context);
+const checks = context.SkanowanieChecks;
+
+test("only https sites and http on this computer may ask", () => {
+  const cases = [
+    ["https://office.example.com", true],
+    ["https://office.example.com:8443", true],
+    ["http://127.0.0.1:8080", true],
+    ["http://localhost:3000", true],
+    ["http://[::1]:8000", true],
+    ["http://app.localhost", true],
+    ["http://office.example.com", false],
+    ["http://127.0.0.1.example.com", false],
+    ["ftp://example.com", false],
+    ["null", false],
+    ["", false],
+    ["https://example.com/path", false],  // not a serialised origin
+    ["HTTPS://EXAMPLE.COM", false],  // not as the browser serialises it
+  ];
+  for (const [origin, expected] of cases) assert.equal(checks.mayAsk(origin), expected, origin);
+});
+
+test("a page's command is checked field by field", () => {
+  const long = (n) => "a".repeat(n);
+  const cyclic = { POL: "IFSCANED" };
+  cyclic.self = cyclic;
+  const cases = [
+    [{ POL: "IFSCANED" }, null],
+    [{ POL: "END" }, null],
+    [{ POL: "Init_SCAN" }, null],
+    [{ POL: "Init_SCAN", email: "biuro@example.com", serialnumber: "SN-1" }, null],
+    [{ POL: "Init_SCAN", email: long(254) }, null],
+    [{ POL: "Init_SCAN", email: long(255) }, /longer than 254/],
+    [{ POL: "Init_SCAN", serialnumber: long(65) }, /longer than 64/],
+    [{ POL: "Init_SCAN", email: "a\uD800b" }, /lone surrogate/],
+    [{ POL: "Init_SCAN", email: "\uDC00" }, /lone surrogate/],
+    [{ POL: "Init_SCAN", email: "\uD83D\uDE00" }, null],  // a whole pair is fine
+    [{ POL: "Init_SCAN", email: 5 }, /must be a string/],
+    [{ POL: "Init_SCAN", email: 5n }, /must be a string/],
+    [{ POL: "Init_SCAN", email: ["x"] }, /must be a string/],
+    [{ POL: "Init_SCAN", origin: "https://evil.example" }, /takes no field "origin"/],
+    [{ POL: "IFSCANED", email: "x" }, /takes no field/],
+    [cyclic, /takes no field "self"/],
+    [{ POL: "ifscaned" }, /unknown command/],
+    [{ POL: "Nieznane" }, /unknown command/],
+    [{}, /unknown command/],
+    [{ POL: 7 }, /unknown command \(none\)/],
+    [["IFSCANED"], /plain object/],
+    ["IFSCANED", /plain object/],
+    [null, /plain object/],
+  ];
+  for (const [command, expected] of cases) {
+    const problem = checks.commandProblem(command);
+    if (expected === null) assert.equal(problem, null, JSON.stringify(command));
+    else assert.match(problem ?? "", expected, String(command?.POL));
+  }
+});
+
+test("a page's message needs a known type and short ids", () => {
+  const ok = { connection: "conn-abc", id: "cmd-1" };
+  const cases = [
+    [{ type: "ping" }, null],
+    [{ type: "open", connection: "conn-abc" }, null],
+    [{ type: "send", ...ok, message: { POL: "END" } }, null],
+    [{ type: "send", ...ok, message: { POL: "END", x: "1" } }, /takes no field/],
+    [{ type: "send", connection: "conn-abc", message: { POL: "END" } }, /request id/],
+    [{ type: "fetch-document", ...ok }, null],
+    [{ type: "close", connection: "conn-abc" }, null],
+    [{ type: "open", connection: "x".repeat(65) }, /connection id/],
+    [{ type: "open", connection: "a b" }, /connection id/],
+    [{ type: "open" }, /connection id/],
+    [{ type: "launch", connection: "conn-abc" }, /unknown message type/],
+    [[1, 2], /plain object/],
+  ];
+  for (const [message, expected] of cases) {
+    const problem = checks.pageMessageProblem(message);
+    if (expected === null) assert.equal(problem, null, JSON.stringify(message));
+    else assert.match(problem ?? "", expected, JSON.stringify(message));
+  }
+});
+
+test("the administrator's block wins, then the administrator's allow, then the person", () => {
+  const site = "https://office.example.com";
+  const cases = [
+    [{}, {}, "ask"],
+    [{}, { [site]: { decision: "allow" } }, "allow"],
+    [{}, { [site]: { decision: "block" } }, "block"],
+    [{}, { "https://other.example": { decision: "allow" } }, "ask"],
+    [{ allowedOrigins: [site] }, { [site]: { decision: "block" } }, "allow"],
+    [{ blockedOrigins: [site] }, { [site]: { decision: "allow" } }, "block"],
+    [{ allowedOrigins: [site], blockedOrigins: [site] }, {}, "block"],
+    [{ blockedOrigins: ["*"] }, {}, "block"],
+    [{ allowedOrigins: ["*"] }, {}, "allow"],
+    [{ allowedOrigins: "https://office.example.com" }, {}, "ask"],  // not a list: ignored
+  ];
+  for (const [policy, grants, expected] of cases) {
+    assert.equal(checks.decide(site, policy, grants), expected, JSON.stringify([policy, grants]));
+  }
+});
+
+test("host starts are limited per origin within a sliding window", () => {
+  let now = 0;
+  const limiter = new checks.StartLimiter(3, 1000, () => now);
+  const a = "https://a.example";
+  const b = "https://b.example";
+  assert.deepEqual([1, 2, 3, 4].map(() => limiter.take(a)), [true, true, true, false]);
+  assert.equal(limiter.take(b), true, "another origin has its own count");
+  now = 999;
+  assert.equal(limiter.take(a), false);
+  now = 1000;
+  assert.equal(limiter.take(a), true, "the first start has left the window");
+  assert.equal(limiter.take(a), true);
+  assert.equal(limiter.take(a), true);
+  assert.equal(limiter.take(a), false);
+});
+
+test("lone surrogates are found also where String.prototype.isWellFormed is missing", () => {
+  const older = vm.createContext({ URL });
+  vm.runInContext("delete String.prototype.isWellFormed", older);
+  vm.runInContext(source, older);
+  const cases = [["a\uD800b", false], ["\uDC00", false], ["x\uD800", false], ["\uD83D\uDE00", true], ["zażółć", true]];
+  for (const [text, wellFormed] of cases) {
+    const problem = older.SkanowanieChecks.commandProblem({ POL: "Init_SCAN", email: text });
+    assert.equal(problem === null, wellFormed, JSON.stringify(text));
+  }
+});

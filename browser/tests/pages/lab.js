@@ -1,0 +1,57 @@
+// The browser tests' page: connects on a click, keeps the connection, and
+// posts raw messages to the extension to see how it answers them.
+import * as skanowanie from "../../client/skanowanie.js";
+
+const FROM_PAGE = "skanowanie/page";
+const TO_PAGE = "skanowanie/extension";
+
+const lab = {
+  skanowanie,
+  connection: null,
+  result: null,  // "connected", or the error code of the last connect()
+  messages: [],  // every message of the host, as the page saw it
+  frameResult: null,  // the outcome a frame of this page posted
+
+  async connect(options) {
+    lab.result = null;
+    try {
+      lab.connection = await skanowanie.connect(options);
+      lab.connection.on("message", (message) => lab.messages.push(message));
+      lab.result = "connected";
+    } catch (e) {
+      lab.result = e.code ?? String(e);
+    }
+    if (window !== window.parent) window.parent.postMessage({ labResult: lab.result }, "*");
+    return lab.result;
+  },
+
+  // Posts a raw message on the page's channel and resolves to the first
+  // answer for `id` (or for the connection, without id) within timeoutMs:
+  // {type, code, ms}, or {type: "none"}.
+  raw(message, { id = message.id, connection = message.connection, timeoutMs = 3000 } = {}) {
+    const start = performance.now();
+    return new Promise((resolve) => {
+      const listener = (event) => {
+        const m = event.data;
+        if (event.source !== window || !m || m.channel !== TO_PAGE || m.connection !== connection) return;
+        if (id !== undefined && m.id !== id) return;
+        done({ type: m.type, code: m.code ?? null, ms: performance.now() - start });
+      };
+      const timer = setTimeout(() => done({ type: "none", ms: timeoutMs }), timeoutMs);
+      const done = (answer) => {
+        clearTimeout(timer);
+        window.removeEventListener("message", listener);
+        resolve(answer);
+      };
+      window.addEventListener("message", listener);
+      window.postMessage({ channel: FROM_PAGE, ...message }, "*");
+    });
+  },
+};
+
+window.lab = lab;
+window.addEventListener("message", (event) => {
+  if (event.data?.labResult) lab.frameResult = event.data.labResult;
+});
+document.getElementById("connect").addEventListener("click", () => lab.connect());
+document.body.dataset.ready = "true";
