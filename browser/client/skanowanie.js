@@ -47,9 +47,12 @@ const MESSAGES = {
   EXTENSION_MISSING:
     "The Skanowanie browser extension is not installed or not enabled for this page. " +
     "Install the extension, then reload the page.",
+  // Firefox says the same when the host's installation lists other
+  // extensions than this one, so the text names both.
   HOST_MISSING:
     "The Skanowanie program is not installed on this computer (the browser found no native " +
-    "messaging host pl.skanowanie.host). Run the Skanowanie installer, then try again.",
+    "messaging host pl.skanowanie.host), or its installation does not accept this copy of the " +
+    "browser extension. Run the Skanowanie installer, then try again.",
   HOST_FAILED:
     "The Skanowanie program ended before it answered. It may not be installed, or it could " +
     "not start",

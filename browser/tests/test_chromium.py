@@ -6,7 +6,7 @@ import unittest
 
 import harness
 from flows import SampleFlows
-from harness import ChromiumRun, start_sample, text_of, wait_for, web_server
+from harness import ChromiumRun, click_on, start_sample, text_of, wait_for, web_server
 
 # A host whose input closes ends within this time; measured under qemu and
 # load at up to 2.6 s, so the bound leaves room and the time is reported.
@@ -47,7 +47,7 @@ class ChromiumTest(SampleFlows, unittest.TestCase):
         with self.start() as run:
             pages = [run.open(self.sample) for _ in range(2)]
             for page in pages:
-                page.evaluate('document.getElementById("start").click()', gesture=True)
+                click_on(page, "start")
             # Each page's request has a prompt of its own.
             for _ in pages:
                 run.answer_prompt("once")
