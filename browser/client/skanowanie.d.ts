@@ -13,6 +13,18 @@ export declare const ErrorCode: Readonly<{
   TIMEOUT: "TIMEOUT";
   /** No shared document, or it could not be fetched, or it is no PDF. */
   NO_DOCUMENT: "NO_DOCUMENT";
+  /** connect() without a click or key press, from a site that may not ask (not https, not loopback http), or from a frame of another origin. */
+  NOT_ALLOWED: "NOT_ALLOWED";
+  /** The person (or the administrator) did not allow this site. */
+  PERMISSION_DENIED: "PERMISSION_DENIED";
+  /** This tab already has a connection. */
+  BUSY: "BUSY";
+  /** This site started the host too often (5 times a minute). */
+  RATE_LIMITED: "RATE_LIMITED";
+  /** A call's arguments, or a message, the extension refuses (type, length, text that is not well-formed). */
+  INVALID_ARGUMENT: "INVALID_ARGUMENT";
+  /** The host's installation does not list this extension (Chromium; Firefox says HOST_MISSING). */
+  HOST_FORBIDDEN: "HOST_FORBIDDEN";
 }>;
 
 export type ErrorCodeValue = (typeof ErrorCode)[keyof typeof ErrorCode];
@@ -62,6 +74,7 @@ export declare class Connection {
 
   /** Opens a new scan request; resolves to its identifier. */
   openScanRequest(
+    /** email: at most 254 characters; serialnumber: at most 64; both well-formed text. */
     request?: { email?: string; serialnumber?: string },
     options?: { timeoutMs?: number },
   ): Promise<string>;
@@ -82,7 +95,9 @@ export declare class Connection {
 export declare function extensionVersion(options?: { timeoutMs?: number }): Promise<string | null>;
 
 /**
- * Starts a host and waits for its first answer.
+ * Starts a host and waits for its first answer. Call it from a click or key
+ * press handler: the first time, the extension asks the person whether this
+ * site may use the scanner.
  * extensionTimeoutMs (1500): how long to wait for the extension;
  * startTimeoutMs (60000): for the host's first answer;
  * replyTimeoutMs (120000): for each later answer.

@@ -292,6 +292,7 @@ class BrowserRun:
         self.manifest = manifest or (self.hosts.manifest(self.kind) if host else None)
         self.extension = os.path.join(EXTENSIONS, self.kind) if extension else None
         self.browser = None
+        self.answered_at = None
 
     def set_manifest(self, manifest):
         """Writes the host's manifest where the browser looks for it (which it
@@ -321,6 +322,7 @@ class BrowserRun:
             prompt.close()
         else:
             prompt.evaluate(f"document.getElementById({json.dumps(answer)}).click()", gesture=True)
+        self.answered_at = time.monotonic()
         return origin
 
     def options_from_prompt(self):
@@ -440,6 +442,11 @@ def scan_request(run, page, say=lambda text: None):
     phase, error = start_sample(page, run=run)
     if phase != "scanning":
         raise AssertionError(f"the sample page stopped: {error}: {text_of(page, 'problem')}")
+    if run.hosts.kind == "wine":
+        window("wait")
+    consent_to_window = time.monotonic() - run.answered_at
+    say(f'user: answered "Allow once" in the extension\'s prompt; the host\'s window was up '
+        f"{consent_to_window:.1f} s later")
     pid = run.hosts.pids()[-1]
     say(f"page: scan request {text_of(page, 'scan-id')} open; host pid {pid}")
     say('user: presses "Scan to PDF" and takes the default scanner')
@@ -455,4 +462,5 @@ def scan_request(run, page, say=lambda text: None):
     size, digest = page.evaluate(SHA256_OF_PREVIEW)
     say(f"page: received {size} bytes, SHA-256 {digest}")
     return {"pdf": pdf, "size": size, "sha256": digest, "host_exit": run.hosts.wait_gone(pid, 30),
+            "consent_to_window": consent_to_window,
             "events": page.evaluate('[...document.querySelectorAll("#events li")].map((li) => li.textContent)')}
