@@ -23,7 +23,8 @@
 
 const api = globalThis.browser ?? globalThis.chrome;
 if (typeof importScripts === "function") importScripts("checks.js");
-const { ErrorCode, mayAsk, originOf, commandProblem, isId, StartLimiter, decide } = globalThis.SkanowanieChecks;
+const { ErrorCode, mayAsk, originOf, commandProblem, isId, StartLimiter, CommandLimiter, decide } =
+  globalThis.SkanowanieChecks;
 
 const HOST_NAME = "pl.skanowanie.host";
 const PAGE_PORT_NAME = "skanowanie";
@@ -107,6 +108,7 @@ class Session {
     this.sharePort = 0;
     this.secret = "";
     this.firstMessage = true;
+    this.commands = new CommandLimiter();
     this.tab = page.sender?.tab?.id ?? -1;
     this.origin = originOf(page.sender?.url ?? "");
     this.inFrame = (page.sender?.frameId ?? 0) !== 0;
@@ -210,6 +212,8 @@ class Session {
       const problem = commandProblem(message.message);
       if (problem) return this.toPage({ type: "error", id, code: ErrorCode.INVALID_ARGUMENT, error: problem });
       if (!this.host) return this.toPage({ type: "error", id, code: ErrorCode.NOT_ALLOWED, error: "The connection is not open." });
+      const tooMany = this.commands.problem(message.message);
+      if (tooMany) return this.toPage({ type: "error", id, code: ErrorCode.RATE_LIMITED, error: tooMany });
       // The host learns who asks from the first message; the page's own
       // fields never include the origin (the check above refuses unknown ones).
       const body = this.firstMessage ? { ...message.message, origin: this.origin } : message.message;

@@ -34,6 +34,14 @@
   const START_BURST = 5;
   const START_WINDOW_MS = 60000;
 
+  // Commands per connection: a page polls its status about once a second
+  // and opens a scan request now and then; 2,000 requests at once would
+  // leave 2,000 folders behind.
+  const COMMAND_BURST = 20;
+  const COMMAND_WINDOW_MS = 1000;
+  const SCAN_REQUEST_BURST = 10;
+  const SCAN_REQUEST_WINDOW_MS = 60000;
+
   const LOOPBACK_HOSTS = new Set(["localhost", "127.0.0.1", "[::1]"]);
 
   function isLoopbackHost(hostname) {
@@ -152,8 +160,25 @@
     return "ask";
   }
 
+  // The limits of one connection's commands: returns null when the command
+  // may go, or the text that says why not.
+  class CommandLimiter {
+    constructor(now = () => Date.now()) {
+      this.all = new StartLimiter(COMMAND_BURST, COMMAND_WINDOW_MS, now);
+      this.scanRequests = new StartLimiter(SCAN_REQUEST_BURST, SCAN_REQUEST_WINDOW_MS, now);
+    }
+
+    problem(command) {
+      if (!this.all.take("")) return `more than ${COMMAND_BURST} commands within a second`;
+      if (command.POL === "Init_SCAN" && !this.scanRequests.take("")) {
+        return `more than ${SCAN_REQUEST_BURST} scan requests within a minute`;
+      }
+      return null;
+    }
+  }
+
   root.SkanowanieChecks = Object.freeze({
-    ErrorCode, COMMANDS, START_BURST, START_WINDOW_MS, originOf, mayAsk, commandProblem, pageMessageProblem,
+    ErrorCode, COMMANDS, START_BURST, START_WINDOW_MS, CommandLimiter, originOf, mayAsk, commandProblem, pageMessageProblem,
     isId, StartLimiter, decide,
   });
 })(globalThis);

@@ -134,3 +134,20 @@ test("lone surrogates are found also where String.prototype.isWellFormed is miss
     assert.equal(problem === null, wellFormed, JSON.stringify(text));
   }
 });
+
+test("a connection's commands are limited, scan requests more than the rest", () => {
+  let now = 0;
+  const limiter = new checks.CommandLimiter(() => now);
+  const status = { POL: "IFSCANED" };
+  const request = { POL: "Init_SCAN" };
+  const within = (n, command) => Array.from({ length: n }, () => limiter.problem(command));
+  assert.deepEqual(within(20, status), Array(20).fill(null));
+  assert.match(limiter.problem(status) ?? "", /20 commands within a second/);
+  now = 1000;
+  assert.deepEqual(within(10, request), Array(10).fill(null));
+  now = 2000;
+  assert.match(limiter.problem(request) ?? "", /10 scan requests within a minute/);
+  assert.equal(limiter.problem(status), null, "other commands still go");
+  now = 61000;
+  assert.equal(limiter.problem(request), null, "the first requests have left the window");
+});

@@ -192,6 +192,14 @@ class SampleFlows:
                 self.assertEqual(wait_for(page, LAB_RESULT, 10), "BUSY")
                 self.assertEqual(page.evaluate("window.lab.connection.readStatus()"), "",
                                  "the first connection is still usable")
+            with self.subTest("2,000 scan requests at once"):
+                outcomes = page.evaluate("""Promise.all(Array.from({length: 2000}, () =>
+                    window.lab.connection.openScanRequest().then(() => "sent", (e) => e.code)))
+                    .then((all) => ({sent: all.filter((o) => o === "sent").length,
+                                     limited: all.filter((o) => o === "RATE_LIMITED").length}))""")
+                self.assertEqual(outcomes, {"sent": 10, "limited": 1990})
+                time.sleep(1.1)
+                self.assertEqual(page.evaluate("window.lab.connection.readStatus()"), "Init_SCAN")
             self.assertEqual(len(run.hosts.pids()), 1)
 
     def test_document_reaches_only_the_extension(self):

@@ -2,6 +2,9 @@
 real host under Wine (started by the browser from its native messaging
 manifest), from a page origin Chromium treats as public; and what only
 Chromium shows."""
+import json
+import os
+import tempfile
 import unittest
 
 import harness
@@ -42,6 +45,30 @@ class ChromiumTest(SampleFlows, unittest.TestCase):
             took = run.hosts.wait_gone(pid, HOST_END_LIMIT_S)
             self.assertIsNotNone(took, f"the host still runs {HOST_END_LIMIT_S} s after its page closed")
             print(f"the host ended {took:.2f} s after its page closed")
+
+    def test_administrators_lists_decide_without_a_prompt(self):
+        # Chromium reads an extension's managed storage from the machine's
+        # policy files (Firefox only outside automation: its policies.json).
+        folder = "/etc/chromium/policies/managed"
+        try:
+            os.makedirs(folder, exist_ok=True)
+            policy = tempfile.NamedTemporaryFile("w", suffix=".json", prefix="skanowanie-test-", dir=folder,
+                                                 delete=False)
+        except OSError as e:
+            self.skipTest(f"cannot write Chromium's machine policy ({e}); needs root")
+        try:
+            with web_server() as blocked:
+                with policy:
+                    json.dump({"3rdparty": {"extensions": {harness.CHROMIUM_EXTENSION_ID: {
+                        "allowedOrigins": [self.base], "blockedOrigins": [blocked]}}}}, policy)
+                with self.start(also_public=[blocked]) as run:
+                    for url, expected in ((self.base, "connected"), (blocked, "PERMISSION_DENIED")):
+                        with self.subTest(url):
+                            page = self.open_lab(run, f"{url}/tests/pages/lab.html")
+                            self.assertEqual(self.lab_connect(run, page, timeout=30), expected)
+                            self.assertEqual(run.prompts(), [], "the administrator's list decides without asking")
+        finally:
+            os.remove(policy.name)
 
     def test_two_pages_get_two_hosts(self):
         with self.start() as run:
