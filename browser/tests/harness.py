@@ -138,7 +138,9 @@ class Hosts:
         the one the host's window shows."""
         if self.kind == "standin":
             return next((m["origin"] for m in self.received() if "origin" in m), None)
-        return window("origin").strip() or None
+        prefix = "Żądanie od: "
+        texts = [row.split("\t")[5] for row in window("controls").splitlines() if row.count("\t") >= 5]
+        return next((t[len(prefix):] for t in texts if t.startswith(prefix)), None)
 
     def received(self):
         """The stand-in's messages from the browser, in order, parsed."""
