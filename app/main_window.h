@@ -93,6 +93,11 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
 
   TDocumentPane WebBrowser1;
   HWND Memo1 = nullptr;
+  // Who asked, shown while a page's request is open: "Żądanie od: <origin>"
+  // above the document and "Wyślij do: <origin>" under "Confirm and send".
+  // Made when the origin becomes known; none before.
+  HWND OriginLabel = nullptr;
+  HWND SendToLabel = nullptr;
 
  protected:
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
@@ -105,6 +110,7 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   skan::TLocalTime Now() override;
   std::string TempFolder() override;
   void EnsureFolder(const std::string& path) override;
+  void OriginKnown(const std::string& origin) override;
 
   // IScanWindow: scan start and page naming (scan_start.h).
   void SetScanStatus(std::string_view status) override;
