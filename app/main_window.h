@@ -45,8 +45,8 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   void ShowMaximized();
 
   // --- Scan-request state -------------------------------------------------
-  // `filename` is also read by the share server's connection threads, so it
-  // is read and written under a lock and read as a whole copy.
+  // `filename` is read and written under a lock and read as a whole copy
+  // (the share server serves its own copy of the confirmed file, not this).
   std::wstring GetFilename() const;
   // `workingFile`: the system made this file in the temporary folder (a page
   // bitmap, the assembled PDF), so a close request may delete it.
@@ -151,7 +151,7 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   int panelWidth96_ = 173;  // Panel2's width at 96 dpi; the splitter changes it
 
   // "Confirm and send" and its server HTTPServer1. Declared last, so that it
-  // is destroyed first: the server's threads read `filename` until it stops.
+  // is destroyed first: the server's threads call into it until it stops.
   std::unique_ptr<TShareAction> share_;
 };
 
