@@ -12,6 +12,8 @@ void HandleCommand(std::string_view body, TScanRequest& request, std::string& sc
   // an unrecognised command, so the peer always gets a reply to an object.
   const std::string tekst = MemberText(*value, "POL");
   host.Log("tekst: " + tekst);
+  if (TakePeerFields(*value, request.peer, [&host](std::string_view line) { host.Log(line); }))
+    host.OriginKnown(*request.peer.origin);
 
   if (CommandIs(tekst, "Init_SCAN")) {
     request.email = MemberText(*value, "email");

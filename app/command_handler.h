@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "peer_fields.h"
 #include "peer_protocol.h"
 
 namespace skan {
@@ -14,6 +15,8 @@ struct TScanRequest {
   std::string tmpPath;
   std::string email;
   std::string serialnumber;
+  // The peer's optional fields (peer_fields.h): kept for the whole process.
+  TPeerFields peer;
 };
 
 // What the commands need from the window and the platform.
@@ -28,10 +31,13 @@ class ICommandHost {
   virtual std::string TempFolder() = 0;
   // Creates one folder level unless it exists; failures are ignored.
   virtual void EnsureFolder(const std::string& path) = 0;
+  // The requesting page's origin has become known (once per process).
+  virtual void OriginKnown(const std::string& /*origin*/) {}
 };
 
 // Handles one message body. Bodies that are not one JSON object are dropped
-// silently. `scanId` is the process-wide request identifier.
+// silently. The first object's optional fields are read before its command. `scanId` is the process-wide request
+// identifier.
 void HandleCommand(std::string_view body, TScanRequest& request, std::string& scanId, ICommandHost& host);
 
 }  // namespace skan

@@ -32,6 +32,8 @@ enum : UINT {
   kImageButton2,
   kImageButton3,
   kImageButton4,
+  kOriginLabel,
+  kSendToLabel,
   kMenuLoadFromFile = 200,  // "Ładuj z pliku": no handler
   kMenuScanToPdf,           // "Skanuj do PDF"
   kMenuSave,                // "Zapisz": no handler
@@ -48,6 +50,9 @@ constexpr int kSplitterMinSize = 30;
 constexpr int kButtonSize = 160;
 constexpr int kPictureSize = 128;
 constexpr int kFontPoints = 8;
+constexpr int kOriginLabelHeight = 24;  // the strip above the document
+constexpr int kSendToTop = 734;         // under "Confirm and send"
+constexpr int kSendToHeight = 56;
 
 bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
   return !prefix.empty() && text.size() >= prefix.size() &&
@@ -179,6 +184,12 @@ void TSkanowanie::ApplyDpi() {
                   DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma");
   SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   SendMessageW(Memo1, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  if (SendToLabel) {
+    SendMessageW(OriginLabel, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    SendMessageW(SendToLabel, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    MoveWindow(SendToLabel, ui::Scale(6, dpi_), ui::Scale(kSendToTop, dpi_), ui::Scale(kButtonSize, dpi_),
+               ui::Scale(kSendToHeight, dpi_), TRUE);
+  }
   ImageButton4->SetBounds(6, 8, kButtonSize, kPictureSize, dpi_);
   ImageButton1->SetBounds(3, 240, kButtonSize, kPictureSize, dpi_);
   ImageButton2->SetBounds(3, 406, kButtonSize, kPictureSize, dpi_);
@@ -197,7 +208,12 @@ void TSkanowanie::Layout() {
   MoveWindow(Panel2.Handle(), 0, 0, panelWidth, height, TRUE);
   MoveWindow(Splitter1.Handle(), panelWidth, 0, splitterWidth, height, TRUE);
   int paneLeft = panelWidth + splitterWidth;
-  MoveWindow(WebBrowser1.Handle(), paneLeft, 0, std::max(0, int(client.right) - paneLeft), height, TRUE);
+  const int paneWidth = std::max(0, int(client.right) - paneLeft);
+  // The origin's strip, when shown, takes the top of the document's column.
+  const int strip = OriginLabel ? std::min(height, ui::Scale(kOriginLabelHeight, dpi_)) : 0;
+  const int margin = ui::Scale(6, dpi_);
+  if (OriginLabel) MoveWindow(OriginLabel, paneLeft + margin, 0, std::max(0, paneWidth - margin), strip, TRUE);
+  MoveWindow(WebBrowser1.Handle(), paneLeft, strip, paneWidth, height - strip, TRUE);
 }
 
 // --- Scan-request state ------------------------------------------------------
@@ -328,6 +344,20 @@ std::string TSkanowanie::TempFolder() { return base::Narrow(skan::TempFolder());
 
 void TSkanowanie::EnsureFolder(const std::string& path) { skan::EnsureFolder(base::Widen(path)); }
 
+void TSkanowanie::OriginKnown(const std::string& origin) {
+  // Made only now, so that without an origin the window is as it always was.
+  if (OriginLabel || !Handle()) return;
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  const std::wstring text = base::Widen(origin);
+  OriginLabel = CreateWindowExW(0, L"STATIC", (L"\u017b\u0105danie od: " + text).c_str(),
+                                WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_CENTERIMAGE | SS_NOPREFIX, 0, 0, 0, 0,
+                                Handle(), reinterpret_cast<HMENU>(kOriginLabel), instance, nullptr);
+  SendToLabel = CreateWindowExW(0, L"STATIC", (L"Wy\u015blij do: " + text).c_str(),
+                                WS_CHILD | WS_VISIBLE | SS_LEFT | SS_EDITCONTROL | SS_NOPREFIX, 0, 0, 0, 0,
+                                Panel2.Handle(), reinterpret_cast<HMENU>(kSendToLabel), instance, nullptr);
+  ApplyDpi();
+}
+
 // --- Window behaviours -----------------------------------------------------------
 
 void TSkanowanie::FormClose() {
@@ -451,6 +481,15 @@ LRESULT TSkanowanie::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_CONTEXTMENU: ShowPopupMenu(lParam); return 0;
+    case WM_CTLCOLORSTATIC:
+      // The origin's strip stands out from the window like a tooltip.
+      if (reinterpret_cast<HWND>(lParam) == OriginLabel) {
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        SetTextColor(dc, GetSysColor(COLOR_INFOTEXT));
+        SetBkColor(dc, GetSysColor(COLOR_INFOBK));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_INFOBK));
+      }
+      break;
     case WM_MOUSEWHEEL: {
       // The wheel goes to the focused window (a button, say) and bubbles up
       // here; it scrolls the document when the pointer is over it.

@@ -45,8 +45,8 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   void ShowMaximized();
 
   // --- Scan-request state -------------------------------------------------
-  // `filename` is also read by the share server's connection threads, so it
-  // is read and written under a lock and read as a whole copy.
+  // `filename` is read and written under a lock and read as a whole copy
+  // (the share server serves its own copy of the confirmed file, not this).
   std::wstring GetFilename() const;
   // `workingFile`: the system made this file in the temporary folder (a page
   // bitmap, the assembled PDF), so a close request may delete it.
@@ -93,6 +93,11 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
 
   TDocumentPane WebBrowser1;
   HWND Memo1 = nullptr;
+  // Who asked, shown while a page's request is open: "Żądanie od: <origin>"
+  // above the document and "Wyślij do: <origin>" under "Confirm and send".
+  // Made when the origin becomes known; none before.
+  HWND OriginLabel = nullptr;
+  HWND SendToLabel = nullptr;
 
  protected:
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
@@ -105,6 +110,7 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   skan::TLocalTime Now() override;
   std::string TempFolder() override;
   void EnsureFolder(const std::string& path) override;
+  void OriginKnown(const std::string& origin) override;
 
   // IScanWindow: scan start and page naming (scan_start.h).
   void SetScanStatus(std::string_view status) override;
@@ -145,7 +151,7 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   int panelWidth96_ = 173;  // Panel2's width at 96 dpi; the splitter changes it
 
   // "Confirm and send" and its server HTTPServer1. Declared last, so that it
-  // is destroyed first: the server's threads read `filename` until it stops.
+  // is destroyed first: the server's threads call into it until it stops.
   std::unique_ptr<TShareAction> share_;
 };
 

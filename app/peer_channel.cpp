@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "peer_protocol.h"
+
 namespace skan {
 
 namespace {
@@ -243,6 +245,9 @@ std::string ReadMessage(TPeerInput& input, int32_t msgLen) {
 }
 
 void WriteMessage(const WriteFn& write, std::string_view msg) {
+  // The browser ends the connection on a longer body; every body is built
+  // to fit (peer_protocol.h), so this only keeps a mistake from doing that.
+  if (msg.size() > kMaxReplyBody) return;
   uint32_t n = static_cast<uint32_t>(msg.size());
   const char prefix[4] = {static_cast<char>(n & 0xFF), static_cast<char>((n >> 8) & 0xFF),
                           static_cast<char>((n >> 16) & 0xFF), static_cast<char>((n >> 24) & 0xFF)};

@@ -84,7 +84,8 @@ int32_t NextMessageLength(TPeerInput& input, const LogFn& log);
 // when it was above kMaxMessageBody (dropped by the reader). Never waits.
 std::string ReadMessage(TPeerInput& input, int32_t msgLen);
 
-// Sends the 4-byte little-endian length of `msg`, then `msg`.
+// Sends the 4-byte little-endian length of `msg`, then `msg`; a body above
+// kMaxReplyBody (peer_protocol.h) is not sent at all.
 void WriteMessage(const WriteFn& write, std::string_view msg);
 
 }  // namespace skan

@@ -8,14 +8,11 @@
 #include "create_valid_pdf.h"
 #include "encode_file.h"
 #include "files_win.h"
+#include "peer_protocol.h"
 #include "base/encoding.h"
 #include "base/system_error_win.h"
 
 namespace skan {
-
-const char* const kMessagePreparing =
-    "{\"Nieznane polecenie \": \"Dokument zeskanowany, przygotowuj\xC4\x99 do wysy\xC5\x82ki.\" }";
-const char* const kMessagePart = "{\"Czesc \": \"1\" }";
 
 namespace {
 
@@ -34,9 +31,9 @@ void TwainManager1TransferComplete(TScanCompletionHost& host) {
   // Taken at once, so that it goes with `lista` however the handler ends.
   const std::unique_ptr<TPagePipeline> pipeline = host.TakePipeline();
 
-  host.SetScanStatus(L"Prepared_SCAN");
-  host.WriteMessage(kMessagePreparing);
-  host.WriteMessage(kMessagePart);
+  host.SetScanStatus(base::Widen(scan_status::kPrepared));
+  host.WriteMessage(PreparingMessage());
+  host.WriteMessage(PartMessage());
 
   static const std::vector<std::wstring> kNoPages;
   const std::vector<std::wstring>* lista = host.Lista();
@@ -67,7 +64,7 @@ void TwainManager1TransferComplete(TScanCompletionHost& host) {
   }
 
   host.Navigate(filename);
-  host.SetScanStatus(L"Redy_SCAN");
+  host.SetScanStatus(base::Widen(scan_status::kReady));
 }
 
 }  // namespace skan

@@ -33,11 +33,8 @@ class TScanCompletionHost {
   virtual std::unique_ptr<TPagePipeline> TakePipeline() { return nullptr; }
 };
 
-// Message bodies 5 and 6 of the peer protocol.
-extern const char* const kMessagePreparing;  // {"Nieznane polecenie ": "Dokument zeskanowany, ..." }
-extern const char* const kMessagePart;       // {"Czesc ": "1" }
-
-// The handler of the TWAIN manager's end-of-batch event. Failures are raised
+// The handler of the TWAIN manager's end-of-batch event: messages 5 and 6
+// (peer_protocol.h) go to the peer first. Failures are raised
 // (the message loop shows them); `lista` is released however it ends.
 void TwainManager1TransferComplete(TScanCompletionHost& host);
 

@@ -1,23 +1,21 @@
 #include "app/share_action.h"
 
-#include <cstdio>
 #include <system_error>
 #include <vector>
 
+#include "app/peer_protocol.h"
+#include "base/encoding.h"
 #include "share/errors.h"
 #include "share/port_probe.h"
+#include "share/secret.h"
 
 namespace skan {
 
-std::string SharedMessage(std::uint16_t port) {
-  char body[96];
-  std::snprintf(body, sizeof body, "{\"POL\": \"%s\",\"port\":\"%u\",\"filename\":\"scan.pdf\" }", "Shared_complite",
-                static_cast<unsigned>(port));
-  return body;
-}
-
 TShareAction::TShareAction(TShareWindow window, std::uint16_t firstPort, std::uint16_t portCount)
     : window_(std::move(window)), firstPort_(firstPort), portCount_(portCount) {
+  HTTPServer1.OnHeadersAvailable = [this](share::TContext& c, const share::THTTPRequestInfo& rq) {
+    return HTTPServer1HeadersAvailable(c, rq);
+  };
   HTTPServer1.OnCommandGet = [this](share::TContext& c, share::THTTPRequestInfo& rq, share::THTTPResponseInfo& rs) {
     HTTPServer1CommandGet(c, rq, rs);
   };
@@ -30,10 +28,15 @@ TShareAction::~TShareAction() {
   }
 }
 
-void TShareAction::SendShared() {
-  std::string body = SharedMessage(*window_.port);
-  window_.WriteMessage(body);
-  window_.Log(std::wstring(body.begin(), body.end()));  // the body is ASCII
+std::shared_ptr<const TShareAction::TConfirmed> TShareAction::Confirmed() const {
+  std::lock_guard lock(confirmedLock_);
+  return confirmed_;
+}
+
+void TShareAction::SendShared(const std::string& secret) {
+  window_.WriteMessage(SharedMessage(*window_.port, secret));
+  // The secret is for the peer alone: the log shows the message without it.
+  window_.Log(base::Widen(SharedMessageForLog(*window_.port)));
 }
 
 void TShareAction::ImageButton3Click() {
@@ -41,8 +44,18 @@ void TShareAction::ImageButton3Click() {
   std::filesystem::path current = window_.filename();
   if (current.empty() || !std::filesystem::is_regular_file(current, ec)) return;
 
+  // What is served from now on is this copy, whatever happens to the file.
+  auto confirmed = std::make_shared<TConfirmed>();
+  confirmed->snapshot = std::make_unique<share::TFileSnapshot>(current);
+  confirmed->secret = share::NewSecret();
+  confirmed->shownAs = current;
+
   if (HTTPServer1.Active()) {
-    SendShared();
+    {
+      std::lock_guard lock(confirmedLock_);
+      confirmed_ = confirmed;
+    }
+    SendShared(confirmed->secret);
     return;
   }
 
@@ -68,17 +81,34 @@ void TShareAction::ImageButton3Click() {
     b.IP = a.IP;
     b.IPVersion = a.IPVersion;
   }
+  {
+    std::lock_guard lock(confirmedLock_);
+    confirmed_ = confirmed;
+  }
   // The peer is told the port only once the server listens on it.
   HTTPServer1.SetActive(true);
-  SendShared();
+  SendShared(confirmed->secret);
 }
 
-void TShareAction::HTTPServer1CommandGet(share::TContext& AContext, share::THTTPRequestInfo&,
+bool TShareAction::HTTPServer1HeadersAvailable(share::TContext&, const share::THTTPRequestInfo& ARequestInfo) {
+  const std::shared_ptr<const TConfirmed> confirmed = Confirmed();
+  return confirmed && share::BearerMatches(ARequestInfo.Header("Authorization"), confirmed->secret);
+}
+
+void TShareAction::HTTPServer1CommandGet(share::TContext& AContext, share::THTTPRequestInfo& ARequestInfo,
                                          share::THTTPResponseInfo& AResponseInfo) {
+  // Checked again against the copy about to be served: a Confirm may have
+  // come between the header check and this.
+  const std::shared_ptr<const TConfirmed> confirmed = Confirmed();
+  if (!confirmed || !share::BearerMatches(ARequestInfo.Header("Authorization"), confirmed->secret)) {
+    AResponseInfo.SetResponseNo(403);
+    AResponseInfo.ContentLength = 0;
+    return;
+  }
   AResponseInfo.CustomHeaders.push_back("Access-Control-Allow-Origin: *");
   AResponseInfo.CustomHeaders.push_back("Access-Control-Allow-Methods: GET, POST, PUT, DELETE");
   AResponseInfo.CustomHeaders.push_back("Access-Control-Allow-Headers: Origin, X-Requested-With, Content-Type, Accept");
-  AResponseInfo.ServeFile(AContext, window_.filename());
+  AResponseInfo.ServeFile(AContext, confirmed->snapshot->Path(), confirmed->shownAs);
 }
 
 }  // namespace skan

@@ -1,19 +1,23 @@
-// "Confirm and send": shares the window's current file over HTTP on a free
-// loopback port and tells the peer the port.
+// "Confirm and send": shares the confirmed document over HTTP on a free
+// loopback port with a fresh secret, and tells the peer the port and the
+// secret. Only a request that presents the secret gets the document.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "share/http_server.h"
+#include "share/snapshot.h"
 
 namespace skan {
 
 // What the share action needs from the main window.
 struct TShareWindow {
-  // A whole, consistent copy of `filename`; called from connection threads.
+  // A whole, consistent copy of `filename` (GUI thread).
   std::function<std::filesystem::path()> filename;
   // Sends a message body (UTF-8 JSON) to the peer.
   std::function<void(const std::string& utf8Body)> WriteMessage;
@@ -22,9 +26,6 @@ struct TShareWindow {
   // The window's `port` field.
   std::uint16_t* port = nullptr;
 };
-
-// Message 7: {"POL": "Shared_complite","port":"2025","filename":"scan.pdf" }
-std::string SharedMessage(std::uint16_t port);
 
 class TShareAction {
  public:
@@ -35,9 +36,13 @@ class TShareAction {
                         std::uint16_t portCount = kPortCount);
   ~TShareAction();  // stops the server and waits for its threads
 
-  // The click handler of ImageButton3 (GUI thread). Raises a
-  // std::runtime_error with UTF-8 text when the server cannot start.
+  // The click handler of ImageButton3 (GUI thread): copies the current file,
+  // makes a new secret, starts the server unless it runs, and sends message
+  // 7. Raises a std::runtime_error with UTF-8 text when the file cannot be
+  // copied or the server cannot start; the peer is then told nothing.
   void ImageButton3Click();
+  // Whether a request carries the current secret (connection threads).
+  bool HTTPServer1HeadersAvailable(share::TContext& AContext, const share::THTTPRequestInfo& ARequestInfo);
   // The server's handler for HEAD, GET and POST (connection threads).
   void HTTPServer1CommandGet(share::TContext& AContext, share::THTTPRequestInfo& ARequestInfo,
                              share::THTTPResponseInfo& AResponseInfo);
@@ -45,10 +50,21 @@ class TShareAction {
   share::THTTPServer HTTPServer1;
 
  private:
-  void SendShared();
+  // What one Confirm shared: its secret and the copy of the document.
+  struct TConfirmed {
+    std::string secret;
+    std::unique_ptr<share::TFileSnapshot> snapshot;
+    std::filesystem::path shownAs;  // the confirmed file's own name
+  };
+
+  std::shared_ptr<const TConfirmed> Confirmed() const;
+  void SendShared(const std::string& secret);
 
   TShareWindow window_;
   std::uint16_t firstPort_, portCount_;
+  mutable std::mutex confirmedLock_;
+  // Replaced by each Confirm; a request being served keeps its own.
+  std::shared_ptr<const TConfirmed> confirmed_;
 };
 
 }  // namespace skan

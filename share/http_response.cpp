@@ -244,8 +244,10 @@ void THTTPResponseInfo::WriteContent() {
   ContentStream.reset();
 }
 
-std::int64_t THTTPResponseInfo::ServeFile(TContext&, const std::filesystem::path& file) {
-  std::string name = PathText(file);
+std::int64_t THTTPResponseInfo::ServeFile(TContext&, const std::filesystem::path& file,
+                                          const std::filesystem::path& shownAs) {
+  const std::filesystem::path& shown = shownAs.empty() ? file : shownAs;
+  std::string name = PathText(shown);
   if (contentType_.empty()) SetContentType(mimeTable_.GetFileMIMEType(name));
   // The file is opened before the header is written and its length taken
   // from the open file, so that the announced length is what gets sent.
@@ -253,7 +255,7 @@ std::int64_t THTTPResponseInfo::ServeFile(TContext&, const std::filesystem::path
   TFileForSending f;
   bool opened = !head && f.Open(file);
   ContentLength = opened ? f.Size() : DirectoryEntrySize(file);
-  if (ContentDisposition.empty()) ContentDisposition = "attachment; filename=\"" + PathText(file.filename()) + "\";";
+  if (ContentDisposition.empty()) ContentDisposition = "attachment; filename=\"" + PathText(shown.filename()) + "\";";
   WriteHeader();
   if (head || !opened || f.Size() == 0) return 0;
   return io_.WriteFile(f, f.Size()) ? f.Size() : 0;

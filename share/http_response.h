@@ -64,7 +64,10 @@ class THTTPResponseInfo {
   virtual void SetHeaders();
   // Answers with a file: type from its extension, its length, an attachment
   // disposition with its name, then its bytes. Returns the body bytes sent.
-  virtual std::int64_t ServeFile(TContext& context, const std::filesystem::path& file);
+  // With `shownAs`, type and disposition come from that name instead (a
+  // private copy served under the original's name).
+  virtual std::int64_t ServeFile(TContext& context, const std::filesystem::path& file,
+                                 const std::filesystem::path& shownAs = {});
 
  private:
   bool BodyAllowed() const;

@@ -256,8 +256,12 @@ void TCustomHTTPServer::ReadAndAnswer(TContext& context) {
     request.Document = UrlDecode(path);
   }
 
+  // Checked before anything else of the request is read or answered: a
+  // refused request learns nothing but the refusal.
   if (!DoHeadersAvailable(context, request)) {
-    AnswerEarly(response, 403);
+    response.SetResponseNo(403);
+    response.ContentLength = 0;
+    response.WriteHeader();
     return;
   }
   bool http11 = request.VersionMajor > 1 || (request.VersionMajor == 1 && request.VersionMinor >= 1);
@@ -323,13 +327,17 @@ void TCustomHTTPServer::ReadAndAnswer(TContext& context) {
       std::string_view a = Trim(auth);
       std::size_t sp = a.find(' ');
       std::string_view scheme = a.substr(0, sp);
-      if (!IEquals(scheme, "Basic")) throw TUnsupportedAuthScheme();
-      std::string credentials =
-          Base64Decode(sp == std::string_view::npos ? std::string_view() : Trim(a.substr(sp + 1)));
-      std::size_t colon = credentials.find(':');
-      request.AuthUsername = credentials.substr(0, colon);
-      if (colon != std::string::npos) request.AuthPassword = credentials.substr(colon + 1);
-      request.AuthExists = true;
+      // A bearer token is the handlers' to check (the share action's
+      // secret); it is no user name and password.
+      if (!IEquals(scheme, "Basic") && !IEquals(scheme, "Bearer")) throw TUnsupportedAuthScheme();
+      if (IEquals(scheme, "Basic")) {
+        std::string credentials =
+            Base64Decode(sp == std::string_view::npos ? std::string_view() : Trim(a.substr(sp + 1)));
+        std::size_t colon = credentials.find(':');
+        request.AuthUsername = credentials.substr(0, colon);
+        if (colon != std::string::npos) request.AuthPassword = credentials.substr(colon + 1);
+        request.AuthExists = true;
+      }
     }
     if (request.CommandType == hcHEAD || request.CommandType == hcGET || request.CommandType == hcPOST)
       DoCommandGet(context, request, response);

@@ -26,6 +26,9 @@ inline constexpr std::size_t kMaxKeptBodyBytes = 1024 * 1024;
 class TCustomHTTPServer : public TCustomTCPServer {
  public:
   using TCommandEvent = std::function<void(TContext&, THTTPRequestInfo&, THTTPResponseInfo&)>;
+  // Whether a request may go on once its header lines are read; a refused
+  // one is answered "403 Forbidden" with an empty body and nothing else.
+  using THeadersAvailableEvent = std::function<bool(TContext&, const THTTPRequestInfo&)>;
 
   TCustomHTTPServer();
   ~TCustomHTTPServer() override;
@@ -39,6 +42,7 @@ class TCustomHTTPServer : public TCustomTCPServer {
   std::string ServerSoftware;
 
   TCommandEvent OnCommandGet, OnCommandOther;
+  THeadersAvailableEvent OnHeadersAvailable;
 
   TThreadSafeMimeTable& MIMETable() { return mimeTable_; }
   std::string GetFileMIMEType(std::string_view fileName) { return mimeTable_.GetFileMIMEType(fileName); }
@@ -55,7 +59,9 @@ class TCustomHTTPServer : public TCustomTCPServer {
   virtual void DoCommandGet(TContext& context, THTTPRequestInfo& request, THTTPResponseInfo& response);
   virtual void DoCommandOther(TContext& context, THTTPRequestInfo& request, THTTPResponseInfo& response);
   virtual void DoCommandError(TContext&, THTTPRequestInfo&, THTTPResponseInfo&, const std::exception&) {}
-  virtual bool DoHeadersAvailable(TContext&, const THTTPRequestInfo&) { return true; }
+  virtual bool DoHeadersAvailable(TContext& context, const THTTPRequestInfo& request) {
+    return !OnHeadersAvailable || OnHeadersAvailable(context, request);
+  }
   // Whether an "Expect" value is accepted: exactly "100-continue".
   virtual bool DoHeaderExpectations(TContext& context, const std::string& expectations);
 

@@ -238,7 +238,9 @@ TFileForSending::~TFileForSending() {
 
 bool TFileForSending::Open(const std::filesystem::path& path) {
   TQuietErrors quiet;
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  // Sharing deletion lets a confirmed document's copy (snapshot.h) be opened
+  // while its keeper holds it; writers are still kept out while it is sent.
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size{};

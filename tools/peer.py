@@ -113,13 +113,17 @@ def main():
         peer.window("click", "Confirm and send")
         shared = peer.receive(60)
         port = shared.split('"port":"')[1].split('"')[0] if '"port":"' in shared else ""
+        secret = shared.split('"secret":"')[1].split('"')[0] if '"secret":"' in shared else ""
         check(port.isdigit(), f"message 7 names the port {port}")
+        check(len(secret) == 64, "message 7 carries the secret")
         if port.isdigit():
-            with urllib.request.urlopen(f"http://127.0.0.1:{port}/scan.pdf", timeout=30) as r:
+            request = urllib.request.Request(f"http://127.0.0.1:{port}/scan.pdf",
+                                             headers={"Authorization": f"Bearer {secret}"})
+            with urllib.request.urlopen(request, timeout=30) as r:
                 served = r.read()
                 origin = r.headers.get("Access-Control-Allow-Origin")
             check(served == pdf_bytes and origin == "*",
-                  f"GET returns the PDF ({len(served)} bytes) with Access-Control-Allow-Origin: {origin}")
+                  f"GET with the secret returns the PDF ({len(served)} bytes) with Access-Control-Allow-Origin: {origin}")
 
         peer.ask('{"POL":"END"}')
         code = peer.host.wait(60)

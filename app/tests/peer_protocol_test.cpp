@@ -10,7 +10,7 @@ namespace {
 TEST(PeerProtocol, MessageBodiesAreExact) {
   struct Case {
     std::string body;
-    std::string_view expected;
+    std::string expected;
     size_t bytes;
   };
   const Case cases[] = {
@@ -22,8 +22,15 @@ TEST(PeerProtocol, MessageBodiesAreExact) {
       {UnknownCommandReply(""), R"({"Nieznane polecenie ": "" })", 28},
       {PreparingMessage(),
        "{\"Nieznane polecenie \": \"Dokument zeskanowany, przygotowuj\xC4\x99 do wysy\xC5\x82ki.\" }", 76},
-      {HelloMessage(), R"({"Czesc ": "1" })", 16},
-      {SharedMessage(2025), R"({"POL": "Shared_complite","port":"2025","filename":"scan.pdf" })", 63},
+      {PartMessage(), R"({"Czesc ": "1" })", 16},
+      {SharedMessage(2025, std::string(64, 'a')),
+       R"({"POL": "Shared_complite","port":"2025","filename":"scan.pdf","secret":")" + std::string(64, 'a') + R"(" })",
+       139},
+      {SharedMessage(65535, std::string(64, '0')),
+       R"({"POL": "Shared_complite","port":"65535","filename":"scan.pdf","secret":")" + std::string(64, '0') + R"(" })",
+       140},
+      {SharedMessageForLog(2025),
+       "{\"POL\": \"Shared_complite\",\"port\":\"2025\",\"filename\":\"scan.pdf\",\"secret\":\"\xE2\x80\xA6\" }", 78},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.body, c.expected);
@@ -38,6 +45,52 @@ TEST(PeerProtocol, UnknownCommandReplyStaysValidJson) {
   auto v = ParseJson(UnknownCommandReply(nasty));
   ASSERT_TRUE(v);
   EXPECT_EQ(MemberText(*v, "Nieznane polecenie "), nasty);
+}
+
+// Message 4 echoes the command text; the whole body must stay within the
+// browsers' native-messaging limit and stay valid JSON in valid UTF-8.
+TEST(PeerProtocol, UnknownCommandReplyIsCutToTheReplyLimit) {
+  constexpr size_t kFrame = 28;  // {"Nieznane polecenie ": "" }
+  constexpr size_t kRoom = kMaxReplyBody - kFrame;
+  struct Case {
+    const char* name;
+    std::string command;
+    std::string expectedEcho;  // what stands between the quotes
+  };
+  const std::string fits(kRoom, 'a');
+  const std::string twoByte = "\xC5\x82";           // ł
+  const std::string fourByte = "\xF0\x9F\x93\x84";  // a page facing up
+  const Case cases[] = {
+      {"exactly fits", fits, fits},
+      {"one byte more", fits + "b", fits},
+      {"two-byte character across the limit", std::string(kRoom - 1, 'a') + twoByte, std::string(kRoom - 1, 'a')},
+      {"two-byte character that just fits", std::string(kRoom - 2, 'a') + twoByte,
+       std::string(kRoom - 2, 'a') + twoByte},
+      {"four-byte character across the limit", std::string(kRoom - 3, 'a') + fourByte, std::string(kRoom - 3, 'a')},
+      {"quote whose escape would cross the limit", std::string(kRoom - 1, 'a') + "\"", std::string(kRoom - 1, 'a')},
+      {"backslashes, then one more", std::string(kRoom / 2 + 1, '\\'), std::string(kRoom / 2 * 2, '\\')},
+      {"control character whose \\u escape would cross", std::string(kRoom - 5, 'a') + "\x01",
+       std::string(kRoom - 5, 'a')},
+      {"control character that just fits", std::string(kRoom - 6, 'a') + "\x01",
+       std::string(kRoom - 6, 'a') + "\\u0001"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string reply = UnknownCommandReply(c.command);
+    EXPECT_LE(reply.size(), kMaxReplyBody);
+    ASSERT_EQ(reply.substr(0, 25), R"({"Nieznane polecenie ": ")");
+    ASSERT_EQ(reply.substr(reply.size() - 3), R"(" })");
+    const std::string echo = reply.substr(25, reply.size() - kFrame);
+    EXPECT_TRUE(echo == c.expectedEcho) << echo.size() << " bytes, expected " << c.expectedEcho.size();
+    auto parsed = ParseJson(reply);  // the reader refuses invalid UTF-8 and bad escapes
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(c.command.substr(0, MemberText(*parsed, "Nieznane polecenie ").size()),
+              MemberText(*parsed, "Nieznane polecenie "));
+  }
+  // A whole megabyte of quotes, far past the limit once escaped.
+  const std::string reply = UnknownCommandReply(std::string(kMaxReplyBody, '"'));
+  EXPECT_EQ(reply.size(), kMaxReplyBody);
+  EXPECT_TRUE(ParseJson(reply));
 }
 
 TEST(PeerProtocol, CommandMatchingFoldsAsciiLettersOnly) {

@@ -34,6 +34,8 @@ serve_pid=$!
 exec 3>"$work/stdin"
 for _ in $(seq 100); do [ -s "$work/out" ] && break; sleep 0.1; done
 share_port=$(sed -n 's/.*"port":"\([0-9]*\)".*/\1/p' "$work/out")
+# The share server answers only with the secret of its message; nginx ignores the header.
+auth="Authorization: Bearer $(sed -n 's/.*"secret":"\([0-9a-f]*\)".*/\1/p' "$work/out")"
 
 nginx_port=$(python3 -c "import socket; s=socket.socket(); s.bind(('127.0.0.1',0)); print(s.getsockname()[1])")
 mkdir -p "$work/nginx/logs"
@@ -67,7 +69,7 @@ CONF
 /usr/sbin/nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" 3>&- &
 nginx_pid=$!
 sleep 0.5
-curl -s -o "$work/check" "http://127.0.0.1:$share_port/scan.pdf"; cmp "$work/check" "$work/tmp5A3F.pdf" || { echo "share server answer differs: $(cat "$work/err")"; exit 1; }
+curl -s -H "$auth" -o "$work/check" "http://127.0.0.1:$share_port/scan.pdf"; cmp "$work/check" "$work/tmp5A3F.pdf" || { echo "share server answer differs: $(cat "$work/err")"; exit 1; }
 curl -s -o "$work/check" "http://127.0.0.1:$nginx_port/scan.pdf"; cmp "$work/check" "$work/tmp5A3F.pdf" || { echo "nginx answer differs: $(cat "$work/nginx/error.log")"; exit 1; }
 
 results="$work/results.txt"
@@ -76,7 +78,7 @@ for c in ${CONNS:-1 16 64}; do
   for r in $(seq "$repeats"); do
     for name in share nginx; do
       port=$([ "$name" = share ] && echo "$share_port" || echo "$nginx_port")
-      out=$(wrk -t"$t" -c"$c" -d"${seconds}s" --latency "http://127.0.0.1:$port/scan.pdf" 3>&-)
+      out=$(wrk -t"$t" -c"$c" -d"${seconds}s" --latency -H "$auth" "http://127.0.0.1:$port/scan.pdf" 3>&-)
       rps=$(awk '/Requests\/sec/ {print $2}' <<<"$out")
       p50=$(awk '$1=="50%" {print $2}' <<<"$out")
       p99=$(awk '$1=="99%" {print $2}' <<<"$out")

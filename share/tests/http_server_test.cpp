@@ -119,7 +119,9 @@ TEST_F(HttpServerTest, RequestTable) {
        kDefault400},
       {"Basic authorization", "GET / HTTP/1.1\r\n" + host + "Authorization: Basic dXNlcjpwYSs6c3M=\r\n\r\n", 200, true,
        nullptr},
-      {"non-Basic authorization", "GET / HTTP/1.1\r\n" + host + "Authorization: Bearer abc\r\n\r\n", 401, false,
+      {"Bearer authorization, left to the handler", "GET / HTTP/1.1\r\n" + host + "Authorization: Bearer abc\r\n\r\n",
+       200, true, nullptr},
+      {"other authorization scheme", "GET / HTTP/1.1\r\n" + host + "Authorization: Negotiate abc\r\n\r\n", 401, false,
        "Unsupported authorization scheme."},
       {"1025 header lines", "GET / HTTP/1.1\r\n" + host + lines1025 + "\r\n", 200, true, nullptr},
       {"1026 header lines", "GET / HTTP/1.1\r\n" + host + lines1026 + "\r\n", 0, false, nullptr},
@@ -275,6 +277,33 @@ TEST_F(HttpServerTest, UnsupportedAuthorizationAnswer) {
   EXPECT_EQ(a.statusLine, "HTTP/1.1 401 Unauthorized");
   EXPECT_EQ(a.Header("WWW-Authenticate"), "Basic");
   EXPECT_EQ(a.body, "Unsupported authorization scheme.");
+}
+
+// A request refused once its header lines are read gets a bare 403 whatever
+// else it would have got, and never reaches a handler.
+TEST_F(HttpServerTest, RefusedRequestGetsAnEmptyForbidden) {
+  std::atomic<int> asked{0};
+  server_.OnHeadersAvailable = [&asked](TContext&, const THTTPRequestInfo& rq) {
+    ++asked;
+    return rq.Header("X-Let-In") == "yes";
+  };
+  const int before = Calls();
+  for (const char* request :
+       {"GET / HTTP/1.1\r\nHost: a\r\n\r\n", "GET / HTTP/1.1\r\n\r\n",
+        "POST / HTTP/1.1\r\nHost: a\r\n\r\nbody without a length", "GET / HTTP/1.1\r\nHost: a\r\nExpect: fancy\r\n\r\n",
+        "OPTIONS / HTTP/1.1\r\nHost: a\r\n\r\n", "GET / HTTP/1.1\r\nHost: a\r\nAuthorization: Digest x\r\n\r\n"}) {
+    SCOPED_TRACE(request);
+    THttpAnswer a = Get(request);
+    EXPECT_EQ(a.statusLine, "HTTP/1.1 403 Forbidden");
+    EXPECT_THAT(a.Names(), ElementsAre("Connection", "Content-Length", "Date"));
+    EXPECT_EQ(a.Header("Content-Length"), "0");
+    EXPECT_EQ(a.body, "");
+  }
+  EXPECT_EQ(asked, 6);
+  EXPECT_EQ(Calls(), before);
+  THttpAnswer a = Get("GET / HTTP/1.1\r\nHost: a\r\nX-Let-In: yes\r\n\r\n");
+  EXPECT_EQ(a.status, 200);
+  EXPECT_EQ(Calls(), before + 1);
 }
 
 TEST_F(HttpServerTest, ExpectContinueSendsInterimAnswerFirst) {

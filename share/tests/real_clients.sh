@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Real clients against the shared file: curl (GET, HEAD, OPTIONS, IPv6
-# loopback), headless Chromium fetching it from a page of another origin, and
-# the system's list of listening sockets, which must show loopback only.
+# Real clients against the shared file: curl with the secret (GET, HEAD,
+# POST, IPv6 loopback) and without it (403, nothing else), headless Chromium
+# trying it from a page of another origin (never the document), and the
+# system's list of listening sockets, which must show loopback only.
 # Usage: real_clients.sh SHARE_SERVE_PROGRAM   (a .exe runs under Wine)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -44,13 +45,15 @@ exec 3>"$work/stdin"  # the server runs until this closes
 for _ in $(seq 300); do [ -s "$work/out" ] && break; sleep 0.1; done
 message=$(head -n1 "$work/out" | tr -d '\r')
 port=$(sed -n 's/.*"port":"\([0-9]*\)".*/\1/p' <<<"$message")
+secret=$(sed -n 's/.*"secret":"\([0-9a-f]*\)".*/\1/p' <<<"$message")
 [ -n "$port" ] || fail "no message from the share action: $(cat "$work/err")"
-expected="{\"POL\": \"Shared_complite\",\"port\":\"$port\",\"filename\":\"scan.pdf\" }"
-[ "$message" = "$expected" ] || fail "message 7 is '$message'"
+expected="{\"POL\": \"Shared_complite\",\"port\":\"$port\",\"filename\":\"scan.pdf\",\"secret\":\"$secret\" }"
+[ "$message" = "$expected" ] && [ ${#secret} = 64 ] || fail "message 7 is '$message'"
 echo "shared on port $port"
+auth="Authorization: Bearer $secret"
 
-# curl: exact bytes, the header lines, HEAD and OPTIONS.
-curl -sS -o "$work/got.pdf" -D "$work/get.h" "http://127.0.0.1:$port/scan.pdf"
+# curl with the secret: exact bytes, the header lines, HEAD and POST.
+curl -sS -H "$auth" -o "$work/got.pdf" -D "$work/get.h" "http://127.0.0.1:$port/scan.pdf"
 cmp "$work/tmp5A3F.pdf" "$work/got.pdf" || fail "GET bytes differ"
 tr -d '\r' <"$work/get.h" >"$work/get.txt"
 size=$(stat -c %s "$work/tmp5A3F.pdf")
@@ -60,17 +63,23 @@ for line in "HTTP/1.1 200 OK" "Connection: close" "Content-Disposition: attachme
             "Access-Control-Allow-Headers: Origin, X-Requested-With, Content-Type, Accept"; do
   grep -qxF "$line" "$work/get.txt" || fail "GET header '$line' missing"
 done
-curl -sS -I "http://127.0.0.1:$port/" | tr -d '\r' >"$work/head.txt"
+curl -sS -H "$auth" -I "http://127.0.0.1:$port/" | tr -d '\r' >"$work/head.txt"
 grep -qxF "Content-Length: $size" "$work/head.txt" || fail "HEAD length"
-curl -sS -X POST -d 'a=b' -o "$work/post.pdf" "http://127.0.0.1:$port/anything?x=1"
+curl -sS -H "authorization: bearer $secret" -X POST -d 'a=b' -o "$work/post.pdf" "http://127.0.0.1:$port/anything?x=1"
 cmp "$work/tmp5A3F.pdf" "$work/post.pdf" || fail "POST bytes differ"
-curl -sS -X OPTIONS -D "$work/opt.h" -o "$work/opt.body" "http://127.0.0.1:$port/"
-grep -qi '^Access-Control-' "$work/opt.h" && fail "OPTIONS carries a cross-origin line"
-[ "$(cat "$work/opt.body")" = "<HTML><BODY><B>200 OK</B></BODY></HTML>" ] || fail "OPTIONS body"
 if ss -ltn | grep -q "\[::1\]:$port "; then
-  curl -sS -g -o "$work/got6.pdf" "http://[::1]:$port/"
+  curl -sS -g -H "$auth" -o "$work/got6.pdf" "http://[::1]:$port/"
   cmp "$work/tmp5A3F.pdf" "$work/got6.pdf" || fail "IPv6 GET bytes differ"
 fi
+# Without the secret, or with another: 403, an empty body, no cross-origin line.
+wrong=$(tr '0-9a-f' '1-9a-f0' <<<"$secret")
+for args in "" "-H|Authorization: Bearer $wrong" "-X|OPTIONS" "-X|POST|-d|a=b" "-I"; do
+  IFS='|' read -r -a extra <<<"$args"
+  code=$(curl -sS "${extra[@]}" -D "$work/no.h" -o "$work/no.body" -w '%{http_code}' "http://127.0.0.1:$port/scan.pdf")
+  [ "$code" = 403 ] || fail "without the secret ($args): $code"
+  [ ! -s "$work/no.body" ] || fail "without the secret ($args): a body"
+  grep -qi '^Access-Control-' "$work/no.h" && fail "without the secret ($args): a cross-origin line"
+done
 echo "curl: ok"
 
 # Nothing listens on the port beyond loopback.
@@ -84,18 +93,20 @@ while read -r _ _ _ local _; do
 done <"$work/ss.txt"
 echo "ss: $(awk '{print $4}' "$work/ss.txt" | tr '\n' ' ')"
 
-# Chromium: a page from another origin fetches the file and hashes it.
+# Chromium: a page from another origin gets nothing, without the secret and
+# even with it (the refused preflight stops its fetch); a reader that is no
+# page, as the extension is, fetches it with the secret.
 if command -v chromium >/dev/null; then
-  want=$(sha256sum "$work/tmp5A3F.pdf" | cut -d' ' -f1)
   mkdir "$work/site"
   cat >"$work/site/page.html" <<EOF
 <!doctype html><html><body><pre id="out">pending</pre><script>
-fetch("http://127.0.0.1:$port/scan.pdf")
-  .then(r => r.arrayBuffer())
-  .then(b => crypto.subtle.digest("SHA-256", b).then(h => [b.byteLength, h]))
-  .then(([n, h]) => { document.getElementById("out").textContent = "bytes=" + n + " sha256=" +
-      Array.from(new Uint8Array(h)).map(x => x.toString(16).padStart(2, "0")).join(""); })
-  .catch(e => { document.getElementById("out").textContent = "error=" + e; });
+const url = "http://127.0.0.1:$port/scan.pdf";
+const tell = r => r.ok ? r.arrayBuffer().then(b => "bytes=" + b.byteLength) : "status=" + r.status;
+Promise.all([
+  fetch(url).then(tell, e => "error"),
+  fetch(url, {headers: {Authorization: "Bearer $secret"}}).then(tell, e => "error"),
+]).then(([plain, withSecret]) => {
+  document.getElementById("out").textContent = "plain=" + plain + " with-secret=" + withSecret; });
 </script></body></html>
 EOF
   page_port=$(python3 -c "import socket; s=socket.socket(); s.bind(('127.0.0.1',0)); print(s.getsockname()[1])")
@@ -105,9 +116,9 @@ EOF
   timeout 90 chromium --headless --no-sandbox --disable-gpu --no-first-run --user-data-dir="$work/profile" \
       --virtual-time-budget=20000 --dump-dom "http://127.0.0.1:$page_port/page.html" \
       >"$work/dom.html" 2>/dev/null 3>&- || true
-  grep -q "bytes=$size sha256=$want" "$work/dom.html" ||
+  grep -q "plain=error with-secret=error" "$work/dom.html" ||
     fail "Chromium fetch: $(grep -o 'id="out">[^<]*' "$work/dom.html" || echo no page)"
-  echo "chromium: fetched $size bytes from another origin, sha256 matches"
+  echo "chromium: a page of another origin got nothing, with the secret or without"
 else
   echo "chromium: not installed, skipped"
 fi

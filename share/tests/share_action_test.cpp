@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <regex>
 
 #include "app/share_action.h"
 #include "share/errors.h"
+#include "share/snapshot.h"
 #include "share/tests/raw_client.h"
 
 namespace skan::share {
@@ -41,10 +43,31 @@ class FakeWindow {
   std::filesystem::path filename_;
 };
 
-TEST(ShareAction, MessageSevenText) {
-  EXPECT_EQ(SharedMessage(2025), "{\"POL\": \"Shared_complite\",\"port\":\"2025\",\"filename\":\"scan.pdf\" }");
-  EXPECT_EQ(SharedMessage(2025).size(), 63u);
-  EXPECT_EQ(SharedMessage(65535), "{\"POL\": \"Shared_complite\",\"port\":\"65535\",\"filename\":\"scan.pdf\" }");
+// The secret of message 7: 64 lower-case hex digits, the port before it.
+struct TShared {
+  std::uint16_t port = 0;
+  std::string secret;
+};
+
+TShared ParseShared(const std::string& body) {
+  static const std::regex kMessage7(
+      R"re(\{"POL": "Shared_complite","port":"(\d+)","filename":"scan\.pdf","secret":"([0-9a-f]{64})" \})re");
+  std::smatch m;
+  if (!std::regex_match(body, m, kMessage7)) return {};
+  return {static_cast<std::uint16_t>(std::stoi(m[1])), m[2]};
+}
+
+std::string Get(const std::string& secret, const std::string& target = "/scan.pdf") {
+  return "GET " + target + " HTTP/1.1\r\nHost: a\r\nAuthorization: Bearer " + secret + "\r\n\r\n";
+}
+
+// A refusal: 403, no body, no document, nothing that lets a page read it.
+void ExpectRefused(const THttpAnswer& a, const std::string& document) {
+  EXPECT_EQ(a.statusLine, "HTTP/1.1 403 Forbidden");
+  EXPECT_EQ(a.Header("Content-Length"), "0");
+  EXPECT_TRUE(a.body.empty()) << a.body.substr(0, 80);
+  EXPECT_EQ(a.body.find(document.substr(0, 9)), std::string::npos);
+  for (const auto& h : a.headers) EXPECT_NE(h.first.rfind("Access-Control-", 0), 0u) << h.first;
 }
 
 TEST(ShareAction, WithoutACurrentFileNothingHappens) {
@@ -61,7 +84,7 @@ TEST(ShareAction, WithoutACurrentFileNothingHappens) {
   EXPECT_FALSE(action.HTTPServer1.Active());
 }
 
-TEST(ShareAction, SharesOnLoopbackAndServesTheCurrentFile) {
+TEST(ShareAction, SharesOnLoopbackWithASecretTheLogNeverShows) {
   TTempDir dir;
   FakeWindow w;
   std::filesystem::path pdf = dir.Path() / "tmp5A3F.pdf";
@@ -74,18 +97,28 @@ TEST(ShareAction, SharesOnLoopbackAndServesTheCurrentFile) {
   ASSERT_TRUE(action.HTTPServer1.Active());
   EXPECT_GE(w.port, 2025);
   EXPECT_LE(w.port, 2224);
-  std::string expected = SharedMessage(w.port);
-  EXPECT_THAT(w.messages, ElementsAre(expected));
-  EXPECT_THAT(w.log, ElementsAre(std::wstring(expected.begin(), expected.end())));
+  ASSERT_EQ(w.messages.size(), 1u);
+  const TShared shared = ParseShared(w.messages[0]);
+  ASSERT_EQ(shared.port, w.port) << w.messages[0];
+  const std::string& secret = shared.secret;
+  ASSERT_EQ(w.log.size(), 1u);
+  EXPECT_EQ(w.log[0], L"{\"POL\": \"Shared_complite\",\"port\":\"" + std::to_wstring(w.port) +
+                          L"\",\"filename\":\"scan.pdf\",\"secret\":\"\u2026\" }");
   for (std::size_t i = 0; i < action.HTTPServer1.Bindings().Count(); ++i) {
     const std::string& ip = action.HTTPServer1.Bindings()[i].IP;
     EXPECT_TRUE(ip == "127.0.0.1" || ip == "::1") << ip;
   }
 
-  for (const char* request : {"GET / HTTP/1.1\r\nHost: a\r\n\r\n", "GET /scan.pdf HTTP/1.1\r\nHost: a\r\n\r\n",
-                              "GET /anything?x=1 HTTP/1.1\r\nHost: a\r\n\r\n",
-                              "POST / HTTP/1.1\r\nHost: a\r\nContent-Type: "
-                              "application/x-www-form-urlencoded\r\nContent-Length: 3\r\n\r\na=b"}) {
+  // With the secret: the document and today's header lines, whatever the
+  // path, the method among HEAD, GET and POST, or the spelling of the names.
+  const std::string auth = "Authorization: Bearer " + secret + "\r\n";
+  for (const std::string& request :
+       {Get(secret, "/"), Get(secret), Get(secret, "/anything?x=1"),
+        "GET / HTTP/1.1\r\nHost: a\r\nauthorization: Bearer " + secret + "\r\n\r\n",
+        "GET / HTTP/1.1\r\nHost: a\r\nAUTHORIZATION: bearer " + secret + "\r\n\r\n",
+        "GET / HTTP/1.1\r\nHost: a\r\nAuthorization:   BEARER   " + secret + "  \r\n\r\n",
+        "POST / HTTP/1.1\r\nHost: a\r\n" + auth +
+            "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 3\r\n\r\na=b"}) {
     SCOPED_TRACE(request);
     THttpAnswer a = Exchange(w.port, request);
     EXPECT_EQ(a.statusLine, "HTTP/1.1 200 OK");
@@ -94,43 +127,144 @@ TEST(ShareAction, SharesOnLoopbackAndServesTheCurrentFile) {
                                        "Access-Control-Allow-Headers"));
     EXPECT_EQ(a.Header("Content-Disposition"), "attachment; filename=\"tmp5A3F.pdf\";");
     EXPECT_EQ(a.Header("Content-Type"), "application/pdf");
+    EXPECT_EQ(a.Header("Content-Length"), std::to_string(bytes.size()));
     EXPECT_EQ(a.Header("Access-Control-Allow-Origin"), "*");
     EXPECT_EQ(a.Header("Access-Control-Allow-Methods"), "GET, POST, PUT, DELETE");
     EXPECT_EQ(a.Header("Access-Control-Allow-Headers"), "Origin, X-Requested-With, Content-Type, Accept");
     EXPECT_TRUE(a.body == bytes) << "body of " << a.body.size() << " bytes";
   }
-  THttpAnswer options = Exchange(w.port, "OPTIONS / HTTP/1.1\r\nHost: a\r\nOrigin: http://x\r\n\r\n");
-  EXPECT_EQ(options.status, 200);
-  EXPECT_EQ(options.body.size(), 39u);
-  EXPECT_FALSE(options.HasHeader("Access-Control-Allow-Origin"));
+  THttpAnswer head = Exchange(w.port, "HEAD / HTTP/1.1\r\nHost: a\r\n" + auth + "\r\n");
+  EXPECT_EQ(head.Header("Content-Length"), std::to_string(bytes.size()));
+  EXPECT_TRUE(head.body.empty());
+
+  // Without it: 403 and nothing else, whatever else the request says.
+  std::string wrong = secret;
+  wrong[63] = wrong[63] == '0' ? '1' : '0';
+  for (const std::string& request : {
+           std::string("GET /scan.pdf HTTP/1.1\r\nHost: a\r\n\r\n"),
+           std::string("GET / HTTP/1.0\r\n\r\n"),
+           Get(wrong),
+           Get(secret.substr(0, 63)),
+           Get(secret + "0"),
+           Get(std::string(64, '0')),
+           Get(""),
+           "GET / HTTP/1.1\r\nHost: a\r\nAuthorization: " + secret + "\r\n\r\n",
+           "GET / HTTP/1.1\r\nHost: a\r\nAuthorization: Bearer" + secret + "\r\n\r\n",
+           std::string("GET / HTTP/1.1\r\nHost: a\r\nAuthorization: Basic dXNlcjpwYXNz\r\n\r\n"),
+           "GET / HTTP/1.1\r\nHost: a\r\nAuthorization: Digest " + secret + "\r\n\r\n",
+           "GET /?secret=" + secret + " HTTP/1.1\r\nHost: a\r\n\r\n",
+           "GET / HTTP/1.1\r\nHost: a\r\nX-Authorization: Bearer " + secret + "\r\n\r\n",
+           "GET / HTTP/1.1\r\nHost: a\r\nCookie: secret=" + secret + "\r\n\r\n",
+           std::string("GET / HTTP/1.1\r\n\r\n"),  // no Host either
+           std::string("HEAD / HTTP/1.1\r\nHost: a\r\n\r\n"),
+           std::string("POST / HTTP/1.1\r\nHost: a\r\nContent-Length: 3\r\n\r\na=b"),
+           std::string("OPTIONS / HTTP/1.1\r\nHost: a\r\nOrigin: http://x\r\n"
+                       "Access-Control-Request-Headers: authorization\r\n\r\n"),
+           std::string("PUT / HTTP/1.1\r\nHost: a\r\nContent-Length: 1\r\n\r\nx"),
+       }) {
+    SCOPED_TRACE(request);
+    ExpectRefused(Exchange(w.port, request), bytes);
+  }
 
   if (LoopbackIPv6Available()) {
     TRawClient c6;
     ASSERT_TRUE(c6.Connect(w.port, "::1", TIPVersion::Id_IPv6)) << LastSocketError();
-    c6.Send("GET / HTTP/1.0\r\n\r\n");
+    c6.Send("GET / HTTP/1.0\r\n" + auth + "\r\n");
     std::string raw = c6.ReadAll();
     EXPECT_TRUE(ParseAnswer(raw, c6.Closed()).body == bytes) << raw.substr(0, 200);
   }
+}
 
-  // A second press repeats the message and starts nothing new.
-  std::uint16_t port = w.port;
+// One Confirm, one document: the copy taken at Confirm is served until the
+// next Confirm, whatever happens to the file or to `filename` meanwhile, and
+// each Confirm's secret replaces the one before.
+TEST(ShareAction, EachConfirmSharesItsOwnDocumentUnderItsOwnSecret) {
+  TTempDir dir;
+  FakeWindow w;
+  std::filesystem::path pdf = dir.Path() / "tmp5A3F.pdf";
+  const std::string first = "%PDF-1.4\nfirst document\n%%EOF\n";
+  WriteFileBytes(pdf, first);
+  w.SetFilename(pdf);
+  TShareAction action(w.Interface());
   action.ImageButton3Click();
-  EXPECT_EQ(w.port, port);
-  EXPECT_THAT(w.messages, ElementsAre(expected, expected));
+  ASSERT_EQ(w.messages.size(), 1u);
+  const TShared one = ParseShared(w.messages[0]);
+  ASSERT_FALSE(one.secret.empty());
 
-  // Each request serves what `filename` names at that moment.
+  // The file rewritten in place, then a later scan's page and PDF becoming
+  // current, then the file gone: the confirmed bytes all along.
+  WriteFileBytes(pdf, "%PDF-1.4\nrewritten without a Confirm\n%%EOF\n");
+  EXPECT_EQ(Exchange(w.port, Get(one.secret)).body, first);
   std::filesystem::path page = dir.Path() / "page1.bmp";
   WriteFileBytes(page, "BMpage");
   w.SetFilename(page);
-  THttpAnswer a = Exchange(w.port, "GET / HTTP/1.0\r\n\r\n");
-  EXPECT_EQ(a.Header("Content-Type"), "image/bmp");
-  EXPECT_EQ(a.body, "BMpage");
+  THttpAnswer a = Exchange(w.port, Get(one.secret));
+  EXPECT_EQ(a.body, first);
+  EXPECT_EQ(a.Header("Content-Type"), "application/pdf");
+  EXPECT_EQ(a.Header("Content-Disposition"), "attachment; filename=\"tmp5A3F.pdf\";");
+  std::filesystem::remove(pdf);
+  EXPECT_EQ(Exchange(w.port, Get(one.secret)).body, first);
 
-  // The current file deleted: a press does nothing, a request gets the short page.
-  std::filesystem::remove(page);
+  // A second Confirm: the same port, a new secret, the page now current.
+  std::filesystem::path second = dir.Path() / "tmp77.pdf";
+  const std::string secondBytes = "%PDF-1.4\nsecond document\n%%EOF\n";
+  WriteFileBytes(second, secondBytes);
+  w.SetFilename(second);
+  const std::uint16_t port = w.port;
+  action.ImageButton3Click();
+  ASSERT_EQ(w.messages.size(), 2u);
+  const TShared two = ParseShared(w.messages[1]);
+  EXPECT_EQ(two.port, port);
+  EXPECT_EQ(w.port, port);
+  EXPECT_NE(two.secret, one.secret);
+  ExpectRefused(Exchange(w.port, Get(one.secret)), first);
+  a = Exchange(w.port, Get(two.secret));
+  EXPECT_EQ(a.body, secondBytes);
+  EXPECT_EQ(a.Header("Content-Disposition"), "attachment; filename=\"tmp77.pdf\";");
+
+  // The current file deleted: a press does nothing, the last Confirm stands.
+  std::filesystem::remove(second);
   action.ImageButton3Click();
   EXPECT_EQ(w.messages.size(), 2u);
-  EXPECT_EQ(Exchange(w.port, "GET / HTTP/1.0\r\n\r\n").body, "<HTML><BODY><B>200 OK</B></BODY></HTML>");
+  EXPECT_EQ(Exchange(w.port, Get(two.secret)).body, secondBytes);
+}
+
+// The copy is private and goes with its snapshot; a reader that has it open
+// still gets every byte.
+TEST(FileSnapshot, CopyStaysWhileTheSourceChangesAndGoesAfter) {
+  TTempDir dir;
+  std::filesystem::path source = dir.Path() / "doc.pdf";
+  std::string bytes;
+  for (int i = 0; i < 300000; ++i) bytes += static_cast<char>(i * 7);
+  WriteFileBytes(source, bytes);
+  auto snapshot = std::make_unique<TFileSnapshot>(source);
+  const std::filesystem::path copy = snapshot->Path();
+  EXPECT_NE(copy, source);
+  WriteFileBytes(source, "changed");
+  {
+    TFileForSending reader;
+    ASSERT_TRUE(reader.Open(copy));
+    EXPECT_EQ(reader.Size(), static_cast<std::int64_t>(bytes.size()));
+    snapshot.reset();
+    std::string got(bytes.size(), '\0');
+    std::size_t have = 0;
+    for (long n; have < got.size() && (n = reader.Read(got.data() + have, got.size() - have)) > 0;)
+      have += static_cast<std::size_t>(n);
+    EXPECT_EQ(have, bytes.size());
+    EXPECT_TRUE(got == bytes);
+  }
+  std::error_code ec;
+  EXPECT_FALSE(std::filesystem::exists(copy, ec)) << copy;
+}
+
+TEST(FileSnapshot, AMissingSourceIsAFailureNamingIt) {
+  TTempDir dir;
+  try {
+    TFileSnapshot s(dir.Path() / "gone.pdf");
+    FAIL() << "no failure";
+  } catch (const TShareException& e) {
+    EXPECT_NE(std::string(e.what()).find("gone.pdf"), std::string::npos) << e.what();
+  }
 }
 
 TEST(ShareAction, NoFreePortIsReportedAndThePeerIsNotTold) {

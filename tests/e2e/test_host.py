@@ -202,6 +202,52 @@ class HostTest(unittest.TestCase):
         self.assertEqual(again["window"], again["work"])
         self.end()
 
+    def controls(self):
+        """(depth, visible, class, rect, text) of every control."""
+        return [tuple(r.split("\t")[i] for i in (0, 1, 3, 4, 5))
+                for r in probe("controls").splitlines() if r.count("\t") >= 5]
+
+    def test_the_window_names_the_origin_of_the_first_message(self):
+        ifscaned = frame(b'{"POL":"IFSCANED","SCANED": ""}')
+        raw, _ = self.roundtrip(b'{"POL":"IFSCANED","origin":"https://example.com"}')
+        self.assertEqual(raw, ifscaned)
+        expected = [("0", "1", "Static", "Żądanie od: https://example.com"),
+                    ("1", "1", "Static", "Wyślij do: https://example.com")]
+        rows = self.controls()
+        self.assertEqual([(d, v, c, t) for d, v, c, _, t in rows if c == "Static"], expected)
+        # The origin's strip sits right above the document, across its width;
+        # the destination right under "Confirm and send".
+        rect = {t: [int(n) for n in r.split()] for _, _, _, r, t in rows}
+        pane = next([int(n) for n in r.split()] for _, _, c, r, _ in rows if c == "TDocumentPane")
+        strip = rect["Żądanie od: https://example.com"]
+        self.assertEqual(strip[1], 0)
+        self.assertEqual(pane[1], strip[3])
+        self.assertEqual(strip[0] + strip[2], pane[0] + pane[2])
+        confirm = rect["Confirm and send"]
+        send_to = rect["Wyślij do: https://example.com"]
+        self.assertGreaterEqual(send_to[1], confirm[1] + confirm[3])
+        self.assertLess(send_to[1], confirm[1] + confirm[3] + 20)
+
+        # A later message naming another origin changes neither the window
+        # nor the reply.
+        raw, _ = self.roundtrip(b'{"POL":"IFSCANED","origin":"https://attacker.example"}')
+        self.assertEqual(raw, ifscaned)
+        self.assertEqual([(d, v, c, t) for d, v, c, _, t in self.controls() if c == "Static"], expected)
+        self.assertEqual(log_lines()[1:3], ["tekst: IFSCANED", "origin: https://example.com"])
+        self.assertIn("origin ignored: only the first message names it", log_lines())
+        self.end()
+
+    def test_a_peer_without_an_origin_sees_the_window_as_always(self):
+        before = [(d, v, c, r, t) for d, v, c, r, t in self.controls()]
+        raw, _ = self.roundtrip(INIT)
+        self.assertRegex(raw, re.compile(rb"^\x3c\x00\x00\x00\{\"POL\":\"Init_SCAN\""))
+        # Only the first message may name the origin: a later one is ignored.
+        raw, _ = self.roundtrip(b'{"POL":"IFSCANED","origin":"https://example.com"}')
+        self.assertEqual(raw, frame(b'{"POL":"IFSCANED","SCANED": "Init_SCAN"}'))
+        self.assertEqual(self.controls(), before)
+        self.assertFalse([row for row in before if row[2] == "Static"])
+        self.end()
+
     def test_close_request_keeps_a_users_own_file(self):
         with tempfile.NamedTemporaryFile(suffix=".pdf", delete=False, dir="/tmp") as f:
             f.write(b"%PDF-1.4\n%%EOF\n")

@@ -1,0 +1,58 @@
+// Optional fields the peer may add to its messages, beyond the command's own
+// members. Each is listed here with its type, bound and meaning (and in the
+// table of app/README.md); a peer that sends none of them gets exactly the
+// messages and flow it would get without this list.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "json.h"
+
+namespace skan {
+
+// One optional field of an inbound message.
+struct TPeerField {
+  std::string_view name;
+  std::string_view type;     // the JSON type it must have
+  std::size_t maxBytes;      // longest accepted value, in bytes
+  std::string_view meaning;  // where it may appear and what it does
+};
+
+// "origin": the requesting web page's origin, as the browser serialises it
+// ("https://host[:port]" or "http://host[:port]"). Added by the browser
+// extension, never by the page. Bound: "https://" (8), a host of up to 255
+// bytes, ":65535" (6).
+inline constexpr TPeerField kOriginField{
+    "origin", "string", 8 + 255 + 6,
+    "the first message only; kept for the whole process; shown in the window and beside \"Confirm and send\""};
+
+// Every optional field, in one place.
+inline constexpr TPeerField kPeerFields[] = {kOriginField};
+
+// What the optional fields have set so far.
+struct TPeerFields {
+  // The origin of the page that asked, once a well-formed one arrived on the
+  // first message.
+  std::optional<std::string> origin;
+  // Whether the first message (the first JSON object) has been taken.
+  bool firstTaken = false;
+};
+
+// The origin as it is kept, or nullopt when `text` is no well-formed origin:
+// ASCII, at most kOriginField.maxBytes, "http" or "https", "://", a host
+// (letters, digits, ".", "-", "_", or an IPv6 literal in brackets) and an
+// optional ":port" of 1 to 65535; no user, path, query or fragment.
+std::optional<std::string> ParseOrigin(std::string_view text);
+
+// Reads the optional fields of one inbound object: the origin of the first
+// message is kept when well formed; anything else about it is logged and
+// ignored. True when this message made the origin known. Never changes a
+// reply.
+bool TakePeerFields(const TJsonValue& message, TPeerFields& fields,
+                    const std::function<void(std::string_view line)>& log);
+
+}  // namespace skan

@@ -1,0 +1,133 @@
+// The peer's optional fields: which origins are kept, and that only the first
+// message may name one.
+#include "peer_fields.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "command_handler.h"
+
+namespace skan {
+namespace {
+
+TEST(PeerFields, WellFormedOrigins) {
+  struct Case {
+    std::string text;
+    bool kept;
+  };
+  const std::string longHost(255, 'a');
+  const Case cases[] = {
+      {"https://example.com", true},
+      {"http://localhost:8080", true},
+      {"https://sub.example.co.uk:443", true},
+      {"http://127.0.0.1:2025", true},
+      {"http://[::1]:8000", true},
+      {"https://xn--zda-xfa.pl", true},
+      {"https://" + longHost + ":65535", true},
+      {"https://" + longHost + "a", false},  // host over 255
+      {"", false},
+      {"null", false},
+      {"example.com", false},
+      {"ftp://example.com", false},
+      {"file://", false},
+      {"https://", false},
+      {"https://example.com/", false},
+      {"https://example.com/path", false},
+      {"https://example.com?q", false},
+      {"https://example.com#f", false},
+      {"https://user@example.com", false},
+      {"https://example.com:", false},
+      {"https://example.com:0", false},
+      {"https://example.com:65536", false},
+      {"https://example.com:80a", false},
+      {"https://exa mple.com", false},
+      {"https://example.com\n", false},
+      {"https://\xC5\xBC\xC3\xB3\xC5\x82w.pl", false},  // not ASCII
+      {"HTTPS://example.com", false},
+      {"http://[::1", false},
+      {"http://[]", false},
+      {"http://[::1]x", false},
+      {"http://[::g]", false},
+  };
+  for (const auto& c : cases) {
+    std::optional<std::string> o = ParseOrigin(c.text);
+    EXPECT_EQ(o.has_value(), c.kept) << c.text;
+    if (o) {
+      EXPECT_EQ(*o, c.text);
+    }
+  }
+}
+
+class Host : public ICommandHost {
+ public:
+  void Log(std::string_view line) override { log.emplace_back(line); }
+  void Send(std::string_view body) override { sent.emplace_back(body); }
+  void Quit() override {}
+  TLocalTime Now() override { return {2025, 3, 7, 9, 5, 2, 45}; }
+  std::string TempFolder() override { return "C:\\T\\"; }
+  void EnsureFolder(const std::string&) override {}
+  void OriginKnown(const std::string& origin) override { shown.push_back(origin); }
+
+  std::vector<std::string> log, sent, shown;
+};
+
+struct TPeer {
+  Host host;
+  TScanRequest request;
+  std::string scanId;
+  void Handle(std::string_view body) { HandleCommand(body, request, scanId, host); }
+};
+
+TEST(PeerFields, OriginOfTheFirstMessageIsKeptAndChangesNoReply) {
+  TPeer with, without;
+  with.Handle(R"({"POL":"IFSCANED","origin":"https://example.com"})");
+  without.Handle(R"({"POL":"IFSCANED"})");
+  with.Handle(R"({"POL":"hello","origin":"https://other.example"})");
+  without.Handle(R"({"POL":"hello"})");
+  EXPECT_EQ(with.host.sent, without.host.sent);
+  EXPECT_EQ(with.host.shown, std::vector<std::string>{"https://example.com"});
+  EXPECT_EQ(with.request.peer.origin, "https://example.com");
+  EXPECT_EQ(with.host.log, (std::vector<std::string>{
+                               "tekst: IFSCANED",
+                               "origin: https://example.com",
+                               R"(reply: {"POL":"IFSCANED","SCANED": ""})",
+                               "tekst: hello",
+                               "origin ignored: only the first message names it",
+                           }));
+  EXPECT_TRUE(without.host.shown.empty());
+  EXPECT_FALSE(without.request.peer.origin);
+}
+
+TEST(PeerFields, OnlyTheFirstObjectMayNameTheOrigin) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> bodies;
+  };
+  const Case cases[] = {
+      {"malformed first",
+       {R"({"POL":"IFSCANED","origin":"https://example.com/x"})",
+        R"({"POL":"IFSCANED","origin":"https://example.com"})"}},
+      {"not a string",
+       {R"({"POL":"IFSCANED","origin":["https://example.com"]})",
+        R"({"POL":"IFSCANED","origin":"https://example.com"})"}},
+      {"none on the first", {R"({"POL":"IFSCANED"})", R"({"POL":"IFSCANED","origin":"https://example.com"})"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TPeer run;
+    for (const std::string& b : c.bodies) run.Handle(b);
+    EXPECT_FALSE(run.request.peer.origin);
+    EXPECT_TRUE(run.host.shown.empty());
+    EXPECT_EQ(run.host.sent.size(), c.bodies.size());
+  }
+  // Input that is no JSON object is not a first message.
+  TPeer run;
+  run.Handle("not json");
+  run.Handle(R"(["x"])");
+  run.Handle(R"({"POL":"Init_SCAN","origin":"http://localhost:3000"})");
+  EXPECT_EQ(run.request.peer.origin, "http://localhost:3000");
+}
+
+}  // namespace
+}  // namespace skan
