@@ -152,21 +152,22 @@ class Firefox:
     def install_extension(self, path):
         return self.send("webExtension.install", {"extensionData": {"type": "path", "path": path}})["extension"]
 
-    def find_page(self, url_part, timeout=30):
+    def find_page(self, url_part, timeout=30, exclude=()):
         """The first top-level context whose address contains `url_part` (a
-        window the browser or an extension opened), waiting for one."""
+        window the browser or an extension opened) and whose id is not in
+        `exclude`, waiting for one."""
         deadline = time.monotonic() + timeout
         while True:
             for context in self.send("browsingContext.getTree", {"maxDepth": 0})["contexts"]:
-                if url_part in context["url"]:
+                if url_part in context["url"] and context["context"] not in exclude:
                     return Page(self, context["context"])
             if time.monotonic() > deadline:
                 raise TimeoutError(f"no page at {url_part!r} within {timeout} s")
             time.sleep(0.1)
 
-    def pages(self, url_part):
+    def pages(self, url_part, exclude=()):
         return [c["url"] for c in self.send("browsingContext.getTree", {"maxDepth": 0})["contexts"]
-                if url_part in c["url"]]
+                if url_part in c["url"] and c["context"] not in exclude]
 
     def open_page(self, url):
         context = self.send("browsingContext.create", {"type": "tab"})["context"]
@@ -193,6 +194,7 @@ class Firefox:
 class Page:
     def __init__(self, browser, context):
         self.browser, self.context = browser, context
+        self.id = context
 
     def navigate(self, url):
         self.browser.send("browsingContext.navigate", {"context": self.context, "url": url, "wait": "complete"})

@@ -112,13 +112,14 @@ class Chromium:
         page.navigate(url)
         return page
 
-    def find_page(self, url_part, timeout=30):
+    def find_page(self, url_part, timeout=30, exclude=()):
         """Attaches to the first page whose address contains `url_part` (a
-        window the browser or an extension opened), waiting for one."""
+        window the browser or an extension opened) and whose id is not in
+        `exclude`, waiting for one."""
         deadline = time.monotonic() + timeout
         while True:
             for target in self.send("Target.getTargets")["targetInfos"]:
-                if target["type"] == "page" and url_part in target["url"]:
+                if target["type"] == "page" and url_part in target["url"] and target["targetId"] not in exclude:
                     session = self.send("Target.attachToTarget",
                                         {"targetId": target["targetId"], "flatten": True})["sessionId"]
                     return Page(self, target["targetId"], session)
@@ -126,10 +127,10 @@ class Chromium:
                 raise TimeoutError(f"no page at {url_part!r} within {timeout} s")
             time.sleep(0.1)
 
-    def pages(self, url_part):
+    def pages(self, url_part, exclude=()):
         """The addresses of the open pages whose address contains `url_part`."""
         return [t["url"] for t in self.send("Target.getTargets")["targetInfos"]
-                if t["type"] == "page" and url_part in t["url"]]
+                if t["type"] == "page" and url_part in t["url"] and t["targetId"] not in exclude]
 
     def take_console(self):
         """The console lines logged since the last call."""
@@ -159,6 +160,7 @@ class Chromium:
 class Page:
     def __init__(self, browser, target, session):
         self.browser, self.target, self.session = browser, target, session
+        self.id = target
         self.send("Page.enable")
         self.send("Runtime.enable")
 

@@ -182,13 +182,18 @@ class Hosts:
             window("click", "Confirm and send")
 
     def scan_again(self):
-        """A later scan without "Confirm and send": the host's current
-        document changes (the stand-in's file is replaced by another PDF)."""
+        """A later scan without "Confirm and send", of another document: the
+        stand-in's file is replaced by another PDF; the virtual scanner
+        delivers one page instead of two, then is set back."""
         if self.kind == "standin":
             make_pdf(self.document, 150_000)
             self.press_scan()
-        else:
+            return
+        install_virtual_scanner("Pages=1")
+        try:
             self.press_scan()
+        finally:
+            install_virtual_scanner(f"Pages={self.pages_per_scan}")
 
     def document_bytes(self):
         """The PDF the host assembled last (named in its log), or the stand-in's."""
@@ -201,6 +206,15 @@ class Hosts:
             raise AssertionError(f"the host's log names no PDF:\n{log}")
         with open(unix_path(pdfs[-1]), "rb") as f:
             return f.read()
+
+def install_virtual_scanner(*settings):
+    """Installs the virtual scanner into the prefix, unattended, with the
+    tests' settings and `settings` ("Key=Value") in their place."""
+    values = dict(item.split("=", 1) for item in ("Pages=2", "PixelType=RGB", "Resolution=100", *settings))
+    subprocess.run([os.path.join(ROOT, "tools", "install-virtual-scanner.sh"), "--unattended",
+                    *(f"{key}={value}" for key, value in values.items())],
+                   check=True, stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=120)
+
 
 def write_manifest(folder, manifest):
     os.makedirs(folder, exist_ok=True)
@@ -256,11 +270,11 @@ def window(*args):
     return wine_output("wine", WINPROBE, *args)
 
 
-def wait_for(page, expression, timeout=60, interval=0.2):
+def wait_for(page, expression, timeout=60, interval=0.2, evaluate_timeout=60):
     """Polls a JavaScript expression in the page until it is truthy; returns its value."""
     deadline = time.monotonic() + timeout
     while True:
-        value = page.evaluate(expression)
+        value = page.evaluate(expression, timeout=evaluate_timeout)
         if value:
             return value
         if time.monotonic() > deadline:
@@ -295,6 +309,7 @@ class BrowserRun:
         self.extension = os.path.join(EXTENSIONS, self.kind) if extension else None
         self.browser = None
         self.answered_at = None
+        self.answered = set()  # ids of the prompts answered or closed
 
     def set_manifest(self, manifest):
         """Writes the host's manifest where the browser looks for it (which it
@@ -310,20 +325,38 @@ class BrowserRun:
         return self.browser.open_page(url)
 
     def prompts(self):
-        """The addresses of the extension's consent prompts now open."""
-        return self.browser.pages("/consent.html")
+        """The addresses of the extension's consent prompts now open (those
+        answered already may linger a moment while their windows close)."""
+        return self.browser.pages("/consent.html", self.answered)
 
-    def answer_prompt(self, answer, timeout=30):
+    def prompt(self, timeout=90):
+        """The open consent prompt that has not been answered, once it names
+        its origin; returns it and the origin."""
+        deadline = time.monotonic() + timeout
+        while True:
+            prompt = self.browser.find_page("/consent.html", max(1, deadline - time.monotonic()), self.answered)
+            try:
+                origin = wait_for(prompt, 'document.getElementById("origin").textContent.includes("://") && '
+                                          'document.getElementById("origin").textContent', 10, evaluate_timeout=5)
+                return prompt, origin
+            except Exception:  # the driver's time-out or protocol error
+                # A window closing under us: look again.
+                self.answered.add(prompt.id)
+                if time.monotonic() > deadline:
+                    raise
+
+    def answer_prompt(self, answer, timeout=90):
         """Waits for the extension's consent prompt, presses "Allow once"
         ("once"), "Always allow" ("always") or "Block" ("block") in it, or
         closes its window (None); returns the origin it named."""
-        prompt = self.browser.find_page("/consent.html", timeout)
-        origin = wait_for(prompt, 'document.getElementById("origin").textContent.includes("://") && '
-                                  'document.getElementById("origin").textContent', 30)
+        prompt, origin = self.prompt(timeout)
+        self.answered.add(prompt.id)
         if answer is None:
             prompt.close()
         else:
-            prompt.evaluate(f"document.getElementById({json.dumps(answer)}).click()", gesture=True)
+            # Clicked after the evaluation returns: the answer closes the window.
+            prompt.evaluate(f"void setTimeout(() => document.getElementById({json.dumps(answer)}).click())",
+                            gesture=True)
         self.answered_at = time.monotonic()
         return origin
 
@@ -331,8 +364,7 @@ class BrowserRun:
         """Opens the extension's options page through the link in the open
         consent prompt (as the person can; a test cannot navigate a tab to an
         extension's page in every browser) and returns it, shown."""
-        prompt = self.browser.find_page("/consent.html")
-        wait_for(prompt, 'document.getElementById("origin").textContent.includes("://")', 30)
+        prompt, _ = self.prompt()
         prompt.evaluate('document.getElementById("manage").click()', gesture=True)
         page = self.browser.find_page("/options.html")
         wait_for(page, "document.body.dataset.ready === 'true'", 30)
@@ -449,6 +481,8 @@ def scan_request(run, page, say=lambda text: None):
     consent_to_window = time.monotonic() - run.answered_at
     say(f'user: answered "Allow once" in the extension\'s prompt; the host\'s window was up '
         f"{consent_to_window:.1f} s later")
+    origin_shown = run.hosts.origin_shown()
+    say(f"host: shows the request's origin {origin_shown}")
     pid = run.hosts.pids()[-1]
     say(f"page: scan request {text_of(page, 'scan-id')} open; host pid {pid}")
     say('user: presses "Scan to PDF" and takes the default scanner')
@@ -464,5 +498,5 @@ def scan_request(run, page, say=lambda text: None):
     size, digest = page.evaluate(SHA256_OF_PREVIEW)
     say(f"page: received {size} bytes, SHA-256 {digest}")
     return {"pdf": pdf, "size": size, "sha256": digest, "host_exit": run.hosts.wait_gone(pid, 30),
-            "consent_to_window": consent_to_window,
+            "consent_to_window": consent_to_window, "origin_shown": origin_shown,
             "events": page.evaluate('[...document.querySelectorAll("#events li")].map((li) => li.textContent)')}
