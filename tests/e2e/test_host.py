@@ -222,7 +222,7 @@ class HostTest(unittest.TestCase):
         strip = rect["Żądanie od: https://example.com"]
         self.assertEqual(strip[1], 0)
         self.assertEqual(pane[1], strip[3])
-        self.assertEqual(strip[0] + strip[2], pane[0] + pane[2])
+        self.assertEqual((strip[0], strip[2]), (pane[0], pane[2]))
         confirm = rect["Confirm and send"]
         send_to = rect["Wyślij do: https://example.com"]
         self.assertGreaterEqual(send_to[1], confirm[1] + confirm[3])
