@@ -50,8 +50,10 @@ constexpr int kSplitterMinSize = 30;
 constexpr int kButtonSize = 160;
 constexpr int kPictureSize = 128;
 constexpr int kFontPoints = 8;
-constexpr int kOriginLabelHeight = 24;  // the strip above the document
-constexpr int kSendToTop = 734;         // under "Confirm and send"
+constexpr int kOriginLabelHeight = 30;  // the strip above the document
+constexpr int kOriginFontPoints = 11;
+constexpr COLORREF kOriginBackground = RGB(255, 243, 191);
+constexpr int kSendToTop = 734;  // under "Confirm and send"
 constexpr int kSendToHeight = 56;
 
 bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
@@ -86,6 +88,8 @@ TSkanowanie::~TSkanowanie() {
   if (PopupMenu1) DestroyMenu(PopupMenu1);
   if (ActionList1) DestroyAcceleratorTable(ActionList1);
   if (font_) DeleteObject(font_);
+  if (originFont_) DeleteObject(originFont_);
+  if (originBrush_) DeleteObject(originBrush_);
   if (iconBig_) DestroyIcon(iconBig_);
   if (iconSmall_) DestroyIcon(iconSmall_);
 }
@@ -185,7 +189,11 @@ void TSkanowanie::ApplyDpi() {
   SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   SendMessageW(Memo1, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   if (SendToLabel) {
-    SendMessageW(OriginLabel, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    if (originFont_) DeleteObject(originFont_);
+    originFont_ = CreateFontW(-MulDiv(kOriginFontPoints, static_cast<int>(dpi_), 72), 0, 0, 0, FW_BOLD, FALSE, FALSE,
+                              FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                              DEFAULT_PITCH, L"Tahoma");
+    SendMessageW(OriginLabel, WM_SETFONT, reinterpret_cast<WPARAM>(originFont_), FALSE);
     SendMessageW(SendToLabel, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     MoveWindow(SendToLabel, ui::Scale(6, dpi_), ui::Scale(kSendToTop, dpi_), ui::Scale(kButtonSize, dpi_),
                ui::Scale(kSendToHeight, dpi_), TRUE);
@@ -211,8 +219,7 @@ void TSkanowanie::Layout() {
   const int paneWidth = std::max(0, int(client.right) - paneLeft);
   // The origin's strip, when shown, takes the top of the document's column.
   const int strip = OriginLabel ? std::min(height, ui::Scale(kOriginLabelHeight, dpi_)) : 0;
-  const int margin = ui::Scale(6, dpi_);
-  if (OriginLabel) MoveWindow(OriginLabel, paneLeft + margin, 0, std::max(0, paneWidth - margin), strip, TRUE);
+  if (OriginLabel) MoveWindow(OriginLabel, paneLeft, 0, paneWidth, strip, TRUE);
   MoveWindow(WebBrowser1.Handle(), paneLeft, strip, paneWidth, height - strip, TRUE);
 }
 
@@ -350,8 +357,8 @@ void TSkanowanie::OriginKnown(const std::string& origin) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   const std::wstring text = base::Widen(origin);
   OriginLabel = CreateWindowExW(0, L"STATIC", (L"\u017b\u0105danie od: " + text).c_str(),
-                                WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_CENTERIMAGE | SS_NOPREFIX, 0, 0, 0, 0,
-                                Handle(), reinterpret_cast<HMENU>(kOriginLabel), instance, nullptr);
+                                WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE | SS_NOPREFIX, 0, 0, 0, 0, Handle(),
+                                reinterpret_cast<HMENU>(kOriginLabel), instance, nullptr);
   SendToLabel = CreateWindowExW(0, L"STATIC", (L"Wy\u015blij do: " + text).c_str(),
                                 WS_CHILD | WS_VISIBLE | SS_LEFT | SS_EDITCONTROL | SS_NOPREFIX, 0, 0, 0, 0,
                                 Panel2.Handle(), reinterpret_cast<HMENU>(kSendToLabel), instance, nullptr);
@@ -482,12 +489,13 @@ LRESULT TSkanowanie::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_CONTEXTMENU: ShowPopupMenu(lParam); return 0;
     case WM_CTLCOLORSTATIC:
-      // The origin's strip stands out from the window like a tooltip.
+      // The origin's strip stands out from the window.
       if (reinterpret_cast<HWND>(lParam) == OriginLabel) {
+        if (!originBrush_) originBrush_ = CreateSolidBrush(kOriginBackground);
         HDC dc = reinterpret_cast<HDC>(wParam);
-        SetTextColor(dc, GetSysColor(COLOR_INFOTEXT));
-        SetBkColor(dc, GetSysColor(COLOR_INFOBK));
-        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_INFOBK));
+        SetTextColor(dc, RGB(0, 0, 0));
+        SetBkColor(dc, kOriginBackground);
+        return reinterpret_cast<LRESULT>(originBrush_);
       }
       break;
     case WM_MOUSEWHEEL: {

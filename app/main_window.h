@@ -146,6 +146,8 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   HMENU PopupMenu1 = nullptr;
   HACCEL ActionList1 = nullptr;
   HFONT font_ = nullptr;
+  HFONT originFont_ = nullptr;    // bold and larger, for the origin's strip
+  HBRUSH originBrush_ = nullptr;  // the strip's pale yellow
   HICON iconBig_ = nullptr, iconSmall_ = nullptr;
   UINT dpi_ = 96;
   int panelWidth96_ = 173;  // Panel2's width at 96 dpi; the splitter changes it

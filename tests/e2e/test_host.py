@@ -214,7 +214,7 @@ class HostTest(unittest.TestCase):
         expected = [("0", "1", "Static", "Żądanie od: https://example.com"),
                     ("1", "1", "Static", "Wyślij do: https://example.com")]
         rows = self.controls()
-        self.assertEqual([(d, v, c, t) for d, v, c, _, t in rows if c == "Static"], expected)
+        self.assertEqual(sorted((d, v, c, t) for d, v, c, _, t in rows if c == "Static"), expected)
         # The origin's strip sits right above the document, across its width;
         # the destination right under "Confirm and send".
         rect = {t: [int(n) for n in r.split()] for _, _, _, r, t in rows}
@@ -222,7 +222,7 @@ class HostTest(unittest.TestCase):
         strip = rect["Żądanie od: https://example.com"]
         self.assertEqual(strip[1], 0)
         self.assertEqual(pane[1], strip[3])
-        self.assertEqual(strip[0] + strip[2], pane[0] + pane[2])
+        self.assertEqual((strip[0], strip[2]), (pane[0], pane[2]))
         confirm = rect["Confirm and send"]
         send_to = rect["Wyślij do: https://example.com"]
         self.assertGreaterEqual(send_to[1], confirm[1] + confirm[3])
@@ -232,7 +232,7 @@ class HostTest(unittest.TestCase):
         # nor the reply.
         raw, _ = self.roundtrip(b'{"POL":"IFSCANED","origin":"https://attacker.example"}')
         self.assertEqual(raw, ifscaned)
-        self.assertEqual([(d, v, c, t) for d, v, c, _, t in self.controls() if c == "Static"], expected)
+        self.assertEqual(sorted((d, v, c, t) for d, v, c, _, t in self.controls() if c == "Static"), expected)
         self.assertEqual(log_lines()[1:3], ["tekst: IFSCANED", "origin: https://example.com"])
         self.assertIn("origin ignored: only the first message names it", log_lines())
         self.end()
@@ -296,7 +296,10 @@ class HostTest(unittest.TestCase):
 
     def test_log_stays_bounded_under_large_commands(self):
         body = b'{"POL":"' + b"x" * (1024 * 1024 - 10) + b'"}'
-        reply = frame(b'{"Nieznane polecenie ": "' + body[8:-2] + b'" }')
+        # The echo is cut so that the reply is exactly the 1 MiB a browser
+        # takes from a host.
+        reply = frame(b'{"Nieznane polecenie ": "' + b"x" * (1024 * 1024 - 28) + b'" }')
+        self.assertEqual(len(reply), 4 + 1024 * 1024)
         memory = []
         for i in range(128):
             self.host.send(body)
