@@ -4,15 +4,23 @@ function(skan_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow)
 endfunction()
 
-# skan_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
+# skan_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>]
+#               [DRIVER <command...>])
 # Builds a GoogleTest program and registers it with CTest. On the Windows build
-# CTest runs it through the Wine emulator set by the toolchain file.
+# CTest runs it through the Wine emulator set by the toolchain file. With
+# DRIVER, CTest runs `<command...> [emulator] <program>` instead.
 function(skan_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;DRIVER" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
   skan_warnings(${name})
-  add_test(NAME ${name} COMMAND ${name})
+  if(T_DRIVER)
+    # The driver runs the program (under Wine for the Windows build) and
+    # checks what it left behind.
+    add_test(NAME ${name} COMMAND ${T_DRIVER} ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+  endif()
   if(WIN32)
     set(labels wine ${T_LABELS})
   else()

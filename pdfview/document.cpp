@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <set>
+#include <string_view>
 
 #include "filters.h"
 #include "lexer.h"
@@ -79,6 +80,14 @@ uint64_t TDocument::FindStartXref() {
   TToken t = lexer.Next();
   if (t.type != TToken::Int || t.i < 0 || static_cast<uint64_t>(t.i) >= size)
     Damaged("startxref gives no valid offset");
+  // An update's objects after this end of file: the update's own end was cut
+  // off, and reading on from here would show an older revision as if whole.
+  const size_t eof = tail.find("%%EOF", at);
+  if (eof != std::string::npos) {
+    const std::string_view after = std::string_view(tail).substr(eof);
+    for (const char* keyword : {"obj", "xref", "trailer"})
+      if (after.find(keyword) != std::string_view::npos) Damaged("the file ends inside an update: it is truncated");
+  }
   return static_cast<uint64_t>(t.i);
 }
 

@@ -247,11 +247,31 @@ def hand_made():
         write(name, w.classic(1))
 
 
+def slow_page():
+    """One page that takes long to draw: two large images drawn by turns,
+    sixty times each, so that no decode is saved by keeping the last image.
+    That is tens of seconds of decoding natively, and more under Wine."""
+    side = 2000
+    rows = b"".join(bytes((x * 7 + y * 3) & 0xFF for x in range(side)) for y in range(4))
+    w = Writer()
+    w.add(1, "<< /Type /Catalog /Pages 2 0 R >>")
+    w.add(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>")
+    w.add(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 280] "
+             "/Resources << /XObject << /A 5 0 R /B 6 0 R >> >> /Contents 4 0 R >>")
+    w.add(4, "<< >>", b"q 200 0 0 280 0 0 cm /A Do Q q 200 0 0 280 0 0 cm /B Do Q\n" * 60)
+    for num, shift in ((5, 0), (6, 1)):
+        data = zlib.compress((rows[shift:] + rows[:shift]) * (side // 4), 9)
+        w.add(num, f"<< /Type /XObject /Subtype /Image /Width {side} /Height {side} /ColorSpace /DeviceGray "
+                   "/BitsPerComponent 8 /Filter /FlateDecode >>", data)
+    write("slow_page.pdf", w.classic(1))
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     pictures()
     img2pdf_fixtures()
     hand_made()
+    slow_page()
 
 
 if __name__ == "__main__":

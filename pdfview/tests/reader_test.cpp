@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <random>
 #include <sstream>
 
@@ -232,6 +233,21 @@ bool OpenAndDraw(const std::string& bytes, TErrorKind* kind = nullptr) {
   }
 }
 
+// Every page's size and its pixels drawn 40 wide. Throws TPdfError.
+struct TDrawn {
+  std::vector<std::pair<double, double>> sizes;
+  std::vector<std::vector<uint32_t>> pixels;
+};
+TDrawn Draw(const std::string& bytes) {
+  TDrawn drawn;
+  TDocument doc(std::make_unique<TMemorySource>(bytes));
+  for (size_t i = 0; i < doc.PageCount(); ++i) {
+    drawn.sizes.emplace_back(doc.Page(i).Width(), doc.Page(i).Height());
+    drawn.pixels.push_back(RenderPage(doc, i, 40, TNeverCancel()).pixels);
+  }
+  return drawn;
+}
+
 TEST(PdfReader, NotAPdfEmptyOrMissing) {
   TErrorKind kind{};
   EXPECT_FALSE(OpenAndDraw(ReadAll(Fixture("quad.png")), &kind));
@@ -250,7 +266,7 @@ TEST(PdfReader, NotAPdfEmptyOrMissing) {
 }
 
 TEST(PdfReader, TruncatedFilesAreDamagedNeverDrawnFromGarbage) {
-  for (const char* file : {"jpeg.pdf", "flate.pdf", "objstm.pdf", "three_pages.pdf"}) {
+  for (const char* file : {"jpeg.pdf", "flate.pdf", "objstm.pdf", "three_pages.pdf", "update.pdf"}) {
     SCOPED_TRACE(file);
     const std::string whole = ReadAll(Fixture(file));
     ASSERT_TRUE(OpenAndDraw(whole));
@@ -261,8 +277,24 @@ TEST(PdfReader, TruncatedFilesAreDamagedNeverDrawnFromGarbage) {
         EXPECT_EQ(kind, TErrorKind::Damaged) << tenth << "/10";
       }
     }
-    // Cut anywhere in the last few bytes: an error or the whole document.
-    for (size_t cut = 1; cut < 40; ++cut) OpenAndDraw(whole.substr(0, whole.size() - cut));
+    // Cut anywhere in the last few bytes (the cross-reference, the trailer,
+    // startxref, %%EOF), or inside the last object (in update.pdf, the
+    // update's): the file is damaged, or it is read as the whole document,
+    // every page of the same size and drawn the same; never as an older
+    // revision of it.
+    const TDrawn expected = Draw(whole);
+    std::vector<size_t> cuts{whole.size() - whole.rfind("endobj")};
+    for (size_t cut = 1; cut < 40; ++cut) cuts.push_back(cut);
+    for (size_t cut : cuts) {
+      SCOPED_TRACE(cut);
+      try {
+        const TDrawn drawn = Draw(whole.substr(0, whole.size() - cut));
+        EXPECT_EQ(drawn.sizes, expected.sizes);
+        EXPECT_TRUE(drawn.pixels == expected.pixels) << "drawn differently";
+      } catch (const TPdfError& e) {
+        EXPECT_EQ(e.Kind(), TErrorKind::Damaged) << e.what();
+      }
+    }
   }
 }
 
@@ -505,16 +537,43 @@ TEST(PdfReader, LargeFlateStreamsDecodeAsSmallOnes) {
   EXPECT_EQ(FlateDecode(packed.substr(0, packed.size() - 4), plain.size() * 2, TNeverCancel()), plain);
 }
 
+// Says "cancelled" from the check after the first `n` on, counting them all.
+class TCancelAfter final : public TCancel {
+ public:
+  explicit TCancelAfter(long n) : n_(n) {}
+  bool Cancelled() const override { return ++checks_ > n_; }
+  long Checks() const { return checks_; }
+
+ private:
+  long n_;
+  mutable long checks_ = 0;
+};
+
+// Drawing looks at the flag as it goes, not only on entry, and a cancel
+// part of the way through stops it there: the checks the rest of the page
+// would have made are never made.
 TEST(PdfReader, CancelStopsDrawing) {
-  struct TCancelled final : TCancel {
-    bool Cancelled() const override { return true; }
-  } cancelled;
-  TDocument doc(OpenFileSource(Fixture("jpeg.pdf")));
-  try {
-    RenderPage(doc, 0, 800, cancelled);
-    ADD_FAILURE();
-  } catch (const TPdfError& e) {
-    EXPECT_EQ(e.Kind(), TErrorKind::Cancelled);
+  for (const char* file : {"jpeg.pdf", "flate.pdf"}) {
+    SCOPED_TRACE(file);
+    TCancelAfter never(std::numeric_limits<long>::max());
+    {
+      TDocument doc(OpenFileSource(Fixture(file)));
+      RenderPage(doc, 0, 800, never);
+    }
+    const long all = never.Checks();
+    ASSERT_GE(all, 8) << "checks while drawing";
+    for (long n : {0L, 1L, all / 2}) {
+      SCOPED_TRACE(n);
+      TCancelAfter cancel(n);
+      TDocument doc(OpenFileSource(Fixture(file)));
+      try {
+        RenderPage(doc, 0, 800, cancel);
+        ADD_FAILURE() << "drawn to the end";
+      } catch (const TPdfError& e) {
+        EXPECT_EQ(e.Kind(), TErrorKind::Cancelled);
+      }
+      EXPECT_LT(cancel.Checks(), all) << "went on drawing after the cancel";
+    }
   }
 }
 

@@ -9,7 +9,10 @@
 #include <stdexcept>
 #include <thread>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #endif
 
@@ -378,14 +381,42 @@ TEST_F(HttpServerTest, ThousandIdleClientsDoNotShutOutAGet) {
   }
 }
 
+// Bytes that have arrived at a socket and wait to be read; -1 on an error.
+long QueuedBytes(socket_t s) {
+#ifdef _WIN32
+  u_long n = 0;
+  if (ioctlsocket(static_cast<SOCKET>(s), FIONREAD, &n) != 0) return -1;
+  return static_cast<long>(n);
+#else
+  int n = 0;
+  if (ioctl(s, FIONREAD, &n) != 0) return -1;
+  return n;
+#endif
+}
+
 TEST_F(HttpServerTest, StopWhileAClientDoesNotReadTheFile) {
+  const long size = 32 * 1024 * 1024;
   served_ = dir_.Path() / "big.pdf";
-  WriteFileBytes(served_, std::string(32 * 1024 * 1024, 'b'));
+  WriteFileBytes(served_, std::string(static_cast<size_t>(size), 'b'));
   TRawClient c;
   ASSERT_TRUE(c.Connect(port_));
   c.Send("GET / HTTP/1.1\r\nHost: a\r\n\r\n");
-  c.ReadUntil("\r\n\r\n");  // the header came; the body fills the buffers and stalls
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_THAT(c.ReadUntil("\r\n\r\n"), ::testing::EndsWith("\r\n\r\n"));
+  // The body fills the buffers between server and client until the server's
+  // send blocks: then what waits at the client stops growing, short of the
+  // whole file.
+  long queued = -1;
+  int unchanged = 0;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (unchanged < 6 && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const long now = QueuedBytes(c.Handle());
+    ASSERT_GE(now, 0);
+    unchanged = now > 0 && now == queued ? unchanged + 1 : 0;
+    queued = now;
+  }
+  ASSERT_EQ(unchanged, 6) << "the body kept coming: " << queued << " bytes";
+  ASSERT_LT(queued, size) << "the whole file arrived: no send was left to stall";
   auto start = std::chrono::steady_clock::now();
   server_.SetActive(false);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));

@@ -122,7 +122,9 @@ TEST(TcpServer, EachClientGetsItsOwnThread) {
 
 TEST(TcpServer, StopClosesIdleConnectionsAndReturns) {
   TTCPServer s;
-  s.OnExecute = [](TContext& c) {
+  std::atomic<std::size_t> waiting{0};
+  s.OnExecute = [&waiting](TContext& c) {
+    ++waiting;
     try {
       c.Connection().IOHandler().ReadLn(100);  // blocks: the clients send nothing
     } catch (...) {
@@ -132,8 +134,10 @@ TEST(TcpServer, StopClosesIdleConnectionsAndReturns) {
   s.SetActive(true);
   std::vector<TRawClient> clients(20);
   for (auto& c : clients) ASSERT_TRUE(c.Connect(s.Bindings()[0].Port));
-  for (int i = 0; i < 100 && s.ConnectionThreadCount() < clients.size(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  for (int i = 0; i < 1000 && waiting < clients.size(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // Every client is held by a connection waiting for its line.
+  ASSERT_EQ(waiting.load(), clients.size());
+  ASSERT_EQ(s.ConnectionThreadCount(), clients.size());
   auto start = std::chrono::steady_clock::now();
   s.SetActive(false);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));

@@ -173,7 +173,15 @@ int Main(int argc, wchar_t** argv) {
     AttachThreadInput(GetCurrentThreadId(), thread, TRUE);
     SetForegroundWindow(main);
     SetFocus(button);
+    const bool focused = GetFocus() == button && GetForegroundWindow() == main;
     AttachThreadInput(GetCurrentThreadId(), thread, FALSE);
+    Print(focused ? "focused\n" : "not focused\n");
+    if (!focused) return 1;
+  } else if (cmd == L"dialog") {
+    // Waits for a dialog of the main window (the open-file dialog).
+    const bool open = WaitDialog(main) != nullptr;
+    Print(open ? "dialog\n" : "no dialog\n");
+    if (!open) return 1;
   } else if (cmd == L"load-pdf" && argc > 2) {
     HWND button = FindButton(main, L"Load PDF");
     if (!button) return 1;

@@ -1,0 +1,157 @@
+#!/usr/bin/env python3
+"""Checks the PDFs the core test wrote with other readers: qpdf's structure
+check for every file, then per case in cases.txt
+
+  g4 NAME         NAME.pdf holds one Group 4 image; NAME.pbm the bits it
+                  must decode to. poppler (pdfimages, the raw bits) and
+                  MuPDF (a render at one pixel per point) must both give
+                  those bits.
+  render NAME     NAME.pdf is one lossless page; NAME.pgm or NAME.ppm the
+                  pixels MuPDF must render at 72 dpi, byte for byte. poppler
+                  must render it at that size (its colours are not compared:
+                  it shifts DeviceRGB values slightly).
+  structure NAME  NAME.pdf needs qpdf's check alone.
+
+The tools run natively, so the Windows build's output is checked too. Each
+of them is required: a missing one fails the check."""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+TOOLS = ("qpdf", "pdfimages", "pdftoppm", "mutool")
+
+
+def read_pnm(path):
+    """(magic, width, height, data) of a binary PBM, PGM or PPM."""
+    with open(path, "rb") as f:
+        raw = f.read()
+    fields, pos = [], 0
+    wanted = 3 if raw[:2] == b"P4" else 4
+    while len(fields) < wanted:
+        while raw[pos:pos + 1].isspace():
+            pos += 1
+        if raw[pos:pos + 1] == b"#":
+            pos = raw.index(b"\n", pos)
+            continue
+        end = pos
+        while end < len(raw) and not raw[end:end + 1].isspace():
+            end += 1
+        fields.append(raw[pos:end])
+        pos = end
+    return fields[0].decode(), int(fields[1]), int(fields[2]), raw[pos + 1:]
+
+
+def run(command):
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+    if result.returncode != 0:
+        raise RuntimeError(f"{' '.join(command)} failed ({result.returncode}): "
+                           f"{result.stdout.decode(errors='replace').strip()}")
+
+
+def black_bits(magic, width, height, data):
+    """Whether each pixel is black, row by row, from a PBM or a grey PGM."""
+    if magic == "P4":
+        stride = (width + 7) // 8
+        return [[(data[y * stride + x // 8] >> (7 - x % 8)) & 1 == 1 for x in range(width)]
+                for y in range(height)]
+    if magic == "P5":
+        return [[data[y * width + x] < 128 for x in range(width)] for y in range(height)]
+    raise RuntimeError(f"unexpected image type {magic}")
+
+
+def wrong_pixels(expected, got):
+    return sum(a != b for row_a, row_b in zip(expected, got) for a, b in zip(row_a, row_b))
+
+
+def check_g4(folder, name, tmp):
+    pdf = os.path.join(folder, name + ".pdf")
+    magic, w, h, data = read_pnm(os.path.join(folder, name + ".pbm"))
+    expected = black_bits(magic, w, h, data)
+    problems = []
+    run(["pdfimages", pdf, os.path.join(tmp, name)])
+    got = read_pnm(os.path.join(tmp, name + "-000.pbm"))
+    if got[:3] != ("P4", w, h):
+        problems.append(f"poppler gave a {got[0]} of {got[1]} x {got[2]}, not a P4 of {w} x {h}")
+    else:
+        wrong = wrong_pixels(expected, black_bits(*got))
+        if wrong:
+            problems.append(f"poppler decodes {wrong} of {w * h} pixels wrong")
+    run(["mutool", "draw", "-q", "-r", "72", "-c", "gray", "-o", os.path.join(tmp, name + ".pgm"), pdf])
+    got = read_pnm(os.path.join(tmp, name + ".pgm"))
+    if got[:3] != ("P5", w, h):
+        problems.append(f"MuPDF rendered a {got[0]} of {got[1]} x {got[2]}, not a P5 of {w} x {h}")
+    else:
+        wrong = wrong_pixels(expected, black_bits(*got))
+        if wrong:
+            problems.append(f"MuPDF renders {wrong} of {w * h} pixels wrong")
+    return problems
+
+
+def check_render(folder, name, tmp):
+    pdf = os.path.join(folder, name + ".pdf")
+    expected_path = next(os.path.join(folder, name + ext) for ext in (".pgm", ".ppm")
+                         if os.path.exists(os.path.join(folder, name + ext)))
+    magic, w, h, data = read_pnm(expected_path)
+    problems = []
+    run(["pdftoppm", "-r", "72", "-singlefile", pdf, os.path.join(tmp, name)])
+    got = read_pnm(os.path.join(tmp, name + ".ppm"))
+    if got[:3] != ("P6", w, h):
+        problems.append(f"poppler rendered a {got[0]} of {got[1]} x {got[2]}, not a P6 of {w} x {h}")
+    colour = "gray" if magic == "P5" else "rgb"
+    out = os.path.join(tmp, name + "-mupdf" + expected_path[-4:])
+    run(["mutool", "draw", "-q", "-r", "72", "-c", colour, "-o", out, pdf])
+    got = read_pnm(out)
+    if got[:3] != (magic, w, h):
+        problems.append(f"MuPDF rendered a {got[0]} of {got[1]} x {got[2]}, not a {magic} of {w} x {h}")
+    elif got[3] != data:
+        wrong = sum(a != b for a, b in zip(got[3], data)) + abs(len(got[3]) - len(data))
+        problems.append(f"MuPDF renders {wrong} of {len(data)} samples differently from the source")
+    return problems
+
+
+def check_structure(folder, name, tmp):
+    pdf = os.path.join(folder, name + ".pdf")
+    return [] if os.path.exists(pdf) else [f"{pdf} is missing"]
+
+
+def main():
+    folder = sys.argv[1]
+    missing = [t for t in TOOLS if shutil.which(t) is None]
+    if missing:
+        print(f"missing {', '.join(missing)} (tools/install-deps.sh installs them)")
+        return 1
+    manifest = os.path.join(folder, "cases.txt")
+    cases = []
+    if os.path.exists(manifest):
+        with open(manifest, encoding="utf-8") as f:
+            cases = [line.split() for line in f if line.strip()]
+    if not cases:
+        print(f"no cases listed in {manifest}: the test wrote nothing to check")
+        return 1
+    failed = 0
+    pdfs = sorted(n for n in os.listdir(folder) if n.endswith(".pdf"))
+    for pdf in pdfs:
+        result = subprocess.run(["qpdf", "--check", os.path.join(folder, pdf)], stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT, timeout=120)
+        if result.returncode != 0:
+            print(f"FAIL {pdf}: qpdf --check: {result.stdout.decode(errors='replace').strip()}")
+            failed += 1
+    checks = {"g4": check_g4, "render": check_render, "structure": check_structure}
+    with tempfile.TemporaryDirectory() as tmp:
+        for kind, name in cases:
+            try:
+                problems = checks[kind](folder, name, tmp)
+            except (OSError, RuntimeError, StopIteration, subprocess.TimeoutExpired) as e:
+                problems = [f"{type(e).__name__}: {e}"]
+            for p in problems:
+                print(f"FAIL {kind} {name}: {p}")
+            failed += bool(problems)
+    print(f"{len(pdfs)} PDF files checked by qpdf, {len(cases)} cases checked, "
+          f"{failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
