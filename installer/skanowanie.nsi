@@ -168,8 +168,9 @@ Function ${UN}IsHostProcess
   Pop $4
   Pop $3
   Pop $2
-  Pop $1
   Exch $0
+  Exch
+  Pop $1
 FunctionEnd
 
 ; Replaces the folder on top of the stack by the number of running processes
@@ -222,8 +223,8 @@ Function ${UN}CloseHosts
   Push $2
   StrCpy $1 0
   ${Do}
-    FindWindow $1 "${HOST_WINDOW_CLASS}" "" "" $1
-    ${If} $1 = 0
+    System::Call 'user32::FindWindowExW(p 0, p r1, w "${HOST_WINDOW_CLASS}", p 0) p .r1'
+    ${If} $1 P= 0
       ${ExitDo}
     ${EndIf}
     System::Call 'user32::GetWindowThreadProcessId(p r1, *i .r2)'

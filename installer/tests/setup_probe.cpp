@@ -13,10 +13,13 @@
 namespace {
 
 std::wstring Text(HWND w) {
-  // WM_GETTEXT is marshalled across processes by the system.
-  LRESULT n = SendMessageW(w, WM_GETTEXTLENGTH, 0, 0);
+  // WM_GETTEXT is marshalled across processes by the system; a window whose
+  // thread is busy gives no text rather than holding this tool.
+  DWORD_PTR n = 0;
+  if (!SendMessageTimeoutW(w, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 1000, &n)) return {};
   std::wstring t(size_t(n) + 1, L'\0');
-  n = SendMessageW(w, WM_GETTEXT, t.size(), reinterpret_cast<LPARAM>(t.data()));
+  if (!SendMessageTimeoutW(w, WM_GETTEXT, t.size(), reinterpret_cast<LPARAM>(t.data()), SMTO_ABORTIFHUNG, 1000, &n))
+    return {};
   t.resize(size_t(n));
   return t;
 }

@@ -198,6 +198,11 @@ class InstallerTest(unittest.TestCase):
                        check=True, timeout=300, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
         return setup
 
+    def setUp(self):
+        # Each test starts with no installation, whatever an earlier one left.
+        run("wine", "reg", "delete", APPS_ENTRY, "/f")
+        shutil.rmtree(to_unix(self.default_local + r"\Programs"), ignore_errors=True)
+
     def test_install_start_and_uninstall(self):
         for label, profile in (("the prefix's own profile", None),
                                ("a profile path with a space and Polish letters", ODD_PROFILE)):
@@ -323,8 +328,8 @@ class InstallerTest(unittest.TestCase):
         return sorted(os.listdir(self.temp))
 
     def wait_gone(self, folder):
-        self.assertTrue(wait_until(lambda: not os.path.exists(to_unix(folder)), 60),
-                        f"{folder} is still there: {os.listdir(to_unix(folder))}")
+        if not wait_until(lambda: not os.path.exists(to_unix(folder)), 60):
+            self.fail(f"{folder} is still there: {os.listdir(to_unix(folder))}")
 
     def test_upgrade_while_the_host_runs(self):
         folder = self.default_local + r"\Programs\Skanowanie"
@@ -419,7 +424,7 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(os.listdir(to_unix(default)), ["notes.txt"])
 
         # Into folders the installer makes; the one it did not make stays.
-        nested = r"C:\Elsewhere\Skanowanie 2"
+        nested = r"C:\Elsewhere\Skanowanie2"
         code, output = self.install("/D=" + nested)
         self.assertEqual(code, EXIT_DONE, output)
         self.check_installed(nested)
