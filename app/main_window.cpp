@@ -384,6 +384,7 @@ class TSkanowanieCompletionHost : public skan::TScanCompletionHost {
   void Navigate(const std::wstring& path) override { w_.WebBrowser1.Navigate(path); }
   std::wstring TempFolder() override { return skan::TempFolder(); }
   std::unique_ptr<skan::TPagePipeline> TakePipeline() override { return std::move(w_.pipeline_); }
+  std::string PageFailure(const std::wstring& page) override { return w_.scanStart_.PageFailure(page); }
 
  private:
   TSkanowanie& w_;

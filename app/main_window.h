@@ -115,6 +115,7 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   void TwainManager1TransferComplete(twain::TTwainObject* Sender, int Index, bool Canceled) override;
   void PageFileWritten(const std::wstring& page) override;
   TScanStart scanStart_{*this};  // owns TwainManager1
+  friend class TSkanowanieCompletionHost;
 
   void CreateControls();
   void Layout();

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -401,8 +402,13 @@ class TFakeHost : public skan::TScanCompletionHost {
   void Navigate(const std::wstring& path) override { navigated.push_back(path); }
   std::wstring TempFolder() override { return temp_; }
   std::unique_ptr<skan::TPagePipeline> TakePipeline() override { return std::move(pipeline); }
+  std::string PageFailure(const std::wstring& page) override {
+    const auto it = pageFailures.find(page);
+    return it == pageFailures.end() ? std::string() : it->second;
+  }
 
   std::vector<std::wstring> pages;
+  std::map<std::wstring, std::string> pageFailures;
   std::unique_ptr<skan::TPagePipeline> pipeline;
   bool hasLista = true;
   bool released = false;
@@ -478,6 +484,20 @@ TEST_F(ScanPdf, CompletionFailuresKeepPreparedAndReleaseTheList) {
     EXPECT_TRUE(host.released);
     EXPECT_TRUE(host.navigated.empty());
     EXPECT_TRUE(host.log.empty());
+  }
+  {
+    SCOPED_TRACE("a page the scan could not write: its reason, not a missing file");
+    TFakeHost host(Temp());
+    WriteBmp(folder_ / "1.bmp", kBlackWhite);
+    host.pages = {(folder_ / "1.bmp").wstring(), (folder_ / "2.bmp").wstring(), (folder_ / "3.bmp").wstring()};
+    host.pageFailures[host.pages[1]] = "Cannot write file \"2.bmp\". There is not enough space on the disk";
+    host.pageFailures[host.pages[2]] = "Cannot write file \"3.bmp\". There is not enough space on the disk";
+    EXPECT_EQ(Raised([&] { skan::TwainManager1TransferComplete(host); }), host.pageFailures[host.pages[1]]);
+    EXPECT_EQ(host.statuses, std::vector<std::wstring>{L"Prepared_SCAN"});
+    EXPECT_EQ(host.messages.size(), 2u);
+    EXPECT_EQ(host.filename, L"before");
+    EXPECT_TRUE(host.released);
+    EXPECT_EQ(Files(), (std::vector<std::string>{"1.bmp"})) << "no placeholder, no PDF";
   }
   {
     SCOPED_TRACE("the export folder cannot be made: a file is in its way");
