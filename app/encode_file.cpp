@@ -12,6 +12,7 @@
 #include "base/file_win.h"
 #include "base/handles_win.h"
 #include "base/system_error_win.h"
+#include "work_files.h"
 #endif
 
 namespace skan {
@@ -134,18 +135,35 @@ TExportSource::TExportSource(const std::filesystem::path& path) : path_(path) {
 
 TExportSource::~TExportSource() = default;
 
-void TExportSource::SaveTo(const std::filesystem::path& target, TExportAhead* ahead, size_t piece) {
+void TExportSource::SaveTo(const std::filesystem::path& target, TExportAhead* ahead, size_t piece,
+                           const TExportIo& io) {
   piece = std::max<size_t>(piece / kLineBytes, 1) * kLineBytes;  // whole lines but the last
+  const auto failure = [](const char* what, const std::filesystem::path& path, DWORD error) {
+    return std::runtime_error(std::string(what) + " \"" + base::Narrow(path.wstring()) + "\". " +
+                              base::SystemMessage(error));
+  };
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file_.get(), &size) || size.QuadPart > 0x7FFFFFFF) {
-    const DWORD error = GetLastError() ? GetLastError() : ERROR_FILE_TOO_LARGE;
-    throw std::runtime_error("Cannot read file \"" + base::Narrow(path_.wstring()) + "\". " +
-                             base::SystemMessage(error));
+  if (!GetFileSizeEx(file_.get(), &size) || size.QuadPart > 0x7FFFFFFF)
+    throw failure("Cannot read file", path_, GetLastError() ? GetLastError() : ERROR_FILE_TOO_LARGE);
+
+  // The export under way, beside the target; removed on every way out but
+  // the last.
+  struct TWork {
+    std::wstring path;
+    bool placed = false;
+    ~TWork() {
+      if (!placed && !path.empty()) DeleteFileW(path.c_str());
+    }
+  } work;
+  try {
+    work.path = MakeWorkFile(target.parent_path().wstring() + L"\\");
+  } catch (const std::runtime_error& e) {
+    throw std::runtime_error("Cannot create file \"" + base::Narrow(target.wstring()) + "\". " + e.what());
   }
   base::TFileHandle out;
   uint64_t start = 0;
-  if (ahead && ahead->Bytes() <= static_cast<uint64_t>(size.QuadPart) && ahead->MoveTo(target)) {
-    out.reset(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (ahead && ahead->Bytes() <= static_cast<uint64_t>(size.QuadPart) && ahead->MoveTo(work.path)) {
+    out.reset(CreateFileW(work.path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER from{};
     from.QuadPart = static_cast<LONGLONG>(ahead->Bytes());
     if (out && SetFilePointerEx(out.get(), LARGE_INTEGER{}, nullptr, FILE_END) &&
@@ -155,44 +173,27 @@ void TExportSource::SaveTo(const std::filesystem::path& target, TExportAhead* ah
       out.reset();
   }
   if (!out) {
-    out.reset(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out) {
-      const DWORD error = GetLastError();
-      throw std::runtime_error("Cannot create file \"" + base::Narrow(target.wstring()) + "\". " +
-                               base::SystemMessage(error));
-    }
-    if (!SetFilePointerEx(file_.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
-      const DWORD error = GetLastError();
-      out.reset();
-      DeleteFileW(target.c_str());
-      throw std::runtime_error("Cannot read file \"" + base::Narrow(path_.wstring()) + "\". " +
-                               base::SystemMessage(error));
-    }
+    out.reset(CreateFileW(work.path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out) throw failure("Cannot create file", target, GetLastError());
+    if (!SetFilePointerEx(file_.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN))
+      throw failure("Cannot read file", path_, GetLastError());
   }
-  DWORD readError = 0, writeError = 0;
   std::string bytes, text;
   uint64_t left = static_cast<uint64_t>(size.QuadPart) - start;
-  while (left > 0 && !writeError) {
+  while (left > 0) {
     bytes.resize(static_cast<size_t>(std::min<uint64_t>(left, piece)));
-    if (!base::ReadExactly(file_.get(), bytes.data(), bytes.size())) {
-      readError = GetLastError();
-      break;
-    }
+    if (!io.read(file_.get(), bytes.data(), bytes.size())) throw failure("Cannot read file", path_, GetLastError());
     left -= bytes.size();
     text.clear();  // its memory serves every piece
     AppendBase64Lines(bytes, text);
     if (left == 0) text = ExportText(std::move(text));
-    if (!base::WriteAll(out.get(), text.data(), text.size())) writeError = GetLastError();
+    if (!io.write(out.get(), text.data(), text.size())) throw failure("Cannot write file", target, GetLastError());
   }
-  out.reset();
-  if (readError) {
-    DeleteFileW(target.c_str());  // no export of part of the document
-    throw std::runtime_error("Cannot read file \"" + base::Narrow(path_.wstring()) + "\". " +
-                             base::SystemMessage(readError));
-  }
-  if (writeError)
-    throw std::runtime_error("Cannot write file \"" + base::Narrow(target.wstring()) + "\". " +
-                             base::SystemMessage(writeError));
+  // A write the system held back may fail as the file closes.
+  if (!CloseHandle(out.release())) throw failure("Cannot write file", target, GetLastError());
+  if (!MoveFileExW(work.path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+    throw failure("Cannot create file", target, GetLastError());
+  work.placed = true;
 }
 #endif
 

@@ -8,6 +8,9 @@
 #include <vector>
 
 #ifdef _WIN32
+#include <functional>
+
+#include "base/file_win.h"
 #include "base/handles_win.h"
 #endif
 
@@ -48,6 +51,14 @@ class TExportAhead {
   std::string bytesBuffer_, textBuffer_;
 };
 
+// How an export reads its source and writes its file: whole reads and writes
+// on a handle, false with the thread's last error set when they cannot.
+// Tests put failing ones in.
+struct TExportIo {
+  std::function<bool(HANDLE file, void* data, size_t size)> read = base::ReadExactly;
+  std::function<bool(HANDLE file, const void* data, size_t size)> write = base::WriteAll;
+};
+
 // A file opened for its Base64 export, denying others write access while it
 // is open. Raises std::runtime_error with the UTF-8 text "Cannot open file
 // "<path>". <system message>" when it cannot be opened.
@@ -59,14 +70,18 @@ class TExportSource {
   TExportSource& operator=(const TExportSource&) = delete;
 
   // Writes the export file, ExportText(Base64Lines(<the file's bytes>)), to
-  // `target` (created or emptied), `piece` bytes of the file at a time: a
-  // scan's PDF is never held in memory whole. Raises "Cannot create file" or
-  // "Cannot write file" with the target's path, or "Cannot read file" with
-  // the source's (the target is removed then).
+  // `target`, `piece` bytes of the file at a time: a scan's PDF is never held
+  // in memory whole. The export is written beside the target under a work
+  // file's name (work_files.h) and takes the target's name, replacing what
+  // was there, only once it is whole: whatever fails, no part of an export
+  // stands at the target, and an earlier export there stays as it was.
+  // Raises "Cannot create file" or "Cannot write file" with the target's
+  // path, or "Cannot read file" with the source's.
   // With `ahead`, the export of the file's first bytes made earlier, only
-  // the rest is read and added to it (when it cannot be made the target, the
-  // whole file is exported as without it).
-  void SaveTo(const std::filesystem::path& target, TExportAhead* ahead = nullptr, size_t piece = size_t{57} << 14);
+  // the rest is read and added to it (when it cannot be moved beside the
+  // target, the whole file is exported as without it).
+  void SaveTo(const std::filesystem::path& target, TExportAhead* ahead = nullptr, size_t piece = size_t{57} << 14,
+              const TExportIo& io = {});
 
  private:
   std::filesystem::path path_;

@@ -4,8 +4,12 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <system_error>
+#include <thread>
+
 #include "application.h"
 #include "main_window.h"
+#include "work_files.h"
 
 namespace skan {
 
@@ -39,6 +43,17 @@ int RunHost() {
   InitCommonControlsEx(&icc);
 
   TSkanowanie::FStdOut = std::make_unique<TStdOutStream>(GetStdHandle(STD_OUTPUT_HANDLE));
+
+  // Work files of hosts killed while writing them go, on a thread of their
+  // own (the request folders may be many); when no thread can be had, the
+  // next start removes them.
+  try {
+    std::thread([temp = TempFolder()] {
+      SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+      RemoveStaleWorkFilesUnder(temp);
+    }).detach();
+  } catch (const std::system_error&) {
+  }
 
   auto& app = ui::TApplication::Instance();
   auto form = std::make_unique<TSkanowanie>();

@@ -420,7 +420,8 @@ class TSkanowanieCompletionHost : public skan::TScanCompletionHost {
   std::wstring ScanId() override { return base::Widen(scan_id); }
   void Navigate(const std::wstring& path) override { w_.WebBrowser1.Navigate(path); }
   std::wstring TempFolder() override { return skan::TempFolder(); }
-  std::unique_ptr<skan::TPagePipeline> TakePipeline() override { return std::move(w_.pipeline_); }
+  std::unique_ptr<skan::TPagePipeline> TakePipeline() override { return w_.pipeline_.Take(); }
+  std::string PageFailure(const std::wstring& page) override { return w_.scanStart_.PageFailure(page); }
 
  private:
   TSkanowanie& w_;
@@ -432,10 +433,7 @@ void TSkanowanie::TwainManager1TransferComplete(twain::TTwainObject*, int, bool)
   skan::TwainManager1TransferComplete(host);
 }
 
-void TSkanowanie::PageFileWritten(const std::wstring& page) {
-  if (!pipeline_) pipeline_ = std::make_unique<skan::TPagePipeline>(skan::TempFolder());
-  pipeline_->PageFileWritten(page);
-}
+void TSkanowanie::PageFileWritten(const std::wstring& page) { pipeline_.PageFileWritten(page); }
 
 void TSkanowanie::ImageButton3Click() { share_->ImageButton3Click(); }
 

@@ -55,7 +55,7 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   skan::TScanRequest request;  // ScanStatus, tmpPath, email, serialnumber
   std::optional<std::vector<std::wstring>> lista;
   // The pages of the running batch drawn ahead; taken by scan completion.
-  std::unique_ptr<skan::TPagePipeline> pipeline_;
+  skan::TBatchPipeline pipeline_{[] { return std::make_unique<skan::TPagePipeline>(skan::TempFolder()); }};
   uint16_t port = 0;
 
   // --- Peer channel (class-level) -------------------------------------------
@@ -121,6 +121,7 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   void TwainManager1TransferComplete(twain::TTwainObject* Sender, int Index, bool Canceled) override;
   void PageFileWritten(const std::wstring& page) override;
   TScanStart scanStart_{*this};  // owns TwainManager1
+  friend class TSkanowanieCompletionHost;
 
   void CreateControls();
   void Layout();

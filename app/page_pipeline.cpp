@@ -2,8 +2,11 @@
 
 #include <chrono>
 
+#include "base/file_win.h"
+#include "base/handles_win.h"
 #include "create_valid_pdf.h"
 #include "pdf/pdf_binding.h"
+#include "work_files.h"
 
 namespace skan {
 
@@ -30,8 +33,48 @@ bool IdentifyFile(const std::wstring& path, TFileIdentity& id) {
   return true;
 }
 
-TPagePipeline::TPagePipeline(std::wstring workFolder)
-    : workFolder_(std::move(workFolder)), worker_([this] { Run(); }) {}
+TPagePipeline::TPagePipeline(std::wstring workFolder, TClose close)
+    : workFolder_(std::move(workFolder)),
+      close_(close ? std::move(close) : TClose([](pdf::TPdfWriter& pdf) { pdf.Close(); })),
+      worker_([this] { Run(); }) {}
+
+namespace {
+
+// The library's error report during the work file's completion.
+void PDFWRITER_CALL NoteFailure(uint32_t, const char*, void* failed) noexcept { *static_cast<bool*>(failed) = true; }
+
+}  // namespace
+
+bool IsWholePdfFile(const std::wstring& path) {
+  const base::TFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{};
+  if (!file || !GetFileSizeEx(file.get(), &size)) return false;
+  const auto readAt = [&](uint64_t offset, std::string& bytes) {
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) &&
+           base::ReadExactly(file.get(), bytes.data(), bytes.size());
+  };
+  // The header, and a last line "%%EOF" after "startxref" and the offset of
+  // a cross-reference table that lies inside the file.
+  const uint64_t length = static_cast<uint64_t>(size.QuadPart);
+  std::string head(5, '\0'), tail(static_cast<size_t>(std::min<uint64_t>(length, 64)), '\0');
+  const uint64_t tailStart = length - tail.size();
+  if (length < 16 || !readAt(0, head) || head != "%PDF-" || !readAt(tailStart, tail)) return false;
+  while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r')) tail.pop_back();
+  if (!tail.ends_with("%%EOF")) return false;
+  const size_t keyword = tail.rfind("startxref");
+  if (keyword == std::string::npos) return false;
+  const char* p = tail.c_str() + keyword + 9;
+  while (*p == '\r' || *p == '\n' || *p == ' ') ++p;
+  uint64_t xref = 0;
+  if (*p < '0' || *p > '9') return false;
+  for (; *p >= '0' && *p <= '9'; ++p) xref = xref * 10 + static_cast<uint64_t>(*p - '0');
+  std::string table(4, '\0');
+  return xref + table.size() <= tailStart + keyword && readAt(xref, table) && table == "xref";
+}
 
 TPagePipeline::~TPagePipeline() {
   {
@@ -106,12 +149,13 @@ void TPagePipeline::Run() {
     try {
       if (!pdf_) {
         pdf_ = std::make_unique<pdf::TPdfWriter>();
-        wchar_t name[MAX_PATH];
-        if (GetTempFileNameW(workFolder_.c_str(), L"skw", 0, name) == 0) throw std::runtime_error("no work file");
-        workFile_ = name;
+        workFile_ = MakeWorkFile(workFolder_);
         pdf_->CreateFileDocumentW(workFile_);
-        if (GetTempFileNameW(workFolder_.c_str(), L"skw", 0, name) != 0)
-          exportAhead_ = std::make_unique<TExportAhead>(name);
+        try {
+          exportAhead_ = std::make_unique<TExportAhead>(MakeWorkFile(workFolder_));
+        } catch (const std::runtime_error&) {
+          // Without its export ahead the export is made whole at the end.
+        }
       }
       TPrepared done{page, {}};
       TFileIdentity after;
@@ -148,15 +192,20 @@ std::wstring TPagePipeline::CreateValidPDF(const std::vector<std::wstring>& list
   if (tempFolder == workFolder_ && Usable(lista)) {
     const std::unique_ptr<pdf::TPdfWriter> pdf = std::move(pdf_);
     prepared_.clear();
-    bool complete = false;
+    // The work file becomes the whole PDF. The binding ignores the answer of
+    // the library's Close, so its failure is heard through the library's
+    // error report, and the file's own end must show it whole: a file cut
+    // short never takes the PDF's name. Anything else leaves the assembly
+    // below to make the PDF, or to report what is wrong.
+    bool reported = false;
+    pdf->setOnError(NoteFailure, &reported);
     try {
-      pdf->Close();  // the work file becomes the whole PDF
-      complete = true;
+      close_(*pdf);
     } catch (...) {
-      // The library has removed the work file; the assembly below reports
-      // whatever is wrong.
+      reported = true;
     }
-    if (complete) {
+    pdf->setOnError(nullptr, nullptr);
+    if (!reported && IsWholePdfFile(workFile_)) {
       const std::wstring placeholder = MakeTempFile(tempFolder);
       const std::wstring result = ChangeFileExt(placeholder, L".pdf");
       if (MoveFileExW(workFile_.c_str(), result.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
@@ -171,5 +220,21 @@ std::wstring TPagePipeline::CreateValidPDF(const std::vector<std::wstring>& list
 }
 
 std::unique_ptr<TExportAhead> TPagePipeline::TakeExportAhead() { return std::move(exportAhead_); }
+
+void TBatchPipeline::PageFileWritten(const std::wstring& page) noexcept {
+  if (givenUp_) return;  // a pipeline made now would lack the pages before
+  try {
+    if (!pipeline_) pipeline_ = make_();
+    pipeline_->PageFileWritten(page);
+  } catch (...) {
+    givenUp_ = true;
+    pipeline_.reset();
+  }
+}
+
+std::unique_ptr<TPagePipeline> TBatchPipeline::Take() noexcept {
+  givenUp_ = false;
+  return std::move(pipeline_);
+}
 
 }  // namespace skan

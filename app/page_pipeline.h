@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -45,10 +46,19 @@ struct TFileIdentity {
 // False when the file cannot be opened.
 bool IdentifyFile(const std::wstring& path, TFileIdentity& id);
 
+// True when the file at `path` is a whole PDF as the library writes one: its
+// header, and at its end "startxref", the offset of its cross-reference table
+// and "%%EOF". A file cut short (the library stopped half way) is not.
+bool IsWholePdfFile(const std::wstring& path);
+
 class TPagePipeline {
  public:
+  // How the document is closed at the end: the library's Close, which
+  // completes the work file. Tests put in one that fails as a library might.
+  using TClose = std::function<void(pdf::TPdfWriter&)>;
+
   // The work file goes in `workFolder`, where the PDF is made at the end.
-  explicit TPagePipeline(std::wstring workFolder);
+  explicit TPagePipeline(std::wstring workFolder, TClose close = nullptr);
   // Stops the worker after its current page and waits for it.
   ~TPagePipeline();
   TPagePipeline(const TPagePipeline&) = delete;
@@ -89,12 +99,35 @@ class TPagePipeline {
   bool closing_ = false;  // the batch's end has come: the export follows no more
   // Touched only by the worker while it runs, and by the caller once it is idle.
   const std::wstring workFolder_;
+  const TClose close_;
   std::wstring workFile_;                      // set while a work file exists
   std::unique_ptr<TExportAhead> exportAhead_;  // follows the work file
   std::unique_ptr<pdf::TPdfWriter> pdf_;
   std::vector<TPrepared> prepared_;
   TPageFileBuffers buffers_;
   std::thread worker_;  // last: started after everything it uses
+};
+
+// The pipeline of the running batch as the window holds it: made at the
+// batch's first page file. It is there for speed only, so when it cannot be
+// set up or cannot take a page (no thread to be had, no memory) it is given
+// up for the rest of the batch, never taking down the batch with it, and
+// completion assembles every page itself.
+class TBatchPipeline {
+ public:
+  using TMake = std::function<std::unique_ptr<TPagePipeline>()>;
+  explicit TBatchPipeline(TMake make) : make_(std::move(make)) {}
+
+  // A page file is complete. Never raises.
+  void PageFileWritten(const std::wstring& page) noexcept;
+  // The batch's pipeline, or null when there is none; the next page file
+  // begins the next batch.
+  std::unique_ptr<TPagePipeline> Take() noexcept;
+
+ private:
+  TMake make_;
+  std::unique_ptr<TPagePipeline> pipeline_;
+  bool givenUp_ = false;
 };
 
 }  // namespace skan

@@ -38,6 +38,14 @@ void TwainManager1TransferComplete(TScanCompletionHost& host) {
   static const std::vector<std::wstring> kNoPages;
   const std::vector<std::wstring>* lista = host.Lista();
   const std::vector<std::wstring>& pages = lista ? *lista : kNoPages;
+  // The first page without a file fails the assembly; when the scan could
+  // not write it (a full disk, say), that is the failure reported.
+  for (const std::wstring& page : pages) {
+    if (FileExists(page)) continue;
+    const std::string failure = host.PageFailure(page);
+    if (!failure.empty()) throw std::runtime_error(failure);
+    break;
+  }
   const std::wstring filename =
       pipeline ? pipeline->CreateValidPDF(pages, host.TempFolder()) : CreateValidPDF(pages, host.TempFolder());
   const std::unique_ptr<TExportAhead> ahead = pipeline ? pipeline->TakeExportAhead() : nullptr;

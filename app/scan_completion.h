@@ -31,6 +31,12 @@ class TScanCompletionHost {
   virtual std::wstring TempFolder() = 0;
   // The batch's pages drawn ahead of its end, if any; the caller owns it.
   virtual std::unique_ptr<TPagePipeline> TakePipeline() { return nullptr; }
+  // Why the listed page `page` has no file, when the scan knows (it could
+  // not write it); UTF-8, empty otherwise.
+  virtual std::string PageFailure(const std::wstring& page) {
+    (void)page;
+    return {};
+  }
 };
 
 // The handler of the TWAIN manager's end-of-batch event: messages 5 and 6

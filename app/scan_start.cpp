@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <stdexcept>
+#include <utility>
 
 #include "files_win.h"
 #include "page_naming.h"
@@ -36,7 +37,11 @@ std::wstring MyGetTempFile(std::wstring_view) { return UniqueTempFile(TempFolder
 void TScanStart::SkanujdoPDF1Click() {
   window_.SetScanStatus(skan::scan_status::kBegin);
   // A list left by a scan that has not completed stays; new pages follow.
-  if (!window_.Lista()) window_.Lista().emplace();
+  if (!window_.Lista()) {
+    window_.Lista().emplace();
+    pageFailures_.clear();
+  }
+  pendingPage_.clear();
   window_.SetTmpPath(TempFolder() + L"scan\\");
   EnsureFolder(window_.GetTmpPath());
 
@@ -56,6 +61,7 @@ void TScanStart::SkanujdoPDF1Click() {
   twain.OnTransferComplete = [this](twain::TTwainObject* s, int index, bool canceled) {
     window_.TwainManager1TransferComplete(s, index, canceled);
   };
+  twain.OnSourcePageStart = [this](twain::TTwainObject* s, int index) { TwainManager1SourcePageStart(s, index); };
   twain.OnTwainAcquire = [this](twain::TTwainObject* s, int index, twain::TTwainBitmap& image, bool& c) {
     TwainManager1TwainAcquire(s, index, image, c);
   };
@@ -90,22 +96,42 @@ void TScanStart::TwainManager1SourceSetupFileXfer(twain::TTwainObject*, int Inde
   if (twain::TTwainSource* source = TwainManager1_->Source(Index)) source->SetupFileTransfer(page, twain::tfBMP);
 }
 
-// A page handed over in memory is named when it arrives, so only delivered
-// pages get a name. A file that cannot be written is removed; the assembly
-// then reports the page missing, as for a page the scanner could not write.
+void TScanStart::TwainManager1SourcePageStart(twain::TTwainObject*, int) { pendingPage_ = NameNextPage(); }
+
+// A page handed over in memory goes to the name it got at its start, so a
+// page that then fails or is cancelled stays listed without a file, as with
+// file transfer, and the assembly reports it missing whatever the transfer.
+// A file that cannot be written whole is removed and the page counts as
+// failed; completion reports the system's reason with the file's name.
 void TScanStart::TwainManager1TwainAcquire(twain::TTwainObject*, int, twain::TTwainBitmap& Image, bool&) {
-  const std::wstring page = NameNextPage();
+  const std::wstring page = pendingPage_.empty() ? NameNextPage() : std::exchange(pendingPage_, std::wstring());
   std::vector<uint8_t> bytes;
-  if (!twain::BitmapFileBytes(Image.Handle(), bytes)) return;
+  if (!twain::BitmapFileBytes(Image.Handle(), bytes)) {
+    Image.SetKept(false);
+    return;
+  }
+  DWORD error = 0;
   HANDLE file = CreateFileW(page.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  const bool ok = WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) && written == bytes.size();
-  if (!CloseHandle(file) || !ok) {
+  if (file == INVALID_HANDLE_VALUE) {
+    error = GetLastError();
+    pageFailures_[page] = "Cannot create file \"" + base::Narrow(page) + "\". " + base::SystemMessage(error);
+    Image.SetKept(false);
+    return;
+  }
+  if (!WritePage(file, bytes.data(), bytes.size())) error = GetLastError();
+  if (!CloseHandle(file) && !error) error = GetLastError();
+  if (error) {
     DeleteFileW(page.c_str());
+    pageFailures_[page] = "Cannot write file \"" + base::Narrow(page) + "\". " + base::SystemMessage(error);
+    Image.SetKept(false);
     return;
   }
   window_.PageFileWritten(page);  // complete: the window may start on it
+}
+
+std::string TScanStart::PageFailure(const std::wstring& page) const {
+  const auto it = pageFailures_.find(page);
+  return it == pageFailures_.end() ? std::string() : it->second;
 }
 
 void TScanStart::TwainManager1SourceFileTransfer(twain::TTwainObject*, int, const TW_STR255&, twain::TTwainFormat,

@@ -3,12 +3,15 @@
 // in the scan folder of the temporary folder.
 #pragma once
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/file_win.h"
 #include "twain_manager.h"
 
 namespace skan {
@@ -39,9 +42,21 @@ class TScanStart {
   void TwainManager1SourceSetupFileXfer(twain::TTwainObject* Sender, int Index);
   void TwainManager1SourceFileTransfer(twain::TTwainObject* Sender, int Index, const TW_STR255& filename,
                                        twain::TTwainFormat Format, bool& Cancel);
-  // A page of a native or memory transfer: named like a file-transfer page
-  // and written there as a BMP file.
+  // Before each page of a native or memory transfer: the page is named as a
+  // file-transfer page is, before its transfer.
+  void TwainManager1SourcePageStart(twain::TTwainObject* Sender, int Index);
+  // A page of a native or memory transfer: written as a BMP file under the
+  // name it was given at its start.
   void TwainManager1TwainAcquire(twain::TTwainObject* Sender, int Index, twain::TTwainBitmap& Image, bool& Cancel);
+
+  // Why the listed page `page` has no file, when this scan could not write
+  // it: "Cannot write file "<page>". <system message>" (UTF-8); empty
+  // otherwise. Kept until the next page list is started.
+  std::string PageFailure(const std::wstring& page) const;
+
+  // Writes a page file whole (base::WriteAll); false with the thread's last
+  // error set when it cannot. Tests put a failing one in.
+  std::function<bool(HANDLE file, const void* data, size_t size)> WritePage = base::WriteAll;
 
   // Made by the first scan start and kept until the window goes.
   twain::TTwainManager* TwainManager1() const { return TwainManager1_.get(); }
@@ -53,6 +68,8 @@ class TScanStart {
 
   IScanWindow& window_;
   std::unique_ptr<twain::TTwainManager> TwainManager1_;
+  std::wstring pendingPage_;  // named at the page's start, not yet delivered
+  std::map<std::wstring, std::string> pageFailures_;
 };
 
 // The system temporary folder in its long form, ending in '\' (empty when

@@ -119,11 +119,11 @@ void SaveTo(PdfWriterContext ctx, const std::wstring& path) {
   if (!file)
     Fail(GetLastError() ? GetLastError() : kErrWriteFault, "cannot create the PDF file: " + ErrorText(GetLastError()));
   try {
-    TFileSink sink(file);
+    TFileSink sink(file, base::ToAnsi(path));
     doc.Save(sink);
     if (std::fclose(file) != 0) {
       file = nullptr;
-      Fail(kErrWriteFault, "writing the PDF file failed");
+      FailFile("write", base::ToAnsi(path));
     }
   } catch (...) {
     if (file) std::fclose(file);
@@ -150,7 +150,7 @@ std::unique_ptr<TByteStore> OpenPdfFile(const std::wstring& path) {
     throw std::bad_alloc();
   }
   try {
-    return std::make_unique<TPdfFileStore>(file);
+    return std::make_unique<TPdfFileStore>(file, base::ToAnsi(path));
   } catch (...) {
     std::fclose(file);
     DeleteFileW(path.c_str());
@@ -179,8 +179,7 @@ void FinishFileDocument(PdfWriterContext ctx, const std::wstring& path) {
     const base::TFileHandle h(
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h) Fail(GetLastError(), "cannot create the PDF file: " + ErrorText(GetLastError()));
-    if (!base::WriteAll(h.get(), whole.Data().data(), whole.Data().size()))
-      Fail(kErrWriteFault, "writing the PDF file failed");
+    if (!base::WriteAll(h.get(), whole.Data().data(), whole.Data().size())) FailFile("write", base::ToAnsi(path));
   } catch (...) {
     doc.reset();
     DeleteFileW(path.c_str());

@@ -202,6 +202,9 @@ int TCustomTwainManager::SelectSource() {
   return SelectedSourceIndex_;
 }
 
-void TCustomTwainManager::DoTwainAcquire(TTwainObject*, int, HBITMAP Image, bool&) { TTwainBitmap discard(Image); }
+bool TCustomTwainManager::DoTwainAcquire(TTwainObject*, int, HBITMAP Image, bool&) {
+  TTwainBitmap discard(Image);
+  return true;
+}
 
 }  // namespace skan::twain

@@ -46,9 +46,14 @@ class TTwainBitmap {
     Handle_ = nullptr;
     return h;
   }
+  // A handler that could not keep the page (its file could not be written,
+  // say) says so here: the layer counts the page as failed.
+  void SetKept(bool kept) { Kept_ = kept; }
+  bool Kept() const { return Kept_; }
 
  private:
   HBITMAP Handle_;
+  bool Kept_ = true;
 };
 
 class TCustomTwainManager : public TTwainObject {
@@ -101,6 +106,10 @@ class TCustomTwainManager : public TTwainObject {
   TOnSourceNotify OnSourceDisable;
   TOnSourceNotify OnAcquireCancel;
   TOnSourceNotify OnSourceSetupFileXfer;
+  // Native and memory modes: before each page's transfer, as
+  // OnSourceSetupFileXfer in file mode, so that a page that then fails or is
+  // cancelled was announced whatever the mode.
+  TOnSourceNotify OnSourcePageStart;
   TOnSourceFileTransfer OnSourceFileTransfer;
   TOnTwainError OnAcquireError;
   TOnTransferComplete OnTransferComplete;
@@ -109,7 +118,8 @@ class TCustomTwainManager : public TTwainObject {
   virtual void MessageTimer_Enable() {}
   virtual void MessageTimer_Disable() {}
   virtual HWND CustomGetParentWindow() { return nullptr; }
-  virtual void DoTwainAcquire(TTwainObject* Sender, int Index, HBITMAP Image, bool& Cancel);
+  // False when the receiver could not keep the page (TTwainBitmap::SetKept).
+  virtual bool DoTwainAcquire(TTwainObject* Sender, int Index, HBITMAP Image, bool& Cancel);
   virtual void DoAcquireProgress(TTwainObject*, int, HBITMAP, int, int) {}
 
   // The folder holding TWAIN_32.DLL, ending in '\', or empty.

@@ -87,9 +87,10 @@ void TTwainManager::DoMessagesTimer() {
 
 HWND TTwainManager::CustomGetParentWindow() { return IsConsoleApplication() ? nullptr : GetActiveWindow(); }
 
-void TTwainManager::DoTwainAcquire(TTwainObject* Sender, int Index, HBITMAP Image, bool& Cancel) {
+bool TTwainManager::DoTwainAcquire(TTwainObject* Sender, int Index, HBITMAP Image, bool& Cancel) {
   TTwainBitmap bitmap(Image);  // deleted afterwards, also when the handler raises
   if (OnTwainAcquire) OnTwainAcquire(Sender, Index, bitmap, Cancel);
+  return bitmap.Kept();
 }
 
 void TTwainManager::DoAcquireProgress(TTwainObject*, int Index, HBITMAP Image, int Current, int Total) {

@@ -22,7 +22,7 @@ class TTwainManager : public TCustomTwainManager {
   void MessageTimer_Disable() override;
   bool MessageTimerEnabled() const { return TimerEnabled_; }
   HWND CustomGetParentWindow() override;
-  void DoTwainAcquire(TTwainObject* Sender, int Index, HBITMAP Image, bool& Cancel) override;
+  bool DoTwainAcquire(TTwainObject* Sender, int Index, HBITMAP Image, bool& Cancel) override;
   void DoAcquireProgress(TTwainObject* Sender, int Index, HBITMAP Image, int Current, int Total) override;
 
   // The hook: offers one message of the application's window to the open and

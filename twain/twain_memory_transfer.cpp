@@ -194,6 +194,8 @@ TW_UINT16 TTwainSource::TransferImageMemory(HBITMAP& Bitmap, TW_UINT16 PixelType
   return rc;
 }
 
-void TTwainSource::ReadMemory(HBITMAP Bitmap, bool& Cancel) { Owner_->DoTwainAcquire(Owner_, Index_, Bitmap, Cancel); }
+bool TTwainSource::ReadMemory(HBITMAP Bitmap, bool& Cancel) {
+  return Owner_->DoTwainAcquire(Owner_, Index_, Bitmap, Cancel);
+}
 
 }  // namespace skan::twain

@@ -159,10 +159,12 @@ void TTwainSource::TransferImages() {
         rc = Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr);
         break;
       case ttmNative:
+        if (owner->OnSourcePageStart) owner->OnSourcePageStart(owner, Index_);
         handle = nullptr;
         rc = Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle);
         break;
       case ttmMemory: {
+        if (owner->OnSourcePageStart) owner->OnSourcePageStart(owner, Index_);
         TW_UINT16 pixelType = 0;
         bitmap = nullptr;
         rc = PrepareMemXfer(bitmap, pixelType);
@@ -176,12 +178,15 @@ void TTwainSource::TransferImages() {
         ReadFile(file.FileName, file.Format, cancel);
       } else if (TransferMode_ == ttmNative) {
         // A block that holds no whole bitmap is a failed page.
-        if (!ReadNative(handle, cancel)) {
+        bool kept = true;
+        if (!ReadNative(handle, cancel, kept)) {
           failed = true;
           if (owner->OnAcquireError) owner->OnAcquireError(owner, Index_, TWRC_FAILURE, TWCC_BADVALUE);
+        } else {
+          failed = !kept;  // the receiver has reported it already
         }
       } else {
-        ReadMemory(bitmap, cancel);
+        failed = !ReadMemory(bitmap, cancel);
       }
     } else if (rc == TWRC_CANCEL) {
       cancel = true;
@@ -284,7 +289,7 @@ size_t DibPixelBytes(const void* header, size_t size) {
   return bytes <= SIZE_MAX ? size_t(bytes) : 0;
 }
 
-bool TTwainSource::ReadNative(TW_HANDLE handle, bool& Cancel) {
+bool TTwainSource::ReadNative(TW_HANDLE handle, bool& Cancel, bool& Kept) {
   TTwainPlatform& platform = TwainPlatform();
   if (!handle) return false;
   // The application owns the memory after a native transfer; it is freed
@@ -307,7 +312,7 @@ bool TTwainSource::ReadNative(TW_HANDLE handle, bool& Cancel) {
         platform.MakeBitmap(Owner_->VirtualWindow(), header, static_cast<const uint8_t*>(header) + offset, pixelBytes);
   platform.UnlockGlobal(handle);
   if (!bitmap) return false;
-  Owner_->DoTwainAcquire(Owner_, Index_, bitmap, Cancel);
+  Kept = Owner_->DoTwainAcquire(Owner_, Index_, bitmap, Cancel);
   return true;
 }
 

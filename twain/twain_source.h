@@ -174,8 +174,10 @@ class TTwainSource : public TTwainIdentity {
   void TransferImages();
   void ReadFile(const TW_STR255& Filename, TW_UINT16 Format, bool& Cancel);
   // False when the block holds no whole bitmap: nothing is delivered.
-  bool ReadNative(TW_HANDLE handle, bool& Cancel);
-  void ReadMemory(HBITMAP Bitmap, bool& Cancel);
+  // `Kept` is false when the receiver could not keep the page delivered.
+  bool ReadNative(TW_HANDLE handle, bool& Cancel, bool& Kept);
+  // False when the receiver could not keep the page.
+  bool ReadMemory(HBITMAP Bitmap, bool& Cancel);
   // Memory transfer: an empty bitmap section from the source's image
   // description, then filled from the source's buffers.
   TW_UINT16 PrepareMemXfer(HBITMAP& Bitmap, TW_UINT16& PixelType);

@@ -7,12 +7,15 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 
 #include "encode_file.h"
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "base/system_error_win.h"
 #endif
 
 namespace skan {
@@ -201,6 +204,93 @@ TEST(Base64Export, ExportMadeAheadOfAGrowingFileEndsAsTheWholeExport) {
   EXPECT_FALSE(std::filesystem::exists(work));
   std::filesystem::remove(source);
   std::filesystem::remove(target);
+}
+
+// An export that fails, by a write (a full disk) or by a read of the PDF,
+// leaves no part of itself at the target: an earlier export there stays as
+// it was, and the export's own files go, also when it began with an export
+// made ahead. Regression: a full disk left the target cut short, looking
+// valid; a read failure removed the earlier export.
+TEST(Base64Export, AFailedExportLeavesTheEarlierOneAsItWas) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / "encode_failures";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const fs::path source = dir / "scan.pdf", target = dir / "scan.bs";
+  std::string data;
+  for (size_t i = 0; i < 57 * 1000 + 5; ++i) data += static_cast<char>(i * 31 + i / 7);
+  std::ofstream(source, std::ios::binary) << data;
+  const auto files = [&] {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  constexpr size_t kNever = SIZE_MAX;
+  struct TCase {
+    const char* name;
+    size_t readFailsAfter, writeFailsAfter;  // bytes that go through first
+    bool ahead;
+    const char* failure;
+    DWORD error;
+  };
+  const TCase cases[] = {
+      {"disk full at once", kNever, 0, false, "Cannot write file", ERROR_DISK_FULL},
+      {"disk full half way", kNever, 40000, false, "Cannot write file", ERROR_DISK_FULL},
+      {"disk full after the export made ahead", kNever, 100, true, "Cannot write file", ERROR_DISK_FULL},
+      {"the PDF cannot be read half way", 57 * 500, kNever, false, "Cannot read file", ERROR_READ_FAULT},
+      {"the PDF cannot be read after the export made ahead", 0, kNever, true, "Cannot read file", ERROR_READ_FAULT},
+      {"nothing fails", kNever, kNever, true, "", 0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(target, std::ios::binary) << "an earlier export";
+    std::unique_ptr<skan::TExportAhead> ahead;
+    if (c.ahead) {
+      // Half the PDF, as when its last pages were still to come.
+      std::ofstream(dir / "half.pdf", std::ios::binary) << data.substr(0, data.size() / 2);
+      ahead = std::make_unique<skan::TExportAhead>(dir / "ahead.tmp");
+      ASSERT_TRUE(ahead->Follow(dir / "half.pdf"));
+      fs::remove(dir / "half.pdf");
+    }
+    size_t read = 0, written = 0;
+    skan::TExportIo io;
+    io.read = [&](HANDLE file, void* buffer, size_t size) {
+      if (read + size > c.readFailsAfter) {
+        SetLastError(c.error);
+        return false;
+      }
+      read += size;
+      return skan::base::ReadExactly(file, buffer, size);
+    };
+    io.write = [&](HANDLE file, const void* buffer, size_t size) {
+      if (written + size > c.writeFailsAfter) {
+        skan::base::WriteAll(file, buffer, c.writeFailsAfter - written);  // what fitted
+        SetLastError(c.error);
+        return false;
+      }
+      written += size;
+      return skan::base::WriteAll(file, buffer, size);
+    };
+    std::string raised;
+    try {
+      skan::TExportSource(source).SaveTo(target, ahead.get(), 57 * 100, io);
+    } catch (const std::runtime_error& e) {
+      raised = e.what();
+    }
+    ahead.reset();
+    EXPECT_EQ(files(), (std::vector<std::string>{"scan.bs", "scan.pdf"})) << "no work file left";
+    if (!c.error) {
+      EXPECT_EQ(raised, "");
+      EXPECT_TRUE(ReadAll(target) == skan::ExportText(skan::Base64Lines(data)));
+      continue;
+    }
+    const std::string named = std::string(c.failure) + " \"" +
+                              (std::string(c.failure) == "Cannot read file" ? source : target).string() + "\". ";
+    EXPECT_EQ(raised, named + skan::base::SystemMessage(c.error));
+    EXPECT_EQ(ReadAll(target), "an earlier export");
+  }
+  fs::remove_all(dir);
 }
 
 // A file larger than the export takes is refused before anything is

@@ -10,7 +10,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
 #include "base/encoding.h"
@@ -20,6 +22,7 @@
 #include "pdf/pdf_binding.h"
 #include "pdf_test_util.h"
 #include "scan_completion.h"
+#include "work_files.h"
 
 namespace skan {
 
@@ -401,8 +404,13 @@ class TFakeHost : public skan::TScanCompletionHost {
   void Navigate(const std::wstring& path) override { navigated.push_back(path); }
   std::wstring TempFolder() override { return temp_; }
   std::unique_ptr<skan::TPagePipeline> TakePipeline() override { return std::move(pipeline); }
+  std::string PageFailure(const std::wstring& page) override {
+    const auto it = pageFailures.find(page);
+    return it == pageFailures.end() ? std::string() : it->second;
+  }
 
   std::vector<std::wstring> pages;
+  std::map<std::wstring, std::string> pageFailures;
   std::unique_ptr<skan::TPagePipeline> pipeline;
   bool hasLista = true;
   bool released = false;
@@ -478,6 +486,20 @@ TEST_F(ScanPdf, CompletionFailuresKeepPreparedAndReleaseTheList) {
     EXPECT_TRUE(host.released);
     EXPECT_TRUE(host.navigated.empty());
     EXPECT_TRUE(host.log.empty());
+  }
+  {
+    SCOPED_TRACE("a page the scan could not write: its reason, not a missing file");
+    TFakeHost host(Temp());
+    WriteBmp(folder_ / "1.bmp", kBlackWhite);
+    host.pages = {(folder_ / "1.bmp").wstring(), (folder_ / "2.bmp").wstring(), (folder_ / "3.bmp").wstring()};
+    host.pageFailures[host.pages[1]] = "Cannot write file \"2.bmp\". There is not enough space on the disk";
+    host.pageFailures[host.pages[2]] = "Cannot write file \"3.bmp\". There is not enough space on the disk";
+    EXPECT_EQ(Raised([&] { skan::TwainManager1TransferComplete(host); }), host.pageFailures[host.pages[1]]);
+    EXPECT_EQ(host.statuses, std::vector<std::wstring>{L"Prepared_SCAN"});
+    EXPECT_EQ(host.messages.size(), 2u);
+    EXPECT_EQ(host.filename, L"before");
+    EXPECT_TRUE(host.released);
+    EXPECT_EQ(Files(), (std::vector<std::string>{"1.bmp"})) << "no placeholder, no PDF";
   }
   {
     SCOPED_TRACE("the export folder cannot be made: a file is in its way");
@@ -600,6 +622,198 @@ TEST_F(ScanPdf, PagesDrawnAheadGiveTheSameResultAsTheAssemblyAtTheEnd) {
         c.scanId ? Temp() + L"scan\\" + c.scanId + L"\\scan.bs" : skan::ChangeFileExt(host.filename, L".bs");
     EXPECT_TRUE(ReadAll(exportPath) == skan::JoinLinesCrLf(skan::SplitLines(skan::Base64Lines(pdf))));
   }
+}
+
+// The files in `folder` whose names begin with `prefix`.
+std::vector<fs::path> FilesStartingWith(const fs::path& folder, const std::string& prefix) {
+  std::vector<fs::path> found;
+  for (const auto& e : fs::directory_iterator(folder))
+    if (base::Narrow(e.path().filename().wstring()).starts_with(prefix)) found.push_back(e.path());
+  return found;
+}
+
+// The PDF drawn ahead takes the PDF's name only when it is whole. A close
+// that fails without a word (the binding ignores Close's answer), leaving
+// the work file without its last objects or cut short, gives the PDF the
+// assembly at the end makes, never the work file; a close that goes well
+// gives the work file itself.
+TEST_F(ScanPdf, AWorkFileCutShortNeverBecomesThePdf) {
+  struct TCase {
+    const char* name;
+    std::function<void(pdf::TPdfWriter&, const fs::path&)> close;
+    bool drawnAhead;  // the result is the work file
+  };
+  const TCase cases[] = {
+      {"closed as usual", [](pdf::TPdfWriter& pdf, const fs::path&) { pdf.Close(); }, true},
+      {"the close writes nothing", [](pdf::TPdfWriter&, const fs::path&) {}, false},
+      {"the close stops ten bytes short",
+       [](pdf::TPdfWriter& pdf, const fs::path& folder) {
+         pdf.Close();
+         for (const fs::path& work : FilesStartingWith(folder, "skw"))
+           if (ReadAll(work).starts_with("%PDF")) fs::resize_file(work, fs::file_size(work) - 10);
+       },
+       false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    TFakeHost host(Temp());
+    host.pipeline = std::make_unique<skan::TPagePipeline>(Temp(), [&](pdf::TPdfWriter& pdf) { c.close(pdf, folder_); });
+    for (int i = 0; i < 2; ++i) {
+      const fs::path page = folder_ / ("p" + std::to_string(i) + ".bmp");
+      WriteBmp(page, i ? kGray : kColour);
+      host.pages.push_back(page.wstring());
+      host.pipeline->PageFileWritten(page.wstring());
+    }
+    ASSERT_EQ(host.pipeline->WaitIdle(), 2u);
+    skan::TFileIdentity work;
+    for (const fs::path& file : FilesStartingWith(folder_, "skw"))
+      if (ReadAll(file).starts_with("%PDF")) ASSERT_TRUE(skan::IdentifyFile(file.wstring(), work));
+    ASSERT_EQ(Raised([&] { skan::TwainManager1TransferComplete(host); }), "no exception");
+    EXPECT_EQ(host.statuses, (std::vector<std::wstring>{L"Prepared_SCAN", L"Redy_SCAN"}));
+    const std::string pdf = ReadAll(host.filename);
+    EXPECT_TRUE(pdf == ReadAll(skan::CreateValidPDF(host.pages, Temp()))) << "the assembly's bytes";
+    EXPECT_TRUE(skan::IsWholePdfFile(host.filename));
+    skan::TFileIdentity result;
+    ASSERT_TRUE(skan::IdentifyFile(host.filename, result));
+    EXPECT_EQ(result.volume == work.volume && result.indexHigh == work.indexHigh && result.indexLow == work.indexLow,
+              c.drawnAhead);
+    EXPECT_EQ(FilesStartingWith(folder_, "skw"), std::vector<fs::path>{}) << "no work file left";
+    EXPECT_TRUE(ReadAll(skan::ChangeFileExt(host.filename, L".bs")) ==
+                skan::JoinLinesCrLf(skan::SplitLines(skan::Base64Lines(pdf))));
+  }
+}
+
+// What tells a whole PDF: its header, and "startxref", the offset of its
+// cross-reference table and "%%EOF" at its end; every shorter piece of it,
+// and a last offset that misses the table, is not one.
+TEST_F(ScanPdf, AWholePdfIsToldFromOneCutShort) {
+  WriteBmp(folder_ / "1.bmp", kGray);
+  const std::string whole = ReadAll(skan::CreateValidPDF({(folder_ / "1.bmp").wstring()}, Temp()));
+  const size_t startxref = whole.rfind("startxref");
+  ASSERT_NE(startxref, std::string::npos);
+  const std::string offset = std::to_string(whole.find("\nxref\n") + 1);
+  struct TCase {
+    const char* name;
+    std::string bytes;
+    bool whole;
+  };
+  const TCase cases[] = {
+      {"whole", whole, true},
+      {"without its last line break", whole.substr(0, whole.size() - 1), true},
+      {"one byte of %%EOF short", whole.substr(0, whole.size() - 2), false},
+      {"without %%EOF", whole.substr(0, whole.size() - 6), false},
+      {"cut inside the table", whole.substr(0, whole.find("\nxref\n") + 20), false},
+      {"only the images", whole.substr(0, whole.size() / 2), false},
+      {"only the header", whole.substr(0, 15), false},
+      {"an offset that misses the table",
+       whole.substr(0, startxref) + "startxref\n" + std::to_string(std::stoul(offset) + 1) + "\n%%EOF\n", false},
+      {"no header", "%PDX" + whole.substr(4), false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(folder_ / "piece.pdf", std::ios::binary | std::ios::trunc) << c.bytes;
+    EXPECT_EQ(skan::IsWholePdfFile((folder_ / "piece.pdf").wstring()), c.whole);
+  }
+  EXPECT_FALSE(skan::IsWholePdfFile((folder_ / "none.pdf").wstring()));
+}
+
+// The pipeline is there for speed only: when it cannot be set up (no thread
+// to be had) the batch goes on and completion assembles every page itself.
+// It is not made for the later pages of that batch, which it would lack the
+// first of; the next batch has one again.
+TEST_F(ScanPdf, APipelineThatCannotBeSetUpLeavesTheAssemblyToTheEnd) {
+  int made = 0;
+  bool fail = true;
+  skan::TBatchPipeline batch([&]() -> std::unique_ptr<skan::TPagePipeline> {
+    ++made;
+    if (fail) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    return std::make_unique<skan::TPagePipeline>(Temp());
+  });
+  TFakeHost host(Temp());
+  for (int i = 0; i < 3; ++i) {
+    const fs::path page = folder_ / ("p" + std::to_string(i) + ".bmp");
+    WriteBmp(page, kGray);
+    host.pages.push_back(page.wstring());
+    EXPECT_NO_THROW(batch.PageFileWritten(page.wstring()));
+  }
+  EXPECT_EQ(made, 1);
+  host.pipeline = batch.Take();
+  EXPECT_EQ(host.pipeline, nullptr);
+  ASSERT_EQ(Raised([&] { skan::TwainManager1TransferComplete(host); }), "no exception");
+  EXPECT_EQ(host.statuses, (std::vector<std::wstring>{L"Prepared_SCAN", L"Redy_SCAN"}));
+  EXPECT_EQ(pdfwriter::PageObjects(pdfwriter::ParsePdf(ReadAll(host.filename))).size(), 3u);
+
+  fail = false;
+  batch.PageFileWritten(host.pages[0]);
+  EXPECT_EQ(made, 2);
+  const std::unique_ptr<skan::TPagePipeline> next = batch.Take();
+  ASSERT_NE(next, nullptr);
+  EXPECT_EQ(next->WaitIdle(), 1u);
+}
+
+// Work files carry their host's process id and start: those of hosts that
+// are gone (killed while writing them) go, in the temporary folder and in
+// the request folders; those of this host, of a host still running (another
+// tab's) and any file someone holds open stay.
+TEST_F(ScanPdf, WorkFilesOfHostsThatAreGoneAreRemoved) {
+  const fs::path request = folder_ / "scan" / "2025_03_07_09_05_02_045";
+  fs::create_directories(request);
+  // Another host, alive while suspended.
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION other{};
+  wchar_t command[] = L"cmd.exe /c exit";
+  ASSERT_TRUE(
+      CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &other));
+  FILETIME created{}, exited{}, kernel{}, user{};
+  ASSERT_TRUE(GetProcessTimes(other.hProcess, &created, &exited, &kernel, &user));
+  const unsigned long long otherStart =
+      (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+  const auto name = [](unsigned long pid, unsigned long long start, unsigned n) {
+    wchar_t text[64];
+    std::swprintf(text, 64, L"skw%08lX-%016llX-%X.tmp", pid, start, n);
+    return std::wstring(text);
+  };
+  const std::wstring own = skan::MakeWorkFile(Temp());
+  unsigned long pid = 0;
+  unsigned long long ownStart = 0;
+  ASSERT_TRUE(skan::ParseWorkFileName(fs::path(own).filename().wstring(), pid, ownStart));
+  EXPECT_EQ(pid, GetCurrentProcessId());
+  const std::wstring others = name(other.dwProcessId, otherStart, 0);
+  const std::wstring gone = name(0xFFFFFFF0, otherStart, 1);                        // no such process
+  const std::wstring reused = name(GetCurrentProcessId(), ownStart + 10000000, 2);  // this id, another start
+  const std::wstring older = L"skw1A2B.tmp";                                        // an earlier version's
+  const std::wstring held = L"skw3C4D.tmp";
+  for (const std::wstring& n : {others, gone, reused, older, held}) std::ofstream(folder_ / n) << "part";
+  std::ofstream(request / gone) << "part of an export";
+  std::ofstream(folder_ / "tmp5A3F.tmp");  // a placeholder: not a work file
+  const HANDLE open = CreateFileW((folder_ / held).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(open, INVALID_HANDLE_VALUE);
+
+  EXPECT_EQ(skan::RemoveStaleWorkFilesUnder(Temp()), 4u);
+  const auto left = [&] {
+    std::vector<std::string> names = Files();
+    for (const auto& e : fs::directory_iterator(request)) names.push_back(base::Narrow(e.path().filename().wstring()));
+    return names;
+  };
+  std::vector<std::string> expected{base::Narrow(fs::path(own).filename().wstring()), base::Narrow(others),
+                                    base::Narrow(held), "scan", "tmp5A3F.tmp"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(left(), expected);
+
+  // Once the other host has ended and nothing holds the last one, they go.
+  TerminateProcess(other.hProcess, 0);
+  WaitForSingleObject(other.hProcess, 10000);
+  CloseHandle(other.hThread);
+  CloseHandle(other.hProcess);
+  CloseHandle(open);
+  EXPECT_EQ(skan::RemoveStaleWorkFilesUnder(Temp()), 2u);
+  expected = {base::Narrow(fs::path(own).filename().wstring()), "scan", "tmp5A3F.tmp"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(left(), expected);
+  DeleteFileW(own.c_str());
 }
 
 }  // namespace

@@ -5,8 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "create_valid_pdf.h"
 #include "install_scanner.h"
 #include "page_image.h"
+#include "pdf_test_util.h"
+#include "scan_completion.h"
 
 namespace skan {
 
@@ -144,18 +147,94 @@ TEST_F(ScanStartWithWine, PagesAreTheSameWithoutFileTransfer) {
   }
 }
 
-// A scanner that keeps failing a page while reporting more pending: the
-// batch ends as cancelled after three attempts; file transfer leaves one
-// name per attempt, a scanner without it names only delivered pages.
+// What completion needs, over the page list the scan left.
+class TCompletionHost : public TScanCompletionHost {
+ public:
+  explicit TCompletionHost(std::vector<std::wstring> pages) : pages_(std::move(pages)) {}
+  const std::vector<std::wstring>* Lista() override { return &pages_; }
+  void ReleaseLista() override {}
+  void SetFilename(const std::wstring& f) override { filename = f; }
+  void SetScanStatus(const std::wstring& s) override { statuses.push_back(s); }
+  void WriteMessage(const std::string&) override {}
+  void AppendLog(const std::wstring&) override {}
+  std::wstring ScanId() override { return L""; }
+  void Navigate(const std::wstring&) override {}
+  std::wstring TempFolder() override { return skan::TempFolder(); }
+
+  std::wstring filename;
+  std::vector<std::wstring> statuses;
+
+ private:
+  std::vector<std::wstring> pages_;
+};
+
+// File, native and memory transfer.
+const std::string kMechanisms[] = {"", "NoFileTransfer=1\r\n", "NoFileTransfer=1\r\nNoNativeTransfer=1\r\n"};
+
+// The same scanner events give the same result whatever the transfer: a page
+// that fails or is cancelled is listed without a file, so completion reports
+// it missing and the request stays "Prepared_SCAN" (regression: with native
+// or memory transfer the page dropped out, and a PDF without it became
+// "Redy_SCAN"); a good batch becomes a three-page PDF and "Redy_SCAN".
+TEST_F(ScanStartWithWine, APageThatFailsOrIsCancelledGivesTheSameResultWithEveryTransfer) {
+  struct TCase {
+    const char* name;
+    const char* settings;
+    size_t listed;
+    int missing;  // the page reported missing (from 0), or -1
+    bool canceled;
+  };
+  const TCase cases[] = {
+      {"page 2 fails", "FailPage=2\r\n", 3, 1, false},
+      {"cancel at page 2", "CancelAtPage=2\r\n", 2, 1, true},
+      {"all good", "", 3, -1, false},
+  };
+  for (const std::string& mechanism : kMechanisms) {
+    for (const TCase& c : cases) {
+      SCOPED_TRACE(c.name + (" " + mechanism));
+      window = TTestScanWindow();
+      InstallScanner("Pages=3\r\nPixelType=Gray\r\n" + std::string(c.settings) + mechanism);
+      Scan();
+      EXPECT_EQ(window.events, std::vector<std::string>{c.canceled ? "complete canceled" : "complete"});
+      ASSERT_EQ(window.lista->size(), c.listed);
+      for (size_t i = 0; i < c.listed; ++i) EXPECT_EQ(FileExistsW((*window.lista)[i]), int(i) != c.missing) << i;
+
+      TCompletionHost host(*window.lista);
+      std::string raised;
+      try {
+        TwainManager1TransferComplete(host);
+      } catch (const std::exception& e) {
+        raised = e.what();
+      }
+      if (c.missing >= 0) {
+        EXPECT_EQ(raised, "Plik \r" + base::Narrow((*window.lista)[size_t(c.missing)]) + "\rnie istnieje");
+        EXPECT_EQ(host.statuses, std::vector<std::wstring>{L"Prepared_SCAN"});
+        EXPECT_EQ(host.filename, L"");
+        continue;
+      }
+      EXPECT_EQ(raised, "");
+      EXPECT_EQ(host.statuses, (std::vector<std::wstring>{L"Prepared_SCAN", L"Redy_SCAN"}));
+      const std::vector<uint8_t> pdf = ReadBytes(host.filename);
+      EXPECT_EQ(pdfwriter::PageObjects(pdfwriter::ParsePdf(std::string(pdf.begin(), pdf.end()))).size(), 3u);
+      DeleteFileW(host.filename.c_str());
+      DeleteFileW(ChangeFileExt(host.filename, L".bs").c_str());
+    }
+  }
+}
+
+// A scanner that keeps failing a page while reporting more pending: the batch
+// ends as cancelled after three attempts, with one name per attempt whatever
+// the transfer.
 TEST_F(ScanStartWithWine, AFailingScannerEndsTheBatch) {
-  for (const char* mechanism : {"", "NoFileTransfer=1\r\n"}) {
+  for (const std::string& mechanism : kMechanisms) {
     SCOPED_TRACE(mechanism);
     window = TTestScanWindow();
-    InstallScanner("Pages=5\r\nFailPage=2\r\nFailKeepsPending=1\r\n" + std::string(mechanism));
+    InstallScanner("Pages=5\r\nFailPage=2\r\nFailKeepsPending=1\r\n" + mechanism);
     Scan();
     EXPECT_EQ(window.events, std::vector<std::string>{"complete canceled"});
-    ASSERT_EQ(window.lista->size(), *mechanism ? 1u : 4u);
+    ASSERT_EQ(window.lista->size(), 4u);
     EXPECT_TRUE(FileExistsW(window.lista->front()));
+    for (size_t i = 1; i < 4; ++i) EXPECT_FALSE(FileExistsW((*window.lista)[i]));
   }
 }
 

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "base/system_error_win.h"
 #include "fake_dsm.h"
 
 namespace skan {
@@ -179,8 +180,8 @@ TEST_F(ScanStart, WithoutFileTransferPagesAreWrittenToTheSameFiles) {
 }
 
 // A scanner that fails every page while reporting more pending: the batch
-// ends after three attempts, as cancelled, with no more page names than
-// pages attempted (file transfer) or delivered (native transfer).
+// ends after three attempts, as cancelled, with one page name per attempt
+// whatever the transfer, so the assembly reports the same missing page.
 TEST_F(ScanStart, AFailingScannerEndsTheBatch) {
   for (bool file : {true, false}) {
     SCOPED_TRACE(file ? "file transfer" : "native transfer");
@@ -202,7 +203,59 @@ TEST_F(ScanStart, AFailingScannerEndsTheBatch) {
       ++attempts;
     EXPECT_EQ(attempts, 3u);
     EXPECT_NE(calls.find("PENDINGXFERS/RESET"), std::string::npos);
-    EXPECT_EQ(w.lista->size(), file ? 3u : 0u);
+    EXPECT_EQ(w.lista->size(), 3u);
+  }
+}
+
+// Page files of a native transfer that cannot be written whole (a full disk,
+// a missing folder): none is left half written, each counts as a failed
+// page, so the batch ends after three, and the page keeps the system's reason
+// with the file's name for completion to report.
+TEST_F(ScanStart, PageFilesThatCannotBeWrittenAreFailedPages) {
+  struct TCase {
+    const char* name;
+    bool folderMissing;
+    const char* failure;  // the start of the reason kept
+  };
+  for (const TCase& c :
+       {TCase{"disk full", false, "Cannot write file"}, TCase{"the scan folder is gone", true, "Cannot create file"}}) {
+    SCOPED_TRACE(c.name);
+    twain::TFakeDsm fresh;
+    fresh.sources = dsm.sources;
+    fresh.capabilities[ICAP_XFERMECH] = twain::TFakeDsm::Enumeration(TWTY_UINT16, {TWSX_NATIVE}, 0, 0);
+    std::vector<uint8_t> dib(40 + 8 + 8, 0);
+    dib[0] = 40, dib[4] = 2, dib[8] = 2, dib[12] = 1, dib[14] = 1;
+    fresh.nativeImage = dib;
+    fresh.pages.assign(5, TWRC_XFERDONE);
+    fresh.events = {MSG_XFERREADY};
+    TTestScanWindow w;
+    TScanStart s(w);
+    // Half the page reaches the disk before it is full.
+    s.WritePage = [](HANDLE file, const void* data, size_t size) {
+      DWORD wrote = 0;
+      WriteFile(file, data, DWORD(size / 2), &wrote, nullptr);
+      SetLastError(ERROR_DISK_FULL);
+      return false;
+    };
+    WhenSelectDialogShows([&](twain::TFormSelectSource* f) {
+      if (c.folderMissing) w.tmpPath = TempFolder() + L"no such scan folder\\";
+      ChooseRow(f, 0);
+    });
+    s.SkanujdoPDF1Click();
+    ASSERT_TRUE(PumpUntil([&] { return w.complete; }));
+    EXPECT_EQ(w.events, std::vector<std::string>{"complete canceled"});
+    EXPECT_NE(fresh.Take().find("PENDINGXFERS/RESET"), std::string::npos);
+    ASSERT_EQ(w.lista->size(), 3u);
+    for (const std::wstring& page : *w.lista) {
+      SCOPED_TRACE(base::Narrow(page));
+      EXPECT_FALSE(FileExistsW(page));
+      const std::string reason = s.PageFailure(page);
+      const std::string expected = std::string(c.failure) + " \"" + base::Narrow(page) + "\". ";
+      EXPECT_EQ(reason.substr(0, expected.size()), expected);
+      const std::string system = base::SystemMessage(c.folderMissing ? ERROR_PATH_NOT_FOUND : ERROR_DISK_FULL);
+      EXPECT_EQ(reason.substr(std::min(reason.size(), expected.size())), system);
+    }
+    EXPECT_EQ(s.PageFailure(L"C:\\other.bmp"), "");
   }
 }
 

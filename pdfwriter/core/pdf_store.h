@@ -53,15 +53,23 @@ class TStringSink : public TSink {
   std::string data_;
 };
 
-// Writes to a stdio stream it does not own; a short write raises.
+// Failures of files: the system's code for the last failure of the calling
+// thread (GetLastError, or errno where there is none) and its own text for
+// it, as "pdfwriter: cannot <verb> "<name>": <text>" (a full disk says
+// so). `name` is the file's path in the ANSI code page.
+[[noreturn]] void FailFile(const char* verb, const std::string& name);
+
+// Writes to a stdio stream it does not own; a short write raises, naming
+// the file `name`.
 class TFileSink : public TSink {
  public:
-  explicit TFileSink(std::FILE* file) : file_(file) {}
+  TFileSink(std::FILE* file, std::string name) : file_(file), name_(std::move(name)) {}
   void Write(const void* data, size_t size) override;
   using TSink::Write;
 
  private:
   std::FILE* file_;
+  std::string name_;
 };
 
 // The first bytes of every PDF the library writes; the second line marks the
@@ -104,10 +112,11 @@ class TMemoryStore : public TByteStore {
 };
 
 // Backed by a temporary file that the store owns and closes (the file is
-// opened as delete-on-close by whoever creates it).
+// opened as delete-on-close by whoever creates it). `name`, the file's path,
+// is what its failures name.
 class TFileStore : public TByteStore {
  public:
-  explicit TFileStore(std::FILE* file) : file_(file) {}
+  TFileStore(std::FILE* file, std::string name) : file_(file), name_(std::move(name)) {}
   ~TFileStore() override;
   TFileStore(const TFileStore&) = delete;
   TFileStore& operator=(const TFileStore&) = delete;
@@ -117,9 +126,11 @@ class TFileStore : public TByteStore {
 
  protected:
   std::FILE* File() const { return file_; }
+  const std::string& Name() const { return name_; }
 
  private:
   std::FILE* file_;
+  std::string name_;
   uint64_t end_ = 0;
   bool atEnd_ = true;
 };
@@ -130,7 +141,7 @@ class TFileStore : public TByteStore {
 // close (through this store) and to remove.
 class TPdfFileStore : public TFileStore {
  public:
-  explicit TPdfFileStore(std::FILE* file);
+  TPdfFileStore(std::FILE* file, std::string name);
   uint64_t AppendObject(const TObjectFrame& frame, const void* data, size_t size) override;
   // Where object `object`'s "N 0 obj" begins; 0 for an object not written.
   uint64_t ObjectOffset(uint32_t object) const { return object < objectOffsets_.size() ? objectOffsets_[object] : 0; }

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <clocale>
+#include <cstring>
 #include <string>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +16,10 @@
 #include <fstream>
 
 #include <new>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "ccitt_g4.h"
 #include "pdf_document.h"
@@ -569,7 +575,7 @@ TEST(PdfDocument, ADocumentInItsOwnFileIsCompletedInPlace) {
     const std::string path = (OutDir() / "in_place.pdf").string();
     std::FILE* file = std::fopen(path.c_str(), "w+b");
     ASSERT_NE(file, nullptr);
-    TDocument doc(std::make_unique<pdfwriter::TPdfFileStore>(file));
+    TDocument doc(std::make_unique<pdfwriter::TPdfFileStore>(file, path));
     std::vector<std::string> seen{pdfwriter::ReadFileBytes(path)};
     const uint16_t depths[] = {24, 8, 1, 24};
     for (size_t i = 0; i < std::size(depths); ++i) {
@@ -625,6 +631,52 @@ TEST(PdfStore, SpillStoreReadsBackInterleavedRanges) {
   EXPECT_EQ(oc, a.size() + b.size());
   pdfwriter::TStringSink none;
   EXPECT_THROW(store->CopyTo(oc, 6, none), pdfwriter::TPdfError);
+}
+
+// A full disk under a file store or the PDF's own file: the failure says so
+// in the system's own words and names the file, whether it shows at a write
+// or at the flush before a read (regression: "temporary file cannot be
+// read").
+TEST(PdfStore, AFullDiskIsReportedAsSuchWithTheFilesName) {
+#ifdef _WIN32
+  const char* device = "Z:\\dev\\full";  // Wine's view of the Unix device
+  char text[256] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_DISK_FULL, 0, text,
+                 sizeof text, nullptr);
+  std::string full = text;
+  while (!full.empty() && (full.back() == '\r' || full.back() == '\n' || full.back() == ' ')) full.pop_back();
+#else
+  const char* device = "/dev/full";
+  const std::string full = std::strerror(ENOSPC);
+#endif
+  for (size_t bytes : {size_t{100}, size_t{1} << 20}) {
+    SCOPED_TRACE(bytes);
+    const std::string data(bytes, 'x');
+    {
+      std::FILE* file = std::fopen(device, "w+b");
+      ASSERT_NE(file, nullptr);
+      pdfwriter::TFileStore store(file, "C:\\temp\\pdw1A.tmp");
+      try {
+        const uint64_t at = store.Append(data.data(), data.size());
+        pdfwriter::TStringSink sink;
+        store.CopyTo(at, data.size(), sink);
+        ADD_FAILURE() << "stored on a full disk";
+      } catch (const pdfwriter::TPdfError& e) {
+        EXPECT_EQ(std::string(e.what()), "pdfwriter: cannot write \"C:\\temp\\pdw1A.tmp\": " + full);
+      }
+    }
+    {
+      std::FILE* file = std::fopen(device, "w+b");
+      ASSERT_NE(file, nullptr);
+      try {
+        pdfwriter::TPdfFileStore store(file, "C:\\temp\\skw1.tmp");
+        store.AppendObject({1, "<< /Type /XObject"}, data.data(), data.size());
+        ADD_FAILURE() << "stored on a full disk";
+      } catch (const pdfwriter::TPdfError& e) {
+        EXPECT_EQ(std::string(e.what()), "pdfwriter: cannot write \"C:\\temp\\skw1.tmp\": " + full);
+      }
+    }
+  }
 }
 
 // Other readers accept the file, and a page whose size in points equals the

@@ -28,9 +28,10 @@ class TCapsManager : public TCustomTwainManager {
     TCustomTwainManager::DoCreate();
     VirtualWindow_ = HWND(0x1234);
   }
-  void DoTwainAcquire(TTwainObject*, int, HBITMAP image, bool&) override {
+  bool DoTwainAcquire(TTwainObject*, int, HBITMAP image, bool&) override {
     TTwainBitmap owned(image);  // deleted afterwards, as the window-bound manager does
     acquired.push_back(image);
+    return true;
   }
   void DoAcquireProgress(TTwainObject* sender, int, HBITMAP image, int current, int total) override {
     EXPECT_NE(dynamic_cast<TTwainSource*>(sender), nullptr);

@@ -202,6 +202,39 @@ TEST_F(TwainManagerWin, NativeImagesGoToTheAcquireHandlerAndAreFreed) {
   EXPECT_EQ(platform.globalsFreed, 2);
 }
 
+// Every native page is announced before its transfer, as a file page is by
+// OnSourceSetupFileXfer, also one that then fails; a page the handler could
+// not keep counts as failed, so a handler that keeps none ends the batch
+// after three, as cancelled, while a kept page starts the count afresh.
+TEST_F(TwainManagerWin, NativePagesAreAnnouncedAndPagesNotKeptCountAsFailed) {
+  std::vector<uint8_t> dib(40 + 4 * 4 * 4, 0);
+  dib[0] = 40, dib[4] = 4, dib[8] = 4, dib[12] = 1, dib[14] = 32;
+  dsm.nativeImage = dib;
+  dsm.pages = {TWRC_XFERDONE, TWRC_FAILURE,  TWRC_XFERDONE, TWRC_XFERDONE,
+               TWRC_XFERDONE, TWRC_XFERDONE, TWRC_XFERDONE, TWRC_XFERDONE};
+  std::vector<std::string> events;
+  manager->OnSourcePageStart = [&](TTwainObject* sender, int) {
+    EXPECT_EQ(sender, manager.get());
+    events.push_back("start");
+  };
+  int page = 0;
+  manager->OnTwainAcquire = [&](TTwainObject*, int, TTwainBitmap& image, bool&) {
+    events.push_back("page");
+    image.SetKept(++page == 1);  // only the first is kept
+  };
+  manager->OnAcquireError = [&](TTwainObject*, int, int, int) { events.push_back("error"); };
+  manager->OnTransferComplete = [&](TTwainObject*, int, bool canceled) {
+    events.push_back(canceled ? "complete canceled" : "complete");
+  };
+  OpenAndEnable(0, ttmNative);
+  dsm.events = {MSG_XFERREADY};
+  SendMessageW(app, WM_USER, 0, 0);
+  EXPECT_EQ(events, (std::vector<std::string>{"start", "page", "start", "error", "start", "page", "start", "page",
+                                              "complete canceled"}));
+  EXPECT_NE(dsm.Take().find("PENDINGXFERS/RESET"), std::string::npos);
+  EXPECT_EQ(platform.bitmapsDeleted, 3);
+}
+
 // --- "Select source" dialog ---------------------------------------------
 
 std::function<void(TFormSelectSource*, HWND)> gDialogAction;

@@ -7,6 +7,7 @@ import os
 import re
 import subprocess
 import sys
+import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -112,6 +113,68 @@ class ScanRequest(unittest.TestCase):
         self.assertEqual(self.status(host), b'{"POL":"IFSCANED","SCANED": "Prepared_SCAN"}')
         self.end(host)
 
+    def test_work_files_of_killed_hosts_go_at_the_next_start(self):
+        """A browser kills the host about 2 s after its page goes, often in
+        the middle of a batch. Each host killed while its PDF was under way
+        leaves that PDF's work files, and each start removes those of the
+        hosts killed before, so they never pile up; what stays after the
+        last start is what any scan leaves: placeholders, page files,
+        request folders."""
+        temp = unix_path(self.temp)
+        scan = os.path.join(temp, "scan")
+
+        def snapshot():
+            names = set(os.listdir(temp))
+            for name in os.listdir(scan) if os.path.isdir(scan) else []:
+                names.add("scan/" + name)
+                if os.path.isdir(os.path.join(scan, name)):
+                    names.update("scan/" + name + "/" + inner for inner in os.listdir(os.path.join(scan, name)))
+            return names
+
+        def size(name):
+            try:
+                return os.path.getsize(os.path.join(temp, name))
+            except OSError:
+                return 0
+
+        def work_files():
+            return {name for name in snapshot() - before if os.path.basename(name).lower().startswith(("skw", "pdw"))}
+
+        def owner(name):  # the host's process id and start in a work file's name
+            return os.path.basename(name)[3:28]
+
+        before = snapshot()
+        twain_scan.install_scanner("Pages=8\nPageDelay=1500\n")
+        killed = set()
+        for _ in range(3):
+            host = Host(EXE)
+            self.addCleanup(host.kill)
+            self.assertEqual(run(WINPROBE, "wait")[0], 0)
+            host.send('{"POL":"Init_SCAN","email":"a@example.com","serialnumber":"1"}')
+            host.read_frame()
+            self.assertEqual(run(WINPROBE, "click", "Scan to PDF")[0], 0)
+            self.assertEqual(run(SCANPROBE, "select", "cancel")[0], 0)
+            # Killed once its own PDF under way holds a page.
+            deadline = time.monotonic() + 120
+            while not any(size(name) > 1000 for name in work_files() if owner(name) not in killed):
+                self.assertLess(time.monotonic(), deadline, "no work file came")
+                time.sleep(0.2)
+            host.kill()
+            left = {owner(name) for name in work_files()}
+            self.assertEqual(len(left - killed), 1, work_files())
+            self.assertFalse(left & killed, "an earlier killed host's work files stayed: %s" % work_files())
+            killed |= left
+
+        host = Host(EXE)
+        self.addCleanup(host.kill)
+        self.assertEqual(run(WINPROBE, "wait")[0], 0)
+        deadline = time.monotonic() + 60
+        while work_files():
+            self.assertLess(time.monotonic(), deadline, work_files())
+            time.sleep(0.2)
+        self.end(host)
+        for name in snapshot() - before:
+            self.assertRegex(name, r"^(scan|tmp[0-9A-Fa-f]+\.tmp|scan/tmp[0-9A-Fa-f]+\.bmp|scan/\d{4}(_\d{2}){5}_\d{3})$")
 
 if __name__ == "__main__":
     unittest.main()
