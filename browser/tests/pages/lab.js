@@ -14,8 +14,10 @@ const lab = {
 
   async connect(options) {
     lab.result = null;
+    const start = performance.now();
     try {
       lab.connection = await skanowanie.connect(options);
+      lab.seconds = (performance.now() - start) / 1000;
       lab.connection.on("message", (message) => lab.messages.push(message));
       lab.result = "connected";
     } catch (e) {
