@@ -72,6 +72,9 @@ VIAddVersionKey "FileDescription" "${PRODUCT} setup"
 VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "ProductVersion" "${VERSION}"
 
+; This program's own path in the form NormalisePath gives.
+Var Self
+
 Page directory
 Page instfiles
 UninstPage uninstConfirm
@@ -350,7 +353,7 @@ Function ${UN}EnsureFilesFree
         StrCpy $2 "$0\${UNINSTALLER}"
     ${EndSelect}
     ${If} ${FileExists} $2
-    ${AndIf} $2 != $EXEPATH
+    ${AndIf} $2 != $Self
       ; GENERIC_WRITE | DELETE, no sharing, OPEN_EXISTING
       System::Call 'kernel32::CreateFileW(w r2, i 0x40010000, i 0, p 0, i 3, i 0, p 0) p .r3'
       ${If} $3 P= -1
@@ -418,7 +421,7 @@ Function ${UN}DeleteFiles
   ${If} ${Errors}
     StrCpy $1 1
   ${EndIf}
-  ${If} "$0\${UNINSTALLER}" != $EXEPATH
+  ${If} "$0\${UNINSTALLER}" != $Self
     ; An uninstaller that handed over to its copy in TEMP ends a moment
     ; after starting it.
     ${ForEach} $2 1 40 + 1
@@ -528,6 +531,9 @@ FunctionEnd
 !macroend
 
 Section
+  Push $EXEPATH
+  Call NormalisePath
+  Pop $Self
   Push $INSTDIR
   Call NormalisePath
   Pop $INSTDIR
@@ -738,6 +744,9 @@ Function un.onInit
 FunctionEnd
 
 Section "Uninstall"
+  Push $EXEPATH
+  Call un.NormalisePath
+  Pop $Self
   Push $INSTDIR
   Call un.NormalisePath
   Pop $INSTDIR
@@ -768,7 +777,7 @@ Section "Uninstall"
     Push ${EXIT_FILES}
     Call un.Stop
   ${EndIf}
-  ${If} "$INSTDIR\${UNINSTALLER}" == $EXEPATH
+  ${If} "$INSTDIR\${UNINSTALLER}" == $Self
     ; Run in place ("_?="): this file and the folders go after the exit.
     Push $EXEPATH
     Push $R7

@@ -5,6 +5,9 @@
 //       counted) and, when <text> is given, a control whose caption holds
 //       <text>; prints the window's control captions, then presses the button.
 //       Exit code 0 when pressed, 1 when no such window came.
+//   setup_probe hold <file>   opens the file with no sharing, as a program
+//       that uses it would, prints "held", and keeps it open until its
+//       standard input ends.
 #include <windows.h>
 
 #include <string>
@@ -83,8 +86,22 @@ void Print(const std::wstring& s) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 3 && std::wstring(argv[1]) == L"hold") {
+    HANDLE file = CreateFileW(argv[2], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      Print(L"cannot open " + std::wstring(argv[2]));
+      return 1;
+    }
+    Print(L"held");
+    char buffer[256];
+    DWORD n;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &n, nullptr) && n > 0) {
+    }
+    CloseHandle(file);
+    return 0;
+  }
   if (argc < 3 || std::wstring(argv[1]) != L"click") {
-    Print(L"usage: setup_probe click <button> [<text>]");
+    Print(L"usage: setup_probe click <button> [<text>] | hold <file>");
     return 2;
   }
   Search search;

@@ -35,7 +35,7 @@ CHROMIUM_IDS = os.environ.get("SKAN_CHROMIUM_IDS", "").split(",")
 FIREFOX_IDS = os.environ.get("SKAN_FIREFOX_IDS", "").split(",")
 
 # Exit codes of the installer and the uninstaller.
-EXIT_DONE, EXIT_CANCELLED, EXIT_HOST_RUNNING = 0, 1, 3
+EXIT_DONE, EXIT_CANCELLED, EXIT_HOST_RUNNING, EXIT_FILES = 0, 1, 3, 4
 
 HOST_NAME = "pl.skanowanie.host"
 CHROMIUM_MANIFEST = HOST_NAME + ".chromium.json"
@@ -336,6 +336,19 @@ class InstallerTest(unittest.TestCase):
         code, output = self.install(setup=self.earlier)
         self.assertEqual(code, EXIT_DONE, output)
         self.check_installed(folder, earlier=True)
+
+        # A file held by another program: found before anything changes.
+        holder = subprocess.Popen(["wine", PROBE, "hold", folder + r"\pdfwriter.dll"],
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env())
+        self.addCleanup(holder.kill)
+        self.assertEqual(holder.stdout.readline().strip(), b"held")
+        code, output = self.install()
+        self.assertEqual(code, EXIT_FILES, output)
+        self.assertIn(folder + r"\pdfwriter.dll is in use", output)
+        self.check_installed(folder, earlier=True)
+        holder.stdin.close()
+        self.assertEqual(holder.wait(60), 0)
+
         host = self.start_registered_host()
 
         # Silent: the host is serving a page and may hold the person's scan,
