@@ -83,6 +83,7 @@ class SampleFlows:
             self.assertIsNotNone(result["host_exit"], "the host exits after END")
             self.assertIn("Dokument zeskanowany, przygotowuję do wysyłki.", " ".join(result["events"]))
             self.assertEqual(result["origin_shown"], self.origin, "the host was told who asks")
+            print(f"from the consent click to the host's window: {result['consent_to_window']:.1f} s")
 
             # "Allow once" was for that connection: the next load asks again.
             page = run.open(self.sample)
