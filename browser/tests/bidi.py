@@ -99,6 +99,7 @@ class Firefox:
                 "browser.startup.homepage_override.mstone": "ignore",
                 "app.update.disabledForTesting": True,
                 "extensions.autoDisableScopes": 0,
+                # The pages' and the extension's console lines go to firefox.log.
                 "devtools.console.stdout.chrome": True,
                 "devtools.console.stdout.content": True,
                 # The add-on's pages get a known address (moz-extension://<uuid>/).

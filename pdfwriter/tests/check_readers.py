@@ -70,22 +70,20 @@ def check_g4(folder, name, tmp):
     magic, w, h, data = read_pnm(os.path.join(folder, name + ".pbm"))
     expected = black_bits(magic, w, h, data)
     problems = []
+
+    def compare(reader, output, magic, what):
+        got = read_pnm(output)
+        if got[:3] != (magic, w, h):
+            problems.append(f"{reader} {what} a {got[0]} of {got[1]} x {got[2]}, not a {magic} of {w} x {h}")
+            return
+        wrong = wrong_pixels(expected, black_bits(*got))
+        if wrong:
+            problems.append(f"{reader} {what} {wrong} of {w * h} pixels wrong")
+
     run(["pdfimages", pdf, os.path.join(tmp, name)])
-    got = read_pnm(os.path.join(tmp, name + "-000.pbm"))
-    if got[:3] != ("P4", w, h):
-        problems.append(f"poppler gave a {got[0]} of {got[1]} x {got[2]}, not a P4 of {w} x {h}")
-    else:
-        wrong = wrong_pixels(expected, black_bits(*got))
-        if wrong:
-            problems.append(f"poppler decodes {wrong} of {w * h} pixels wrong")
+    compare("poppler", os.path.join(tmp, name + "-000.pbm"), "P4", "decodes")
     run(["mutool", "draw", "-q", "-r", "72", "-c", "gray", "-o", os.path.join(tmp, name + ".pgm"), pdf])
-    got = read_pnm(os.path.join(tmp, name + ".pgm"))
-    if got[:3] != ("P5", w, h):
-        problems.append(f"MuPDF rendered a {got[0]} of {got[1]} x {got[2]}, not a P5 of {w} x {h}")
-    else:
-        wrong = wrong_pixels(expected, black_bits(*got))
-        if wrong:
-            problems.append(f"MuPDF renders {wrong} of {w * h} pixels wrong")
+    compare("MuPDF", os.path.join(tmp, name + ".pgm"), "P5", "renders")
     return problems
 
 
