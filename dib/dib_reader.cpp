@@ -277,4 +277,45 @@ std::vector<uint8_t> PlainInfoBlock(const TPlainBitmap& b) {
   return block;
 }
 
+TPlainBitmap Turned(const TPlainBitmap& bitmap, int degrees) {
+  if (degrees != 0 && degrees != 90 && degrees != 180 && degrees != 270) Invalid("a turn is not a quarter turn");
+  const bool quarter = degrees == 90 || degrees == 270;
+  TPlainBitmap out;
+  out.width = quarter ? bitmap.height : bitmap.width;
+  out.height = quarter ? bitmap.width : bitmap.height;
+  out.bitsPerPixel = bitmap.bitsPerPixel;
+  out.topDown = true;
+  out.stride = RowStride(out.width, out.bitsPerPixel);
+  out.palette = bitmap.palette;
+  if (uint64_t{out.stride} * out.height > kMaxConvertedBytes) Invalid("the bitmap is too large to turn");
+  out.own_.assign(out.stride * out.height, 0);
+  out.bits = out.own_.data();
+  out.converted = true;
+  const unsigned bpp = bitmap.bitsPerPixel;
+  const uint32_t w = bitmap.width, h = bitmap.height;
+  for (uint32_t y = 0; y < h; ++y) {
+    const uint8_t* row = bitmap.Row(y);
+    for (uint32_t x = 0; x < w; ++x) {
+      uint32_t nx = x, ny = y;
+      if (degrees == 90) {  // clockwise: the left column becomes the top row
+        nx = h - 1 - y, ny = x;
+      } else if (degrees == 180) {
+        nx = w - 1 - x, ny = h - 1 - y;
+      } else if (degrees == 270) {
+        nx = y, ny = w - 1 - x;
+      }
+      uint8_t* to = out.own_.data() + out.stride * ny;
+      if (bpp >= 8) {
+        std::memcpy(to + size_t{nx} * (bpp / 8), row + size_t{x} * (bpp / 8), bpp / 8);
+      } else {
+        const size_t from = size_t{x} * bpp, at = size_t{nx} * bpp;
+        const unsigned mask = (1u << bpp) - 1;
+        const unsigned v = (row[from / 8] >> (8 - bpp - from % 8)) & mask;
+        to[at / 8] = static_cast<uint8_t>(to[at / 8] | v << (8 - bpp - at % 8));
+      }
+    }
+  }
+  return out;
+}
+
 }  // namespace skan::dib

@@ -53,6 +53,7 @@ class TPlainBitmap {
 
  private:
   friend TPlainBitmap ReadBitmap(const uint8_t*, size_t, const uint8_t*, size_t);
+  friend TPlainBitmap Turned(const TPlainBitmap&, int);
   std::vector<uint8_t> own_;
 };
 
@@ -67,6 +68,10 @@ TPlainBitmap ReadBitmap(const uint8_t* info, size_t infoSize, const uint8_t* bit
 // A whole BMP file held in memory: the file header, then as above with the
 // pixels at the offset the file header gives.
 TPlainBitmap ReadBmpFile(const uint8_t* file, size_t size);
+
+// `bitmap` turned clockwise by `degrees` (0, 90, 180 or 270): the same depth
+// and palette, top-down rows in a buffer of its own.
+TPlainBitmap Turned(const TPlainBitmap& bitmap, int degrees);
 
 // The header block that describes a plain bitmap to GDI: a 40-byte info
 // header (no compression, the colour count given) and the whole colour table.

@@ -13,6 +13,10 @@ packages=(
   curl chromium firefox-esr nodejs iproute2 locales nsis
   # tools/format.sh
   clang-format
+  # OCR: the engine and its Polish and English models for the native build and
+  # the tests, which render their pages with text2image in these fonts
+  tesseract-ocr tesseract-ocr-pol tesseract-ocr-eng libtesseract-dev libleptonica-dev
+  fonts-dejavu-core fonts-dejavu-extra
   # Wine's own TWAIN source over SANE's test backend (tools/install-sane-ds.sh)
   libsane1:i386 libsane-dev:i386 sane-utils gcc-multilib libwine-dev:i386 wine64-tools xz-utils patch
 )
