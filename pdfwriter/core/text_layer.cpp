@@ -215,18 +215,40 @@ std::string GlyphlessTrueType() {
   for (int k = 0; k < 7; ++k) Put16(hhea, 0);  // run, offset, reserved, metric format
   Put16(hhea, 2);                              // horizontal metrics
 
+  // Glyph 1 is one contour of two points, the corners of the em box: it
+  // encloses nothing, so it paints nothing in any rendering mode, yet its
+  // bounds give each character a box (readers skip text whose glyphs have
+  // no extent at all).
+  std::string glyf;
+  Put16(glyf, 1);  // contours
+  Put16(glyf, 0);
+  Put16(glyf, static_cast<uint16_t>(kDescent));
+  Put16(glyf, kAdvance);
+  Put16(glyf, kAscent);
+  Put16(glyf, 1);                   // last point of the contour
+  Put16(glyf, 0);                   // no instructions
+  glyf += std::string{'\1', '\1'};  // both points on the curve, coordinates as 16-bit deltas
+  Put16(glyf, 0);
+  Put16(glyf, kAdvance);
+  Put16(glyf, static_cast<uint16_t>(kDescent));
+  Put16(glyf, kAscent - kDescent);
+
   std::string maxp;
   Put32(maxp, 0x00010000);
   Put16(maxp, 2);  // glyphs
-  for (int k = 0; k < 4; ++k) Put16(maxp, 0);
+  Put16(maxp, 2);  // points
+  Put16(maxp, 1);  // contours
+  for (int k = 0; k < 2; ++k) Put16(maxp, 0);
   Put16(maxp, 2);  // zones
   for (int k = 0; k < 8; ++k) Put16(maxp, 0);
 
   std::string hmtx;
   for (int g = 0; g < 2; ++g) Put16(hmtx, kAdvance), Put16(hmtx, 0);
 
-  std::string loca;
-  for (int g = 0; g < 3; ++g) Put16(loca, 0);  // both glyphs empty
+  std::string loca;  // .notdef empty, glyph 1 the whole table
+  Put16(loca, 0);
+  Put16(loca, 0);
+  Put16(loca, static_cast<uint32_t>(glyf.size() / 2));
 
   std::string post;
   Put32(post, 0x00030000);  // no glyph names
@@ -245,8 +267,8 @@ std::string GlyphlessTrueType() {
   Put32(cmap, 12);
   for (uint32_t v : {4u, 24u, 0u, 2u, 2u, 0u, 0u, 0xFFFFu, 0u, 0xFFFFu, 1u, 0u}) Put16(cmap, v);
 
-  const std::pair<const char*, std::string*> tables[] = {{"cmap", &cmap}, {"glyf", nullptr}, {"head", &head},
-                                                         {"hhea", &hhea}, {"hmtx", &hmtx},   {"loca", &loca},
+  const std::pair<const char*, std::string*> tables[] = {{"cmap", &cmap}, {"glyf", &glyf}, {"head", &head},
+                                                         {"hhea", &hhea}, {"hmtx", &hmtx}, {"loca", &loca},
                                                          {"maxp", &maxp}, {"post", &post}};
   const uint16_t count = static_cast<uint16_t>(std::size(tables));
   std::string font;

@@ -72,8 +72,9 @@ class TTextFont {
 // The resource name pages and forms give the text layer's font.
 inline constexpr const char* kTextFontName = "/Tx";
 
-// The font program: a TrueType font of two glyphs (.notdef and one empty
-// glyph), both 500 units wide in a 1000-unit em, ascent 800, descent -200.
+// The font program: a TrueType font of two glyphs, .notdef (empty) and one
+// that paints nothing but spans the em box, both 500 units wide in a
+// 1000-unit em, ascent 800, descent -200.
 std::string GlyphlessTrueType();
 
 // Strict UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF);
