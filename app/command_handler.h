@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "ocr_languages.h"
 #include "peer_fields.h"
 #include "peer_protocol.h"
 
@@ -17,6 +18,8 @@ struct TScanRequest {
   std::string serialnumber;
   // The peer's optional fields (peer_fields.h): kept for the whole process.
   TPeerFields peer;
+  // The OCR languages of the request's pages ("" for none), from Init_SCAN.
+  std::string languages{ocr::kDefaultLanguages};
 };
 
 // What the commands need from the window and the platform.
@@ -33,6 +36,8 @@ class ICommandHost {
   virtual void EnsureFolder(const std::string& path) = 0;
   // The requesting page's origin has become known (once per process).
   virtual void OriginKnown(const std::string& /*origin*/) {}
+  // The folder of the OCR models (UTF-8), or "" when none is to be checked.
+  virtual std::string OcrDataFolder() { return {}; }
 };
 
 // Handles one message body. Bodies that are not one JSON object are dropped

@@ -18,6 +18,7 @@
 #include "base/handles_win.h"
 #include "base/system_error_win.h"
 #include "dib_reader.h"
+#include "page_ocr.h"
 #include "pdf/pdf_binding.h"
 
 namespace skan {
@@ -63,6 +64,15 @@ class TBitmapFile {
   int Width() const { return static_cast<int>(plain_.width); }
   int Height() const { return static_cast<int>(plain_.height); }
   int BitsPerPixel() const { return plain_.bitsPerPixel; }
+  const dib::TPlainBitmap& Plain() const { return plain_; }
+
+  // The page turned clockwise by `degrees`, as it is drawn when its text
+  // reads the right way up only so.
+  void Turn(int degrees) {
+    if (degrees == 0) return;
+    plain_ = dib::Turned(plain_, degrees);
+    info_ = dib::PlainInfoBlock(plain_);
+  }
 
  private:
   void Check() {
@@ -127,9 +137,9 @@ void TPageFileBuffers::Give(base::TWholeFile buffer) {
   if (free_.size() > 2) free_.resize(2);
 }
 
-std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder) {
+std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder, TPageOcr* ocr) {
   pdf::TPdfWriter pdf;  // frees its context and the library on every way out
-  return CreateValidPDF(pdf, lista, tempFolder);
+  return CreateValidPDF(pdf, lista, tempFolder, ocr);
 }
 
 namespace {
@@ -194,26 +204,46 @@ class TReadAhead {
   std::thread worker_;  // last: started after everything it uses
 };
 
+// The page's words, invisible over its image. The text is an extra: when the
+// library refuses it, the page stays without, and the log says why.
+void AddTextLayer(pdf::TPdfWriter& pdf, const ocr::TPageText& text, const std::wstring& page, TPageOcr& ocr) {
+  std::vector<PdfWriterWord> words;
+  words.reserve(text.words.size());
+  for (const ocr::TWord& w : text.words)
+    words.push_back({w.text.c_str(), w.left, w.top, w.width, w.height, w.baseline});
+  try {
+    pdf.AddTextLayer(pdf.GetPageCount() - 1, text.width, text.height, words);
+  } catch (const std::exception& e) {
+    ocr.Note("ocr: " + base::Narrow(page) + ": no text: " + e.what());
+  }
+}
+
 // One page; `read`, when given, is the page file's read already under way,
 // whose failure counts only where reading it here would have failed.
-void AddPage(pdf::TPdfWriter& pdf, const std::wstring& page, TBitmapRead* read, TPageFileBuffers* buffers) {
+void AddPage(pdf::TPdfWriter& pdf, const std::wstring& page, TBitmapRead* read, TPageFileBuffers* buffers,
+             TPageOcr* ocr) {
   const uint32_t height = ToUnsigned32(pdf.MMToUnit(kPageHeightMM));
   const uint32_t width = ToUnsigned32(pdf.MMToUnit(kPageWidthMM));
   HDC dc = pdf.AddPage(width, height, kSurfaceWidth, kSurfaceHeight, pdf::PdfWriterDrawFlag_None);
   if (GetFileAttributesW(page.c_str()) == INVALID_FILE_ATTRIBUTES)
     throw std::runtime_error("Plik \r" + base::Narrow(page) + "\r" + "nie istnieje");
+  std::optional<ocr::TPageText> text;
   {
     // Released before the page is finished.
     const std::unique_ptr<TBitmapFile> bitmap = read ? read->get() : std::make_unique<TBitmapFile>(page, buffers);
+    if (ocr) text = ocr->Read(bitmap->Plain(), base::Narrow(page));
+    // A page scanned turned is drawn the right way up, as its words are.
+    if (text) bitmap->Turn(text->turn);
     DrawStretched(dc, *bitmap, page);
   }
+  if (text && !text->words.empty()) AddTextLayer(pdf, *text, page, *ocr);
   if (dc) pdf.FinishPage(dc);
 }
 
 }  // namespace
 
-void AddPdfPage(pdf::TPdfWriter& pdf, const std::wstring& page, TPageFileBuffers* buffers) {
-  AddPage(pdf, page, nullptr, buffers);
+void AddPdfPage(pdf::TPdfWriter& pdf, const std::wstring& page, TPageFileBuffers* buffers, TPageOcr* ocr) {
+  AddPage(pdf, page, nullptr, buffers, ocr);
 }
 
 std::wstring SavePdf(pdf::TPdfWriter& pdf, const std::wstring& tempFolder) {
@@ -230,7 +260,7 @@ std::wstring SavePdf(pdf::TPdfWriter& pdf, const std::wstring& tempFolder) {
 }
 
 std::wstring CreateValidPDF(pdf::TPdfWriter& pdf, const std::vector<std::wstring>& lista,
-                            const std::wstring& tempFolder) {
+                            const std::wstring& tempFolder, TPageOcr* ocr) {
   pdf.CreateMemDocument();
   // Each page file is read on a second thread while the page before it is
   // drawn and compressed. A failed read waits in its future and is raised in
@@ -239,7 +269,7 @@ std::wstring CreateValidPDF(pdf::TPdfWriter& pdf, const std::vector<std::wstring
   TReadAhead reads(lista, buffers);
   for (size_t i = 0; i < lista.size(); ++i) {
     reads.Allow(i + 2);
-    AddPage(pdf, lista[i], &reads.Read(i), &buffers);
+    AddPage(pdf, lista[i], &reads.Read(i), &buffers, ocr);
   }
   return SavePdf(pdf, tempFolder);
 }

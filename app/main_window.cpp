@@ -1,5 +1,7 @@
 #include "main_window.h"
 
+#include "page_ocr.h"
+
 #include <commctrl.h>
 #include <commdlg.h>
 #include <windowsx.h>
@@ -421,6 +423,11 @@ class TSkanowanieCompletionHost : public skan::TScanCompletionHost {
   void Navigate(const std::wstring& path) override { w_.WebBrowser1.Navigate(path); }
   std::wstring TempFolder() override { return skan::TempFolder(); }
   std::unique_ptr<skan::TPagePipeline> TakePipeline() override { return w_.pipeline_.Take(); }
+  std::shared_ptr<skan::TPageOcr> TakePageOcr() override {
+    std::shared_ptr<skan::TPageOcr> ocr = w_.BatchOcr();
+    w_.batchOcr_.reset();
+    return ocr;
+  }
   std::string PageFailure(const std::wstring& page) override { return w_.scanStart_.PageFailure(page); }
 
  private:
@@ -434,6 +441,14 @@ void TSkanowanie::TwainManager1TransferComplete(twain::TTwainObject*, int, bool)
 }
 
 void TSkanowanie::PageFileWritten(const std::wstring& page) { pipeline_.PageFileWritten(page); }
+
+std::shared_ptr<skan::TPageOcr> TSkanowanie::BatchOcr() {
+  if (!batchOcr_ && !request.languages.empty())
+    batchOcr_ = std::make_shared<skan::TPageOcr>(skan::OcrDataFolder(), request.languages);
+  return batchOcr_;
+}
+
+std::string TSkanowanie::OcrDataFolder() { return skan::OcrDataFolder(); }
 
 void TSkanowanie::ImageButton3Click() { share_->ImageButton3Click(); }
 

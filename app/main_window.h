@@ -55,7 +55,12 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   skan::TScanRequest request;  // ScanStatus, tmpPath, email, serialnumber
   std::optional<std::vector<std::wstring>> lista;
   // The pages of the running batch drawn ahead; taken by scan completion.
-  skan::TBatchPipeline pipeline_{[] { return std::make_unique<skan::TPagePipeline>(skan::TempFolder()); }};
+  skan::TBatchPipeline pipeline_{
+      [this] { return std::make_unique<skan::TPagePipeline>(skan::TempFolder(), nullptr, BatchOcr()); }};
+  // The running batch's page reading for the text layer, in the languages of
+  // the request; made at its first use, null when recognition is off.
+  std::shared_ptr<skan::TPageOcr> batchOcr_;
+  std::shared_ptr<skan::TPageOcr> BatchOcr();
   uint16_t port = 0;
 
   // --- Peer channel (class-level) -------------------------------------------
@@ -111,6 +116,7 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   std::string TempFolder() override;
   void EnsureFolder(const std::string& path) override;
   void OriginKnown(const std::string& origin) override;
+  std::string OcrDataFolder() override;
 
   // IScanWindow: scan start and page naming (scan_start.h).
   void SetScanStatus(std::string_view status) override;

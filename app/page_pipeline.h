@@ -34,6 +34,7 @@ namespace skan {
 namespace pdf {
 class TPdfWriter;
 }
+class TPageOcr;
 
 // Which file a path named, as far as a later look can tell a replaced or
 // rewritten file from the one read.
@@ -58,7 +59,8 @@ class TPagePipeline {
   using TClose = std::function<void(pdf::TPdfWriter&)>;
 
   // The work file goes in `workFolder`, where the PDF is made at the end.
-  explicit TPagePipeline(std::wstring workFolder, TClose close = nullptr);
+  // With `ocr`, each page's words are read as it is drawn (page_ocr.h).
+  explicit TPagePipeline(std::wstring workFolder, TClose close = nullptr, std::shared_ptr<TPageOcr> ocr = nullptr);
   // Stops the worker after its current page and waits for it.
   ~TPagePipeline();
   TPagePipeline(const TPagePipeline&) = delete;
@@ -100,6 +102,7 @@ class TPagePipeline {
   // Touched only by the worker while it runs, and by the caller once it is idle.
   const std::wstring workFolder_;
   const TClose close_;
+  const std::shared_ptr<TPageOcr> ocr_;
   std::wstring workFile_;                      // set while a work file exists
   std::unique_ptr<TExportAhead> exportAhead_;  // follows the work file
   std::unique_ptr<pdf::TPdfWriter> pdf_;

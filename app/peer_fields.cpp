@@ -1,5 +1,7 @@
 #include "peer_fields.h"
 
+#include "ocr_languages.h"
+
 namespace skan {
 
 namespace {
@@ -62,6 +64,35 @@ std::optional<std::string> ParseOrigin(std::string_view text) {
       if (!IsHostChar(c)) return std::nullopt;
   }
   return std::string(text);
+}
+
+std::string TakeLanguages(const TJsonValue& message, const std::string& dataFolder,
+                          const std::function<void(std::string_view line)>& log) {
+  const std::string fallback(ocr::kDefaultLanguages);
+  const TJsonValue* field = message.Find(kLanguagesField.name);
+  if (!field) return fallback;
+  if (field->kind != TJsonValue::Kind::String || field->text.size() > kLanguagesField.maxBytes) {
+    log("languages ignored: not a string of up to 64 bytes; using " + fallback);
+    return fallback;
+  }
+  const std::string& text = field->text;
+  if (text.empty()) {
+    log("languages: none, no text recognition");
+    return text;
+  }
+  if (!ocr::WellFormedLanguages(text)) {
+    log("languages ignored: not '+'-joined language codes; using " + fallback);
+    return fallback;
+  }
+  if (!dataFolder.empty()) {
+    const std::vector<std::string> missing = ocr::MissingLanguages(dataFolder, text);
+    if (!missing.empty()) {
+      log("languages ignored: no model for \"" + missing.front() + "\"; using " + fallback);
+      return fallback;
+    }
+  }
+  log("languages: " + text);
+  return text;
 }
 
 bool TakePeerFields(const TJsonValue& message, TPeerFields& fields,

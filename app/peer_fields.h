@@ -30,8 +30,15 @@ inline constexpr TPeerField kOriginField{
     "origin", "string", 8 + 255 + 6,
     "the first message only; kept for the whole process; shown in the window and beside \"Confirm and send\""};
 
+// "languages" of Init_SCAN: the OCR languages of the request's documents,
+// '+'-joined codes of installed models ("pol+eng", "eng"); "" switches
+// recognition off. Absent: "pol+eng".
+inline constexpr TPeerField kLanguagesField{
+    "languages", "string", 64,
+    "Init_SCAN; the languages the request's pages are recognised in, until the next Init_SCAN"};
+
 // Every optional field, in one place.
-inline constexpr TPeerField kPeerFields[] = {kOriginField};
+inline constexpr TPeerField kPeerFields[] = {kOriginField, kLanguagesField};
 
 // What the optional fields have set so far.
 struct TPeerFields {
@@ -54,5 +61,12 @@ std::optional<std::string> ParseOrigin(std::string_view text);
 // reply.
 bool TakePeerFields(const TJsonValue& message, TPeerFields& fields,
                     const std::function<void(std::string_view line)>& log);
+
+// The OCR languages an Init_SCAN asks for: its "languages" when it is a
+// well-formed list of models present in `dataFolder` (UTF-8; not looked at
+// when empty) or "" (off); the default ("pol+eng") when absent. Anything
+// else is logged ("languages ignored: ...") and the default used.
+std::string TakeLanguages(const TJsonValue& message, const std::string& dataFolder,
+                          const std::function<void(std::string_view line)>& log);
 
 }  // namespace skan

@@ -30,6 +30,7 @@ void TwainManager1TransferComplete(TScanCompletionHost& host) {
   } releaseLista{host};
   // Taken at once, so that it goes with `lista` however the handler ends.
   const std::unique_ptr<TPagePipeline> pipeline = host.TakePipeline();
+  const std::shared_ptr<TPageOcr> ocr = host.TakePageOcr();
 
   host.SetScanStatus(base::Widen(scan_status::kPrepared));
   host.WriteMessage(PreparingMessage());
@@ -46,8 +47,11 @@ void TwainManager1TransferComplete(TScanCompletionHost& host) {
     if (!failure.empty()) throw std::runtime_error(failure);
     break;
   }
-  const std::wstring filename =
-      pipeline ? pipeline->CreateValidPDF(pages, host.TempFolder()) : CreateValidPDF(pages, host.TempFolder());
+  const std::wstring filename = pipeline ? pipeline->CreateValidPDF(pages, host.TempFolder())
+                                         : CreateValidPDF(pages, host.TempFolder(), ocr.get());
+  // Pages that went in without text, and why.
+  if (ocr)
+    for (const std::string& line : ocr->TakeNotes()) host.AppendLog(base::Widen(line));
   const std::unique_ptr<TExportAhead> ahead = pipeline ? pipeline->TakeExportAhead() : nullptr;
   host.SetFilename(filename);
   if (FileExists(filename)) host.AppendLog(filename);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "page_ocr.h"
 #include "page_pipeline.h"
 
 namespace skan {
@@ -31,6 +32,9 @@ class TScanCompletionHost {
   virtual std::wstring TempFolder() = 0;
   // The batch's pages drawn ahead of its end, if any; the caller owns it.
   virtual std::unique_ptr<TPagePipeline> TakePipeline() { return nullptr; }
+  // The batch's page reading for the text layer (the pipeline's, when it
+  // has one), or null when recognition is off; the next batch gets anew.
+  virtual std::shared_ptr<TPageOcr> TakePageOcr() { return nullptr; }
   // Why the listed page `page` has no file, when the scan knows (it could
   // not write it); UTF-8, empty otherwise.
   virtual std::string PageFailure(const std::wstring& page) {

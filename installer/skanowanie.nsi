@@ -1,6 +1,6 @@
 ; Per-user installer of the scanning host.
 ;
-; Installs Skanowanie.exe and pdfwriter.dll into one folder of the user's own
+; Installs Skanowanie.exe, pdfwriter.dll and the OCR models (tessdata\) into one folder of the user's own
 ; (no administrator rights), writes the native-messaging host manifests for
 ; Chromium-based browsers and for Firefox beside them, registers the manifests
 ; for Chrome, Edge and Firefox under HKCU, and adds an uninstaller with an
@@ -416,6 +416,9 @@ Function ${UN}DeleteFiles
   ClearErrors
   Delete "$0\${HOST_EXE}"
   Delete "$0\pdfwriter.dll"
+  Delete "$0\tessdata\pol.traineddata"
+  Delete "$0\tessdata\eng.traineddata"
+  RMDir "$0\tessdata"
   Delete "$0\${CHROMIUM_MANIFEST}"
   Delete "$0\${FIREFOX_MANIFEST}"
   ${If} ${Errors}
@@ -579,6 +582,10 @@ Section
   SetOverwrite try
   !insertmacro ExtractOrStop "${HOST_EXE}" "${EXE}"
   !insertmacro ExtractOrStop "pdfwriter.dll" "${DLL}"
+  ; The OCR models, where the host looks for them.
+  CreateDirectory "$INSTDIR\tessdata"
+  !insertmacro ExtractOrStop "tessdata\pol.traineddata" "${MODELS}/pol.traineddata"
+  !insertmacro ExtractOrStop "tessdata\eng.traineddata" "${MODELS}/eng.traineddata"
 
   ; The browsers start the host by the manifest's full path; both manifests
   ; name the same program and differ in the key that admits the extension.

@@ -1,12 +1,14 @@
 #include "ocr_engine.h"
 
+#include "ocr_languages.h"
+
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
-#include <set>
 
 namespace skan::ocr {
 
@@ -17,15 +19,12 @@ namespace {
 // at 85-95; a turned page's marks read as noise far below.
 constexpr float kUprightConfidence = 70;
 
-std::vector<std::string_view> Codes(std::string_view languages) {
-  std::vector<std::string_view> codes;
-  size_t start = 0;
-  for (;;) {
-    const size_t plus = languages.find('+', start);
-    codes.push_back(languages.substr(start, plus == std::string_view::npos ? plus : plus - start));
-    if (plus == std::string_view::npos) return codes;
-    start = plus + 1;
-  }
+// How the engine reads its model files.
+bool ReadModelFile(const char* filename, std::vector<char>* data) {
+  std::ifstream in(PathOf(filename), std::ios::binary);
+  if (!in) return false;
+  data->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
 }
 
 // How much readable text a reading holds: its characters, each counted by
@@ -57,28 +56,6 @@ int StandingTurn(const TPageText& page) {
 }
 
 }  // namespace
-
-bool WellFormedLanguages(std::string_view languages) {
-  if (languages.empty() || languages.size() > 64) return false;
-  std::set<std::string_view> seen;
-  for (std::string_view code : Codes(languages)) {
-    if (code.size() < 3 || code.size() > 16 || !seen.insert(code).second) return false;
-    for (char c : code)
-      if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) return false;
-  }
-  return true;
-}
-
-std::vector<std::string> MissingLanguages(const std::string& dataPath, std::string_view languages) {
-  std::vector<std::string> missing;
-  for (std::string_view code : Codes(languages)) {
-    std::string file = dataPath;
-    if (!file.empty() && file.back() != '/' && file.back() != '\\') file += '/';
-    file.append(code).append(".traineddata");
-    if (!std::ifstream(file, std::ios::binary)) missing.emplace_back(code);
-  }
-  return missing;
-}
 
 TGreyImage GreyOf(const dib::TPlainBitmap& bitmap) {
   TGreyImage grey;
@@ -149,7 +126,10 @@ TEngine::TEngine(const std::string& dataPath, std::string_view languages) {
   const std::vector<std::string> missing = MissingLanguages(dataPath, languages);
   if (!missing.empty()) throw TOcrError("no model for language \"" + missing.front() + "\" in " + dataPath);
   api_ = std::make_unique<tesseract::TessBaseAPI>();
-  if (api_->Init(dataPath.c_str(), std::string(languages).c_str(), tesseract::OEM_LSTM_ONLY) != 0)
+  std::string folder = dataPath;
+  if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
+  if (api_->Init(folder.c_str(), 0, std::string(languages).c_str(), tesseract::OEM_LSTM_ONLY, nullptr, 0, nullptr,
+                 nullptr, false, ReadModelFile) != 0)
     throw TOcrError("the models of \"" + std::string(languages) + "\" failed to load");
   api_->SetPageSegMode(tesseract::PSM_AUTO);
 }
@@ -159,6 +139,12 @@ TEngine::~TEngine() {
 }
 
 bool TEngine::SetParameter(const char* name, const char* value) { return api_->SetVariable(name, value); }
+
+std::string TEngine::Parameter(const char* name) const {
+  std::string value;
+  api_->GetVariableAsString(name, &value);
+  return value;
+}
 
 TPageText TEngine::RecogniseAsIs(const TGreyImage& image, uint32_t dpi, int* uprightTurn) {
   TPageText page;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dib_reader.h"
+#include "ocr_languages.h"
 
 namespace tesseract {
 class TessBaseAPI;
@@ -24,17 +25,6 @@ class TOcrError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-
-// The languages a request asks for when it names none.
-inline constexpr std::string_view kDefaultLanguages = "pol+eng";
-
-// True when `languages` is well formed: one or more codes joined by '+',
-// each 3 to 16 of a-z, 0-9 and '_' (Tesseract's model names), at most 64
-// bytes, no code twice. The empty text (no recognition) is not.
-bool WellFormedLanguages(std::string_view languages);
-
-// The codes of `languages` whose model is not in `dataPath`.
-std::vector<std::string> MissingLanguages(const std::string& dataPath, std::string_view languages);
 
 // An 8-bit grey image, rows from the top, `width` bytes each.
 struct TGreyImage {
@@ -91,6 +81,8 @@ class TEngine {
   // Sets one of the engine's parameters ("dotproduct" to "generic", "sse",
   // "avx", "avx2", "fma" picks its arithmetic); false when it has none such.
   bool SetParameter(const char* name, const char* value);
+  // One of the engine's parameters as text; empty when it has none such.
+  std::string Parameter(const char* name) const;
 
  private:
   // `uprightTurn`, when given, receives the turn that sets most of the text

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "command_handler.h"
@@ -127,6 +130,57 @@ TEST(PeerFields, OnlyTheFirstObjectMayNameTheOrigin) {
   run.Handle(R"(["x"])");
   run.Handle(R"({"POL":"Init_SCAN","origin":"http://localhost:3000"})");
   EXPECT_EQ(run.request.peer.origin, "http://localhost:3000");
+}
+
+// The languages of Init_SCAN: kept when well formed and installed, "" turns
+// recognition off, anything else logged and the default used; the reply is
+// the same whatever they are.
+TEST(PeerFields, LanguagesOfInitScan) {
+  struct TModelsHost : Host {
+    std::string OcrDataFolder() override { return folder; }
+    std::string folder;
+  };
+  const std::string folder = ::testing::TempDir() + "/models-languages";
+  std::filesystem::create_directories(folder);
+  for (const char* lang : {"pol", "eng"}) std::ofstream(folder + "/" + lang + ".traineddata") << "model";
+  struct Case {
+    const char* member;  // the field as it appears in the message, or ""
+    const char* kept;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {"", "pol+eng", nullptr},
+      {R"(,"languages":"eng")", "eng", "languages: eng"},
+      {R"(,"languages":"eng+pol")", "eng+pol", "languages: eng+pol"},
+      {R"(,"languages":"")", "", "languages: none, no text recognition"},
+      {R"(,"languages":"deu")", "pol+eng", "languages ignored: no model for \"deu\"; using pol+eng"},
+      {R"(,"languages":"pol+")", "pol+eng", "languages ignored: not '+'-joined language codes; using pol+eng"},
+      {R"(,"languages":"../../x")", "pol+eng", "languages ignored: not '+'-joined language codes; using pol+eng"},
+      {R"(,"languages":["pol"])", "pol+eng", "languages ignored: not a string of up to 64 bytes; using pol+eng"},
+      {R"(,"languages":"aaaa+aaab+aaac+aaad+aaae+aaaf+aaag+aaah+aaai+aaaj+aaak+aaal+aaam+aa")", "pol+eng",
+       "languages ignored: not a string of up to 64 bytes; using pol+eng"},
+  };
+  std::vector<std::string> replies;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.member);
+    TModelsHost host;
+    host.folder = folder;
+    TScanRequest request;
+    request.languages = "stale";
+    std::string scanId;
+    HandleCommand(std::string(R"({"POL":"Init_SCAN","email":"a@b")") + c.member + "}", request, scanId, host);
+    EXPECT_EQ(request.languages, c.kept);
+    const bool logged = c.logged && std::find(host.log.begin(), host.log.end(), c.logged) != host.log.end();
+    EXPECT_TRUE(!c.logged || logged) << ::testing::PrintToString(host.log);
+    ASSERT_EQ(host.sent.size(), 1u);
+    replies.push_back(host.sent[0]);
+  }
+  for (const std::string& r : replies) EXPECT_EQ(r, replies.front());
+  // Other commands leave the languages alone.
+  TPeer run;
+  run.request.languages = "eng";
+  run.Handle(R"({"POL":"IFSCANED","languages":"pol"})");
+  EXPECT_EQ(run.request.languages, "eng");
 }
 
 }  // namespace
