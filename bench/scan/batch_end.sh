@@ -6,8 +6,9 @@
 # "synthetic"; five pages repeated) land one every DELAY_MS. Prints each run, the median
 # and the peak working set. ARCH=x86_64 measures the 64-bit build under
 # wine64 (see bench/arch.sh); BEFORE_EXE=<batch_end_bench.exe> runs another
-# build in the same alternating runs.
-#   bench/scan/batch_end.sh    PAGES=20 DELAY_MS=2000 RUNS=3 MODE=RGB CORPUS=text
+# build in the same alternating runs. OCR=pol+eng (the host's default)
+# recognises each page's words as the host does; OCR= leaves it off.
+#   bench/scan/batch_end.sh    PAGES=20 DELAY_MS=2000 RUNS=3 MODE=RGB CORPUS=text OCR=pol+eng
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source tools/common.sh
@@ -18,9 +19,11 @@ delay=${DELAY_MS:-2000}
 runs=${RUNS:-3}
 mode=${MODE:-RGB}
 corpus=${CORPUS:-text}
+export OCR_LANGUAGES=${OCR-pol+eng}
+export WINEDEBUG=-all
 work=${BENCH_DIR:-/tmp/skan-pdf-bench}
 exe=$SKAN_BENCH_TREE/app/batch_end_bench.exe
-skan_bench_build --target batch_end_bench pdfwriter >/dev/null
+skan_bench_build --target batch_end_bench pdfwriter ocr_models >/dev/null
 skan_display
 dir=$work/$corpus/$mode
 case $corpus in
@@ -35,7 +38,7 @@ for n in $(seq 0 $((pages - 1))); do f=$dir/page$(printf %03d $((n % 5))).bmp; f
 builds=("after=$exe")
 [ -z "${BEFORE_EXE:-}" ] || builds+=("before=$BEFORE_EXE")
 declare -A times=() peaks=()
-echo "$pages $corpus $mode pages at 300 dpi, one every $delay ms, $runs runs ($SKAN_BENCH_ARCH)"
+echo "$pages $corpus $mode pages at 300 dpi, one every $delay ms, OCR '${OCR_LANGUAGES}', $runs runs ($SKAN_BENCH_ARCH)"
 for _ in $(seq "$runs"); do
   for b in "${builds[@]}"; do
     name=${b%%=*}

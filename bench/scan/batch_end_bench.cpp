@@ -3,13 +3,16 @@
 // them, each handed to the page pipeline as the host hands it; after the
 // last one the host's own completion runs (the PDF, its Base64 export) and
 // the time from the last page file to "Redy_SCAN" is printed, with the
-// process's peak memory.
+// process's peak memory. With OCR_LANGUAGES set ("pol+eng"), each page's
+// words are recognised as the host does it, with the models beside the
+// program (tessdata\).
 //   batch_end_bench.exe <delay ms> <page.bmp>...
 #include <windows.h>
 #include <psapi.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <exception>
 #include <string>
@@ -17,6 +20,7 @@
 #include <vector>
 
 #include "create_valid_pdf.h"
+#include "page_ocr.h"
 #include "page_pipeline.h"
 #include "scan_completion.h"
 
@@ -26,8 +30,9 @@ using TClock = std::chrono::steady_clock;
 
 class TBenchHost : public skan::TScanCompletionHost {
  public:
-  TBenchHost(std::vector<std::wstring> lista, std::wstring temp, std::unique_ptr<skan::TPagePipeline> pipeline)
-      : lista_(std::move(lista)), temp_(std::move(temp)), pipeline_(std::move(pipeline)) {}
+  TBenchHost(std::vector<std::wstring> lista, std::wstring temp, std::unique_ptr<skan::TPagePipeline> pipeline,
+             std::shared_ptr<skan::TPageOcr> ocr)
+      : lista_(std::move(lista)), temp_(std::move(temp)), pipeline_(std::move(pipeline)), ocr_(std::move(ocr)) {}
   const std::vector<std::wstring>* Lista() override { return &lista_; }
   void ReleaseLista() override {}
   void SetFilename(const std::wstring& filename) override { filename_ = filename; }
@@ -42,6 +47,7 @@ class TBenchHost : public skan::TScanCompletionHost {
   void Navigate(const std::wstring&) override {}
   std::wstring TempFolder() override { return temp_; }
   std::unique_ptr<skan::TPagePipeline> TakePipeline() override { return std::move(pipeline_); }
+  std::shared_ptr<skan::TPageOcr> TakePageOcr() override { return ocr_; }
 
   TClock::time_point saved_{}, ready_{};
   std::wstring filename_;
@@ -50,6 +56,7 @@ class TBenchHost : public skan::TScanCompletionHost {
   std::vector<std::wstring> lista_;
   std::wstring temp_;
   std::unique_ptr<skan::TPagePipeline> pipeline_;
+  std::shared_ptr<skan::TPageOcr> ocr_;
 };
 
 }  // namespace
@@ -67,7 +74,10 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring temp = tempPath;
   std::vector<std::wstring> lista;
   try {
-    auto pipeline = std::make_unique<skan::TPagePipeline>(temp);
+    std::shared_ptr<skan::TPageOcr> ocr;
+    const char* languages = std::getenv("OCR_LANGUAGES");
+    if (languages && *languages) ocr = std::make_shared<skan::TPageOcr>(skan::OcrDataFolder(), languages);
+    auto pipeline = std::make_unique<skan::TPagePipeline>(temp, nullptr, ocr);
     TClock::time_point last{};
     for (int i = 2; i < argc; ++i) {
       if (i > 2) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
@@ -81,7 +91,7 @@ int wmain(int argc, wchar_t** argv) {
     // time splits into drawing, saving and exporting.
     pipeline->WaitIdle();
     const TClock::time_point drawn = TClock::now();
-    TBenchHost host(lista, temp, std::move(pipeline));
+    TBenchHost host(lista, temp, std::move(pipeline), ocr);
     skan::TwainManager1TransferComplete(host);
     auto since = [](TClock::time_point a, TClock::time_point b) {
       return std::chrono::duration<double>(b - a).count();
