@@ -33,6 +33,10 @@ struct TPlacement {
   // Maps the image's unit square, or the form's own space in points, onto
   // the canvas (points, origin at the bottom left).
   std::array<double, 6> matrix{1, 0, 0, 1, 0, 0};
+  // For a stencil mask: the colour it paints, grey ("g") when `fillGrey`.
+  bool fill = false;
+  bool fillGrey = false;
+  TRgb fillColour{0, 0, 0};
 };
 
 struct TCanvas {
