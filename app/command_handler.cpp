@@ -18,6 +18,7 @@ void HandleCommand(std::string_view body, TScanRequest& request, std::string& sc
   if (CommandIs(tekst, "Init_SCAN")) {
     request.email = MemberText(*value, "email");
     request.serialnumber = MemberText(*value, "serialnumber");
+    request.compactImages = TakeCompactImages(*value, [&host](std::string_view line) { host.Log(line); });
     request.ScanStatus = scan_status::kInit;
     scanId = FormatScanId(host.Now());
     const std::string reply = InitScanReply(scanId);

@@ -127,9 +127,10 @@ void TPageFileBuffers::Give(base::TWholeFile buffer) {
   if (free_.size() > 2) free_.resize(2);
 }
 
-std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder) {
+std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder,
+                            uint32_t drawFlags) {
   pdf::TPdfWriter pdf;  // frees its context and the library on every way out
-  return CreateValidPDF(pdf, lista, tempFolder);
+  return CreateValidPDF(pdf, lista, tempFolder, drawFlags);
 }
 
 namespace {
@@ -196,10 +197,11 @@ class TReadAhead {
 
 // One page; `read`, when given, is the page file's read already under way,
 // whose failure counts only where reading it here would have failed.
-void AddPage(pdf::TPdfWriter& pdf, const std::wstring& page, TBitmapRead* read, TPageFileBuffers* buffers) {
+void AddPage(pdf::TPdfWriter& pdf, const std::wstring& page, TBitmapRead* read, TPageFileBuffers* buffers,
+             uint32_t drawFlags) {
   const uint32_t height = ToUnsigned32(pdf.MMToUnit(kPageHeightMM));
   const uint32_t width = ToUnsigned32(pdf.MMToUnit(kPageWidthMM));
-  HDC dc = pdf.AddPage(width, height, kSurfaceWidth, kSurfaceHeight, pdf::PdfWriterDrawFlag_None);
+  HDC dc = pdf.AddPage(width, height, kSurfaceWidth, kSurfaceHeight, drawFlags);
   if (GetFileAttributesW(page.c_str()) == INVALID_FILE_ATTRIBUTES)
     throw std::runtime_error("Plik \r" + base::Narrow(page) + "\r" + "nie istnieje");
   {
@@ -212,8 +214,8 @@ void AddPage(pdf::TPdfWriter& pdf, const std::wstring& page, TBitmapRead* read, 
 
 }  // namespace
 
-void AddPdfPage(pdf::TPdfWriter& pdf, const std::wstring& page, TPageFileBuffers* buffers) {
-  AddPage(pdf, page, nullptr, buffers);
+void AddPdfPage(pdf::TPdfWriter& pdf, const std::wstring& page, TPageFileBuffers* buffers, uint32_t drawFlags) {
+  AddPage(pdf, page, nullptr, buffers, drawFlags);
 }
 
 std::wstring SavePdf(pdf::TPdfWriter& pdf, const std::wstring& tempFolder) {
@@ -230,7 +232,7 @@ std::wstring SavePdf(pdf::TPdfWriter& pdf, const std::wstring& tempFolder) {
 }
 
 std::wstring CreateValidPDF(pdf::TPdfWriter& pdf, const std::vector<std::wstring>& lista,
-                            const std::wstring& tempFolder) {
+                            const std::wstring& tempFolder, uint32_t drawFlags) {
   pdf.CreateMemDocument();
   // Each page file is read on a second thread while the page before it is
   // drawn and compressed. A failed read waits in its future and is raised in
@@ -239,7 +241,7 @@ std::wstring CreateValidPDF(pdf::TPdfWriter& pdf, const std::vector<std::wstring
   TReadAhead reads(lista, buffers);
   for (size_t i = 0; i < lista.size(); ++i) {
     reads.Allow(i + 2);
-    AddPage(pdf, lista[i], &reads.Read(i), &buffers);
+    AddPage(pdf, lista[i], &reads.Read(i), &buffers, drawFlags);
   }
   return SavePdf(pdf, tempFolder);
 }

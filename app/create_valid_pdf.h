@@ -27,11 +27,14 @@ std::wstring MakeTempFile(const std::wstring& folder);
 // placeholder from MakeTempFile(tempFolder), with ".pdf" for its extension;
 // returns that path. Failures are raised: TPdfWriterException from the
 // library, std::runtime_error (UTF-8 text) for a missing or broken bitmap.
-std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder);
+// `drawFlags` are the library's draw flags for every page
+// (PdfWriterDrawFlag_CompactImages for compact pages, none for lossless).
+std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder,
+                            uint32_t drawFlags = 0);
 
 // The same with a library object the caller made (and may have set a unit on).
 std::wstring CreateValidPDF(pdf::TPdfWriter& pdf, const std::vector<std::wstring>& lista,
-                            const std::wstring& tempFolder);
+                            const std::wstring& tempFolder, uint32_t drawFlags = 0);
 
 // Memory for page files read one after another. A page is tens of megabytes,
 // and memory taken afresh from the system for each page costs a page fault
@@ -53,7 +56,8 @@ class TPageFileBuffers {
 // assembly's failures), and the save to a fresh name beside a new placeholder
 // in `tempFolder`, followed by Close; returns the PDF's path. `buffers`, when
 // given, lends the memory the page file is read into.
-void AddPdfPage(pdf::TPdfWriter& pdf, const std::wstring& page, TPageFileBuffers* buffers = nullptr);
+void AddPdfPage(pdf::TPdfWriter& pdf, const std::wstring& page, TPageFileBuffers* buffers = nullptr,
+                uint32_t drawFlags = 0);
 std::wstring SavePdf(pdf::TPdfWriter& pdf, const std::wstring& tempFolder);
 
 // `path` with its extension replaced: cut at the last dot of the file-name

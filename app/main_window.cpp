@@ -10,6 +10,7 @@
 #include "files_win.h"
 #include "resource.h"
 #include "scan_completion.h"
+#include "pdf/pdf_binding.h"
 #include "base/encoding.h"
 
 namespace skan {
@@ -420,6 +421,7 @@ class TSkanowanieCompletionHost : public skan::TScanCompletionHost {
   std::wstring ScanId() override { return base::Widen(scan_id); }
   void Navigate(const std::wstring& path) override { w_.WebBrowser1.Navigate(path); }
   std::wstring TempFolder() override { return skan::TempFolder(); }
+  uint32_t DrawFlags() override { return w_.PageDrawFlags(); }
   std::unique_ptr<skan::TPagePipeline> TakePipeline() override { return w_.pipeline_.Take(); }
   std::string PageFailure(const std::wstring& page) override { return w_.scanStart_.PageFailure(page); }
 
@@ -434,6 +436,10 @@ void TSkanowanie::TwainManager1TransferComplete(twain::TTwainObject*, int, bool)
 }
 
 void TSkanowanie::PageFileWritten(const std::wstring& page) { pipeline_.PageFileWritten(page); }
+
+uint32_t TSkanowanie::PageDrawFlags() const {
+  return request.compactImages ? skan::pdf::PdfWriterDrawFlag_CompactImages : skan::pdf::PdfWriterDrawFlag_None;
+}
 
 void TSkanowanie::ImageButton3Click() { share_->ImageButton3Click(); }
 

@@ -33,9 +33,10 @@ bool IdentifyFile(const std::wstring& path, TFileIdentity& id) {
   return true;
 }
 
-TPagePipeline::TPagePipeline(std::wstring workFolder, TClose close)
+TPagePipeline::TPagePipeline(std::wstring workFolder, TClose close, uint32_t drawFlags)
     : workFolder_(std::move(workFolder)),
       close_(close ? std::move(close) : TClose([](pdf::TPdfWriter& pdf) { pdf.Close(); })),
+      drawFlags_(drawFlags),
       worker_([this] { Run(); }) {}
 
 namespace {
@@ -161,7 +162,7 @@ void TPagePipeline::Run() {
       TFileIdentity after;
       // The same file before and after the read: the page drawn is the file's.
       if (!IdentifyFile(page, done.id)) throw std::runtime_error("page file missing");
-      AddPdfPage(*pdf_, page, &buffers_);
+      AddPdfPage(*pdf_, page, &buffers_, drawFlags_);
       if (!IdentifyFile(page, after) || !(after == done.id)) throw std::runtime_error("page file changed");
       prepared_.push_back(std::move(done));
       exportDue = exportAhead_ != nullptr;
@@ -216,7 +217,7 @@ std::wstring TPagePipeline::CreateValidPDF(const std::vector<std::wstring>& list
     }
   }
   Abandon();
-  return skan::CreateValidPDF(lista, tempFolder);
+  return skan::CreateValidPDF(lista, tempFolder, drawFlags_);
 }
 
 std::unique_ptr<TExportAhead> TPagePipeline::TakeExportAhead() { return std::move(exportAhead_); }

@@ -30,8 +30,16 @@ inline constexpr TPeerField kOriginField{
     "origin", "string", 8 + 255 + 6,
     "the first message only; kept for the whole process; shown in the window and beside \"Confirm and send\""};
 
+// "compression": how the request's colour and grey pages are stored.
+// "compact" (the default): text and lines as coloured masks over a JPEG
+// background, photographs as one JPEG; "lossless": every pixel as scanned.
+// Black-and-white pages are lossless either way.
+inline constexpr TPeerField kCompressionField{
+    "compression", "string", 8,
+    "Init_SCAN; \"compact\" (default when absent) or \"lossless\"; for that request's pages"};
+
 // Every optional field, in one place.
-inline constexpr TPeerField kPeerFields[] = {kOriginField};
+inline constexpr TPeerField kPeerFields[] = {kOriginField, kCompressionField};
 
 // What the optional fields have set so far.
 struct TPeerFields {
@@ -54,5 +62,10 @@ std::optional<std::string> ParseOrigin(std::string_view text);
 // reply.
 bool TakePeerFields(const TJsonValue& message, TPeerFields& fields,
                     const std::function<void(std::string_view line)>& log);
+
+// Whether an Init_SCAN asks for compact pages: true when "compression" is
+// absent or "compact", false for "lossless"; any other value is logged and
+// the default kept.
+bool TakeCompactImages(const TJsonValue& message, const std::function<void(std::string_view line)>& log);
 
 }  // namespace skan

@@ -46,8 +46,8 @@ void TwainManager1TransferComplete(TScanCompletionHost& host) {
     if (!failure.empty()) throw std::runtime_error(failure);
     break;
   }
-  const std::wstring filename =
-      pipeline ? pipeline->CreateValidPDF(pages, host.TempFolder()) : CreateValidPDF(pages, host.TempFolder());
+  const std::wstring filename = pipeline ? pipeline->CreateValidPDF(pages, host.TempFolder())
+                                         : CreateValidPDF(pages, host.TempFolder(), host.DrawFlags());
   const std::unique_ptr<TExportAhead> ahead = pipeline ? pipeline->TakeExportAhead() : nullptr;
   host.SetFilename(filename);
   if (FileExists(filename)) host.AppendLog(filename);
