@@ -13,6 +13,8 @@ packages=(
   curl chromium firefox-esr nodejs iproute2 locales nsis
   # tools/format.sh
   clang-format
+  # the compact form's benchmark (bench/pdf/compact.sh)
+  tesseract-ocr tesseract-ocr-pol tesseract-ocr-eng python3-numpy python3-pil mate-backgrounds
   # Wine's own TWAIN source over SANE's test backend (tools/install-sane-ds.sh)
   libsane1:i386 libsane-dev:i386 sane-utils gcc-multilib libwine-dev:i386 wine64-tools xz-utils patch
 )

@@ -18,6 +18,7 @@
 
 #include "create_valid_pdf.h"
 #include "page_pipeline.h"
+#include "pdf/pdf_binding.h"
 #include "scan_completion.h"
 
 namespace {
@@ -67,7 +68,13 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring temp = tempPath;
   std::vector<std::wstring> lista;
   try {
-    auto pipeline = std::make_unique<skan::TPagePipeline>(temp);
+    // COMPRESSION=lossless draws the pages as before; compact otherwise, as
+    // a request does by default.
+    const wchar_t* compression = _wgetenv(L"COMPRESSION");
+    const uint32_t drawFlags = compression && std::wstring(compression) == L"lossless"
+                                   ? skan::pdf::PdfWriterDrawFlag_None
+                                   : skan::pdf::PdfWriterDrawFlag_CompactImages;
+    auto pipeline = std::make_unique<skan::TPagePipeline>(temp, nullptr, drawFlags);
     TClock::time_point last{};
     for (int i = 2; i < argc; ++i) {
       if (i > 2) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));

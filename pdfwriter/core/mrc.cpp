@@ -111,10 +111,16 @@ struct TInk {
 
 class TInks {
  public:
-  TInks(uint32_t width, uint32_t height, bool grey)
-      : width_(width), height_(height), stride_(DibStride(width, 1)), grey_(grey) {
+  // Masks are taken from `spare` and given back to it.
+  TInks(uint32_t width, uint32_t height, bool grey, std::vector<std::vector<uint8_t>>& spare)
+      : width_(width), height_(height), stride_(DibStride(width, 1)), grey_(grey), spare_(spare) {
     binToInk_.assign(grey ? 64 : 4096, -1);
   }
+  ~TInks() {
+    for (TInk& ink : inks_) spare_.push_back(std::move(ink.mask));
+  }
+  TInks(const TInks&) = delete;
+  TInks& operator=(const TInks&) = delete;
 
   // Marks pixel (x, y) of colour (r, g, b) as ink.
   void Add(uint32_t x, uint32_t y, int r, int g, int b) {
@@ -161,6 +167,10 @@ class TInks {
     ink.y = y;
     ink.u = u;
     ink.v = v;
+    if (!spare_.empty()) {
+      ink.mask = std::move(spare_.back());
+      spare_.pop_back();
+    }
     ink.mask.assign(stride_ * height_, 0xFF);
     inks_.push_back(std::move(ink));
     return static_cast<int>(inks_.size() - 1);
@@ -169,6 +179,7 @@ class TInks {
   uint32_t width_, height_;
   size_t stride_;
   bool grey_;
+  std::vector<std::vector<uint8_t>>& spare_;
   std::vector<int> binToInk_;
   std::vector<TInk> inks_;
   uint64_t total_ = 0;
@@ -178,7 +189,7 @@ class TInks {
 // Flate, whichever is smaller. (Cropped to its rows it would be placed at
 // fractions of a point, which readers round to a row off here and there;
 // the empty rows cost a bit each in Group 4.)
-uint32_t AddMask(TDocument& doc, const TInk& ink, uint32_t width, uint32_t rows, size_t stride) {
+uint32_t AddMask(TDocument& doc, TDeflater& deflater, const TInk& ink, uint32_t width, uint32_t rows, size_t stride) {
   const uint8_t* bits = ink.mask.data();
   const std::string g4 = EncodeG4(bits, stride, width, rows, true);
   TRaster r;
@@ -191,7 +202,6 @@ uint32_t AddMask(TDocument& doc, const TInk& ink, uint32_t width, uint32_t rows,
   r.palette = {{0, 0, 0}, {255, 255, 255}};
   TMemoryStore flate;
   uint64_t flateOffset = 0;
-  TDeflater deflater;
   const uint64_t flateLength = deflater.Deflate(r, flate, &flateOffset);
   TImageInfo info;
   info.width = width;
@@ -222,6 +232,14 @@ uint32_t AddJpeg(TDocument& doc, const TJpegRowFn& row, uint32_t width, uint32_t
 
 }  // namespace
 
+// Page buffers of tens of megabytes, taken afresh for every page, cost a
+// page fault per 4 KiB touched: they are kept with the document.
+struct TCompactBuffers {
+  TReusedBuffer band, luma, background;
+  std::vector<std::vector<uint8_t>> masks;
+  TDeflater deflater;
+};
+
 TCompactResult AddCompactImage(TDocument& doc, TCanvas& canvas, const TRaster& raster) {
   TCompactResult result;
   if (raster.bitsPerPixel == 1) {
@@ -241,18 +259,22 @@ TCompactResult AddCompactImage(TDocument& doc, TCanvas& canvas, const TRaster& r
   const size_t rowBytes = size_t{w} * static_cast<size_t>(nc);
   const size_t bgRowBytes = size_t{bw} * static_cast<size_t>(nc);
 
-  std::vector<uint8_t> band(rowBytes * block), luma(size_t{w} * block);
-  std::vector<uint8_t> background(bgRowBytes * bh);
-  TInks inks(w, h, rows.Grey());
+  std::shared_ptr<TCompactBuffers>& kept = doc.CompactBuffers();
+  if (!kept) kept = std::make_shared<TCompactBuffers>();
+  TCompactBuffers& buffers = *kept;
+  uint8_t* const band = buffers.band.Reserve(rowBytes * block);
+  uint8_t* const luma = buffers.luma.Reserve(size_t{w} * block);
+  uint8_t* const background = buffers.background.Reserve(bgRowBytes * bh);
+  TInks inks(w, h, rows.Grey(), buffers.masks);
   uint64_t pictureBlocks = 0, blocks = 0;
   uint32_t flatTones[64] = {};  // flat blocks by mean luma, four levels a bin
 
   for (uint32_t y0 = 0; y0 < h; y0 += block) {
     const uint32_t bandRows = std::min(block, h - y0);
     for (uint32_t j = 0; j < bandRows; ++j) {
-      uint8_t* src = band.data() + rowBytes * j;
+      uint8_t* src = band + rowBytes * j;
       rows.Read(y0 + j, src);
-      uint8_t* dst = luma.data() + size_t{w} * j;
+      uint8_t* dst = luma + size_t{w} * j;
       if (nc == 1)
         std::memcpy(dst, src, w);
       else
@@ -265,8 +287,8 @@ TCompactResult AddCompactImage(TDocument& doc, TCanvas& canvas, const TRaster& r
       int lo[4] = {255, 255, 255, 255}, hi[4] = {0, 0, 0, 0};
       uint32_t sum[3] = {0, 0, 0};
       for (uint32_t j = 0; j < bandRows; ++j) {
-        const uint8_t* p = band.data() + rowBytes * j + size_t{x0} * nc;
-        const uint8_t* l = luma.data() + size_t{w} * j + x0;
+        const uint8_t* p = band + rowBytes * j + size_t{x0} * nc;
+        const uint8_t* l = luma + size_t{w} * j + x0;
         for (uint32_t i = 0; i < cols; ++i) {
           lo[3] = std::min<int>(lo[3], l[i]);
           hi[3] = std::max<int>(hi[3], l[i]);
@@ -291,8 +313,8 @@ TCompactResult AddCompactImage(TDocument& doc, TCanvas& canvas, const TRaster& r
         const int paperFrom = hi[3] - lumaRange / 4, midFrom = lo[3] + lumaRange / 3, midTo = hi[3] - lumaRange / 3;
         uint32_t paper = 0, mid = 0, paperSum[3] = {0, 0, 0};
         for (uint32_t j = 0; j < bandRows; ++j) {
-          const uint8_t* p = band.data() + rowBytes * j + size_t{x0} * nc;
-          const uint8_t* l = luma.data() + size_t{w} * j + x0;
+          const uint8_t* p = band + rowBytes * j + size_t{x0} * nc;
+          const uint8_t* l = luma + size_t{w} * j + x0;
           for (uint32_t i = 0; i < cols; ++i, p += nc) {
             if (l[i] >= paperFrom) {
               ++paper;
@@ -316,8 +338,8 @@ TCompactResult AddCompactImage(TDocument& doc, TCanvas& canvas, const TRaster& r
       }
       if (kind == TBlockKind::Text) {
         for (uint32_t j = 0; j < bandRows; ++j) {
-          const uint8_t* p = band.data() + rowBytes * j + size_t{x0} * nc;
-          const uint8_t* l = luma.data() + size_t{w} * j + x0;
+          const uint8_t* p = band + rowBytes * j + size_t{x0} * nc;
+          const uint8_t* l = luma + size_t{w} * j + x0;
           for (uint32_t i = 0; i < cols; ++i, p += nc)
             if (l[i] < inkBelow) {
               if (nc == 1)
@@ -332,7 +354,7 @@ TCompactResult AddCompactImage(TDocument& doc, TCanvas& canvas, const TRaster& r
       const uint32_t cx0 = x0 / f, cy0 = y0 / f;
       const uint32_t cellCols = (cols + f - 1) / f, cellRows = (bandRows + f - 1) / f;
       for (uint32_t cj = 0; cj < cellRows; ++cj) {
-        uint8_t* out = background.data() + bgRowBytes * (cy0 + cj) + size_t{cx0} * nc;
+        uint8_t* out = background + bgRowBytes * (cy0 + cj) + size_t{cx0} * nc;
         for (uint32_t ci = 0; ci < cellCols; ++ci, out += nc) {
           if (kind == TBlockKind::Text) {
             for (int c = 0; c < nc; ++c) out[c] = fill[c];
@@ -340,7 +362,7 @@ TCompactResult AddCompactImage(TDocument& doc, TCanvas& canvas, const TRaster& r
           }
           uint32_t s[3] = {0, 0, 0}, k = 0;
           for (uint32_t j = cj * f; j < std::min(bandRows, cj * f + f); ++j) {
-            const uint8_t* p = band.data() + rowBytes * j + size_t{x0 + ci * f} * nc;
+            const uint8_t* p = band + rowBytes * j + size_t{x0 + ci * f} * nc;
             for (uint32_t i = ci * f; i < std::min(cols, ci * f + f); ++i, ++k)
               for (int c = 0; c < nc; ++c) s[c] += *p++;
           }
@@ -379,11 +401,11 @@ TCompactResult AddCompactImage(TDocument& doc, TCanvas& canvas, const TRaster& r
   layers.height = canvas.height;
   TDocument::CoverWithImage(
       layers, AddJpeg(
-                  doc, [&](uint32_t y) { return background.data() + bgRowBytes * y; }, bw, bh, nc, kBackgroundQuality));
+                  doc, [&](uint32_t y) { return background + bgRowBytes * y; }, bw, bh, nc, kBackgroundQuality));
   for (const TInk& ink : inks.Inks()) {
     if (!ink.count) continue;
     TPlacement p;
-    p.index = AddMask(doc, ink, w, h, inks.Stride());
+    p.index = AddMask(doc, buffers.deflater, ink, w, h, inks.Stride());
     p.matrix = {canvas.width, 0, 0, canvas.height, 0, 0};
     p.fill = true;
     p.fillGrey = nc == 1;

@@ -14,6 +14,8 @@
 
 namespace skan::pdfwriter {
 
+struct TCompactBuffers;  // mrc.h
+
 // Points (1/72 inch) per unit, indexed by the unit's ordinal 1..8
 // (mm, 1/10 mm, 1/100 mm, 1/1000 mm, inch, 1/10, 1/100, 1/1000 inch).
 double PointsPerUnit(uint32_t unit);
@@ -83,6 +85,9 @@ class TDocument {
   // nowhere) or the store is no PDF file; the caller then saves elsewhere.
   bool SaveInPlace();
 
+  // Memory the compact form keeps from one page to the next (mrc.cpp).
+  std::shared_ptr<TCompactBuffers>& CompactBuffers() { return compactBuffers_; }
+
  private:
   struct TStoredImage {
     TImageInfo info;
@@ -101,6 +106,7 @@ class TDocument {
   std::vector<TCanvas> pages_;
   std::vector<TCanvas> forms_;
   std::vector<std::pair<std::string, std::u16string>> info_;
+  std::shared_ptr<TCompactBuffers> compactBuffers_;
 };
 
 }  // namespace skan::pdfwriter
