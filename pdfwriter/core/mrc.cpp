@@ -17,6 +17,7 @@ namespace {
 // The background's resolution: the page's divided by a whole factor to come
 // near this.
 constexpr uint32_t kBackgroundDpi = 150;
+constexpr uint32_t kMaxScale = 8;
 // Segmentation works on blocks of 8 x 8 background pixels (about 1.4 mm):
 // each is judged flat, text on paper, or picture.
 constexpr uint32_t kCellsPerBlock = 8;
@@ -253,7 +254,10 @@ TCompactResult AddCompactImage(TDocument& doc, TCanvas& canvas, const TRaster& r
 
   // The background's scale: whole pixels of the page per background pixel.
   const double dpi = canvas.width > 0 ? w * 72.0 / canvas.width : 300;
-  const uint32_t f = std::max<uint32_t>(1, static_cast<uint32_t>((dpi + kBackgroundDpi / 2) / kBackgroundDpi));
+  // At most 8 (1200 dpi and more), which bounds a block at 64 x 64 pixels
+  // whatever size in points the page is given.
+  const uint32_t f = static_cast<uint32_t>(
+      std::clamp((dpi + kBackgroundDpi / 2) / kBackgroundDpi, 1.0, static_cast<double>(kMaxScale)));
   const uint32_t block = f * kCellsPerBlock;
   const uint32_t bw = (w + f - 1) / f, bh = (h + f - 1) / f;
   const size_t rowBytes = size_t{w} * static_cast<size_t>(nc);
