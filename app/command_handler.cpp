@@ -19,6 +19,7 @@ void HandleCommand(std::string_view body, TScanRequest& request, std::string& sc
     request.email = MemberText(*value, "email");
     request.serialnumber = MemberText(*value, "serialnumber");
     request.languages = TakeLanguages(*value, host.OcrDataFolder(), [&host](std::string_view line) { host.Log(line); });
+    request.compactImages = TakeCompactImages(*value, [&host](std::string_view line) { host.Log(line); });
     request.ScanStatus = scan_status::kInit;
     scanId = FormatScanId(host.Now());
     const std::string reply = InitScanReply(scanId);

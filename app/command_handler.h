@@ -16,6 +16,8 @@ struct TScanRequest {
   std::string tmpPath;
   std::string email;
   std::string serialnumber;
+  // Colour and grey pages in compact form ("compression" of Init_SCAN).
+  bool compactImages = true;
   // The peer's optional fields (peer_fields.h): kept for the whole process.
   TPeerFields peer;
   // The OCR languages of the request's pages ("" for none), from Init_SCAN.

@@ -137,9 +137,10 @@ void TPageFileBuffers::Give(base::TWholeFile buffer) {
   if (free_.size() > 2) free_.resize(2);
 }
 
-std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder, TPageOcr* ocr) {
+std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder,
+                            uint32_t drawFlags, TPageOcr* ocr) {
   pdf::TPdfWriter pdf;  // frees its context and the library on every way out
-  return CreateValidPDF(pdf, lista, tempFolder, ocr);
+  return CreateValidPDF(pdf, lista, tempFolder, drawFlags, ocr);
 }
 
 namespace {
@@ -221,10 +222,10 @@ void AddTextLayer(pdf::TPdfWriter& pdf, const ocr::TPageText& text, const std::w
 // One page; `read`, when given, is the page file's read already under way,
 // whose failure counts only where reading it here would have failed.
 void AddPage(pdf::TPdfWriter& pdf, const std::wstring& page, TBitmapRead* read, TPageFileBuffers* buffers,
-             TPageOcr* ocr) {
+             uint32_t drawFlags, TPageOcr* ocr) {
   const uint32_t height = ToUnsigned32(pdf.MMToUnit(kPageHeightMM));
   const uint32_t width = ToUnsigned32(pdf.MMToUnit(kPageWidthMM));
-  HDC dc = pdf.AddPage(width, height, kSurfaceWidth, kSurfaceHeight, pdf::PdfWriterDrawFlag_None);
+  HDC dc = pdf.AddPage(width, height, kSurfaceWidth, kSurfaceHeight, drawFlags);
   if (GetFileAttributesW(page.c_str()) == INVALID_FILE_ATTRIBUTES)
     throw std::runtime_error("Plik \r" + base::Narrow(page) + "\r" + "nie istnieje");
   std::optional<ocr::TPageText> text;
@@ -242,8 +243,9 @@ void AddPage(pdf::TPdfWriter& pdf, const std::wstring& page, TBitmapRead* read, 
 
 }  // namespace
 
-void AddPdfPage(pdf::TPdfWriter& pdf, const std::wstring& page, TPageFileBuffers* buffers, TPageOcr* ocr) {
-  AddPage(pdf, page, nullptr, buffers, ocr);
+void AddPdfPage(pdf::TPdfWriter& pdf, const std::wstring& page, TPageFileBuffers* buffers, uint32_t drawFlags,
+                TPageOcr* ocr) {
+  AddPage(pdf, page, nullptr, buffers, drawFlags, ocr);
 }
 
 std::wstring SavePdf(pdf::TPdfWriter& pdf, const std::wstring& tempFolder) {
@@ -260,7 +262,7 @@ std::wstring SavePdf(pdf::TPdfWriter& pdf, const std::wstring& tempFolder) {
 }
 
 std::wstring CreateValidPDF(pdf::TPdfWriter& pdf, const std::vector<std::wstring>& lista,
-                            const std::wstring& tempFolder, TPageOcr* ocr) {
+                            const std::wstring& tempFolder, uint32_t drawFlags, TPageOcr* ocr) {
   pdf.CreateMemDocument();
   // Each page file is read on a second thread while the page before it is
   // drawn and compressed. A failed read waits in its future and is raised in
@@ -269,7 +271,7 @@ std::wstring CreateValidPDF(pdf::TPdfWriter& pdf, const std::vector<std::wstring
   TReadAhead reads(lista, buffers);
   for (size_t i = 0; i < lista.size(); ++i) {
     reads.Allow(i + 2);
-    AddPage(pdf, lista[i], &reads.Read(i), &buffers, ocr);
+    AddPage(pdf, lista[i], &reads.Read(i), &buffers, drawFlags, ocr);
   }
   return SavePdf(pdf, tempFolder);
 }

@@ -26,17 +26,19 @@ std::wstring MakeTempFile(const std::wstring& folder);
 
 // Draws every bitmap of `lista` onto an A4 page and saves the PDF beside a new
 // placeholder from MakeTempFile(tempFolder), with ".pdf" for its extension;
-// returns that path. With `ocr`, each page's words go invisibly over it, and
-// a page whose text reads the right way up only turned is drawn turned; a
-// page without words (OCR failed) is noted there and never fails the PDF.
-// Failures are raised: TPdfWriterException from the library,
-// std::runtime_error (UTF-8 text) for a missing or broken bitmap.
+// returns that path. `drawFlags` are the library's draw flags for every page
+// (PdfWriterDrawFlag_CompactImages for compact pages, none for lossless).
+// With `ocr`, each page's words go invisibly over it, and a page whose text
+// reads the right way up only turned is drawn turned; a page without words
+// (OCR failed) is noted there and never fails the PDF. Failures are raised:
+// TPdfWriterException from the library, std::runtime_error (UTF-8 text) for a
+// missing or broken bitmap.
 std::wstring CreateValidPDF(const std::vector<std::wstring>& lista, const std::wstring& tempFolder,
-                            TPageOcr* ocr = nullptr);
+                            uint32_t drawFlags = 0, TPageOcr* ocr = nullptr);
 
 // The same with a library object the caller made (and may have set a unit on).
 std::wstring CreateValidPDF(pdf::TPdfWriter& pdf, const std::vector<std::wstring>& lista,
-                            const std::wstring& tempFolder, TPageOcr* ocr = nullptr);
+                            const std::wstring& tempFolder, uint32_t drawFlags = 0, TPageOcr* ocr = nullptr);
 
 // Memory for page files read one after another. A page is tens of megabytes,
 // and memory taken afresh from the system for each page costs a page fault
@@ -59,7 +61,7 @@ class TPageFileBuffers {
 // in `tempFolder`, followed by Close; returns the PDF's path. `buffers`, when
 // given, lends the memory the page file is read into.
 void AddPdfPage(pdf::TPdfWriter& pdf, const std::wstring& page, TPageFileBuffers* buffers = nullptr,
-                TPageOcr* ocr = nullptr);
+                uint32_t drawFlags = 0, TPageOcr* ocr = nullptr);
 std::wstring SavePdf(pdf::TPdfWriter& pdf, const std::wstring& tempFolder);
 
 // `path` with its extension replaced: cut at the last dot of the file-name

@@ -12,6 +12,7 @@
 #include "files_win.h"
 #include "resource.h"
 #include "scan_completion.h"
+#include "pdf/pdf_binding.h"
 #include "base/encoding.h"
 
 namespace skan {
@@ -422,6 +423,7 @@ class TSkanowanieCompletionHost : public skan::TScanCompletionHost {
   std::wstring ScanId() override { return base::Widen(scan_id); }
   void Navigate(const std::wstring& path) override { w_.WebBrowser1.Navigate(path); }
   std::wstring TempFolder() override { return skan::TempFolder(); }
+  uint32_t DrawFlags() override { return w_.PageDrawFlags(); }
   std::unique_ptr<skan::TPagePipeline> TakePipeline() override { return w_.pipeline_.Take(); }
   std::shared_ptr<skan::TPageOcr> TakePageOcr() override {
     std::shared_ptr<skan::TPageOcr> ocr = w_.BatchOcr();
@@ -449,6 +451,10 @@ std::shared_ptr<skan::TPageOcr> TSkanowanie::BatchOcr() {
 }
 
 std::string TSkanowanie::OcrDataFolder() { return skan::OcrDataFolder(); }
+
+uint32_t TSkanowanie::PageDrawFlags() const {
+  return request.compactImages ? skan::pdf::PdfWriterDrawFlag_CompactImages : skan::pdf::PdfWriterDrawFlag_None;
+}
 
 void TSkanowanie::ImageButton3Click() { share_->ImageButton3Click(); }
 

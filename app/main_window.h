@@ -53,10 +53,12 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   void SetFilename(std::wstring path, bool workingFile);
 
   skan::TScanRequest request;  // ScanStatus, tmpPath, email, serialnumber
+  // The library's draw flags for this request's pages (its "compression").
+  uint32_t PageDrawFlags() const;
   std::optional<std::vector<std::wstring>> lista;
   // The pages of the running batch drawn ahead; taken by scan completion.
   skan::TBatchPipeline pipeline_{
-      [this] { return std::make_unique<skan::TPagePipeline>(skan::TempFolder(), nullptr, BatchOcr()); }};
+      [this] { return std::make_unique<skan::TPagePipeline>(skan::TempFolder(), nullptr, PageDrawFlags(), BatchOcr()); }};
   // The running batch's page reading for the text layer, in the languages of
   // the request; made at its first use, null when recognition is off.
   std::shared_ptr<skan::TPageOcr> batchOcr_;

@@ -33,9 +33,11 @@ bool IdentifyFile(const std::wstring& path, TFileIdentity& id) {
   return true;
 }
 
-TPagePipeline::TPagePipeline(std::wstring workFolder, TClose close, std::shared_ptr<TPageOcr> ocr)
+TPagePipeline::TPagePipeline(std::wstring workFolder, TClose close, uint32_t drawFlags,
+                             std::shared_ptr<TPageOcr> ocr)
     : workFolder_(std::move(workFolder)),
       close_(close ? std::move(close) : TClose([](pdf::TPdfWriter& pdf) { pdf.Close(); })),
+      drawFlags_(drawFlags),
       ocr_(std::move(ocr)),
       worker_([this] { Run(); }) {}
 
@@ -162,7 +164,7 @@ void TPagePipeline::Run() {
       TFileIdentity after;
       // The same file before and after the read: the page drawn is the file's.
       if (!IdentifyFile(page, done.id)) throw std::runtime_error("page file missing");
-      AddPdfPage(*pdf_, page, &buffers_, ocr_.get());
+      AddPdfPage(*pdf_, page, &buffers_, drawFlags_, ocr_.get());
       if (!IdentifyFile(page, after) || !(after == done.id)) throw std::runtime_error("page file changed");
       prepared_.push_back(std::move(done));
       exportDue = exportAhead_ != nullptr;
@@ -217,7 +219,7 @@ std::wstring TPagePipeline::CreateValidPDF(const std::vector<std::wstring>& list
     }
   }
   Abandon();
-  return skan::CreateValidPDF(lista, tempFolder, ocr_.get());
+  return skan::CreateValidPDF(lista, tempFolder, drawFlags_, ocr_.get());
 }
 
 std::unique_ptr<TExportAhead> TPagePipeline::TakeExportAhead() { return std::move(exportAhead_); }

@@ -58,9 +58,11 @@ class TPagePipeline {
   // completes the work file. Tests put in one that fails as a library might.
   using TClose = std::function<void(pdf::TPdfWriter&)>;
 
-  // The work file goes in `workFolder`, where the PDF is made at the end.
-  // With `ocr`, each page's words are read as it is drawn (page_ocr.h).
-  explicit TPagePipeline(std::wstring workFolder, TClose close = nullptr, std::shared_ptr<TPageOcr> ocr = nullptr);
+  // The work file goes in `workFolder`, where the PDF is made at the end;
+  // every page is drawn with the library's `drawFlags`. With `ocr`, each
+  // page's words are read as it is drawn (page_ocr.h).
+  explicit TPagePipeline(std::wstring workFolder, TClose close = nullptr, uint32_t drawFlags = 0,
+                         std::shared_ptr<TPageOcr> ocr = nullptr);
   // Stops the worker after its current page and waits for it.
   ~TPagePipeline();
   TPagePipeline(const TPagePipeline&) = delete;
@@ -102,6 +104,7 @@ class TPagePipeline {
   // Touched only by the worker while it runs, and by the caller once it is idle.
   const std::wstring workFolder_;
   const TClose close_;
+  const uint32_t drawFlags_;
   const std::shared_ptr<TPageOcr> ocr_;
   std::wstring workFile_;                      // set while a work file exists
   std::unique_ptr<TExportAhead> exportAhead_;  // follows the work file

@@ -116,4 +116,16 @@ bool TakePeerFields(const TJsonValue& message, TPeerFields& fields,
   return true;
 }
 
+bool TakeCompactImages(const TJsonValue& message, const std::function<void(std::string_view line)>& log) {
+  const TJsonValue* field = message.Find(kCompressionField.name);
+  if (!field) return true;
+  if (field->kind == TJsonValue::Kind::String && field->text == "compact") return true;
+  if (field->kind == TJsonValue::Kind::String && field->text == "lossless") {
+    log("compression: lossless");
+    return false;
+  }
+  log("compression ignored: not \"compact\" or \"lossless\"; pages are compact");
+  return true;
+}
+
 }  // namespace skan

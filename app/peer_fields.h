@@ -37,8 +37,16 @@ inline constexpr TPeerField kLanguagesField{
     "languages", "string", 64,
     "Init_SCAN; the languages the request's pages are recognised in, until the next Init_SCAN"};
 
+// "compression": how the request's colour and grey pages are stored.
+// "compact" (the default): text and lines as coloured masks over a JPEG
+// background, photographs as one JPEG; "lossless": every pixel as scanned.
+// Black-and-white pages are lossless either way.
+inline constexpr TPeerField kCompressionField{
+    "compression", "string", 8,
+    "Init_SCAN; \"compact\" (default when absent) or \"lossless\"; for that request's pages"};
+
 // Every optional field, in one place.
-inline constexpr TPeerField kPeerFields[] = {kOriginField, kLanguagesField};
+inline constexpr TPeerField kPeerFields[] = {kOriginField, kLanguagesField, kCompressionField};
 
 // What the optional fields have set so far.
 struct TPeerFields {
@@ -68,5 +76,10 @@ bool TakePeerFields(const TJsonValue& message, TPeerFields& fields,
 // else is logged ("languages ignored: ...") and the default used.
 std::string TakeLanguages(const TJsonValue& message, const std::string& dataFolder,
                           const std::function<void(std::string_view line)>& log);
+
+// Whether an Init_SCAN asks for compact pages: true when "compression" is
+// absent or "compact", false for "lossless"; any other value is logged and
+// the default kept.
+bool TakeCompactImages(const TJsonValue& message, const std::function<void(std::string_view line)>& log);
 
 }  // namespace skan

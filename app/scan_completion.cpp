@@ -48,7 +48,7 @@ void TwainManager1TransferComplete(TScanCompletionHost& host) {
     break;
   }
   const std::wstring filename = pipeline ? pipeline->CreateValidPDF(pages, host.TempFolder())
-                                         : CreateValidPDF(pages, host.TempFolder(), ocr.get());
+                                         : CreateValidPDF(pages, host.TempFolder(), host.DrawFlags(), ocr.get());
   // Pages that went in without text, and why.
   if (ocr)
     for (const std::string& line : ocr->TakeNotes()) host.AppendLog(base::Widen(line));

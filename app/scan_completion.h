@@ -30,6 +30,9 @@ class TScanCompletionHost {
   virtual void Navigate(const std::wstring& path) = 0;
   // The system temporary folder, ending in "\".
   virtual std::wstring TempFolder() = 0;
+  // The library's draw flags for the batch's pages when they are drawn at
+  // the end (a pipeline has its own).
+  virtual uint32_t DrawFlags() { return 0; }
   // The batch's pages drawn ahead of its end, if any; the caller owns it.
   virtual std::unique_ptr<TPagePipeline> TakePipeline() { return nullptr; }
   // The batch's page reading for the text layer (the pipeline's, when it

@@ -29,6 +29,9 @@ inline constexpr TPdfWriterDrawFlags PdfWriterDrawFlag_EmbedFontsSubset = 2;
 inline constexpr TPdfWriterDrawFlags PdfWriterDrawFlag_SubstituteFonts = 4;
 inline constexpr TPdfWriterDrawFlags PdfWriterDrawFlag_CompressImagesWithJPEG = 8;
 inline constexpr TPdfWriterDrawFlags PdfWriterDrawFlag_EmbedFontsNone = 16;
+// Scanned colour and grey pages in compact form (text as coloured masks over
+// a JPEG background, photographs as one JPEG); black-and-white unchanged.
+inline constexpr TPdfWriterDrawFlags PdfWriterDrawFlag_CompactImages = 32;
 
 using TPdfWriterEncryptPermission = uint32_t;
 inline constexpr TPdfWriterEncryptPermission PdfWriterEncryptPermission_None = 0;

@@ -9,12 +9,14 @@
 #include "base/handles_win.h"
 #include "dib_reader.h"
 #include "jpeg_wic.h"
+#include "mrc.h"
 
 namespace skan::pdfwriter {
 
 namespace {
 
-constexpr uint32_t kFlagJpeg = 8;  // PdfWriterDrawFlag_CompressImagesWithJPEG
+constexpr uint32_t kFlagJpeg = 8;      // PdfWriterDrawFlag_CompressImagesWithJPEG
+constexpr uint32_t kFlagCompact = 32;  // PdfWriterDrawFlag_CompactImages
 // A rasterised page is 3 bytes per pixel; this keeps it well inside a 32-bit
 // process (about 190 MB).
 constexpr uint64_t kMaxAreaPixels = 64ull * 1000 * 1000;
@@ -115,8 +117,17 @@ uint32_t AddImage(const TRaster& raster, const TDrawingArea& area, TDocument& do
   return doc.AddEncodedImage(info, jpeg.data(), jpeg.size());
 }
 
+// Puts the raster on the canvas: in compact form (which may take several
+// images), or as one image covering it.
+void PlaceImage(const TRaster& raster, const TDrawingArea& area, TDocument& doc, TCanvas& canvas) {
+  if (area.drawFlags & kFlagCompact)
+    AddCompactImage(doc, canvas, raster);
+  else
+    TDocument::CoverWithImage(canvas, AddImage(raster, area, doc));
+}
+
 // Plays the drawing onto a white 24-bit bitmap of the drawing area's size.
-uint32_t Rasterise(HENHMETAFILE emf, const TDrawingArea& area, TDocument& doc) {
+void Rasterise(HENHMETAFILE emf, const TDrawingArea& area, TDocument& doc, TCanvas& canvas) {
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
   bi.bmiHeader.biWidth = static_cast<LONG>(area.widthPx);
@@ -144,7 +155,7 @@ uint32_t Rasterise(HENHMETAFILE emf, const TDrawingArea& area, TDocument& doc) {
   r.stride = DibStride(area.widthPx, 24);
   r.topDown = true;
   r.bits = static_cast<const uint8_t*>(bits);
-  return AddImage(r, area, doc);
+  PlaceImage(r, area, doc, canvas);
 }
 
 }  // namespace
@@ -180,10 +191,11 @@ struct TRecordWalk {
   // First walk: which record is the single covering blit, if any.
   size_t count = 0, blitIndex = 0;
   bool blit = false, other = false;
-  // Second walk: the image made from that record, or what it threw.
+  // Second walk: the image placed from that record, or what it threw.
   const TDrawingArea* area = nullptr;
   TDocument* doc = nullptr;
-  std::optional<uint32_t> image;
+  TCanvas* canvas = nullptr;
+  bool placed = false;
   std::exception_ptr error;
 };
 
@@ -206,8 +218,10 @@ int CALLBACK ImageOfBlit(HDC, HANDLETABLE*, const ENHMETARECORD* rec, int, LPARA
   if (walk.count++ != walk.blitIndex) return 1;
   // Nothing may unwind through the system's frames.
   try {
-    if (auto bitmap = CoveringBitmap(rec, *BlitOf(rec), *walk.area))
-      walk.image = AddImage(RasterOf(*bitmap), *walk.area, *walk.doc);
+    if (auto bitmap = CoveringBitmap(rec, *BlitOf(rec), *walk.area)) {
+      PlaceImage(RasterOf(*bitmap), *walk.area, *walk.doc, *walk.canvas);
+      walk.placed = true;
+    }
   } catch (...) {
     walk.error = std::current_exception();
   }
@@ -229,11 +243,11 @@ void FinishRecording(HDC dc, const TDrawingArea& area, TDocument& doc, TCanvas& 
     walk.count = 0;
     walk.area = &area;
     walk.doc = &doc;
+    walk.canvas = &canvas;
     EnumEnhMetaFile(nullptr, emf.get(), ImageOfBlit, &walk, nullptr);
     if (walk.error) std::rethrow_exception(walk.error);
   }
-  const uint32_t image = walk.image ? *walk.image : Rasterise(emf.get(), area, doc);
-  TDocument::CoverWithImage(canvas, image);
+  if (!walk.placed) Rasterise(emf.get(), area, doc, canvas);
 }
 
 }  // namespace skan::pdfwriter

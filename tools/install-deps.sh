@@ -19,6 +19,8 @@ packages=(
   # the tests, which render their pages with text2image in these fonts
   tesseract-ocr tesseract-ocr-pol tesseract-ocr-eng libtesseract-dev libleptonica-dev
   fonts-dejavu-core fonts-dejavu-extra
+  # the compact form's benchmark (bench/pdf/compact.sh)
+  python3-numpy python3-pil mate-backgrounds
   # Wine's own TWAIN source over SANE's test backend (tools/install-sane-ds.sh)
   libsane1:i386 libsane-dev:i386 sane-utils gcc-multilib libwine-dev:i386 wine64-tools xz-utils patch
 )

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
 #include <vector>
 
 namespace skan {
@@ -56,6 +58,36 @@ TEST_F(Commands, InitScanTakesPeerFieldsAsText) {
   EXPECT_EQ(request.email, "");
   EXPECT_EQ(request.serialnumber, "");
   EXPECT_EQ(host.sent.size(), 2u);
+}
+
+TEST_F(Commands, InitScanTakesTheCompressionOfItsRequest) {
+  struct Case {
+    const char* field;  // the member added to Init_SCAN, or ""
+    bool compact;
+    const char* logged;  // the line logged about it, or ""
+  };
+  const char* const ignored = R"(compression ignored: not "compact" or "lossless"; pages are compact)";
+  const Case cases[] = {
+      {"", true, ""},
+      {R"(,"compression":"compact")", true, ""},
+      {R"(,"compression":"lossless")", false, "compression: lossless"},
+      {R"(,"compression":"LOSSLESS")", true, ignored},
+      {R"(,"compression":"")", true, ignored},
+      {R"(,"compression":false)", true, ignored},
+      {R"(,"compression":["lossless"])", true, ignored},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.field);
+    // The request before was lossless: each Init_SCAN makes its own choice.
+    request.compactImages = false;
+    host.log.clear();
+    host.sent.clear();
+    Handle(std::string(R"({"POL":"Init_SCAN","email":"")") + c.field + "}");
+    EXPECT_EQ(request.compactImages, c.compact);
+    EXPECT_EQ(std::count(host.log.begin(), host.log.end(), std::string(c.logged)), *c.logged ? 1 : 0);
+    ASSERT_EQ(host.sent.size(), 1u);
+    EXPECT_EQ(host.sent[0].find("compression"), std::string::npos);  // the reply is as always
+  }
 }
 
 TEST_F(Commands, IfScanedReportsStatus) {

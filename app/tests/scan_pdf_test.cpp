@@ -404,6 +404,7 @@ class TFakeHost : public skan::TScanCompletionHost {
   void Navigate(const std::wstring& path) override { navigated.push_back(path); }
   std::wstring TempFolder() override { return temp_; }
   std::unique_ptr<skan::TPagePipeline> TakePipeline() override { return std::move(pipeline); }
+  uint32_t DrawFlags() override { return drawFlags; }
   std::string PageFailure(const std::wstring& page) override {
     const auto it = pageFailures.find(page);
     return it == pageFailures.end() ? std::string() : it->second;
@@ -412,6 +413,7 @@ class TFakeHost : public skan::TScanCompletionHost {
   std::vector<std::wstring> pages;
   std::map<std::wstring, std::string> pageFailures;
   std::unique_ptr<skan::TPagePipeline> pipeline;
+  uint32_t drawFlags = 0;
   bool hasLista = true;
   bool released = false;
   std::wstring filename = L"before";
@@ -621,6 +623,42 @@ TEST_F(ScanPdf, PagesDrawnAheadGiveTheSameResultAsTheAssemblyAtTheEnd) {
     const std::wstring exportPath =
         c.scanId ? Temp() + L"scan\\" + c.scanId + L"\\scan.bs" : skan::ChangeFileExt(host.filename, L".bs");
     EXPECT_TRUE(ReadAll(exportPath) == skan::JoinLinesCrLf(skan::SplitLines(skan::Base64Lines(pdf))));
+  }
+}
+
+// A compact request: colour and grey pages as JPEG (with masks for text),
+// the black-and-white page as without it; the pages drawn ahead and the
+// assembly at the end give the same bytes.
+TEST_F(ScanPdf, CompactPagesAreTheSameWhicheverPathDrawsThem) {
+  const TBitmap* bitmaps[] = {&kColour, &kGray, &kBlackWhite};
+  std::vector<std::wstring> lista;
+  for (int i = 0; i < 3; ++i) {
+    const fs::path page = folder_ / ("page" + std::to_string(i) + ".bmp");
+    WriteBmp(page, *bitmaps[i]);
+    lista.push_back(page.wstring());
+  }
+  const std::string lossless = ReadAll(skan::CreateValidPDF(lista, Temp()));
+  for (const bool ahead : {false, true}) {
+    SCOPED_TRACE(ahead ? "drawn ahead" : "drawn at the end");
+    TFakeHost host(Temp());
+    host.pages = lista;
+    host.drawFlags = pdf::PdfWriterDrawFlag_CompactImages;
+    if (ahead) {
+      host.pipeline = std::make_unique<skan::TPagePipeline>(Temp(), nullptr, pdf::PdfWriterDrawFlag_CompactImages);
+      for (const std::wstring& page : lista) host.pipeline->PageFileWritten(page);
+      EXPECT_EQ(host.pipeline->WaitIdle(), 3u);
+    }
+    ASSERT_EQ(Raised([&] { skan::TwainManager1TransferComplete(host); }), "no exception");
+    const std::string compact = ReadAll(host.filename);
+    EXPECT_TRUE(compact == ReadAll(skan::CreateValidPDF(lista, Temp(), pdf::PdfWriterDrawFlag_CompactImages)));
+    const auto pdf = pdfwriter::ParsePdf(compact);
+    const auto pages = pdfwriter::PageObjects(pdf);
+    ASSERT_EQ(pages.size(), 3u);
+    for (int i = 0; i < 2; ++i) EXPECT_NE(ImageOfPage(pdf, pages[i]).find("/DCTDecode"), std::string::npos) << i;
+    const auto plain = pdfwriter::ParsePdf(lossless);
+    EXPECT_EQ(pdfwriter::StreamOf(ImageOfPage(pdf, pages[2])),
+              pdfwriter::StreamOf(ImageOfPage(plain, pdfwriter::PageObjects(plain)[2])));
+    EXPECT_LT(compact.size(), lossless.size());
   }
 }
 

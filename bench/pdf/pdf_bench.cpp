@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "create_valid_pdf.h"
+#include "pdf/pdf_binding.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) {
@@ -24,9 +25,15 @@ int wmain(int argc, wchar_t** argv) {
   // a console program loads it at its first screen DC, which the assembly's
   // first page would otherwise pay for (about 0.3 s under Wine).
   if (HDC screen = GetDC(nullptr)) ReleaseDC(nullptr, screen);
+  // COMPRESSION=lossless stores the pages as before; compact otherwise, as a
+  // request does by default.
+  const wchar_t* compression = _wgetenv(L"COMPRESSION");
+  const uint32_t drawFlags = compression && std::wstring(compression) == L"lossless"
+                                 ? skan::pdf::PdfWriterDrawFlag_None
+                                 : skan::pdf::PdfWriterDrawFlag_CompactImages;
   try {
     const auto start = std::chrono::steady_clock::now();
-    const std::wstring pdf = skan::CreateValidPDF(pages, folder);
+    const std::wstring pdf = skan::CreateValidPDF(pages, folder, drawFlags);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     PROCESS_MEMORY_COUNTERS pmc{};
     pmc.cb = sizeof pmc;

@@ -14,6 +14,10 @@
 # the same alternating runs (an earlier commit's, for a before/after table);
 # MORE_EXES="label=<pdf_bench.exe> ..." more builds still.
 # ARCH=x86_64 measures the 64-bit build under wine64 (see bench/arch.sh).
+# Each build runs once per compression of COMPRESSIONS (default "compact
+# lossless": a request's default, and the pages as before), in the same
+# alternating runs; an older build than the compact form stores every page
+# lossless whatever it is told.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source tools/common.sh
@@ -54,11 +58,15 @@ run_cmd() {
 median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 
-printf "%-9s %-4s %-6s | %8s %8s %6s | %8s %8s %6s | %6s %6s | %6s %6s %5s\n" corpus mode build "host s" "img2pdf" \
+printf "%-9s %-4s %-15s | %8s %8s %6s | %8s %8s %6s | %6s %6s | %6s %6s %5s\n" corpus mode build "host s" "img2pdf" \
   ratio "host cpu" "img2pdf" ratio "peakMB" "i2p MB" "PDF MB" "i2p MB" ratio
-builds=("after=$bench_exe")
-[ -z "${BEFORE_EXE:-}" ] || builds+=("before=$BEFORE_EXE")
-for extra in ${MORE_EXES:-}; do builds+=("$extra"); done
+plain=("after=$bench_exe")
+[ -z "${BEFORE_EXE:-}" ] || plain+=("before=$BEFORE_EXE")
+for extra in ${MORE_EXES:-}; do plain+=("$extra"); done
+builds=()
+for b in "${plain[@]}"; do
+  for c in ${COMPRESSIONS:-compact lossless}; do builds+=("${b%%=*}/$c=${b#*=}"); done
+done
 for corpus in ${CORPORA:-text synthetic}; do
   for mode in ${MODES:-RGB L 1}; do
     dir=$work/$corpus/$mode
@@ -72,7 +80,7 @@ for corpus in ${CORPORA:-text synthetic}; do
       for b in "${builds[@]}"; do
         name=${b%%=*}
         rm -f "$work"/out/*
-        run_cmd wine "${b#*=}" "$(winpath "$work/out")" "${wfiles[@]}"
+        COMPRESSION=${name#*/} run_cmd wine "${b#*=}" "$(winpath "$work/out")" "${wfiles[@]}"
         inner=$(cat "$work/stdout.txt")
         hw[$name]+="$(sed -E 's/.* seconds ([0-9.]+) .*/\1/' <<<"$inner") "
         hc[$name]+="$(sed -E 's/.*cpu_seconds ([0-9.]+) .*/\1/' <<<"$inner") "
@@ -89,7 +97,7 @@ for corpus in ${CORPORA:-text synthetic}; do
     for b in "${builds[@]}"; do
       name=${b%%=*}
       mhw=$(tr ' ' '\n' <<<"${hw[$name]}" | grep . | median) mhc=$(tr ' ' '\n' <<<"${hc[$name]}" | grep . | median)
-      printf "%-9s %-4s %-6s | %8.3f %8.3f %6s | %8.3f %8.3f %6s | %6s %6s | %6.2f %6.2f %5s\n" "$corpus" "$mode" \
+      printf "%-9s %-4s %-15s | %8.3f %8.3f %6s | %8.3f %8.3f %6s | %6s %6s | %6.2f %6.2f %5s\n" "$corpus" "$mode" \
         "$name" "$mhw" "$miw" "$(ratio "$mhw" "$miw")" "$mhc" "$mic" "$(ratio "$mhc" "$mic")" "${hpeak[$name]}" \
         "$ipeak" "$(awk -v s="${hsize[$name]}" 'BEGIN {print s / 1048576}')" \
         "$(awk -v s="$isize" 'BEGIN {print s / 1048576}')" "$(ratio "${hsize[$name]}" "$isize")"

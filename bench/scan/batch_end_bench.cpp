@@ -22,6 +22,7 @@
 #include "create_valid_pdf.h"
 #include "page_ocr.h"
 #include "page_pipeline.h"
+#include "pdf/pdf_binding.h"
 #include "scan_completion.h"
 
 namespace {
@@ -74,10 +75,17 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring temp = tempPath;
   std::vector<std::wstring> lista;
   try {
+    // COMPRESSION=lossless draws the pages as before; compact otherwise, as
+    // a request does by default. OCR_LANGUAGES (e.g. pol+eng) turns
+    // recognition on.
+    const wchar_t* compression = _wgetenv(L"COMPRESSION");
+    const uint32_t drawFlags = compression && std::wstring(compression) == L"lossless"
+                                   ? skan::pdf::PdfWriterDrawFlag_None
+                                   : skan::pdf::PdfWriterDrawFlag_CompactImages;
     std::shared_ptr<skan::TPageOcr> ocr;
     const char* languages = std::getenv("OCR_LANGUAGES");
     if (languages && *languages) ocr = std::make_shared<skan::TPageOcr>(skan::OcrDataFolder(), languages);
-    auto pipeline = std::make_unique<skan::TPagePipeline>(temp, nullptr, ocr);
+    auto pipeline = std::make_unique<skan::TPagePipeline>(temp, nullptr, drawFlags, ocr);
     TClock::time_point last{};
     for (int i = 2; i < argc; ++i) {
       if (i > 2) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));

@@ -14,10 +14,18 @@ namespace {
 
 std::string Ref(uint32_t object) { return std::to_string(object) + " 0 R"; }
 
+// " r g b rg" or " v g": the fill colour a stencil mask is painted with.
+std::string FillOperator(const TPlacement& p) {
+  auto level = [](uint8_t v) { return ' ' + FormatReal(std::round(v / 255.0 * 1000) / 1000); };
+  if (p.fillGrey) return level(p.fillColour.r) + " g";
+  return level(p.fillColour.r) + level(p.fillColour.g) + level(p.fillColour.b) + " rg";
+}
+
 std::string ContentOf(const TCanvas& canvas) {
   std::string s;
   for (const TPlacement& p : canvas.items) {
     s += "q";
+    if (p.fill) s += FillOperator(p);
     for (double v : p.matrix) {
       s += ' ';
       s += FormatReal(v);
@@ -35,8 +43,9 @@ bool IsRegularNameChar(char c) { return c > ' ' && c <= '~' && !std::strchr("()<
 // An image's dictionary up to its /Length.
 std::string ImageDictionary(const TImageInfo& info) {
   std::string dict = "<< /Type /XObject /Subtype /Image /Width " + std::to_string(info.width) + " /Height " +
-                     std::to_string(info.height) + " /ColorSpace " + info.colorSpace + " /BitsPerComponent " +
-                     std::to_string(info.bitsPerComponent);
+                     std::to_string(info.height) +
+                     (info.imageMask ? std::string(" /ImageMask true") : " /ColorSpace " + info.colorSpace) +
+                     " /BitsPerComponent " + std::to_string(info.bitsPerComponent);
   if (!info.decode.empty()) dict += " /Decode " + info.decode;
   dict += " /Filter " + info.filter;
   if (!info.decodeParms.empty()) dict += " /DecodeParms " + info.decodeParms;

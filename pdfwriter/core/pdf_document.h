@@ -16,6 +16,8 @@
 
 namespace skan::pdfwriter {
 
+struct TCompactBuffers;  // mrc.h
+
 // Points (1/72 inch) per unit, indexed by the unit's ordinal 1..8
 // (mm, 1/10 mm, 1/100 mm, 1/1000 mm, inch, 1/10, 1/100, 1/1000 inch).
 double PointsPerUnit(uint32_t unit);
@@ -35,6 +37,10 @@ struct TPlacement {
   // Maps the image's unit square, or the form's own space in points, onto
   // the canvas (points, origin at the bottom left).
   std::array<double, 6> matrix{1, 0, 0, 1, 0, 0};
+  // For a stencil mask: the colour it paints, grey ("g") when `fillGrey`.
+  bool fill = false;
+  bool fillGrey = false;
+  TRgb fillColour{0, 0, 0};
 };
 
 struct TCanvas {
@@ -85,6 +91,9 @@ class TDocument {
   // nowhere) or the store is no PDF file; the caller then saves elsewhere.
   bool SaveInPlace();
 
+  // Memory the compact form keeps from one page to the next (mrc.cpp).
+  std::shared_ptr<TCompactBuffers>& CompactBuffers() { return compactBuffers_; }
+
  private:
   struct TStoredImage {
     TImageInfo info;
@@ -105,6 +114,7 @@ class TDocument {
   std::vector<std::pair<std::string, std::u16string>> info_;
   std::time_t created_ = std::time(nullptr);
   uint64_t nonce_;  // makes the file identifier unique (pdfa.h)
+  std::shared_ptr<TCompactBuffers> compactBuffers_;
 };
 
 }  // namespace skan::pdfwriter

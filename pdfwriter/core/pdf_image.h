@@ -46,6 +46,9 @@ struct TImageInfo {
   std::string decode;       // "" or an array such as "[1 0]"
   std::string filter;       // "/FlateDecode", "/CCITTFaxDecode" or "/DCTDecode"
   std::string decodeParms;  // "" or a dictionary
+  // A stencil mask (/ImageMask true, one bit, no colour space): its 0
+  // samples are painted with the fill colour of the placement that draws it.
+  bool imageMask = false;
 };
 
 // The PDF colour model for a raster: grey ramps become DeviceGray (so a
