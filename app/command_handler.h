@@ -1,8 +1,10 @@
 // The peer's commands: Init_SCAN, IFSCANED, END and anything else.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "peer_fields.h"
 #include "peer_protocol.h"
@@ -17,6 +19,9 @@ struct TScanRequest {
   std::string serialnumber;
   // The peer's optional fields (peer_fields.h): kept for the whole process.
   TPeerFields peer;
+  // The settings of a page-driven request (Init_SCAN's "scan"), negotiated
+  // with the source; none: the person chooses in the source's dialogs.
+  std::optional<TScanSettings> scan;
 };
 
 // What the commands need from the window and the platform.
@@ -33,6 +38,26 @@ class ICommandHost {
   virtual void EnsureFolder(const std::string& path) = 0;
   // The requesting page's origin has become known (once per process).
   virtual void OriginKnown(const std::string& /*origin*/) {}
+  // The request's status may have changed.
+  virtual void StatusChanged() {}
+
+  // The page drives the scan. Without a scanning layer there is no scanner.
+  // Opens the source the settings name (the default one without a name) and
+  // negotiates them; an error refuses the Init_SCAN before any request starts.
+  virtual std::optional<TPeerError> PrepareScan(const TScanSettings& settings) {
+    return NoScannerError(settings.scanner);
+  }
+  virtual std::vector<TScannerInfo> Scanners() { return {}; }
+  virtual std::optional<TPeerError> ScannerCaps(const std::string& id, TScannerCaps& caps) {
+    (void)caps;
+    return NoScannerError(id);
+  }
+  // Whether a batch could start now; StartScan then starts it once the
+  // reply has gone, as "Scan to PDF" would.
+  virtual std::optional<TPeerError> CanStartScan() { return NoScannerError(""); }
+  virtual void StartScan() {}
+  // Stops the batch under way; false when none was.
+  virtual bool CancelScan() { return false; }
 };
 
 // Handles one message body. Bodies that are not one JSON object are dropped

@@ -30,8 +30,20 @@ inline constexpr TPeerField kOriginField{
     "origin", "string", 8 + 255 + 6,
     "the first message only; kept for the whole process; shown in the window and beside \"Confirm and send\""};
 
+// --- The page drives the scan ---
+// "events": true on the first message (any command) asks the host to push
+// Event messages (status, page, scanned) and to name the document in
+// message 7, for the rest of the process.
+inline constexpr TPeerField kEventsField{
+    "events", "boolean", 5, "the first message only; true: Event messages are pushed and message 7 names the document"};
+// "scan": settings negotiated with the source when Init_SCAN arrives
+// (scan_settings.h); a refused or changed one fails the Init_SCAN.
+inline constexpr TPeerField kScanField{
+    "scan", "object", 1024,
+    "Init_SCAN only: {scanner, resolution, colour, duplex, source, paperSize, maxPages, showScannerUI}"};
+
 // Every optional field, in one place.
-inline constexpr TPeerField kPeerFields[] = {kOriginField};
+inline constexpr TPeerField kPeerFields[] = {kOriginField, kEventsField, kScanField};
 
 // What the optional fields have set so far.
 struct TPeerFields {
@@ -40,6 +52,8 @@ struct TPeerFields {
   std::optional<std::string> origin;
   // Whether the first message (the first JSON object) has been taken.
   bool firstTaken = false;
+  // The first message asked for Event messages.
+  bool events = false;
 };
 
 // The origin as it is kept, or nullopt when `text` is no well-formed origin:
