@@ -16,6 +16,25 @@ void HandleCommand(std::string_view body, TScanRequest& request, std::string& sc
     host.OriginKnown(*request.peer.origin);
 
   if (CommandIs(tekst, "Init_SCAN")) {
+    // Settings are checked and negotiated before anything else: a refusal
+    // starts no request.
+    std::optional<TScanSettings> settings;
+    if (const TJsonValue* scan = value->Find(kScanField.name)) {
+      std::string field;
+      settings = ParseScanSettings(*scan, field);
+      std::optional<TPeerError> error;
+      if (!settings)
+        error = InvalidArgumentError(field);
+      else
+        error = host.PrepareScan(*settings);
+      if (error) {
+        const std::string reply = InitScanErrorReply(*error);
+        host.Log("reply: " + reply);
+        host.Send(reply);
+        return;
+      }
+    }
+    request.scan = std::move(settings);
     request.email = MemberText(*value, "email");
     request.serialnumber = MemberText(*value, "serialnumber");
     request.languages = TakeLanguages(*value, host.OcrDataFolder(), [&host](std::string_view line) { host.Log(line); });
@@ -25,6 +44,7 @@ void HandleCommand(std::string_view body, TScanRequest& request, std::string& sc
     const std::string reply = InitScanReply(scanId);
     host.Log("reply: " + reply);
     host.Send(reply);
+    host.StatusChanged();
 
     request.tmpPath = host.TempFolder() + "scan\\";
     host.Log("tmpPath: " + request.tmpPath);
@@ -43,6 +63,39 @@ void HandleCommand(std::string_view body, TScanRequest& request, std::string& sc
     host.Log("reply: " + reply);
     host.Send(reply);
     host.Quit();
+  } else if (CommandIs(tekst, "List_SCANNERS")) {
+    const std::string reply = ListScannersReply(host.Scanners());
+    host.Log("reply: " + reply);
+    host.Send(reply);
+  } else if (CommandIs(tekst, "Caps_SCANNER")) {
+    const TJsonValue* id = value->Find("scanner");
+    std::string reply;
+    if (id && (id->kind != TJsonValue::Kind::String || id->text.size() > kMaxScannerIdBytes)) {
+      reply = CommandErrorReply("Caps_SCANNER", {}, InvalidArgumentError("scanner"));
+    } else {
+      const std::string name = id ? id->text : std::string();
+      TScannerCaps caps;
+      if (const std::optional<TPeerError> error = host.ScannerCaps(name, caps))
+        reply = CommandErrorReply("Caps_SCANNER", R"("scanner":")" + JsonEscape(name) + "\"", *error);
+      else
+        reply = ScannerCapsReply(name, caps);
+    }
+    host.Log("reply: " + reply);
+    host.Send(reply);
+  } else if (CommandIs(tekst, "Start_SCAN")) {
+    std::optional<TPeerError> error;
+    if (request.ScanStatus.empty())
+      error = NoRequestError();
+    else
+      error = host.CanStartScan();
+    const std::string reply = error ? CommandErrorReply("Start_SCAN", R"("started":false)", *error) : StartScanReply();
+    host.Log("reply: " + reply);
+    host.Send(reply);
+    if (!error) host.StartScan();
+  } else if (CommandIs(tekst, "Cancel_SCAN")) {
+    const std::string reply = CancelScanReply(host.CancelScan());
+    host.Log("reply: " + reply);
+    host.Send(reply);
   } else {
     host.Send(UnknownCommandReply(tekst));
   }

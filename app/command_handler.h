@@ -1,8 +1,10 @@
 // The peer's commands: Init_SCAN, IFSCANED, END and anything else.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ocr_languages.h"
 #include "peer_fields.h"
@@ -22,6 +24,9 @@ struct TScanRequest {
   TPeerFields peer;
   // The OCR languages of the request's pages ("" for none), from Init_SCAN.
   std::string languages{ocr::kDefaultLanguages};
+  // The settings of a page-driven request (Init_SCAN's "scan"), negotiated
+  // with the source; none: the person chooses in the source's dialogs.
+  std::optional<TScanSettings> scan;
 };
 
 // What the commands need from the window and the platform.
@@ -40,6 +45,26 @@ class ICommandHost {
   virtual void OriginKnown(const std::string& /*origin*/) {}
   // The folder of the OCR models (UTF-8), or "" when none is to be checked.
   virtual std::string OcrDataFolder() { return {}; }
+  // The request's status may have changed.
+  virtual void StatusChanged() {}
+
+  // The page drives the scan. Without a scanning layer there is no scanner.
+  // Opens the source the settings name (the default one without a name) and
+  // negotiates them; an error refuses the Init_SCAN before any request starts.
+  virtual std::optional<TPeerError> PrepareScan(const TScanSettings& settings) {
+    return NoScannerError(settings.scanner);
+  }
+  virtual std::vector<TScannerInfo> Scanners() { return {}; }
+  virtual std::optional<TPeerError> ScannerCaps(const std::string& id, TScannerCaps& caps) {
+    (void)caps;
+    return NoScannerError(id);
+  }
+  // Whether a batch could start now; StartScan then starts it once the
+  // reply has gone, as "Scan to PDF" would.
+  virtual std::optional<TPeerError> CanStartScan() { return NoScannerError(""); }
+  virtual void StartScan() {}
+  // Stops the batch under way; false when none was.
+  virtual bool CancelScan() { return false; }
 };
 
 // Handles one message body. Bodies that are not one JSON object are dropped

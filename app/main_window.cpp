@@ -7,13 +7,18 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <cstring>
+#include <utility>
 
 #include "application.h"
 #include "files_win.h"
 #include "resource.h"
 #include "scan_completion.h"
 #include "pdf/pdf_binding.h"
+#include "thumbnail.h"
 #include "base/encoding.h"
+#include "base/file.h"
+#include "share/secret.h"
 
 namespace skan {
 
@@ -79,7 +84,10 @@ TSkanowanie::TSkanowanie() {
   w.WriteMessage = [](const std::string& body) { WriteMessage(body); };
   w.Log = [this](const std::wstring& line) { AppendLog(line); };
   w.port = &port;
+  // Message 7 names the document for a peer that follows the events.
+  w.documentId = [this] { return request.peer.events ? documentId_ : std::string(); };
   share_ = std::make_unique<TShareAction>(std::move(w));
+  scanStart_.CancelPending = [this] { return PollPeerDuringBatch(); };
 }
 
 TSkanowanie::~TSkanowanie() {
@@ -395,14 +403,143 @@ void TSkanowanie::ImageButton1Click() {
   if (!GetOpenFileNameW(&ofn)) return;
   std::wstring chosen = path;
   SetFilename(chosen, /*workingFile=*/false);
+  documentId_ = NewDocumentId();
   if (FileExists(chosen)) WebBrowser1.Navigate(chosen);
 }
 
 void TSkanowanie::ImageButton2Click() { SkanujdoPDF1Click(); }
 
-void TSkanowanie::SkanujdoPDF1Click() { scanStart_.SkanujdoPDF1Click(); }
+void TSkanowanie::SkanujdoPDF1Click() {
+  if (!batchActive_) {
+    statusBeforeBatch_ = request.ScanStatus;
+    pagesDelivered_ = 0;
+    cancelRequested_ = false;
+  }
+  batchActive_ = true;
+  scanStart_.SkanujdoPDF1Click(request.scan ? &*request.scan : nullptr);
+  // No source enabled: no batch (nothing to scan with, or the selection
+  // came to nothing). A batch that already ended has cleared it itself.
+  bool enabled = false;
+  if (twain::TTwainManager* twain = scanStart_.TwainManager1())
+    for (int i = 0; i < twain->SourceCount() && !enabled; ++i)
+      enabled = twain->Source(i) && twain->Source(i)->Enabled();
+  if (!enabled) batchActive_ = false;
+}
 
-void TSkanowanie::SetScanStatus(std::string_view status) { request.ScanStatus = status; }
+void TSkanowanie::ScanFromPage() { SkanujdoPDF1Click(); }
+
+void TSkanowanie::SetScanStatus(std::string_view status) {
+  request.ScanStatus = status;
+  StatusChanged();
+}
+
+// --- The page drives the scan ------------------------------------------------
+
+std::string NewDocumentId() {
+  unsigned char random[16];
+  share::SystemRandom(random, sizeof random);
+  return DocumentId(random);
+}
+
+void TSkanowanie::SendEvent(const std::string& body) {
+  if (request.peer.events) WriteMessage(body);
+}
+
+void TSkanowanie::StatusChanged() {
+  if (!request.peer.events || request.ScanStatus == lastStatusSent_) return;
+  lastStatusSent_ = request.ScanStatus;
+  WriteMessage(StatusEvent(request.ScanStatus));
+}
+
+std::optional<TPeerError> TSkanowanie::PrepareScan(const TScanSettings& settings) {
+  if (batchActive_) return ScannerBusyError();
+  return scanStart_.Prepare(settings);
+}
+
+std::vector<TScannerInfo> TSkanowanie::Scanners() { return scanStart_.Scanners(); }
+
+std::optional<TPeerError> TSkanowanie::ScannerCaps(const std::string& id, TScannerCaps& caps) {
+  if (batchActive_) return ScannerBusyError();
+  return scanStart_.Caps(id, caps);
+}
+
+std::optional<TPeerError> TSkanowanie::CanStartScan() {
+  if (batchActive_) return ScannerBusyError();
+  if (!scanStart_.HasScanner()) return NoScannerError(request.scan ? request.scan->scanner : std::string());
+  return std::nullopt;
+}
+
+void TSkanowanie::StartScan() { PostMessageW(Handle(), WM_STARTSCAN, 0, 0); }
+
+bool TSkanowanie::CancelScan() {
+  if (!batchActive_) return false;
+  cancelRequested_ = true;
+  // Between pages the transfer loop sees it; a source still waiting for its
+  // pages (or showing its dialog) is stopped once the reply has gone.
+  if (!pollingPeer_) PostMessageW(Handle(), WM_CANCELSCAN, 0, 0);
+  return true;
+}
+
+bool TSkanowanie::PollPeerDuringBatch() {
+  if (pollingPeer_) return cancelRequested_;
+  pollingPeer_ = true;
+  struct TDone {
+    bool& flag;
+    ~TDone() { flag = false; }
+  } done{pollingPeer_};
+  while (FStdIn && FStdIn->HasMessage()) {
+    const int32_t length = NextMessageLength();
+    if (length <= 0) continue;
+    const std::string message = ReadMessage(length);
+    if (!message.empty()) skan::HandleCommand(message, request, scan_id, *this);
+  }
+  return cancelRequested_;
+}
+
+void TSkanowanie::EndCancelledBatch(int pages) {
+  // No PDF from a cancelled batch: its pages go, and the request is where it
+  // was before the batch (a document shown before stays).
+  pipeline_.Take();
+  if (lista) {
+    for (const std::wstring& page : *lista) DeleteFileW(page.c_str());
+    lista.reset();
+  }
+  AppendLog(L"scan cancelled");
+  SetScanStatus(statusBeforeBatch_.empty() ? std::string(scan_status::kInit) : statusBeforeBatch_);
+  SendEvent(ScannedEvent(pages, "cancelled", "Skanowanie anulowano.", ""));
+}
+
+void TSkanowanie::PageFileWritten(const std::wstring& page) {
+  pipeline_.PageFileWritten(page);
+  ++pagesDelivered_;
+  if (!request.peer.events) return;
+  TPageEvent event;
+  event.page = pagesDelivered_;
+  // A page file the scanner wrote may be any bitmap; one that cannot be read
+  // still counts, without a picture.
+  constexpr std::uint64_t kMaxPageFile = 1ull << 30;
+  const base::TWholeFile file = base::ReadWholeFile(std::filesystem::path(page), kMaxPageFile);
+  if (file) {
+    try {
+      const dib::TPlainBitmap bitmap = dib::ReadBmpFile(file.data.get(), file.size);
+      const TPageLook look = LookAtPage(bitmap);
+      event.pixelWidth = look.width;
+      event.pixelHeight = look.height;
+      event.colour = look.colour;
+      event.thumbnail = look.thumbnailBase64;
+      // biXPelsPerMeter of the file's info header, as dots per inch.
+      if (file.size >= 42) {
+        int32_t perMetre = 0;
+        std::memcpy(&perMetre, file.data.get() + 38, 4);
+        if (perMetre > 0) event.dpi = int(perMetre * 0.0254 + 0.5);
+      }
+    } catch (const dib::TInvalidBitmap&) {
+    }
+  }
+  if (!event.dpi && request.scan && request.scan->resolution) event.dpi = *request.scan->resolution;
+  if (event.colour.empty()) event.colour = "colour";
+  SendEvent(PageEvent(event));
+}
 std::wstring TSkanowanie::GetTmpPath() { return base::Widen(request.tmpPath); }
 void TSkanowanie::SetTmpPath(const std::wstring& path) { request.tmpPath = base::Narrow(path); }
 
@@ -417,7 +554,7 @@ class TSkanowanieCompletionHost : public skan::TScanCompletionHost {
   const std::vector<std::wstring>* Lista() override { return w_.lista ? &*w_.lista : nullptr; }
   void ReleaseLista() override { w_.lista.reset(); }
   void SetFilename(const std::wstring& filename) override { w_.SetFilename(filename, /*workingFile=*/true); }
-  void SetScanStatus(const std::wstring& status) override { w_.request.ScanStatus = base::Narrow(status); }
+  void SetScanStatus(const std::wstring& status) override { w_.SetScanStatus(base::Narrow(status)); }
   void WriteMessage(const std::string& utf8Body) override { TSkanowanie::WriteMessage(utf8Body); }
   void AppendLog(const std::wstring& line) override { w_.AppendLog(line); }
   std::wstring ScanId() override { return base::Widen(scan_id); }
@@ -436,13 +573,27 @@ class TSkanowanieCompletionHost : public skan::TScanCompletionHost {
   TSkanowanie& w_;
 };
 
-// The end of a batch: the PDF is assembled, exported and shown.
-void TSkanowanie::TwainManager1TransferComplete(twain::TTwainObject*, int, bool) {
+// The end of a batch: the PDF is assembled, exported and shown; a batch the
+// page or (for a page-driven request) the person cancelled makes none.
+void TSkanowanie::TwainManager1TransferComplete(twain::TTwainObject*, int, bool Canceled) {
+  batchActive_ = false;
+  const bool cancelled = cancelRequested_ || (Canceled && PageDriven());
+  cancelRequested_ = false;
+  const int pages = std::exchange(pagesDelivered_, 0);
+  if (cancelled) {
+    EndCancelledBatch(pages);
+    return;
+  }
   TSkanowanieCompletionHost host(*this);
-  skan::TwainManager1TransferComplete(host);
+  try {
+    skan::TwainManager1TransferComplete(host);
+  } catch (const std::exception& e) {
+    SendEvent(ScannedEvent(pages, "failed", e.what(), ""));
+    throw;
+  }
+  documentId_ = NewDocumentId();
+  SendEvent(ScannedEvent(pages, "done", "", documentId_));
 }
-
-void TSkanowanie::PageFileWritten(const std::wstring& page) { pipeline_.PageFileWritten(page); }
 
 std::shared_ptr<skan::TPageOcr> TSkanowanie::BatchOcr() {
   if (!batchOcr_ && !request.languages.empty())
@@ -533,6 +684,10 @@ LRESULT TSkanowanie::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       }
       return 0;
     case WM_PEERINPUT: PeerInputWhileModal(); return 0;
+    case WM_STARTSCAN: ScanFromPage(); return 0;
+    case WM_CANCELSCAN:
+      if (batchActive_ && cancelRequested_) scanStart_.AbortBatch();
+      return 0;
     case WM_CLOSE:
       FormClose();
       DestroyWindow(Handle());

@@ -74,6 +74,9 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   // Posted by the reader of standard input when a message is ready or the
   // input has ended.
   static constexpr UINT WM_PEERINPUT = WM_APP + 1;
+  // Start_SCAN and Cancel_SCAN act once their reply has gone.
+  static constexpr UINT WM_STARTSCAN = WM_APP + 2;
+  static constexpr UINT WM_CANCELSCAN = WM_APP + 3;
 
   // --- Handlers -------------------------------------------------------------
   void ApplicationEvents1Idle(bool& Done);
@@ -83,6 +86,7 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   void ImageButton3Click();  // Confirm and send
   void ImageButton4Click();  // Exit
   void SkanujdoPDF1Click();
+  void ScanFromPage();  // Start_SCAN
   void Panel2MouseDown(UINT button);
   void Panel2DblClick();
   // A wake from the reader of standard input (WM_PEERINPUT) that reached
@@ -119,6 +123,30 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   void EnsureFolder(const std::string& path) override;
   void OriginKnown(const std::string& origin) override;
   std::string OcrDataFolder() override;
+  void StatusChanged() override;
+  std::optional<TPeerError> PrepareScan(const TScanSettings& settings) override;
+  std::vector<TScannerInfo> Scanners() override;
+  std::optional<TPeerError> ScannerCaps(const std::string& id, TScannerCaps& caps) override;
+  std::optional<TPeerError> CanStartScan() override;
+  void StartScan() override;
+  bool CancelScan() override;
+
+  // The page drives the scan: events, the batch under way and its end.
+  // A request whose batch ends as cancelled when a person or the page
+  // cancels it (no PDF): one that is page-driven or follows the events.
+  bool PageDriven() const { return request.scan.has_value() || request.peer.events; }
+  void SendEvent(const std::string& body);
+  // Takes the peer's messages that arrived during a batch (its Cancel_SCAN
+  // among them); true when the batch is to stop.
+  bool PollPeerDuringBatch();
+  void EndCancelledBatch(int pages);
+  std::string lastStatusSent_;
+  bool batchActive_ = false;       // from the source's enabling to the batch's end
+  bool cancelRequested_ = false;   // Cancel_SCAN during the batch
+  bool pollingPeer_ = false;       // PollPeerDuringBatch is on the stack
+  int pagesDelivered_ = 0;         // page files of the batch under way
+  std::string statusBeforeBatch_;  // restored when the batch is cancelled
+  std::string documentId_;         // of the latest assembled document
 
   // IScanWindow: scan start and page naming (scan_start.h).
   void SetScanStatus(std::string_view status) override;
@@ -165,6 +193,9 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   // is destroyed first: the server's threads call into it until it stops.
   std::unique_ptr<TShareAction> share_;
 };
+
+// A fresh id for an assembled or loaded document.
+std::string NewDocumentId();
 
 // The main window and the identifier of the current scan request.
 extern TSkanowanie* Skanowanie;

@@ -99,6 +99,16 @@ bool TakePeerFields(const TJsonValue& message, TPeerFields& fields,
                     const std::function<void(std::string_view line)>& log) {
   const bool first = !fields.firstTaken;
   fields.firstTaken = true;
+  if (const TJsonValue* events = message.Find(kEventsField.name)) {
+    if (!first) {
+      log("events ignored: only the first message asks for them");
+    } else if (events->kind == TJsonValue::Kind::True) {
+      fields.events = true;
+      log("events: on");
+    } else if (events->kind != TJsonValue::Kind::False) {
+      log("events ignored: not a boolean");
+    }
+  }
   const TJsonValue* origin = message.Find(kOriginField.name);
   if (!origin) return false;
   if (!first) {

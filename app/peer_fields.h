@@ -45,8 +45,22 @@ inline constexpr TPeerField kCompressionField{
     "compression", "string", 8,
     "Init_SCAN; \"compact\" (default when absent) or \"lossless\"; for that request's pages"};
 
+// --- The page drives the scan ---
+// "events": true on the first message (any command) asks the host to push
+// Event messages (status, page, scanned) and to name the document in
+// message 7, for the rest of the process.
+inline constexpr TPeerField kEventsField{
+    "events", "boolean", 5, "the first message only; true: Event messages are pushed and message 7 names the document"};
+// "scan": settings negotiated with the source when Init_SCAN arrives
+// (scan_settings.h); a refused or changed one fails the Init_SCAN.
+inline constexpr TPeerField kScanField{
+    "scan", "object", 1024,
+    "Init_SCAN only: {scanner, resolution, colour, duplex, source, paperSize, maxPages, showScannerUI}"};
+
+
 // Every optional field, in one place.
-inline constexpr TPeerField kPeerFields[] = {kOriginField, kLanguagesField, kCompressionField};
+inline constexpr TPeerField kPeerFields[] =
+    {kOriginField, kLanguagesField, kCompressionField, kEventsField, kScanField};
 
 // What the optional fields have set so far.
 struct TPeerFields {
@@ -55,6 +69,8 @@ struct TPeerFields {
   std::optional<std::string> origin;
   // Whether the first message (the first JSON object) has been taken.
   bool firstTaken = false;
+  // The first message asked for Event messages.
+  bool events = false;
 };
 
 // The origin as it is kept, or nullopt when `text` is no well-formed origin:

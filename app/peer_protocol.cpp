@@ -104,3 +104,159 @@ std::string FormatScanId(const TLocalTime& t) {
 }
 
 }  // namespace skan
+
+namespace skan {
+
+namespace {
+
+std::string Quoted(std::string_view text) { return "\"" + JsonEscape(text) + "\""; }
+
+// A failure's reason is a system's message or a file name: long enough.
+constexpr std::size_t kMaxReasonBytes = 4096;
+
+std::string Item(const TOffer& offer, const std::string& value) {
+  return offer.kind == TOffer::Kind::Name ? Quoted(value) : value;
+}
+
+// {"current":..,"default":..,"values":[..]} or with min, max and step for a
+// range; "UNSUPPORTED" when the source answers nothing.
+// `extra`: more members, already JSON.
+std::string OfferJson(const TOffer& offer, std::string_view extra = {}) {
+  if (!offer.supported) return R"("UNSUPPORTED")";
+  std::string out = "{";
+  auto add = [&out](std::string_view name, const std::string& value) {
+    if (out.size() > 1) out += ",";
+    out += Quoted(name) + ":" + value;
+  };
+  if (!offer.current.empty()) add("current", Item(offer, offer.current));
+  if (!offer.defaultValue.empty()) add("default", Item(offer, offer.defaultValue));
+  if (offer.range) {
+    add("min", offer.min.empty() ? "null" : offer.min);
+    add("max", offer.max.empty() ? "null" : offer.max);
+    add("step", offer.step.empty() ? "null" : offer.step);
+  } else {
+    std::string values = "[";
+    for (const auto& v : offer.values) {
+      if (values.size() > 1) values += ",";
+      values += Item(offer, v);
+    }
+    add("values", values + "]");
+  }
+  if (!extra.empty()) out += "," + std::string(extra);
+  return out + "}";
+}
+
+// What a refused setting's error offers: the list, or the range's bounds.
+std::string OfferedJson(const TOffer& offer) {
+  if (!offer.supported) return "[]";
+  if (offer.range)
+    return R"({"min":)" + (offer.min.empty() ? "null" : offer.min) + R"(,"max":)" +
+           (offer.max.empty() ? "null" : offer.max) + R"(,"step":)" + (offer.step.empty() ? "null" : offer.step) + "}";
+  std::string out = "[";
+  for (const auto& v : offer.values) {
+    if (out.size() > 1) out += ",";
+    out += Item(offer, v);
+  }
+  return out + "]";
+}
+
+std::string ErrorJson(const TPeerError& error) {
+  return R"({"code":)" + Quoted(error.code) + R"(,"message":)" + Quoted(error.message) +
+         (error.details.empty() ? "" : "," + error.details) + "}";
+}
+
+}  // namespace
+
+TPeerError InvalidArgumentError(std::string_view field) {
+  return {"INVALID_ARGUMENT", "Nieprawidłowa wartość pola " + std::string(field) + ".", R"("field":)" + Quoted(field)};
+}
+
+TPeerError UnsupportedSettingError(const TSettingProblem& problem) {
+  return {"UNSUPPORTED_SETTING", "Skaner nie obsługuje tego ustawienia: " + problem.setting + ".",
+          R"("setting":)" + Quoted(problem.setting) + R"(,"offered":)" + OfferedJson(problem.offered)};
+}
+
+TPeerError NoScannerError(std::string_view scanner) {
+  return {
+      "NO_SCANNER",
+      scanner.empty() ? std::string("Nie znaleziono skanera.") : "Nie znaleziono skanera " + std::string(scanner) + ".",
+      scanner.empty() ? std::string() : R"("scanner":)" + Quoted(scanner)};
+}
+
+TPeerError ScannerBusyError() { return {"SCANNER_BUSY", "Skaner jest zajęty: trwa skanowanie.", {}}; }
+
+TPeerError NoRequestError() { return {"NO_REQUEST", "Najpierw trzeba otworzyć żądanie skanowania (Init_SCAN).", {}}; }
+
+std::string InitScanErrorReply(const TPeerError& error) {
+  return R"({"POL":"Init_SCAN","Initscan_id":"","error":)" + ErrorJson(error) + "}";
+}
+
+std::string CommandErrorReply(std::string_view command, std::string_view members, const TPeerError& error) {
+  return R"({"POL":)" + Quoted(command) + (members.empty() ? "" : "," + std::string(members)) + R"(,"error":)" +
+         ErrorJson(error) + "}";
+}
+
+std::string ListScannersReply(const std::vector<TScannerInfo>& scanners) {
+  std::string out = R"({"POL":"List_SCANNERS","scanners":[)";
+  for (size_t i = 0; i < scanners.size(); ++i) {
+    const TScannerInfo& s = scanners[i];
+    if (i) out += ",";
+    out += R"({"id":)" + Quoted(s.id) + R"(,"name":)" + Quoted(s.name) + R"(,"manufacturer":)" +
+           Quoted(s.manufacturer) + R"(,"productFamily":)" + Quoted(s.productFamily) + R"(,"isDefault":)" +
+           (s.isDefault ? "true" : "false") + "}";
+  }
+  return out + "]}";
+}
+
+std::string ScannerCapsReply(std::string_view scanner, const TScannerCaps& caps) {
+  std::string source = caps.feederLoaded ? OfferJson(caps.source, *caps.feederLoaded ? R"("feederLoaded":true)"
+                                                                                     : R"("feederLoaded":false)")
+                                         : OfferJson(caps.source);
+  const std::string ui = caps.canHideUI ? (*caps.canHideUI ? R"({"canHide":true})" : R"({"canHide":false})")
+                                        : std::string(R"("UNSUPPORTED")");
+  return R"({"POL":"Caps_SCANNER","scanner":)" + Quoted(scanner) + R"(,"capabilities":{"resolution":)" +
+         OfferJson(caps.resolution) + R"(,"colour":)" + OfferJson(caps.colour) + R"(,"duplex":)" +
+         OfferJson(caps.duplex) + R"(,"source":)" + source + R"(,"paperSize":)" + OfferJson(caps.paperSize) +
+         R"(,"showScannerUI":)" + ui + "}}";
+}
+
+std::string StartScanReply() { return R"({"POL":"Start_SCAN","started":true})"; }
+
+std::string CancelScanReply(bool cancelled) {
+  return std::string(R"({"POL":"Cancel_SCAN","cancelled":)") + (cancelled ? "true" : "false") + "}";
+}
+
+std::string StatusEvent(std::string_view status) {
+  return R"({"POL":"Event","event":"status","status":)" + Quoted(status) + "}";
+}
+
+std::string PageEvent(const TPageEvent& p) {
+  return R"({"POL":"Event","event":"page","page":)" + std::to_string(p.page) + R"(,"pixelWidth":)" +
+         std::to_string(p.pixelWidth) + R"(,"pixelHeight":)" + std::to_string(p.pixelHeight) + R"(,"dpi":)" +
+         std::to_string(p.dpi) + R"(,"colour":)" + Quoted(p.colour) + R"(,"thumbnail":)" + Quoted(p.thumbnail) + "}";
+}
+
+std::string ScannedEvent(int pages, std::string_view outcome, std::string_view reason, std::string_view document) {
+  std::string out =
+      R"({"POL":"Event","event":"scanned","pages":)" + std::to_string(pages) + R"(,"outcome":)" + Quoted(outcome);
+  if (outcome != "done") out += R"(,"reason":")" + JsonEscapeCut(reason, kMaxReasonBytes) + "\"";
+  if (outcome == "done" && !document.empty()) out += R"(,"document":)" + Quoted(document);
+  return out + "}";
+}
+
+std::string SharedMessageWithDocument(std::uint16_t port, std::string_view secret, std::string_view document) {
+  return R"({"POL": "Shared_complite","port":")" + std::to_string(port) + R"(","filename":"scan.pdf","secret":")" +
+         std::string(secret) + R"(","document":)" + Quoted(document) + " }";
+}
+
+std::string DocumentId(const unsigned char (&random)[16]) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string id = "d";
+  for (unsigned char b : random) {
+    id += kHex[b >> 4];
+    id += kHex[b & 15];
+  }
+  return id;
+}
+
+}  // namespace skan

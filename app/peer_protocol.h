@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "scan_settings.h"
 
 namespace skan {
 
@@ -35,6 +38,49 @@ std::string PartMessage();                                  // 6
 std::string SharedMessage(std::uint16_t port, std::string_view secret);
 // Message 7 as the log shows it: the secret left out.
 std::string SharedMessageForLog(std::uint16_t port);
+
+// --- Replies and events of the added commands and fields -------------------
+// Only a peer that sends the added commands or fields ever sees these.
+
+// A refusal: the "error" member added to a command's normal reply.
+// `details` holds more members of the error object, already JSON.
+struct TPeerError {
+  std::string code;     // INVALID_ARGUMENT, UNSUPPORTED_SETTING, NO_SCANNER, ...
+  std::string message;  // fit to show to the person
+  std::string details;
+};
+TPeerError InvalidArgumentError(std::string_view field);
+TPeerError UnsupportedSettingError(const TSettingProblem& problem);
+TPeerError NoScannerError(std::string_view scanner);
+TPeerError ScannerBusyError();
+TPeerError NoRequestError();
+// {"POL":"Init_SCAN","Initscan_id":"","error":{...}}: no request was started.
+std::string InitScanErrorReply(const TPeerError& error);
+// The reply of any command with an error and, before it, the command's own
+// members (already JSON, may be empty): {"POL":"<command>",<members>,"error":{...}}.
+std::string CommandErrorReply(std::string_view command, std::string_view members, const TPeerError& error);
+
+std::string ListScannersReply(const std::vector<TScannerInfo>& scanners);
+std::string ScannerCapsReply(std::string_view scanner, const TScannerCaps& caps);
+std::string StartScanReply();                 // {"POL":"Start_SCAN","started":true}
+std::string CancelScanReply(bool cancelled);  // {"POL":"Cancel_SCAN","cancelled":...}
+
+// Events, pushed only to a peer that asked for them.
+std::string StatusEvent(std::string_view status);
+struct TPageEvent {
+  int page = 0;
+  unsigned pixelWidth = 0, pixelHeight = 0;
+  int dpi = 0;
+  std::string colour;     // "colour", "grey" or "bw"
+  std::string thumbnail;  // Base64 of a JPEG
+};
+std::string PageEvent(const TPageEvent& page);
+// `outcome`: "done" (with `document`), "cancelled" or "failed" (with `reason`).
+std::string ScannedEvent(int pages, std::string_view outcome, std::string_view reason, std::string_view document);
+// Message 7 for a peer that asked for events: the document's id added.
+std::string SharedMessageWithDocument(std::uint16_t port, std::string_view secret, std::string_view document);
+// A fresh document id: "d" and 32 lower-case hex digits from 16 random bytes.
+std::string DocumentId(const unsigned char (&random)[16]);
 
 // Escapes text as JSON string content (quotation mark, backslash and control
 // characters), so a reply that carries peer text stays valid JSON.

@@ -7,6 +7,7 @@
 
 #include "files_win.h"
 #include "page_naming.h"
+#include "scan_negotiation.h"
 #include "peer_protocol.h"
 #include "base/encoding.h"
 #include "base/system_error_win.h"
@@ -34,25 +35,16 @@ std::wstring UniqueTempFile(const std::wstring& folder) {
 
 std::wstring MyGetTempFile(std::wstring_view) { return UniqueTempFile(TempFolder()); }
 
-void TScanStart::SkanujdoPDF1Click() {
-  window_.SetScanStatus(skan::scan_status::kBegin);
-  // A list left by a scan that has not completed stays; new pages follow.
-  if (!window_.Lista()) {
-    window_.Lista().emplace();
-    pageFailures_.clear();
-  }
-  pendingPage_.clear();
-  window_.SetTmpPath(TempFolder() + L"scan\\");
-  EnsureFolder(window_.GetTmpPath());
-
+bool TScanStart::LoadManager() {
   if (!TwainManager1_) TwainManager1_ = std::make_unique<twain::TTwainManager>();
   twain::TTwainManager& twain = *TwainManager1_;
   twain.SetLibraryLoaded(true);
   twain.SetSourceManagerLoaded(true);
-  // No library, no source manager or no scanner: stop without a word.
-  if (!twain.LibraryLoaded() || twain.SourceCount() == 0) return;
+  return twain.LibraryLoaded() && twain.SourceManagerLoaded();
+}
 
-  const int i = twain.SelectSource();
+void TScanStart::Wire() {
+  twain::TTwainManager& twain = *TwainManager1_;
   twain.OnSourceSetupFileXfer = [this](twain::TTwainObject* s, int index) {
     TwainManager1SourceSetupFileXfer(s, index);
   };
@@ -65,12 +57,49 @@ void TScanStart::SkanujdoPDF1Click() {
   twain.OnTwainAcquire = [this](twain::TTwainObject* s, int index, twain::TTwainBitmap& image, bool& c) {
     TwainManager1TwainAcquire(s, index, image, c);
   };
+  twain.OnCancelPending = [this](twain::TTwainObject*, int) { return CancelPending && CancelPending(); };
+}
 
-  // A cancelled selection (-1) means the source manager's default source,
-  // found by its identity record. Opening a source gives its record a new Id
-  // (Wine's source manager does), after which the record no longer matches,
-  // so the default is turned into its position once, before the open.
-  const int position = i == -1 ? twain.GetDefaultSource() : i;
+void TScanStart::SkanujdoPDF1Click(const TScanSettings* settings) {
+  window_.SetScanStatus(skan::scan_status::kBegin);
+  // A list left by a scan that has not completed stays; new pages follow.
+  if (!window_.Lista()) {
+    window_.Lista().emplace();
+    pageFailures_.clear();
+  }
+  pendingPage_.clear();
+  window_.SetTmpPath(TempFolder() + L"scan\\");
+  EnsureFolder(window_.GetTmpPath());
+
+  // No library, no source manager or no scanner: stop without a word.
+  if (!LoadManager() || TwainManager1_->SourceCount() == 0) return;
+  twain::TTwainManager& twain = *TwainManager1_;
+
+  int position;
+  if (settings) {
+    // The source the request named, opened and negotiated again when a
+    // batch before this one closed it.
+    position = FindScanner(twain, settings->scanner);
+    twain::TTwainSource* source = position >= 0 ? twain.Source(position) : nullptr;
+    if (!source) return;
+    if (!source->Loaded()) {
+      source->SetLoaded(true);
+      if (!source->Loaded() || NegotiateScanSettings(*source, *settings)) {
+        source->SetLoaded(false);
+        return;
+      }
+    }
+    source->SetShowUI(settings->showScannerUI);
+    Wire();
+  } else {
+    const int i = twain.SelectSource();
+    Wire();
+    // A cancelled selection (-1) means the source manager's default source,
+    // found by its identity record. Opening a source gives its record a new Id
+    // (Wine's source manager does), after which the record no longer matches,
+    // so the default is turned into its position once, before the open.
+    position = i == -1 ? twain.GetDefaultSource() : i;
+  }
   // When the default source is not among the listed ones there is nothing to
   // open, and the start ends as silently as with no scanner at all.
   twain::TTwainSource* source = twain.Source(position);
@@ -82,6 +111,59 @@ void TScanStart::SkanujdoPDF1Click() {
   if ((source = twain.Source(position)) && source->Loaded() && !source->Enabled())
     source->SetTransferMode(twain::ChooseTransferMode(*source));
   if ((source = twain.Source(position))) source->SetEnabled(true);
+}
+
+std::optional<TPeerError> TScanStart::Prepare(const TScanSettings& settings) {
+  if (!LoadManager()) return NoScannerError(settings.scanner);
+  twain::TTwainManager& twain = *TwainManager1_;
+  const int position = FindScanner(twain, settings.scanner);
+  // (Source(-1) would be the default source.)
+  twain::TTwainSource* source = position >= 0 ? twain.Source(position) : nullptr;
+  if (!source) return NoScannerError(settings.scanner);
+  // Another request's source, left open, goes first.
+  for (int i = 0; i < twain.SourceCount(); ++i)
+    if (twain::TTwainSource* other = twain.Source(i); i != position && other && !other->Enabled())
+      other->SetLoaded(false);
+  source->SetLoaded(true);
+  if (!source->Loaded()) return NoScannerError(settings.scanner);
+  if (std::optional<TSettingProblem> problem = NegotiateScanSettings(*source, settings)) {
+    source->SetLoaded(false);
+    return UnsupportedSettingError(*problem);
+  }
+  return std::nullopt;
+}
+
+std::vector<TScannerInfo> TScanStart::Scanners() {
+  if (!LoadManager()) return {};
+  return ListScanners(*TwainManager1_);
+}
+
+std::optional<TPeerError> TScanStart::Caps(const std::string& id, TScannerCaps& caps) {
+  if (!LoadManager()) return NoScannerError(id);
+  const int position = FindScanner(*TwainManager1_, id);
+  twain::TTwainSource* source = position >= 0 ? TwainManager1_->Source(position) : nullptr;
+  if (!source) return NoScannerError(id);
+  const bool wasOpen = source->Loaded();
+  if (!wasOpen) source->SetLoaded(true);
+  if (!source->Loaded()) return NoScannerError(id);
+  caps = ReadScannerCaps(*source);
+  if (!wasOpen) source->SetLoaded(false);
+  return std::nullopt;
+}
+
+bool TScanStart::HasScanner() { return LoadManager() && TwainManager1_->SourceCount() > 0; }
+
+bool TScanStart::AbortBatch() {
+  if (!TwainManager1_) return false;
+  twain::TTwainManager& twain = *TwainManager1_;
+  for (int i = 0; i < twain.SourceCount(); ++i) {
+    twain::TTwainSource* source = twain.Source(i);
+    if (!source || !source->Enabled()) continue;
+    source->SetLoaded(false);  // disables it first
+    window_.TwainManager1TransferComplete(&twain, i, true);
+    return true;
+  }
+  return false;
 }
 
 std::wstring TScanStart::NameNextPage() {

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "base/file_win.h"
+#include "peer_protocol.h"
+#include "scan_settings.h"
 #include "twain_manager.h"
 
 namespace skan {
@@ -36,8 +38,28 @@ class TScanStart {
  public:
   explicit TScanStart(IScanWindow& window) : window_(window) {}
 
-  // "Scan to PDF" and the context-menu item "Skanuj do PDF".
-  void SkanujdoPDF1Click();
+  // "Scan to PDF" and the context-menu item "Skanuj do PDF". With settings
+  // (a page-driven request) the source they name is enabled with them, and
+  // without its dialog unless they ask for it; without, the person picks
+  // the source in "Select source" and scans through its dialog.
+  void SkanujdoPDF1Click(const TScanSettings* settings = nullptr);
+
+  // A page-driven request: opens the source the settings name (the default
+  // one without a name) and negotiates them; it stays open for the batch.
+  std::optional<TPeerError> Prepare(const TScanSettings& settings);
+  // The sources listed by the source manager (none without one).
+  std::vector<TScannerInfo> Scanners();
+  // What the source with this id offers; it is opened for the question
+  // unless it is open already.
+  std::optional<TPeerError> Caps(const std::string& id, TScannerCaps& caps);
+  // Whether any source could scan now.
+  bool HasScanner();
+  // Ends a batch whose source is enabled but not transferring (waiting for
+  // its pages, or its dialog open): the source is disabled and closed, and
+  // the batch ends as cancelled. False when no source was enabled.
+  bool AbortBatch();
+  // Asked between the pages of a batch: true stops it.
+  std::function<bool()> CancelPending;
   // Names the next page's file and tells the source.
   void TwainManager1SourceSetupFileXfer(twain::TTwainObject* Sender, int Index);
   void TwainManager1SourceFileTransfer(twain::TTwainObject* Sender, int Index, const TW_STR255& filename,
@@ -62,6 +84,10 @@ class TScanStart {
   twain::TTwainManager* TwainManager1() const { return TwainManager1_.get(); }
 
  private:
+  // Loads the library and the source manager; false when either is missing.
+  bool LoadManager();
+  // Hands the manager's events to this object and the window.
+  void Wire();
   // Page naming: a fresh unique name, made the window's current file and
   // appended to the page list; returns the page file's path.
   std::wstring NameNextPage();

@@ -34,7 +34,9 @@ std::shared_ptr<const TShareAction::TConfirmed> TShareAction::Confirmed() const 
 }
 
 void TShareAction::SendShared(const std::string& secret) {
-  window_.WriteMessage(SharedMessage(*window_.port, secret));
+  const std::string document = window_.documentId ? window_.documentId() : std::string();
+  window_.WriteMessage(document.empty() ? SharedMessage(*window_.port, secret)
+                                        : SharedMessageWithDocument(*window_.port, secret, document));
   // The secret is for the peer alone: the log shows the message without it.
   window_.Log(base::Widen(SharedMessageForLog(*window_.port)));
 }

@@ -25,6 +25,9 @@ struct TShareWindow {
   std::function<void(const std::wstring& line)> Log;
   // The window's `port` field.
   std::uint16_t* port = nullptr;
+  // The shared document's id, added to message 7 when not empty (only a
+  // peer that follows the events asks for it).
+  std::function<std::string()> documentId;
 };
 
 class TShareAction {

@@ -419,6 +419,11 @@ static_assert(sizeof(TW_IMAGEMEMXFER) == 38);
 #define TWAS_AUTO 1
 #define TWAS_CURRENT 2
 
+// Duplex kinds (CAP_DUPLEX).
+#define TWDX_NONE 0
+#define TWDX_1PASSDUPLEX 1
+#define TWDX_2PASSDUPLEX 2
+
 // Capabilities.
 #define CAP_XFERCOUNT 0x0001
 #define ICAP_COMPRESSION 0x0100
@@ -430,6 +435,8 @@ static_assert(sizeof(TW_IMAGEMEMXFER) == 38);
 #define CAP_AUTOFEED 0x1007
 #define CAP_INDICATORS 0x100b
 #define CAP_UICONTROLLABLE 0x100e
+#define CAP_DUPLEX 0x1012
+#define CAP_DUPLEXENABLED 0x1013
 #define ICAP_BITDEPTH 0x112b
 #define ICAP_IMAGEFILEFORMAT 0x110c
 #define ICAP_ORIENTATION 0x1110

@@ -126,6 +126,42 @@ TFakeDsm::TContainerBytes TFakeDsm::Range(TW_UINT16 itemType, uint32_t min, uint
   return c;
 }
 
+TW_UINT16 TFakeDsm::TakeSet(TW_UINT16 capId, TW_UINT16 conType, const std::vector<uint8_t>& block) {
+  auto it = capabilities.find(capId);
+  if (it == capabilities.end() || refusedSets.count(capId) || conType != TWON_ONEVALUE || block.size() < 6)
+    return TWRC_FAILURE;
+  TW_UINT16 type = 0;
+  std::memcpy(&type, block.data(), 2);
+  uint32_t value = 0;
+  const size_t size = std::min<size_t>(TwainItemSize(type), 4);
+  std::memcpy(&value, block.data() + 2, size);
+  TW_UINT16 rc = TWRC_SUCCESS;
+  if (auto changed = changedSets.find(capId); changed != changedSets.end()) {
+    value = changed->second;
+    rc = TWRC_CHECKSTATUS;
+  }
+  std::vector<uint8_t>& held = it->second.bytes;
+  switch (it->second.conType) {
+    case TWON_ONEVALUE: std::memcpy(held.data() + 2, &value, 4); break;
+    case TWON_RANGE: std::memcpy(held.data() + 18, &value, 4); break;
+    case TWON_ENUMERATION: {
+      uint32_t n = 0;
+      std::memcpy(&n, held.data() + 2, 4);
+      for (uint32_t i = 0; i < n; ++i) {
+        uint32_t item = 0;
+        std::memcpy(&item, held.data() + 14 + i * size, size);
+        if (item == value) {
+          std::memcpy(held.data() + 6, &i, 4);
+          return rc;
+        }
+      }
+      return TWRC_FAILURE;
+    }
+    default: return TWRC_FAILURE;
+  }
+  return rc;
+}
+
 void TFakeDsm::Answer(TW_UINT16 dat, TW_UINT16 msg, std::vector<TW_UINT16> codes) {
   auto& queue = answers_[{dat, msg}];
   queue.insert(queue.end(), codes.begin(), codes.end());
@@ -271,7 +307,8 @@ TW_UINT16 TFakeDsm::Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
       if (msg == MSG_SET) {
         const auto* block = static_cast<std::vector<uint8_t>*>(cap->hContainer);
         capabilitySets.push_back({cap->Cap, cap->ConType, block ? *block : std::vector<uint8_t>()});
-        return TWRC_SUCCESS;
+        if (!setsTakeEffect) return TWRC_SUCCESS;
+        return TakeSet(cap->Cap, cap->ConType, block ? *block : std::vector<uint8_t>());
       }
       capabilityGets.push_back(*cap);
       auto it = capabilities.find(cap->Cap);

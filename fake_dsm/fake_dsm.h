@@ -49,6 +49,15 @@ class TFakeDsm {
     std::vector<uint8_t> bytes;
   };
   std::map<TW_UINT16, TContainerBytes> capabilities;
+  // With this on, a MSG_SET of a one value (of at most 4 bytes) changes
+  // what later gets answer, as a source does: a one value takes the item, an
+  // enumeration moves its current index to it (an item not listed is
+  // refused with TWRC_FAILURE), a range takes it as current. Capabilities
+  // in `refusedSets` fail every set; those in `changedSets` take the value
+  // given there instead, answering TWRC_CHECKSTATUS.
+  bool setsTakeEffect = false;
+  std::map<TW_UINT16, bool> refusedSets;
+  std::map<TW_UINT16, uint32_t> changedSets;
   // Builders for items of at most 4 bytes (each value is cut to the item size).
   static TContainerBytes OneValue(TW_UINT16 itemType, uint32_t item);
   static TContainerBytes Enumeration(TW_UINT16 itemType, std::vector<uint32_t> items, uint32_t current, uint32_t def);
@@ -118,6 +127,7 @@ class TFakeDsm {
   std::string Take();
 
  private:
+  TW_UINT16 TakeSet(TW_UINT16 cap, TW_UINT16 conType, const std::vector<uint8_t>& block);
   TW_UINT16 Handle(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
   std::map<std::pair<TW_UINT16, TW_UINT16>, std::deque<TW_UINT16>> answers_;
   size_t next_ = 0;

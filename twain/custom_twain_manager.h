@@ -113,6 +113,9 @@ class TCustomTwainManager : public TTwainObject {
   TOnSourceFileTransfer OnSourceFileTransfer;
   TOnTwainError OnAcquireError;
   TOnTransferComplete OnTransferComplete;
+  // Asked between the pages of a batch: true stops it, the pages still
+  // pending reset at the source, as when the source cancels a page.
+  std::function<bool(TTwainObject* Sender, int Index)> OnCancelPending;
 
   // Window-bound operations, supplied by the descendant.
   virtual void MessageTimer_Enable() {}

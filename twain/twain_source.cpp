@@ -198,6 +198,7 @@ void TTwainSource::TransferImages() {
     failedInARow = failed ? failedInARow + 1 : 0;
     const TW_UINT16 rc2 = Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
     done = rc2 != TWRC_SUCCESS || pending.Count == 0;
+    if (!done && !cancel && owner->OnCancelPending && owner->OnCancelPending(owner, Index_)) cancel = true;
     if (!done && failedInARow >= kMaxFailedPagesInARow) {
       cancel = true;
       Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending);

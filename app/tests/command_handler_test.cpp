@@ -21,8 +21,18 @@ class FakeHost : public ICommandHost {
   }
   std::string TempFolder() override { return "C:\\T\\"; }
   void EnsureFolder(const std::string& path) override { folders.push_back(path); }
+  std::optional<TPeerError> PrepareScan(const TScanSettings& settings) override {
+    prepared.push_back(settings);
+    return prepareError;
+  }
+  std::optional<TPeerError> CanStartScan() override { return startError; }
+  void StartScan() override { sent.emplace_back("<started>"); }
+  bool CancelScan() override { return batch; }
 
   std::vector<std::string> log, sent, folders;
+  std::vector<TScanSettings> prepared;
+  std::optional<TPeerError> prepareError, startError;
+  bool batch = false;
   int quits = 0;
   TLocalTime clock{2025, 3, 7, 9, 5, 2, 45};
 };
@@ -144,6 +154,110 @@ TEST_F(Commands, NonObjectsAreDroppedSilently) {
   EXPECT_TRUE(host.sent.empty());
   EXPECT_TRUE(host.log.empty());
   EXPECT_EQ(host.quits, 0);
+}
+
+TEST_F(Commands, InitScanWithSettingsNegotiatesThemFirst) {
+  Handle(R"({"POL":"Init_SCAN","email":"","serialnumber":"","scan":{"scanner":"S","resolution":300,)"
+         R"("colour":"grey","duplex":true,"source":"feeder","paperSize":"A5","maxPages":10,"showScannerUI":true}})");
+  ASSERT_EQ(host.prepared.size(), 1u);
+  const TScanSettings& s = host.prepared[0];
+  EXPECT_EQ(s.scanner, "S");
+  EXPECT_EQ(s.resolution, 300);
+  EXPECT_EQ(s.colour, TColourMode::Grey);
+  EXPECT_EQ(s.duplex, true);
+  EXPECT_EQ(s.source, TPaperFeed::Feeder);
+  EXPECT_EQ(s.paperSize, TPaperSize::A5);
+  EXPECT_EQ(s.maxPages, 10);
+  EXPECT_TRUE(s.showScannerUI);
+  EXPECT_TRUE(request.scan.has_value());
+  EXPECT_EQ(request.ScanStatus, "Init_SCAN");
+  EXPECT_EQ(host.folders.size(), 2u);
+}
+
+// A malformed "scan" or one the source refuses starts no request: status,
+// identifier and folders stay as they were.
+TEST_F(Commands, InitScanRefusedStartsNoRequest) {
+  const struct {
+    const char* scan;
+    const char* field;
+  } malformed[] = {
+      {R"("scan":[])", "scan"},
+      {R"("scan":{"resolution":"300"})", "scan.resolution"},
+      {R"("scan":{"resolution":300.5})", "scan.resolution"},
+      {R"("scan":{"resolution":0})", "scan.resolution"},
+      {R"("scan":{"colour":"red"})", "scan.colour"},
+      {R"("scan":{"duplex":1})", "scan.duplex"},
+      {R"("scan":{"source":"glass"})", "scan.source"},
+      {R"("scan":{"paperSize":"a4"})", "scan.paperSize"},
+      {R"("scan":{"maxPages":1001})", "scan.maxPages"},
+      {R"("scan":{"scanner":""})", "scan.scanner"},
+      {R"("scan":{"showScannerUI":null})", "scan.showScannerUI"},
+      {R"("scan":{"dpi":300})", "scan.dpi"},
+  };
+  request.ScanStatus = "Redy_SCAN";
+  for (const auto& c : malformed) {
+    SCOPED_TRACE(c.scan);
+    host.sent.clear();
+    Handle(std::string(R"({"POL":"Init_SCAN",)") + c.scan + "}");
+    ASSERT_EQ(host.sent.size(), 1u);
+    EXPECT_EQ(host.sent[0], std::string(R"({"POL":"Init_SCAN","Initscan_id":"","error":{"code":"INVALID_ARGUMENT",)") +
+                                R"("message":"Nieprawidłowa wartość pola )" + c.field + R"(.","field":")" + c.field +
+                                R"("}})");
+  }
+  EXPECT_TRUE(host.prepared.empty());
+
+  host.sent.clear();
+  host.prepareError = UnsupportedSettingError({"resolution", TOffer{true, TOffer::Kind::Number, {"100", "200"}}});
+  Handle(R"({"POL":"Init_SCAN","scan":{"resolution":300}})");
+  ASSERT_EQ(host.sent.size(), 1u);
+  EXPECT_NE(host.sent[0].find(R"("code":"UNSUPPORTED_SETTING")"), std::string::npos);
+  EXPECT_NE(host.sent[0].find(R"("setting":"resolution","offered":[100,200]})"), std::string::npos) << host.sent[0];
+  EXPECT_EQ(request.ScanStatus, "Redy_SCAN");
+  EXPECT_TRUE(scanId.empty());
+  EXPECT_TRUE(host.folders.empty());
+  EXPECT_FALSE(request.scan.has_value());
+}
+
+TEST_F(Commands, StartAndCancel) {
+  Handle(R"({"POL":"Start_SCAN"})");
+  EXPECT_EQ(host.sent.back(), R"({"POL":"Start_SCAN","started":false,"error":{"code":"NO_REQUEST",)"
+                              R"("message":"Najpierw trzeba otworzyć żądanie skanowania (Init_SCAN)."}})");
+  Handle(R"({"POL":"Init_SCAN"})");
+  host.startError = ScannerBusyError();
+  Handle(R"({"POL":"Start_SCAN"})");
+  EXPECT_NE(host.sent.back().find(R"("started":false,"error":{"code":"SCANNER_BUSY")"), std::string::npos);
+  host.startError.reset();
+  host.sent.clear();
+  Handle(R"({"POL":"Start_SCAN"})");
+  // The reply goes before the batch starts.
+  EXPECT_EQ(host.sent, (std::vector<std::string>{R"({"POL":"Start_SCAN","started":true})", "<started>"}));
+  Handle(R"({"POL":"Cancel_SCAN"})");
+  EXPECT_EQ(host.sent.back(), R"({"POL":"Cancel_SCAN","cancelled":false})");
+  host.batch = true;
+  Handle(R"({"POL":"cancel_scan"})");
+  EXPECT_EQ(host.sent.back(), R"({"POL":"Cancel_SCAN","cancelled":true})");
+}
+
+TEST_F(Commands, WithoutAScanningLayerThereIsNoScanner) {
+  Handle(R"({"POL":"List_SCANNERS"})");
+  EXPECT_EQ(host.sent.back(), R"({"POL":"List_SCANNERS","scanners":[]})");
+  Handle(R"({"POL":"Caps_SCANNER","scanner":"X"})");
+  EXPECT_EQ(host.sent.back(), R"({"POL":"Caps_SCANNER","scanner":"X","error":{"code":"NO_SCANNER",)"
+                              R"("message":"Nie znaleziono skanera X.","scanner":"X"}})");
+  Handle(R"({"POL":"Caps_SCANNER","scanner":5})");
+  EXPECT_NE(host.sent.back().find(R"("code":"INVALID_ARGUMENT")"), std::string::npos);
+}
+
+TEST_F(Commands, EventsAreAskedForOnTheFirstMessageOnly) {
+  Handle(R"({"POL":"IFSCANED","events":true})");
+  EXPECT_TRUE(request.peer.events);
+  TScanRequest later;
+  HandleCommand(R"({"POL":"IFSCANED"})", later, scanId, host);
+  HandleCommand(R"({"POL":"IFSCANED","events":true})", later, scanId, host);
+  EXPECT_FALSE(later.peer.events);
+  TScanRequest notBoolean;
+  HandleCommand(R"({"POL":"IFSCANED","events":"true"})", notBoolean, scanId, host);
+  EXPECT_FALSE(notBoolean.peer.events);
 }
 
 }  // namespace

@@ -454,6 +454,21 @@ TEST_F(TwainCore, CancelAndFailurePaths) {
            kFailed +
            "setup(0) IMAGEFILEXFER/GET file(C:\\t\\page6.bmp,2) PENDINGXFERS/ENDXFER "
            "USERINTERFACE/DISABLEDS disable timer- complete(0,false)"},
+      // The receiver asked between pages (a page's Cancel): the pages
+      // still pending are reset, and none is asked after the last page.
+      {"stop asked after the second page",
+       {TWRC_XFERDONE, TWRC_XFERDONE, TWRC_XFERDONE},
+       {},
+       false,
+       "setup(0) IMAGEFILEXFER/GET file(C:\\t\\page1.bmp,2) PENDINGXFERS/ENDXFER asked "
+       "setup(0) IMAGEFILEXFER/GET file(C:\\t\\page2.bmp,2) PENDINGXFERS/ENDXFER asked PENDINGXFERS/RESET "
+       "USERINTERFACE/DISABLEDS disable timer- complete(0,true)"},
+      {"stop never asked of the last page",
+       {TWRC_XFERDONE},
+       {},
+       false,
+       "setup(0) IMAGEFILEXFER/GET file(C:\\t\\page1.bmp,2) PENDINGXFERS/ENDXFER "
+       "USERINTERFACE/DISABLEDS disable timer- complete(0,false)"},
       {"a third failure on the last page ends the batch as usual",
        {TWRC_FAILURE, TWRC_FAILURE, TWRC_FAILURE},
        {},
@@ -487,6 +502,11 @@ TEST_F(TwainCore, CancelAndFailurePaths) {
       fresh.trace.push_back("error(" + std::to_string(code) + "," + std::to_string(more) + ")");
     };
     m.OnSourceDisable = [&](TTwainObject*, int) { fresh.trace.push_back("disable"); };
+    if (std::string(c.name).find("stop") != std::string::npos)
+      m.OnCancelPending = [&](TTwainObject*, int) {
+        fresh.trace.push_back("asked");
+        return page >= 2;
+      };
     m.OnTransferComplete = [&](TTwainObject*, int i, bool canceled) {
       fresh.trace.push_back("complete(" + std::to_string(i) + "," + (canceled ? "true" : "false") + ")");
     };
