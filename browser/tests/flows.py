@@ -504,3 +504,41 @@ class SampleFlows:
                 self.assertEqual((outcome, document), ("cancelled", None), "no document from a cancelled batch")
                 self.assertLess(pages, 10)
                 self.assertEqual(call("c.cancelScan()")["ok"], False, "no batch under way")
+
+    def test_sample_page_scans_with_its_settings(self):
+        wine = harness.HOST_KIND == "wine"
+        batch_s = 600 if wine else 30
+        with self.start() as run:
+            page = run.open(self.sample)
+            click_on(page, "find")
+            run.answer_prompt("once")
+            wait_for(page, 'document.getElementById("scanner").options.length > 1 && '
+                           'document.getElementById("resolution").options.length > 1', 120)
+            self.assertEqual(page.evaluate('document.getElementById("scanner").value'), "Virtual Scanner",
+                             "the default scanner is chosen")
+            page.evaluate('(document.getElementById("resolution").value = "100", '
+                          'document.getElementById("colour").value = "grey")')
+
+            with self.subTest("Cancel stops the scanner"):
+                run.hosts.set_scanner(pages=10, page_ms=1500 if wine else 500)
+                click_on(page, "start")
+                wait_for(page, 'document.querySelectorAll("#pages li").length > 0', batch_s)
+                click_on(page, "cancel")
+                self.assertEqual(wait_for(page, f'{PHASE} !== "scanning" && {PHASE}', 30), "idle")
+                self.assertEqual(text_of(page, "step"), "cancelled")
+                self.assertLess(page.evaluate('document.querySelectorAll("#pages li").length'), 10)
+
+            with self.subTest("the pages as they arrive, then the document"):
+                run.hosts.set_scanner(pages=2, page_ms=0 if wine else 50)
+                click_on(page, "start")
+                wait_for(page, 'document.getElementById("step").textContent.includes("check the pages")', batch_s)
+                shown = page.evaluate("""Promise.all([...document.querySelectorAll("#pages img")].map(
+                    (img) => img.decode().then(() => img.naturalWidth > 0, () => false)))""")
+                self.assertEqual(shown, [True, True], "each page's thumbnail is shown")
+                self.assertIn("100 dpi, grey", text_of(page, "pages"))
+                confirmed = run.hosts.document_bytes()
+                run.hosts.confirm_and_send()
+                phase = wait_for(page, f'["done", "error"].includes({PHASE}) && {PHASE}', 180)
+                self.assertEqual(phase, "done", text_of(page, "problem"))
+                size, digest = page.evaluate(harness.SHA256_OF_PREVIEW)
+                self.assertEqual((size, digest), (len(confirmed), hashlib.sha256(confirmed).hexdigest()))

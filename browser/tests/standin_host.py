@@ -204,9 +204,11 @@ def check_settings(scan):
                 (name == "paperSize" and scan[name] == "auto"):
             continue
         offer = capabilities[name]
+        if name == "duplex" and scan[name] is False and offer == "UNSUPPORTED":
+            continue  # a scanner without duplex scans one side
         values = offer.get("values", []) if isinstance(offer, dict) else []
         if scan[name] not in values:
-            return error("UNSUPPORTED_SETTING", f"Skaner nie obsługuje ustawienia {name}: {scan[name]}.",
+            return error("UNSUPPORTED_SETTING", f"Skaner nie obsługuje ustawienia {name}: {json.dumps(scan[name])}.",
                          setting=name, offered=values)
     return None
 
