@@ -199,12 +199,21 @@ class Hosts:
 
     def set_scanner(self, pages, page_ms):
         """The next batches' page count and the time each page takes (the
-        stand-in's settings, or the virtual scanner's Pages and PageDelay)."""
+        stand-in's settings, or the virtual scanner's Pages and PageDelay,
+        set back by restore_scanner)."""
+        self.scanner_changed = True
         if self.kind == "standin":
             with open(self.scanner_settings, "w") as f:
                 json.dump({"pages": pages, "page_ms": page_ms}, f)
         else:
             install_virtual_scanner(f"Pages={pages}", f"PageDelay={page_ms}")
+
+    def restore_scanner(self):
+        """The virtual scanner's settings as the tests installed them (the
+        stand-in's live in the run's own folder)."""
+        if self.kind == "wine" and getattr(self, "scanner_changed", False):
+            install_virtual_scanner()
+        self.scanner_changed = False
 
     def document_bytes(self):
         """The PDF the host assembled last (named in its log), or the stand-in's."""
@@ -387,6 +396,7 @@ class BrowserRun:
                 self.browser.close()
         finally:
             self.hosts.kill_all()
+            self.hosts.restore_scanner()
             self._remove()
 
     def __enter__(self):
