@@ -290,3 +290,5 @@ export interface ConnectOptions {
  */
 export declare function connect(options: ConnectOptions & { events: true }): Promise<Connection<LiveConnectionEvents>>;
 export declare function connect(options?: ConnectOptions & { events?: false }): Promise<Connection<ConnectionEvents>>;
+/** `events` known only at run time: the events both kinds of connection have. */
+export declare function connect(options: ConnectOptions): Promise<Connection<ConnectionEvents | LiveConnectionEvents>>;

@@ -57,6 +57,12 @@ export async function classic(): Promise<Blob> {
   return c.getPdf();
 }
 
+// Whether to ask for events is decided at run time.
+export async function either(events: boolean): Promise<void> {
+  const c = await connect({ events });
+  c.on("status", (status) => console.log(typeof status === "string" ? status : status.state));
+}
+
 // The page drives the scan.
 export async function live(signal: AbortSignal): Promise<Blob | null> {
   const c: Connection<LiveConnectionEvents> = await connect({ events: true, signal });
