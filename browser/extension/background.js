@@ -256,8 +256,11 @@ class Session {
         error: `The host has shared ${this.sharedDocument ? `document ${this.sharedDocument}` : "a document without an id"}, not ${document}.` });
       return;
     }
+    // The frame gets the secret of the share the page asked about: should
+    // the person confirm again meanwhile, the host refuses it rather than
+    // hand over another document.
     const token = crypto.randomUUID();
-    documentFrames.set(token, { session: this, id, connection });
+    documentFrames.set(token, { session: this, id, connection, secret: this.secret });
     setTimeout(() => documentFrames.delete(token), FRAME_TOKEN_LIFETIME_MS);
     this.toPage({ type: "document-frame", id, url: `${api.runtime.getURL("document.html")}#${token}` });
   }
@@ -272,7 +275,7 @@ function documentSource(message, sender) {
   if (!session?.page || sender.id !== api.runtime.id || sender.tab?.id !== session.tab) return null;
   return {
     url: `http://127.0.0.1:${session.sharePort}/scan.pdf`,
-    secret: session.secret,
+    secret: frame.secret,
     origin: session.page.sender.origin ?? originOf(session.page.sender.url),
     connection: frame.connection,
     id: frame.id,
