@@ -60,5 +60,21 @@ for l in de_DE pl_PL; do
 done
 if [ -n "${need_locale_gen:-}" ]; then sudo_ locale-gen >/dev/null; fi
 
+# npm for the client library's package (Debian's nodejs lacks it; some
+# builds of nodejs bring their own).
+if ! command -v npm >/dev/null 2>&1; then
+  export DEBIAN_FRONTEND=noninteractive
+  sudo_ apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends npm >/dev/null
+fi
+
+# TypeScript, to check the client library's types as a strict consumer does
+# (browser/tests/package_test.py); a pinned version, in the build folder.
+node_tools=${SKAN_BUILD:-$(cd "$(dirname "$0")/.." && pwd)/build}/node-tools
+typescript=5.9.3
+if ! grep -qs "\"version\": \"$typescript\"" "$node_tools/node_modules/typescript/package.json"; then
+  mkdir -p "$node_tools"
+  npm install --prefix "$node_tools" --no-save --no-audit --no-fund --loglevel=error "typescript@$typescript" >/dev/null
+fi
+
 # Wine's 32-bit loader needs a kernel that runs i386 programs; some do not.
 "$(dirname "$0")/setup-i386.sh"

@@ -4,9 +4,13 @@
 // the extension starts the host by native messaging and relays. A shared
 // document arrives from a hidden frame of the extension. A connection
 // is one running host: open a scan request, follow its status and progress,
-// take the shared PDF as a Blob, end. The first connect() of a site asks the
-// person (the extension's own prompt), so it must be called while the page
-// handles a click or a key press. Types: skanowanie.d.ts.
+// take the shared PDF as a Blob, end. With connect({events: true}) the page
+// also drives the scan: it lists the scanners, asks what one offers, opens a
+// request with its settings, starts and cancels the batch, and follows it
+// page by page from the host's pushed events. The first connect() of a site
+// asks the person (the extension's own prompt), so it must be called while
+// the page handles a click or a key press. Every call that waits takes an
+// AbortSignal and has a time limit. Types: skanowanie.d.ts.
 
 const FROM_PAGE = "skanowanie/page";
 const TO_PAGE = "skanowanie/extension";
@@ -16,6 +20,9 @@ const POL_INIT = "Init_SCAN";
 const POL_STATUS = "IFSCANED";
 const POL_END = "SCANEDqq";
 const POL_SHARED = "Shared_complite";
+const POL_EVENT = "Event";
+/** The scanner commands: each reply has the command's own name. */
+const SCANNER_COMMANDS = ["List_SCANNERS", "Caps_SCANNER", "Start_SCAN", "Cancel_SCAN"];
 const KEY_NOTICE = "Nieznane polecenie ";
 const KEY_HELLO = "Czesc ";
 const TEXT_SCANNED = "Dokument zeskanowany, przygotowuję do wysyłki.";
@@ -33,13 +40,34 @@ export const ErrorCode = Object.freeze({
   RATE_LIMITED: "RATE_LIMITED",
   INVALID_ARGUMENT: "INVALID_ARGUMENT",
   HOST_FORBIDDEN: "HOST_FORBIDDEN",
+  NO_SCANNER: "NO_SCANNER",
+  SCANNER_BUSY: "SCANNER_BUSY",
+  UNSUPPORTED_SETTING: "UNSUPPORTED_SETTING",
+  USER_CANCELLED: "USER_CANCELLED",
+  NO_REQUEST: "NO_REQUEST",
+  SCAN_FAILED: "SCAN_FAILED",
+  ABORTED: "ABORTED",
+  NOT_SUPPORTED: "NOT_SUPPORTED",
 });
 
+/**
+ * How long a call waits unless it says otherwise: a reply of the host, and
+ * what waits for the person at the desk or for a batch (a status, the share,
+ * a scan). timeoutMs 0 (or Infinity) waits without a limit.
+ */
+export const DEFAULT_REPLY_TIMEOUT_MS = 120000;
+export const DEFAULT_WAIT_TIMEOUT_MS = 30 * 60000;
+
 export class SkanowanieError extends Error {
-  constructor(code, message) {
-    super(message);
+  constructor(code, message, details = {}, options = undefined) {
+    super(message, options);
     this.name = "SkanowanieError";
     this.code = code;
+    // What the host adds to some errors: the setting and the values the
+    // scanner offers (UNSUPPORTED_SETTING), the field (INVALID_ARGUMENT).
+    for (const key of ["setting", "offered", "field", "requested"]) {
+      if (details[key] !== undefined) this[key] = details[key];
+    }
   }
 }
 
@@ -64,6 +92,35 @@ const MESSAGES = {
 
 // What the browser says when a native messaging host exists but does not
 // list the extension (Chromium; Firefox names the permission).
+// Texts for the host's error codes, when the host sends none of its own.
+const HOST_ERROR_TEXTS = {
+  NO_SCANNER: "No such scanner is connected. Check that it is switched on and connected, or choose another one.",
+  SCANNER_BUSY: "The scanner is busy with another batch; wait until it ends or cancel it.",
+  UNSUPPORTED_SETTING: "The scanner does not support this setting.",
+  USER_CANCELLED: "The scan was cancelled.",
+  NO_REQUEST: "There is no scan request to scan for; open one first (openScanRequest).",
+  INVALID_ARGUMENT: "The Skanowanie program refused a value of this call.",
+};
+
+function offeredText(offered) {
+  if (Array.isArray(offered)) return offered.join(", ");
+  if (offered && typeof offered === "object" && "min" in offered && "max" in offered) {
+    return `${offered.min} to ${offered.max}${offered.step > 1 ? ` in steps of ${offered.step}` : ""}`;
+  }
+  return "";
+}
+
+// The error a reply of the host carries, as a SkanowanieError.
+function hostError(error) {
+  const code = typeof error?.code === "string" && error.code ? error.code : ErrorCode.HOST_FAILED;
+  let message = typeof error?.message === "string" && error.message ? error.message : HOST_ERROR_TEXTS[code] ?? "";
+  if (code === ErrorCode.UNSUPPORTED_SETTING && error.setting && !(typeof error.message === "string" && error.message)) {
+    const offered = offeredText(error.offered);
+    message = `The scanner does not support this ${error.setting}${offered ? `; it offers ${offered}` : ""}.`;
+  }
+  return new SkanowanieError(code, message || `The Skanowanie program refused the call (${code}).`, error ?? {});
+}
+
 const FORBIDDEN_PATTERN = /forbidden|does not have permission|not allowed/i;
 const MISSING_PATTERN = /not found|no such native application/i;
 
@@ -99,13 +156,97 @@ function listen(handler) {
   return () => window.removeEventListener("message", listener);
 }
 
-function withTimeout(promise, ms, what) {
-  if (!(ms > 0) || ms === Infinity) return promise;
+function aborted(signal, what) {
+  return new SkanowanieError(ErrorCode.ABORTED, `${what}: stopped by the page.`, {}, { cause: signal.reason });
+}
+
+// Waits for `promise` at most `ms` (none when 0 or Infinity) and until
+// `signal` aborts; `onStop` runs when either ends the wait first.
+function bounded(promise, { ms, signal, what, onStop }) {
+  if (signal?.aborted) {
+    onStop?.();
+    return Promise.reject(aborted(signal, what));
+  }
+  const limited = ms > 0 && ms !== Infinity;
+  if (!limited && !signal) return promise;
   let timer;
-  const timeout = new Promise((_, reject) => {
-    timer = setTimeout(() => reject(new SkanowanieError(ErrorCode.TIMEOUT, `${what}: no answer within ${ms} ms.`)), ms);
+  let onAbort;
+  const stop = new Promise((_, reject) => {
+    if (limited) {
+      timer = setTimeout(() => {
+        onStop?.();
+        reject(new SkanowanieError(ErrorCode.TIMEOUT, `${what}: no answer within ${ms} ms.`));
+      }, ms);
+    }
+    if (signal) {
+      onAbort = () => {
+        onStop?.();
+        reject(aborted(signal, what));
+      };
+      signal.addEventListener("abort", onAbort, { once: true });
+    }
   });
-  return Promise.race([promise, timeout]).finally(() => clearTimeout(timer));
+  return Promise.race([promise, stop]).finally(() => {
+    clearTimeout(timer);
+    if (onAbort) signal.removeEventListener("abort", onAbort);
+  });
+}
+
+function withTimeout(promise, ms, what) {
+  return bounded(promise, { ms, what });
+}
+
+function checkSignal(signal) {
+  if (signal !== undefined && !(signal instanceof AbortSignal)) throw invalid("signal must be an AbortSignal.");
+}
+
+// A pause that ends early when `signal` aborts (the caller checks it).
+function pause(ms, signal) {
+  return new Promise((resolve) => {
+    const timer = setTimeout(done, ms);
+    function done() {
+      clearTimeout(timer);
+      signal?.removeEventListener("abort", done);
+      resolve();
+    }
+    signal?.addEventListener("abort", done, { once: true });
+  });
+}
+
+/** Readable states of the host's statuses. */
+const STATES = {
+  "": "idle",
+  Init_SCAN: "requested",
+  Begin_SCAN: "scanning",
+  Prepared_SCAN: "assembling",
+  Redy_SCAN: "ready",
+  Shared_complite: "shared",
+};
+
+export function readableState(raw) {
+  return Object.hasOwn(STATES, raw) ? STATES[raw] : "unknown";
+}
+
+// A page event's thumbnail: base64 JPEG from the host, as a data URL and
+// as a Blob.
+function thumbnailOf(base64) {
+  if (typeof base64 !== "string" || !base64) return { thumbnail: null, thumbnailBlob: null };
+  let blob = null;
+  try {
+    const bytes = Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
+    blob = new Blob([bytes], { type: "image/jpeg" });
+  } catch {
+    return { thumbnail: null, thumbnailBlob: null };  // not base64
+  }
+  return { thumbnail: `data:image/jpeg;base64,${base64}`, thumbnailBlob: blob };
+}
+
+const number = (value) => (Number.isFinite(Number(value)) ? Number(value) : null);
+
+// Drops members the page left undefined, which the extension would refuse
+// (a structured clone keeps them).
+function defined(object) {
+  return Object.fromEntries(Object.entries(object).filter(([, value]) => value !== undefined));
 }
 
 /**
@@ -131,10 +272,17 @@ export function extensionVersion({ timeoutMs = 1500 } = {}) {
 
 function classify(message) {
   if (!message || typeof message !== "object") return { kind: "other" };
+  if (message.error && typeof message.POL === "string") return { kind: "refusal", command: message.POL, error: message.error };
+  if (message.POL === POL_EVENT) return { kind: "event", event: message };
+  if (SCANNER_COMMANDS.includes(message.POL)) return { kind: "reply", command: message.POL, value: message };
   if (message.POL === POL_INIT) return { kind: "reply", command: "Init_SCAN", value: String(message.Initscan_id ?? "") };
   if (message.POL === POL_STATUS) return { kind: "reply", command: "IFSCANED", value: String(message.SCANED ?? "") };
   if (message.POL === POL_END) return { kind: "reply", command: "END", value: String(message.SCANED ?? "") };
-  if (message.POL === POL_SHARED) return { kind: "shared", port: Number(message.port), filename: String(message.filename ?? "") };
+  if (message.POL === POL_SHARED) {
+    const share = { port: Number(message.port), filename: String(message.filename ?? "") };
+    if (typeof message.document === "string") share.document = message.document;
+    return { kind: "shared", share };
+  }
   if (message[KEY_NOTICE] === TEXT_SCANNED) return { kind: "progress", number: 5, text: TEXT_SCANNED };
   if (KEY_HELLO in message) return { kind: "progress", number: 6, text: String(message[KEY_HELLO]) };
   if (KEY_NOTICE in message) return { kind: "unknown-command", text: String(message[KEY_NOTICE]) };
@@ -145,10 +293,14 @@ function classify(message) {
 export class Connection {
   constructor(id, options) {
     this.id = id;
-    this.replyTimeoutMs = options.replyTimeoutMs ?? 120000;
+    this.events = options.events === true;
+    this.replyTimeoutMs = options.replyTimeoutMs ?? DEFAULT_REPLY_TIMEOUT_MS;
+    this.waitTimeoutMs = options.waitTimeoutMs ?? DEFAULT_WAIT_TIMEOUT_MS;
     this.status = null;
+    this.state = null;
     this.scanId = null;
     this.share = null;
+    this.document = null;
     this.isClosed = false;
     this.closeReason = null;
     this._pending = [];
@@ -156,6 +308,7 @@ export class Connection {
     this._documents = new Map();
     this._listeners = new Map();
     this._shareWaiters = [];
+    this._scanWaiters = [];
     this._stop = listen((message) => {
       if (message.connection === this.id) this._receive(message);
     });
@@ -223,25 +376,99 @@ export class Connection {
     }
   }
 
+  // The oldest call waiting for `command`'s reply, taken off the list.
+  _takePending(command) {
+    const i = this._pending.findIndex((p) => p.command === command);
+    return i >= 0 ? this._pending.splice(i, 1)[0] : null;
+  }
+
   _fromHost(message) {
     this._emit("message", message);
     const what = classify(message);
-    if (what.kind === "reply") {
-      if (what.command === "IFSCANED") {
-        this.status = what.value;
-        this._emit("status", what.value);
-      } else if (what.command === "Init_SCAN") {
-        this.scanId = what.value;
+    switch (what.kind) {
+      case "reply":
+        if (what.command === "IFSCANED") {
+          if (this.events) this._setStatus(what.value);
+          else {
+            this.status = what.value;
+            this.state = readableState(what.value);
+            this._emit("status", what.value);
+          }
+        } else if (what.command === "Init_SCAN") {
+          this.scanId = what.value;
+        }
+        this._takePending(what.command)?.resolve(what.value);
+        break;
+      case "refusal":
+        this._takePending(what.command)?.reject(hostError(what.error));
+        break;
+      case "unknown-command": {
+        // A host older than the page's library answers a command it does
+        // not know with its name.
+        const pending = SCANNER_COMMANDS.includes(what.text) ? this._takePending(what.text) : null;
+        pending?.reject(new SkanowanieError(ErrorCode.NOT_SUPPORTED,
+          "The Skanowanie program on this computer is too old for this call; install its current version."));
+        break;
       }
-      const i = this._pending.findIndex((p) => p.command === what.command);
-      if (i >= 0) this._pending.splice(i, 1)[0].resolve(what.value);
-    } else if (what.kind === "progress") {
-      this._emit("progress", { number: what.number, text: what.text });
-    } else if (what.kind === "shared") {
-      this.share = { port: what.port, filename: what.filename };
-      this._emit("shared", this.share);
-      for (const waiter of this._shareWaiters.splice(0)) waiter.resolve(this.share);
+      case "event":
+        this._event(what.event);
+        break;
+      case "progress":
+        this._emit("progress", { number: what.number, text: what.text });
+        break;
+      case "shared":
+        this.share = what.share;
+        if (this.events) this._setStatus(POL_SHARED);
+        this._emit("shared", this.share);
+        for (const waiter of this._shareWaiters.splice(0)) waiter.resolve(this.share);
+        break;
     }
+  }
+
+  // A status in a connection with events: each change once, from the
+  // host's events or from an answer to readStatus.
+  _setStatus(raw) {
+    if (raw === this.status) return;
+    this.status = raw;
+    this.state = readableState(raw);
+    this._emit("status", { state: this.state, raw });
+  }
+
+  _event(event) {
+    switch (event.event) {
+      case "status":
+        this._setStatus(String(event.status ?? ""));
+        break;
+      case "page":
+        this._emit("page", {
+          page: number(event.page), pixelWidth: number(event.pixelWidth), pixelHeight: number(event.pixelHeight),
+          dpi: number(event.dpi), colour: String(event.colour ?? ""), ...thumbnailOf(event.thumbnail),
+        });
+        break;
+      case "scanned": {
+        const outcome = String(event.outcome ?? "");
+        const scanned = { pages: number(event.pages) ?? 0, outcome };
+        if (typeof event.reason === "string") scanned.reason = event.reason;
+        if (typeof event.document === "string") scanned.document = this.document = event.document;
+        this._emit("scanned", scanned);
+        for (const waiter of this._scanWaiters.splice(0)) {
+          if (outcome === "done") waiter.resolve(scanned);
+          else if (outcome === "cancelled") {
+            waiter.reject(new SkanowanieError(ErrorCode.USER_CANCELLED,
+              `The scan was cancelled${scanned.reason ? `: ${scanned.reason}` : ""}.`));
+          } else {
+            waiter.reject(new SkanowanieError(ErrorCode.SCAN_FAILED,
+              `The scan failed${scanned.reason ? `: ${scanned.reason}` : ""}.`));
+          }
+        }
+        break;
+      }
+    }
+  }
+
+  _closedError() {
+    const reason = this.closeReason;
+    return new SkanowanieError(ErrorCode.CLOSED, `The connection to the host has closed${reason ? `: ${reason}` : "."}`);
   }
 
   _close(reason) {
@@ -249,73 +476,130 @@ export class Connection {
     this.isClosed = true;
     this.closeReason = reason;
     this._stop();
-    const error = () => new SkanowanieError(ErrorCode.CLOSED, `The connection to the host has closed${reason ? `: ${reason}` : "."}`);
-    for (const p of this._pending.splice(0)) p.reject(error());
-    for (const w of this._shareWaiters.splice(0)) w.reject(error());
-    for (const w of this._documents.values()) w.reject(error());
+    for (const p of this._pending.splice(0)) p.reject(this._closedError());
+    for (const w of this._shareWaiters.splice(0)) w.reject(this._closedError());
+    for (const w of this._scanWaiters.splice(0)) w.reject(this._closedError());
+    for (const w of this._documents.values()) w.reject(this._closedError());
     this._documents.clear();
     this._emit("close", { reason });
     this._resolveClosed({ reason });
   }
 
-  _command(command, body, timeoutMs) {
-    if (this.isClosed) return Promise.reject(new SkanowanieError(ErrorCode.CLOSED, "The connection to the host has closed."));
+  _command(command, body, { timeoutMs, signal } = {}) {
+    if (this.isClosed) return Promise.reject(this._closedError());
+    try {
+      checkSignal(signal);
+    } catch (e) {
+      return Promise.reject(e);
+    }
+    if (signal?.aborted) return Promise.reject(aborted(signal, command));
     const entry = { id: newId("cmd") };
     const reply = new Promise((resolve, reject) => Object.assign(entry, { command, resolve, reject }));
     this._pending.push(entry);
     post({ type: "send", connection: this.id, id: entry.id, message: body });
-    return withTimeout(reply, timeoutMs ?? this.replyTimeoutMs, command).catch((e) => {
-      const i = this._pending.indexOf(entry);
-      if (i >= 0) this._pending.splice(i, 1);
-      throw e;
+    // A reply that comes after the caller stopped waiting is dropped, and
+    // does not answer a later call of the same command.
+    const forget = () => {
+      entry.resolve = entry.reject = () => {};
+    };
+    return bounded(reply, { ms: timeoutMs ?? this.replyTimeoutMs, signal, what: command, onStop: forget });
+  }
+
+  _needsEvents(call) {
+    if (this.events) return null;
+    return invalid(`${call} needs a connection with the host's events: connect({ events: true }).`);
+  }
+
+  /**
+   * Opens a new scan request (Init_SCAN); resolves to its identifier. With
+   * `scan`, the host sets up the scanner at once and refuses settings it
+   * does not take (UNSUPPORTED_SETTING) before any page is scanned.
+   */
+  openScanRequest({ email = "", serialnumber = "", scan, languages, compression } = {}, { timeoutMs, signal } = {}) {
+    if (typeof email !== "string") return Promise.reject(invalid("email must be a string."));
+    if (typeof serialnumber !== "string") return Promise.reject(invalid("serialnumber must be a string."));
+    if (scan !== undefined && (scan === null || typeof scan !== "object" || Array.isArray(scan))) {
+      return Promise.reject(invalid("scan must be an object of scan settings."));
+    }
+    if (languages !== undefined && typeof languages !== "string") return Promise.reject(invalid("languages must be a string."));
+    if (compression !== undefined && typeof compression !== "string") {
+      return Promise.reject(invalid("compression must be a string."));
+    }
+    const body = defined({ POL: "Init_SCAN", email, serialnumber, languages, compression });
+    if (scan !== undefined) body.scan = defined({ ...scan });
+    return this._command("Init_SCAN", body, { timeoutMs, signal }).then((id) => {
+      this.share = null;
+      this.document = null;
+      return id;
     });
   }
 
-  /** Opens a new scan request (Init_SCAN); resolves to its identifier. */
-  openScanRequest({ email = "", serialnumber = "" } = {}, { timeoutMs } = {}) {
-    if (typeof email !== "string") return Promise.reject(invalid("email must be a string."));
-    if (typeof serialnumber !== "string") return Promise.reject(invalid("serialnumber must be a string."));
-    this.share = null;
-    return this._command("Init_SCAN", { POL: "Init_SCAN", email, serialnumber }, timeoutMs);
-  }
-
   /** Asks for the status (IFSCANED); resolves to its text, e.g. "Redy_SCAN". */
-  readStatus({ timeoutMs } = {}) {
-    return this._command("IFSCANED", { POL: "IFSCANED" }, timeoutMs);
+  readStatus({ timeoutMs, signal } = {}) {
+    return this._command("IFSCANED", { POL: "IFSCANED" }, { timeoutMs, signal });
   }
 
   /** Polls the status until it equals `status`. */
-  async waitForStatus(status, { intervalMs = 1000, timeoutMs = 0 } = {}) {
-    const deadline = timeoutMs > 0 ? Date.now() + timeoutMs : Infinity;
+  async waitForStatus(status, { intervalMs = 1000, timeoutMs, signal } = {}) {
+    checkSignal(signal);
+    const limit = timeoutMs ?? this.waitTimeoutMs;
+    const deadline = limit > 0 ? Date.now() + limit : Infinity;
+    const what = `Waiting for the status ${status}`;
     for (;;) {
-      if ((await this.readStatus()) === status) return status;
+      if (signal?.aborted) throw aborted(signal, what);
+      if ((await this.readStatus({ signal })) === status) return status;
       if (Date.now() + intervalMs > deadline) {
-        throw new SkanowanieError(ErrorCode.TIMEOUT, `The status did not become ${status} within ${timeoutMs} ms.`);
+        throw new SkanowanieError(ErrorCode.TIMEOUT, `The status did not become ${status} within ${limit} ms.`);
       }
-      await new Promise((resolve) => setTimeout(resolve, intervalMs));
+      await pause(intervalMs, signal);
     }
   }
 
   /** Resolves when the user has pressed "Confirm and send" in the host. */
-  waitForShare({ timeoutMs = 0 } = {}) {
+  waitForShare({ timeoutMs, signal } = {}) {
     if (this.share) return Promise.resolve(this.share);
-    if (this.isClosed) return Promise.reject(new SkanowanieError(ErrorCode.CLOSED, "The connection to the host has closed."));
-    const waiter = {};
-    const shared = new Promise((resolve, reject) => Object.assign(waiter, { resolve, reject }));
-    this._shareWaiters.push(waiter);
-    return withTimeout(shared, timeoutMs, "Waiting for the shared document");
+    if (this.isClosed) return Promise.reject(this._closedError());
+    return this._wait(this._shareWaiters, "Waiting for the shared document", { timeoutMs, signal });
   }
 
-  /** The shared document as a Blob (the extension fetches it from the host). */
-  async getPdf({ timeoutMs = 120000 } = {}) {
+  // Waits on a list of waiters (the share's, the scan's) with a limit.
+  _wait(list, what, { timeoutMs, signal, onStop }) {
+    try {
+      checkSignal(signal);
+    } catch (e) {
+      return Promise.reject(e);
+    }
+    const waiter = {};
+    const done = new Promise((resolve, reject) => Object.assign(waiter, { resolve, reject }));
+    list.push(waiter);
+    const leave = () => {
+      const i = list.indexOf(waiter);
+      if (i >= 0) list.splice(i, 1);
+      onStop?.();
+    };
+    return bounded(done, { ms: timeoutMs ?? this.waitTimeoutMs, signal, what, onStop: leave });
+  }
+
+  /**
+   * The shared document as a Blob (the extension fetches it from the host).
+   * With `document`, exactly that one: NO_DOCUMENT when the host has shared
+   * another.
+   */
+  async getPdf({ document, timeoutMs = DEFAULT_REPLY_TIMEOUT_MS, signal } = {}) {
+    checkSignal(signal);
+    if (document !== undefined && typeof document !== "string") throw invalid("document must be a document id (a string).");
     if (!this.share) throw new SkanowanieError(ErrorCode.NO_DOCUMENT, "The host has not shared a document yet.");
-    if (this.isClosed) throw new SkanowanieError(ErrorCode.CLOSED, "The connection to the host has closed.");
+    if (this.isClosed) throw this._closedError();
+    if (document !== undefined && this.share.document !== document) {
+      throw new SkanowanieError(ErrorCode.NO_DOCUMENT, this.share.document
+        ? `The host has shared another document (${this.share.document}), not ${document}.`
+        : `The host's shared document has no id, so it cannot be told to be ${document}; connect with { events: true }.`);
+    }
     const id = newId("doc");
     const fetched = new Promise((resolve, reject) => this._documents.set(id, { resolve, reject }));
-    post({ type: "fetch-document", connection: this.id, id });
-    const { blob, contentType } = await withTimeout(fetched, timeoutMs, "Fetching the document").finally(() =>
-      this._documents.delete(id),
-    );
+    post(defined({ type: "fetch-document", connection: this.id, id, document }));
+    const { blob, contentType } = await bounded(fetched, { ms: timeoutMs, signal, what: "Fetching the document" })
+      .finally(() => this._documents.delete(id));
     const type = String(contentType ?? "").split(";")[0].trim().toLowerCase();
     if (type !== "application/pdf") {
       throw new SkanowanieError(ErrorCode.NO_DOCUMENT, `The host served no PDF (${type || "no content type"}).`);
@@ -323,9 +607,77 @@ export class Connection {
     return new Blob([blob], { type: "application/pdf" });
   }
 
+  /** The scanners the host sees: [{id, name, manufacturer, productFamily, isDefault}]. */
+  async listScanners({ timeoutMs, signal } = {}) {
+    const reply = await this._command("List_SCANNERS", { POL: "List_SCANNERS" }, { timeoutMs, signal });
+    return (Array.isArray(reply.scanners) ? reply.scanners : []).map((s) => ({
+      id: String(s?.id ?? ""), name: String(s?.name ?? ""), manufacturer: String(s?.manufacturer ?? ""),
+      productFamily: String(s?.productFamily ?? ""), isDefault: s?.isDefault === true,
+    }));
+  }
+
+  /**
+   * What a scanner offers: resolution, colour, duplex, source, paperSize,
+   * showScannerUI, each with its current, default and allowed values, or
+   * "UNSUPPORTED" where the scanner answers nothing.
+   */
+  async scannerCapabilities(scanner, { timeoutMs, signal } = {}) {
+    if (typeof scanner !== "string" || !scanner) throw invalid("scannerCapabilities needs a scanner id from listScanners().");
+    const reply = await this._command("Caps_SCANNER", { POL: "Caps_SCANNER", scanner }, { timeoutMs, signal });
+    return reply.capabilities && typeof reply.capabilities === "object" ? reply.capabilities : {};
+  }
+
+  /**
+   * Starts the batch of the open request with its settings, as "Scan to PDF"
+   * in the host's window would; resolves when the batch ends with
+   * {pages, outcome: "done", document}. Rejects with NO_REQUEST, SCANNER_BUSY,
+   * NO_SCANNER, USER_CANCELLED (cancelScan(), or the person in the driver's
+   * dialog), SCAN_FAILED, TIMEOUT, or ABORTED (the signal also cancels the batch).
+   */
+  async startScan({ timeoutMs, signal } = {}) {
+    checkSignal(signal);
+    const missing = this._needsEvents("startScan()");
+    if (missing) throw missing;
+    if (signal?.aborted) throw aborted(signal, "Scanning");
+    // The batch's end is awaited from the moment it is asked for: its events
+    // may follow the reply at once.
+    const waiter = {};
+    const ended = new Promise((resolve, reject) => Object.assign(waiter, { resolve, reject }));
+    ended.catch(() => {});
+    this._scanWaiters.push(waiter);
+    const leave = () => {
+      const i = this._scanWaiters.indexOf(waiter);
+      if (i >= 0) this._scanWaiters.splice(i, 1);
+    };
+    // The host takes commands in order, so a cancel after the start stops
+    // the batch even when the start's reply has not come yet.
+    const cancelIfAborted = () => {
+      if (signal?.aborted) this.cancelScan().catch(() => {});
+    };
+    try {
+      await this._command("Start_SCAN", { POL: "Start_SCAN" }, { signal });
+    } catch (e) {
+      leave();
+      cancelIfAborted();
+      throw e;
+    }
+    return bounded(ended, {
+      ms: timeoutMs ?? this.waitTimeoutMs, signal, what: "Scanning", onStop: () => {
+        leave();
+        cancelIfAborted();
+      },
+    });
+  }
+
+  /** Cancels the batch under way; resolves to whether one was. The scan's own call rejects with USER_CANCELLED. */
+  async cancelScan({ timeoutMs, signal } = {}) {
+    const reply = await this._command("Cancel_SCAN", { POL: "Cancel_SCAN" }, { timeoutMs, signal });
+    return reply.cancelled === true;
+  }
+
   /** Ends the host (END); resolves to its farewell text once it has gone. */
-  async end({ timeoutMs } = {}) {
-    const farewell = await this._command("END", { POL: "END" }, timeoutMs);
+  async end({ timeoutMs, signal } = {}) {
+    const farewell = await this._command("END", { POL: "END" }, { timeoutMs, signal });
     await withTimeout(this.closed, 10000, "Waiting for the host to exit").catch(() => this.close());
     return farewell;
   }
@@ -346,20 +698,27 @@ const OPEN_TIMEOUT_MS = 180000;
  * Starts a host through the extension and waits for its first answer. Call
  * it while the page handles a click or a key press: the first time, the
  * extension asks the person whether this site may use the scanner.
- * Rejects with EXTENSION_MISSING, NOT_ALLOWED, PERMISSION_DENIED, BUSY,
- * RATE_LIMITED, HOST_MISSING, HOST_FORBIDDEN, HOST_FAILED or TIMEOUT.
+ * With `events`, the host pushes status, page and batch events (and gives
+ * documents ids) for the scanner calls. Rejects with EXTENSION_MISSING,
+ * NOT_ALLOWED, PERMISSION_DENIED, BUSY, RATE_LIMITED, HOST_MISSING,
+ * HOST_FORBIDDEN, HOST_FAILED, TIMEOUT or ABORTED.
  */
-export async function connect({ extensionTimeoutMs = 1500, startTimeoutMs = 60000, replyTimeoutMs } = {}) {
+export async function connect({
+  extensionTimeoutMs = 1500, startTimeoutMs = 60000, replyTimeoutMs, waitTimeoutMs, events = false, signal,
+} = {}) {
+  checkSignal(signal);
+  if (typeof events !== "boolean") throw invalid("events must be true or false.");
+  if (signal?.aborted) throw aborted(signal, "Connecting");
   // Transient activation lasts a few seconds; the extension's answer to a
   // ping comes at once, so this wait does not use it up.
   if ((await extensionVersion({ timeoutMs: extensionTimeoutMs })) === null) {
     throw new SkanowanieError(ErrorCode.EXTENSION_MISSING, MESSAGES.EXTENSION_MISSING);
   }
-  const connection = new Connection(newId("conn"), { replyTimeoutMs });
+  const connection = new Connection(newId("conn"), { replyTimeoutMs, waitTimeoutMs, events });
   const opened = new Promise((resolve) => (connection._opened = resolve));
-  post({ type: "open", connection: connection.id });
-  const answer = await withTimeout(Promise.race([opened, connection.closed.then(() => ({ type: "closed" }))]),
-    OPEN_TIMEOUT_MS, "Waiting for the extension").catch((e) => {
+  post(events ? { type: "open", connection: connection.id, events } : { type: "open", connection: connection.id });
+  const answer = await bounded(Promise.race([opened, connection.closed.then(() => ({ type: "closed" }))]),
+    { ms: OPEN_TIMEOUT_MS, signal, what: "Waiting for the extension" }).catch((e) => {
     connection.close();
     throw e;
   });
@@ -370,7 +729,7 @@ export async function connect({ extensionTimeoutMs = 1500, startTimeoutMs = 6000
     throw new SkanowanieError(ErrorCode.CLOSED, "The extension closed the connection.");
   }
   try {
-    await connection.readStatus({ timeoutMs: startTimeoutMs });
+    await connection.readStatus({ timeoutMs: startTimeoutMs, signal });
   } catch (e) {
     connection.close();
     if (e.code !== ErrorCode.CLOSED) throw e;

@@ -13,6 +13,10 @@
 // disconnect the host when the page goes away (the browser then closes the
 // host's standard input, which ends it).
 //
+// A page whose library asks for the host's events (on its "open") gets
+// `events: true` on its first message; the host then pushes status, page and
+// batch events, which reach the page like any other message of the host.
+//
 // When the person confirms a document, the host names a loopback port and a
 // fresh secret. The secret stays here: the page's copy of that message has
 // none. On the page's request the content script loads a hidden frame of the
@@ -23,7 +27,7 @@
 
 const api = globalThis.browser ?? globalThis.chrome;
 if (typeof importScripts === "function") importScripts("checks.js");
-const { ErrorCode, mayAsk, originOf, commandProblem, isId, StartLimiter, CommandLimiter, decide } =
+const { ErrorCode, mayAsk, originOf, commandProblem, isId, DOCUMENT_ID, StartLimiter, CommandLimiter, decide } =
   globalThis.SkanowanieChecks;
 
 const HOST_NAME = "pl.skanowanie.host";
@@ -107,7 +111,11 @@ class Session {
     this.host = null;
     this.sharePort = 0;
     this.secret = "";
+    // The id of the shared document, when the host gives ids (to a
+    // connection that asked for events).
+    this.sharedDocument = "";
     this.firstMessage = true;
+    this.events = false;
     this.commands = new CommandLimiter();
     this.tab = page.sender?.tab?.id ?? -1;
     this.origin = originOf(page.sender?.url ?? "");
@@ -172,6 +180,7 @@ class Session {
     if (port) {
       this.sharePort = port;
       this.secret = typeof message.secret === "string" ? message.secret : "";
+      this.sharedDocument = typeof message.document === "string" ? message.document : "";
       const { secret, ...rest } = message;
       message = rest;
     }
@@ -215,24 +224,43 @@ class Session {
       const tooMany = this.commands.problem(message.message);
       if (tooMany) return this.toPage({ type: "error", id, code: ErrorCode.RATE_LIMITED, error: tooMany });
       // The host learns who asks from the first message; the page's own
-      // fields never include the origin (the check above refuses unknown ones).
-      const body = this.firstMessage ? { ...message.message, origin: this.origin } : message.message;
+      // fields never include the origin (the check above refuses unknown
+      // ones). The host reads `events` on the first message only.
+      const { events, ...command } = message.message;
+      const body = this.firstMessage
+        ? { ...command, ...(this.events || events === true ? { events: true } : {}), origin: this.origin }
+        : command;
       this.firstMessage = false;
       this.host.postMessage(body);
+    } else if (message.type === "open") {
+      // The content script passes the library's wish for events with the port.
+      if (message.events === true) this.events = true;
     } else if (message.type === "fetch-document") {
-      if (id) this.fetchDocument(id, String(message.connection ?? ""));
+      if (!id) return;
+      const document = typeof message.document === "string" && DOCUMENT_ID.test(message.document) ? message.document : "";
+      this.fetchDocument(id, String(message.connection ?? ""), document);
     } else if (message.type === "close") {
       this.pageGone();
     }
   }
 
-  fetchDocument(id, connection) {
+  fetchDocument(id, connection, document) {
     if (!this.sharePort || !this.host) {
       this.toPage({ type: "document-error", id, error: "The host has not shared a document yet." });
       return;
     }
+    // The page asked for one document by its id: the host serves only the
+    // one it shared last, so another id gets nothing.
+    if (document && document !== this.sharedDocument) {
+      this.toPage({ type: "document-error", id,
+        error: `The host has shared ${this.sharedDocument ? `document ${this.sharedDocument}` : "a document without an id"}, not ${document}.` });
+      return;
+    }
+    // The frame gets the secret of the share the page asked about: should
+    // the person confirm again meanwhile, the host refuses it rather than
+    // hand over another document.
     const token = crypto.randomUUID();
-    documentFrames.set(token, { session: this, id, connection });
+    documentFrames.set(token, { session: this, id, connection, secret: this.secret });
     setTimeout(() => documentFrames.delete(token), FRAME_TOKEN_LIFETIME_MS);
     this.toPage({ type: "document-frame", id, url: `${api.runtime.getURL("document.html")}#${token}` });
   }
@@ -247,7 +275,7 @@ function documentSource(message, sender) {
   if (!session?.page || sender.id !== api.runtime.id || sender.tab?.id !== session.tab) return null;
   return {
     url: `http://127.0.0.1:${session.sharePort}/scan.pdf`,
-    secret: session.secret,
+    secret: frame.secret,
     origin: session.page.sender.origin ?? originOf(session.page.sender.url),
     connection: frame.connection,
     id: frame.id,

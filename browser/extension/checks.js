@@ -15,14 +15,83 @@
     INVALID_ARGUMENT: "INVALID_ARGUMENT",
   });
 
-  // The commands a page may send, and the fields each may carry: type and
-  // bound. An e-mail address is at most 254 characters (RFC 5321's path
-  // limit less the brackets); a serial number is a short label.
+  // What a field may hold: a check returns null or the text that says what
+  // is wrong (after "<command>.<field> ").
+  const text = (max) => (value) => {
+    if (typeof value !== "string") return "must be a string";
+    if (value.length > max) return `is longer than ${max} characters`;
+    if (!wellFormed(value)) return "is not well-formed text (a lone surrogate)";
+    return null;
+  };
+  const oneOf = (...values) => (value) =>
+    values.includes(value) ? null : `must be one of ${values.map((v) => JSON.stringify(v)).join(", ")}`;
+  const flag = (value) => (typeof value === "boolean" ? null : "must be true or false");
+  const integer = (min, max) => (value) =>
+    Number.isInteger(value) && value >= min && value <= max ? null : `must be a whole number from ${min} to ${max}`;
+  const nonEmpty = (check) => (value) => (value === "" ? "must not be empty" : check(value));
+
+  // OCR languages: "+"-joined model codes ("pol+eng"), or "" for no OCR; at
+  // most 64 bytes, which ASCII letters, digits and "_" keep equal to characters.
+  const languages = (value) => {
+    if (typeof value !== "string") return "must be a string";
+    if (value.length > 64) return "is longer than 64 characters";
+    if (value !== "" && !/^[A-Za-z0-9_]+(\+[A-Za-z0-9_]+)*$/.test(value)) {
+      return 'must be language codes joined by "+", e.g. "pol+eng", or "" for none';
+    }
+    return null;
+  };
+
+  // A scanner's id is its TWAIN product name (at most 32 characters); the
+  // bound leaves room for a source that writes more.
+  const SCANNER_ID_LENGTH = 64;
+  const scannerId = nonEmpty(text(SCANNER_ID_LENGTH));
+
+  // The scan settings of a request, each optional. Resolutions are dots per
+  // inch; the scanner itself says which it offers.
+  const SCAN_SETTINGS = Object.freeze({
+    scanner: scannerId,
+    resolution: integer(1, 19200),
+    colour: oneOf("colour", "grey", "bw"),
+    duplex: flag,
+    source: oneOf("feeder", "flatbed", "auto"),
+    paperSize: oneOf("A4", "A5", "Letter", "Legal", "auto"),
+    maxPages: integer(1, 1000),
+    showScannerUI: flag,
+  });
+  const scanSettings = (value) => {
+    if (!isPlainObject(value)) return "must be an object of scan settings";
+    for (const key of Object.keys(value)) {
+      if (!Object.hasOwn(SCAN_SETTINGS, key)) {
+        return `takes no setting ${JSON.stringify(key.slice(0, 40))}; known: ${Object.keys(SCAN_SETTINGS).join(", ")}`;
+      }
+      const problem = SCAN_SETTINGS[key](value[key]);
+      if (problem) return `.${key} ${problem}`;
+    }
+    return null;
+  };
+
+  // The commands a page may send, and the fields each may carry. An e-mail
+  // address is at most 254 characters (RFC 5321's path limit less the
+  // brackets); a serial number is a short label. `events` (any command)
+  // asks the host for its pushed events; only the first message's counts.
   const COMMANDS = Object.freeze({
-    Init_SCAN: { email: 254, serialnumber: 64 },
+    Init_SCAN: {
+      email: text(254), serialnumber: text(64), languages, compression: oneOf("compact", "lossless"),
+      scan: scanSettings,
+    },
     IFSCANED: {},
     END: {},
+    List_SCANNERS: {},
+    Caps_SCANNER: { scanner: scannerId },
+    Start_SCAN: {},
+    Cancel_SCAN: {},
   });
+  // Fields a command cannot go without.
+  const REQUIRED = Object.freeze({ Caps_SCANNER: ["scanner"] });
+  const COMMON_FIELDS = Object.freeze({ events: flag });
+
+  // A document id, as the host makes them: "d" and 32 hex digits.
+  const DOCUMENT_ID = /^d[0-9a-f]{32}$/;
 
   // What a page may post to the content script.
   const PAGE_MESSAGE_TYPES = Object.freeze(["ping", "open", "send", "fetch-document", "close"]);
@@ -104,11 +173,13 @@
     const fields = COMMANDS[name];
     for (const key of Object.keys(command)) {
       if (key === "POL") continue;
-      if (!Object.hasOwn(fields, key)) return `${name} takes no field ${JSON.stringify(key.slice(0, 40))}`;
-      const value = command[key];
-      if (typeof value !== "string") return `${name}.${key} must be a string`;
-      if (value.length > fields[key]) return `${name}.${key} is longer than ${fields[key]} characters`;
-      if (!wellFormed(value)) return `${name}.${key} is not well-formed text (a lone surrogate)`;
+      const check = Object.hasOwn(fields, key) ? fields[key] : Object.hasOwn(COMMON_FIELDS, key) ? COMMON_FIELDS[key] : null;
+      if (!check) return `${name} takes no field ${JSON.stringify(key.slice(0, 40))}`;
+      const problem = check(command[key]);
+      if (problem) return `${name}.${key}${problem.startsWith(".") ? "" : " "}${problem}`;
+    }
+    for (const key of REQUIRED[name] ?? []) {
+      if (!Object.hasOwn(command, key)) return `${name} needs the field ${key}`;
     }
     return null;
   }
@@ -125,7 +196,15 @@
       if (!isId(message.id)) return "the request id must be a short token";
       return commandProblem(message.message);
     }
-    if (message.type === "fetch-document" && !isId(message.id)) return "the request id must be a short token";
+    if (message.type === "fetch-document") {
+      if (!isId(message.id)) return "the request id must be a short token";
+      if (message.document !== undefined && !(typeof message.document === "string" && DOCUMENT_ID.test(message.document))) {
+        return 'the document id must be "d" and 32 hex digits';
+      }
+    }
+    if (message.type === "open" && message.events !== undefined && typeof message.events !== "boolean") {
+      return "events must be true or false";
+    }
     return null;
   }
 
@@ -179,7 +258,7 @@
   }
 
   root.SkanowanieChecks = Object.freeze({
-    ErrorCode, COMMANDS, START_BURST, START_WINDOW_MS, CommandLimiter, originOf, mayAsk, commandProblem, pageMessageProblem,
+    ErrorCode, COMMANDS, DOCUMENT_ID, START_BURST, START_WINDOW_MS, CommandLimiter, originOf, mayAsk, commandProblem, pageMessageProblem,
     isId, StartLimiter, decide,
   });
 })(globalThis);

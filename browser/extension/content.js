@@ -58,7 +58,7 @@
     }
   }
 
-  function open(connection) {
+  function open(connection, events) {
     if (connections.has(connection)) return refuse(connection, "", ErrorCode.BUSY, "This connection is open already.");
     if (!navigator.userActivation?.isActive) {
       return refuse(connection, "", ErrorCode.NOT_ALLOWED,
@@ -70,6 +70,8 @@
     }
     const port = api.runtime.connect({ name: "skanowanie" });
     connections.set(connection, port);
+    // The library's wish for the host's events goes first, before any command.
+    if (events) port.postMessage({ type: "open", events: true });
     port.onMessage.addListener((message) => {
       if (message.type === "document-frame") loadDocumentFrame(message.url);
       else toPage({ connection, ...message });
@@ -93,14 +95,14 @@
         toPage({ type: "pong", version: VERSION, nonce: typeof message.nonce === "string" ? message.nonce : "" });
         break;
       case "open":
-        open(connection);
+        open(connection, message.events === true);
         break;
       case "send":
       case "fetch-document": {
         const port = connections.get(connection);
         if (!port) return refuse(connection, id, ErrorCode.NOT_ALLOWED, "The connection is not open.");
         port.postMessage(message.type === "send" ? { type: "send", id, message: message.message }
-                                                 : { type: "fetch-document", id, connection });
+                                                 : { type: "fetch-document", id, connection, document: message.document });
         break;
       }
       case "close": {

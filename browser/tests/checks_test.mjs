@@ -66,6 +66,78 @@ test("a page's command is checked field by field", () => {
   }
 });
 
+test("the scanner commands and the request's settings, languages and compression", () => {
+  const init = (fields) => ({ POL: "Init_SCAN", ...fields });
+  const scan = (settings) => init({ scan: settings });
+  const cases = [
+    [{ POL: "List_SCANNERS" }, null],
+    [{ POL: "Caps_SCANNER", scanner: "Virtual Scanner" }, null],
+    [{ POL: "Start_SCAN" }, null],
+    [{ POL: "Cancel_SCAN" }, null],
+    [{ POL: "Caps_SCANNER" }, /needs the field scanner/],
+    [{ POL: "Caps_SCANNER", scanner: "" }, /must not be empty/],
+    [{ POL: "Caps_SCANNER", scanner: "x".repeat(65) }, /longer than 64/],
+    [{ POL: "Caps_SCANNER", scanner: 3 }, /must be a string/],
+    [{ POL: "Start_SCAN", scan: {} }, /takes no field "scan"/],
+    [{ POL: "List_SCANNERS", scanner: "x" }, /takes no field/],
+    [{ POL: "start_scan" }, /unknown command/],
+    // Every setting at once, and each at its bounds.
+    [scan({ scanner: "Virtual Scanner", resolution: 300, colour: "grey", duplex: true, source: "feeder",
+            paperSize: "A4", maxPages: 10, showScannerUI: false }), null],
+    [scan({}), null],
+    [scan({ resolution: 1 }), null],
+    [scan({ resolution: 19200 }), null],
+    [scan({ maxPages: 1 }), null],
+    [scan({ maxPages: 1000 }), null],
+    ...["colour", "grey", "bw"].map((colour) => [scan({ colour }), null]),
+    ...["feeder", "flatbed", "auto"].map((source) => [scan({ source }), null]),
+    ...["A4", "A5", "Letter", "Legal", "auto"].map((paperSize) => [scan({ paperSize }), null]),
+    [scan({ resolution: 0 }), /scan\.resolution must be a whole number from 1 to 19200/],
+    [scan({ resolution: 300.5 }), /scan\.resolution must be a whole number/],
+    [scan({ resolution: "300" }), /scan\.resolution must be a whole number/],
+    [scan({ resolution: NaN }), /scan\.resolution/],
+    [scan({ maxPages: 0 }), /scan\.maxPages must be a whole number from 1 to 1000/],
+    [scan({ maxPages: 1001 }), /scan\.maxPages/],
+    [scan({ colour: "color" }), /scan\.colour must be one of "colour", "grey", "bw"/],
+    [scan({ colour: "COLOUR" }), /scan\.colour/],
+    [scan({ source: "adf" }), /scan\.source/],
+    [scan({ paperSize: "a4" }), /scan\.paperSize/],
+    [scan({ duplex: "true" }), /scan\.duplex must be true or false/],
+    [scan({ showScannerUI: 1 }), /scan\.showScannerUI must be true or false/],
+    [scan({ scanner: "" }), /scan\.scanner must not be empty/],
+    [scan({ scanner: "a\uD800" }), /scan\.scanner is not well-formed/],
+    [scan({ resolution: undefined }), /scan\.resolution/],
+    [scan({ dpi: 300 }), /takes no setting "dpi"/],
+    [scan({ origin: "https://evil.example" }), /takes no setting "origin"/],
+    [scan(null), /Init_SCAN\.scan must be an object/],
+    [scan([300]), /Init_SCAN\.scan must be an object/],
+    [scan("resolution=300"), /Init_SCAN\.scan must be an object/],
+    [init({ languages: "pol+eng" }), null],
+    [init({ languages: "" }), null],
+    [init({ languages: "chi_sim" }), null],
+    [init({ languages: "x".repeat(64) }), null],
+    [init({ languages: "x".repeat(65) }), /languages is longer than 64/],
+    [init({ languages: "pol eng" }), /languages must be language codes/],
+    [init({ languages: "pol+" }), /languages must be language codes/],
+    [init({ languages: "../eng" }), /languages must be language codes/],
+    [init({ languages: ["pol"] }), /languages must be a string/],
+    [init({ compression: "compact" }), null],
+    [init({ compression: "lossless" }), null],
+    [init({ compression: "jpeg" }), /compression must be one of "compact", "lossless"/],
+    [init({ compression: true }), /compression must be one of/],
+    // Asking for the host's events: a boolean on any command.
+    [{ POL: "IFSCANED", events: true }, null],
+    [init({ events: false, email: "a@example.com" }), null],
+    [{ POL: "IFSCANED", events: "yes" }, /IFSCANED\.events must be true or false/],
+  ];
+  for (const [command, expected] of cases) {
+    const problem = checks.commandProblem(command);
+    const what = JSON.stringify(command, (_, v) => (Number.isNaN(v) ? "NaN" : v === undefined ? "undefined" : v));
+    if (expected === null) assert.equal(problem, null, what);
+    else assert.match(problem ?? "(admitted)", expected, what);
+  }
+});
+
 test("a page's message needs a known type and short ids", () => {
   const ok = { connection: "conn-abc", id: "cmd-1" };
   const cases = [
@@ -75,6 +147,12 @@ test("a page's message needs a known type and short ids", () => {
     [{ type: "send", ...ok, message: { POL: "END", x: "1" } }, /takes no field/],
     [{ type: "send", connection: "conn-abc", message: { POL: "END" } }, /request id/],
     [{ type: "fetch-document", ...ok }, null],
+    [{ type: "fetch-document", ...ok, document: `d${"0a".repeat(16)}` }, null],
+    [{ type: "fetch-document", ...ok, document: `d${"0A".repeat(16)}` }, /document id/],
+    [{ type: "fetch-document", ...ok, document: "d123" }, /document id/],
+    [{ type: "fetch-document", ...ok, document: 5 }, /document id/],
+    [{ type: "open", connection: "conn-abc", events: true }, null],
+    [{ type: "open", connection: "conn-abc", events: 1 }, /events must be true or false/],
     [{ type: "close", connection: "conn-abc" }, null],
     [{ type: "open", connection: "x".repeat(65) }, /connection id/],
     [{ type: "open", connection: "a b" }, /connection id/],

@@ -4,6 +4,7 @@ document reaching only the extension, and bad messages answered at once."""
 import hashlib
 import json
 import os
+import re
 import subprocess
 import tempfile
 import time
@@ -17,6 +18,29 @@ from harness import PHASE, click_on, start_sample, text_of, wait_for, web_server
 SHARE_PORTS = range(2025, 2225)
 
 LAB_RESULT = "window.lab.result"
+DOCUMENT_ID = re.compile(r"d[0-9a-f]{32}")
+
+# Each page event of the lab page's connection, its thumbnail decoded twice:
+# the Blob as a bitmap, the data URL as an image.
+DECODED_THUMBNAILS = """Promise.all(window.lab.events.filter(([type]) => type === "page").map(async ([, d]) => {
+    const bitmap = await createImageBitmap(d.thumbnailBlob);
+    const image = new Image();
+    image.src = d.thumbnail;
+    await image.decode();
+    return {page: d.page, width: bitmap.width, height: bitmap.height, imageWidth: image.naturalWidth,
+            bytes: d.thumbnailBlob.size, type: d.thumbnailBlob.type};
+}))"""
+
+
+def pdf_images(pdf):
+    """Each image of a PDF as poppler's pdfimages lists it: {color, bpc, x-ppi, ...}."""
+    with tempfile.NamedTemporaryFile(suffix=".pdf") as f:
+        f.write(pdf)
+        f.flush()
+        rows = subprocess.run(["pdfimages", "-list", f.name], capture_output=True, check=True).stdout.decode()
+    lines = rows.splitlines()
+    names = lines[0].split()
+    return [dict(zip(names, line.split())) for line in lines[2:]]
 
 
 def page_count(pdf):
@@ -158,6 +182,15 @@ class SampleFlows:
                  "INVALID_ARGUMENT"),
                 ("an e-mail that is a number", {**send, "message": {"POL": "Init_SCAN", "email": 5}},
                  "INVALID_ARGUMENT"),
+                ("a scan setting nobody knows", {**send, "message": {"POL": "Init_SCAN", "scan": {"dpi": 300}}},
+                 "INVALID_ARGUMENT"),
+                ("a resolution as text", {**send, "message": {"POL": "Init_SCAN", "scan": {"resolution": "300"}}},
+                 "INVALID_ARGUMENT"),
+                ("a thousand and one pages", {**send, "message": {"POL": "Init_SCAN", "scan": {"maxPages": 1001}}},
+                 "INVALID_ARGUMENT"),
+                ("capabilities of no scanner", {**send, "message": {"POL": "Caps_SCANNER"}}, "INVALID_ARGUMENT"),
+                ("events asked for with a string", {**send, "message": {"POL": "IFSCANED", "events": "yes"}},
+                 "INVALID_ARGUMENT"),
                 ("the page naming an origin", {**send, "message": {"POL": "IFSCANED", "origin": "https://bank.example"}},
                  "INVALID_ARGUMENT"),
                 ("an unknown message type", {**send, "type": "launch"}, "INVALID_ARGUMENT"),
@@ -238,6 +271,11 @@ class SampleFlows:
             wait_for(page, "window.lab.connection.share !== null", 60)
             self.assertNotIn("secret", page.evaluate("window.lab.messages.at(-1)"),
                              "the page never learns the share secret")
+            # A page that did not ask for events sees today's messages.
+            self.assertEqual(page.evaluate("window.lab.messages.filter((m) => m.POL === 'Event').length"), 0)
+            self.assertNotIn("document", page.evaluate("window.lab.connection.share"))
+            if run.hosts.kind == "standin":
+                self.assertNotIn("events", run.hosts.received()[0], "the extension asked for events unasked")
             run.hosts.scan_again()
             wait_for(page, "window.lab.connection.readStatus().then((s) => s === 'Redy_SCAN')", 300)
             later = run.hosts.document_bytes()
@@ -336,3 +374,180 @@ class SampleFlows:
                 answer = page.evaluate('window.lab.raw({type: "open", connection: "conn-limit"}, {timeoutMs: 30000})')
                 outcomes.append(answer["code"] or answer["type"])
             self.assertEqual(outcomes, ["opened"] * 4 + ["RATE_LIMITED"])
+
+    def connect_with_events(self, run, wait_timeout_ms):
+        """A lab page connected with the host's events; returns it and a
+        function that runs a call of its connection (a JavaScript expression of
+        `c`) and returns its outcome: {ok} or {code, message, setting, offered}."""
+        page = self.open_lab(run)
+        page.evaluate(f"window.lab.options = {{events: true, waitTimeoutMs: {wait_timeout_ms}}}")
+        self.assertEqual(self.lab_connect(run, page, answer="once"), "connected")
+
+        def call(expression, timeout=120):
+            return page.evaluate(f"window.lab.outcome((c) => {expression})", timeout=timeout)
+        return page, call
+
+    def test_page_drives_the_scan(self):
+        wine = harness.HOST_KIND == "wine"
+        batch_s = 600 if wine else 30  # the longest a three-page batch may take
+        with self.start() as run:
+            run.hosts.set_scanner(pages=3, page_ms=0 if wine else 50)
+            # Waits for the person or a batch end after 2 s unless a call says otherwise.
+            page, call = self.connect_with_events(run, 2000)
+            if run.hosts.kind == "standin":
+                self.assertIs(run.hosts.received()[0].get("events"), True, "the first message asks for events")
+
+            with self.subTest("the scanners and what one offers"):
+                scanners = call("c.listScanners()")["ok"]
+                defaults = [s for s in scanners if s["isDefault"]]
+                self.assertEqual([(s["id"], s["name"], s["manufacturer"]) for s in defaults],
+                                 [("Virtual Scanner", "Virtual Scanner", "Skanowanie")])
+                capabilities = call('c.scannerCapabilities("Virtual Scanner")')["ok"]
+                self.assertEqual(capabilities["resolution"]["values"], [50, 75, 100, 150, 200, 300, 600, 1200])
+                self.assertEqual(sorted(capabilities["colour"]["values"]), ["bw", "colour", "grey"])
+                self.assertEqual(capabilities["showScannerUI"], {"canHide": True})
+                self.assertEqual(call('c.scannerCapabilities("No Such Scanner")')["code"], "NO_SCANNER")
+
+            with self.subTest("a refused setting, before any page, with what the scanner offers"):
+                refused = call("c.openScanRequest({scan: {resolution: 2400}})")
+                self.assertEqual((refused["code"], refused["setting"]), ("UNSUPPORTED_SETTING", "resolution"))
+                offered = refused["offered"]
+                self.assertEqual(offered if isinstance(offered, dict) else max(offered),
+                                 {"min": 50, "max": 1200, "step": 1} if isinstance(offered, dict) else 1200)
+                self.assertTrue(refused["message"], "a message to show")
+                self.assertEqual(call('c.openScanRequest({scan: {scanner: "No Such Scanner"}})')["code"], "NO_SCANNER")
+                self.assertEqual(call("c.readStatus()")["ok"], "", "no request was opened")
+                self.assertEqual(call("c.startScan()")["code"], "NO_REQUEST")
+
+            with self.subTest("the settings reach the host; pages arrive in order before the batch's end"):
+                request = {"email": "biuro@example.com", "serialnumber": "SN-1", "languages": "eng",
+                           "compression": "lossless",
+                           "scan": {"resolution": 100, "colour": "grey", "maxPages": 2, "showScannerUI": False}}
+                self.assertIn("ok", call(f"c.openScanRequest({json.dumps(request)})"))
+                if run.hosts.kind == "standin":
+                    self.assertEqual(run.hosts.received()[-1], {"POL": "Init_SCAN", **request})
+                page.evaluate("(window.lab.events = [], window.lab.started = performance.now())")
+                scanned = call(f"c.startScan({{timeoutMs: {batch_s * 1000}}})", timeout=batch_s + 30)["ok"]
+                self.assertEqual((scanned["pages"], scanned["outcome"]), (2, "done"))
+                self.assertRegex(scanned["document"], DOCUMENT_ID)
+                events = page.evaluate("""window.lab.events.map(([type, d, at]) => [type,
+                    type === "status" ? d.state : type === "page" ? d.page : d.outcome, at - window.lab.started])""")
+                kinds = [(kind, value) for kind, value, _ in events]
+                pages = [value for kind, value in kinds if kind == "page"]
+                self.assertEqual(pages, [1, 2])
+                self.assertEqual(kinds.count(("scanned", "done")), 1)
+                self.assertLess(kinds.index(("page", 2)), kinds.index(("scanned", "done")))
+                self.assertLess(kinds.index(("status", "scanning")), kinds.index(("page", 1)))
+                self.assertIn(("status", "ready"), kinds)
+                details = page.evaluate("""window.lab.events.filter(([type]) => type === "page")
+                    .map(([, d]) => [d.dpi, d.colour, d.pixelWidth, d.pixelHeight])""")
+                for dpi, colour, width, height in details:
+                    self.assertEqual((dpi, colour), (100, "grey"))
+                    self.assertLessEqual(abs(width - 827), 2, "A4 at 100 dpi")
+                    self.assertLessEqual(abs(height - 1169), 2, "A4 at 100 dpi")
+                at = {value: ms for kind, value, ms in events if kind in ("page", "status")}
+                print(f"from startScan() to the first page: {at[1]:.0f} ms; "
+                      f"from the last page to ready: {at['ready'] - at[2]:.0f} ms")
+
+            with self.subTest("thumbnails decode"):
+                thumbnails = page.evaluate(DECODED_THUMBNAILS)
+                self.assertEqual([t["page"] for t in thumbnails], [1, 2])
+                for t in thumbnails:
+                    self.assertGreater(t["width"], 0)
+                    self.assertGreater(t["height"], t["width"], "a portrait page")
+                    self.assertEqual(t["imageWidth"], t["width"], "the data URL holds the same JPEG")
+                    self.assertLessEqual(t["bytes"], 16384)
+                    self.assertEqual(t["type"], "image/jpeg")
+
+            with self.subTest("the document by its id"):
+                run.hosts.confirm_and_send()
+                share = call("c.waitForShare({timeoutMs: 120000})")["ok"]
+                self.assertEqual(share["document"], scanned["document"])
+                other = "d" + "0" * 32
+                self.assertEqual(call(f'c.getPdf({{document: "{other}"}})')["code"], "NO_DOCUMENT")
+                # The extension's own check, for a page that asks without the library.
+                answer = page.evaluate(f"""window.lab.raw({{type: "fetch-document", id: "doc-other",
+                    connection: window.lab.connection.id, document: "{other}"}})""")
+                self.assertEqual(answer["type"], "document-error")
+                digest = page.evaluate(f"""window.lab.connection.getPdf({{document: "{scanned['document']}"}})
+                    .then(async (blob) => [...new Uint8Array(await crypto.subtle.digest("SHA-256",
+                    await blob.arrayBuffer()))].map((b) => b.toString(16).padStart(2, "0")).join(""))""")
+                confirmed = run.hosts.document_bytes()
+                self.assertEqual(digest, hashlib.sha256(confirmed).hexdigest())
+                if wine:
+                    images = pdf_images(confirmed)
+                    self.assertEqual(len(images), 2)
+                    self.assertEqual({(i["color"], i["bpc"], i["x-ppi"]) for i in images}, {("gray", "8", "100")},
+                                     "the pages are grey at 100 dpi")
+
+            with self.subTest("a wait ends at its signal and at the connection's time limit"):
+                self.assertIn("ok", call('c.openScanRequest({scan: {resolution: 100, colour: "bw"}})'))
+                aborted = page.evaluate("""(() => { const a = new AbortController(); setTimeout(() => a.abort(), 300);
+                    return window.lab.outcome((c) => c.waitForShare({signal: a.signal})); })()""")
+                self.assertEqual(aborted["code"], "ABORTED")
+                self.assertLess(aborted["ms"], 1500)
+                self.assertEqual(call("c.readStatus({signal: AbortSignal.abort()})")["code"], "ABORTED")
+                for wait in ("c.waitForShare()", 'c.waitForStatus("Redy_SCAN", {intervalMs: 200})'):
+                    timed_out = call(wait)
+                    self.assertEqual(timed_out["code"], "TIMEOUT", wait)
+                    # (waitForStatus gives up when its next poll would come past the limit)
+                    self.assertTrue(1700 <= timed_out["ms"] < 10000, timed_out)
+                self.assertEqual(call("c.readStatus()")["ok"], "Init_SCAN", "the connection is still usable")
+
+            with self.subTest("cancel in the middle of a batch"):
+                run.hosts.set_scanner(pages=10, page_ms=1500 if wine else 500)
+                page.evaluate("""(window.lab.events = [],
+                    window.lab.scan = window.lab.outcome((c) => c.startScan({timeoutMs: 600000})), true)""")
+                wait_for(page, 'window.lab.events.some(([type]) => type === "page")', batch_s)
+                self.assertEqual(call("c.startScan()")["code"], "SCANNER_BUSY")
+                stopped = page.evaluate("""(async () => { const start = performance.now();
+                    const cancelled = await window.lab.connection.cancelScan();
+                    const scan = await window.lab.scan;
+                    return {cancelled, code: scan.code, ms: performance.now() - start}; })()""", timeout=60)
+                self.assertEqual((stopped["cancelled"], stopped["code"]), (True, "USER_CANCELLED"))
+                self.assertLess(stopped["ms"], 2000, "the batch stopped within 2 s")
+                ends = page.evaluate("""window.lab.events.filter(([type]) => type === "scanned")
+                    .map(([, d]) => [d.outcome, d.pages, d.document ?? null])""")
+                self.assertEqual(len(ends), 1)
+                outcome, pages, document = ends[0]
+                self.assertEqual((outcome, document), ("cancelled", None), "no document from a cancelled batch")
+                self.assertLess(pages, 10)
+                self.assertEqual(call("c.cancelScan()")["ok"], False, "no batch under way")
+
+    def test_sample_page_scans_with_its_settings(self):
+        wine = harness.HOST_KIND == "wine"
+        batch_s = 600 if wine else 30
+        with self.start() as run:
+            page = run.open(self.sample)
+            click_on(page, "find")
+            run.answer_prompt("once")
+            wait_for(page, 'document.getElementById("scanner").options.length > 1 && '
+                           'document.getElementById("resolution").options.length > 1', 120)
+            self.assertEqual(page.evaluate('document.getElementById("scanner").value'), "Virtual Scanner",
+                             "the default scanner is chosen")
+            page.evaluate('(document.getElementById("resolution").value = "100", '
+                          'document.getElementById("colour").value = "grey")')
+
+            with self.subTest("Cancel stops the scanner"):
+                run.hosts.set_scanner(pages=10, page_ms=1500 if wine else 500)
+                click_on(page, "start")
+                wait_for(page, 'document.querySelectorAll("#pages li").length > 0', batch_s)
+                click_on(page, "cancel")
+                self.assertEqual(wait_for(page, f'{PHASE} !== "scanning" && {PHASE}', 30), "idle")
+                self.assertEqual(text_of(page, "step"), "cancelled")
+                self.assertLess(page.evaluate('document.querySelectorAll("#pages li").length'), 10)
+
+            with self.subTest("the pages as they arrive, then the document"):
+                run.hosts.set_scanner(pages=2, page_ms=0 if wine else 50)
+                click_on(page, "start")
+                wait_for(page, 'document.getElementById("step").textContent.includes("check the pages")', batch_s)
+                shown = page.evaluate("""Promise.all([...document.querySelectorAll("#pages img")].map(
+                    (img) => img.decode().then(() => img.naturalWidth > 0, () => false)))""")
+                self.assertEqual(shown, [True, True], "each page's thumbnail is shown")
+                self.assertIn("100 dpi, grey", text_of(page, "pages"))
+                confirmed = run.hosts.document_bytes()
+                run.hosts.confirm_and_send()
+                phase = wait_for(page, f'["done", "error"].includes({PHASE}) && {PHASE}', 180)
+                self.assertEqual(phase, "done", text_of(page, "problem"))
+                size, digest = page.evaluate(harness.SHA256_OF_PREVIEW)
+                self.assertEqual((size, digest), (len(confirmed), hashlib.sha256(confirmed).hexdigest()))

@@ -94,7 +94,9 @@ class Hosts:
             self.document = os.path.join(folder, "scan.pdf")
             make_pdf(self.document, 200_000)
             self.record = os.path.join(folder, "received.jsonl")
-            env = {"SKAN_STANDIN_DOCUMENT": self.document, "SKAN_STANDIN_RECORD": self.record}
+            self.scanner_settings = os.path.join(folder, "scanner.json")
+            env = {"SKAN_STANDIN_DOCUMENT": self.document, "SKAN_STANDIN_RECORD": self.record,
+                   "SKAN_STANDIN_SCANNER": self.scanner_settings}
             command = [sys.executable, os.path.join(HERE, "standin_host.py")]
         else:
             wine = wine_env()
@@ -194,6 +196,24 @@ class Hosts:
             self.press_scan()
         finally:
             install_virtual_scanner(f"Pages={self.pages_per_scan}")
+
+    def set_scanner(self, pages, page_ms):
+        """The next batches' page count and the time each page takes (the
+        stand-in's settings, or the virtual scanner's Pages and PageDelay,
+        set back by restore_scanner)."""
+        self.scanner_changed = True
+        if self.kind == "standin":
+            with open(self.scanner_settings, "w") as f:
+                json.dump({"pages": pages, "page_ms": page_ms}, f)
+        else:
+            install_virtual_scanner(f"Pages={pages}", f"PageDelay={page_ms}")
+
+    def restore_scanner(self):
+        """The virtual scanner's settings as the tests installed them (the
+        stand-in's live in the run's own folder)."""
+        if self.kind == "wine" and getattr(self, "scanner_changed", False):
+            install_virtual_scanner()
+        self.scanner_changed = False
 
     def document_bytes(self):
         """The PDF the host assembled last (named in its log), or the stand-in's."""
@@ -376,6 +396,7 @@ class BrowserRun:
                 self.browser.close()
         finally:
             self.hosts.kill_all()
+            self.hosts.restore_scanner()
             self._remove()
 
     def __enter__(self):
