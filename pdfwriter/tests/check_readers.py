@@ -200,16 +200,17 @@ def check_pdfa_cases(folder, names, tmp):
             with open(path, "wb") as f:
                 f.write(bytes_)
             paths.append(path)
-            stripped[os.path.basename(path)] = code
+            stripped[path] = code
     verdicts = preflight.validate(paths)
     problems = {}
     for n in names:
-        errors = verdicts.get(n + ".pdf", [("?", "no verdict")])
+        errors = verdicts.get(os.path.join(folder, n + ".pdf"), [("?", "no verdict")])
         problems[n] = [f"Preflight: {code}: {details}" for code, details in errors]
     for file, code in stripped.items():
         codes = [c for c, _ in verdicts.get(file, [])]
         if code not in codes:
-            problems[with_text[0]].append(f"Preflight gave {codes or 'no error'} for {file}, not {code}")
+            problems[with_text[0]].append(
+                f"Preflight gave {codes or 'no error'} for {os.path.basename(file)}, not {code}")
     return problems
 
 

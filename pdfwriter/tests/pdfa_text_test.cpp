@@ -17,6 +17,8 @@
 #include "pdf_document.h"
 #include "pdf_test_util.h"
 #include "pdfa.h"
+#include "document.h"  // the document pane's reader (pdfview/)
+#include "render.h"
 #include "text_layer.h"
 
 namespace skan::pdfwriter {
@@ -251,6 +253,35 @@ TEST(PdfA, InformationAndMetadataAgree) {
   const std::string otherBytes = SaveToString(other);
   EXPECT_EQ(otherBytes.size(), bytes.size()) << "the same content";
   EXPECT_NE(idOf(ParsePdf(otherBytes).trailer), idOf(pdf.trailer)) << "another document gets another identifier";
+}
+
+// The document pane's own reader opens a file with words and metadata and
+// draws its pages exactly as without the words: the text layer paints
+// nothing.
+TEST(PdfText, TheProjectsReaderDrawsPagesWithWordsAsWithout) {
+  auto render = [](bool words) {
+    TPageBitmap b = MakePage(24, false);
+    TPageBitmap g = MakePage(8, false);
+    TDocument doc(std::make_unique<TMemoryStore>());
+    doc.InsertPage(0, kA4W, kA4H);
+    TDocument::CoverWithImage(doc.Page(0), doc.AddImage(b.raster));
+    doc.InsertPage(1, kA4W, kA4H);
+    TDocument::CoverWithImage(doc.Page(1), doc.AddImage(g.raster));
+    if (words) {
+      AddWords(doc.Page(0), kPxW, kPxH, SampleWords());
+      AddWords(doc.Page(1), kPxW, kPxH, {{"Strona", 300, 400, 400, 80, -1}});
+    }
+    pdfview::TDocument view(std::make_unique<pdfview::TMemorySource>(SaveToString(doc)));
+    std::vector<std::vector<uint32_t>> pages;
+    for (size_t i = 0; i < view.PageCount(); ++i)
+      pages.push_back(pdfview::RenderPage(view, i, 300, pdfview::TNeverCancel()).pixels);
+    return pages;
+  };
+  const auto without = render(false);
+  std::vector<std::vector<uint32_t>> with;
+  ASSERT_NO_THROW(with = render(true));
+  ASSERT_EQ(with.size(), 2u);
+  EXPECT_TRUE(with == without);
 }
 
 // Every kind of page, with and without words, in memory and in the file a

@@ -2,9 +2,9 @@
 """Validates PDF files as PDF/A-1b with Apache PDFBox Preflight from Debian
 (libpdfbox2-java; tools/install-deps.sh installs it), all in one Java run.
 
-    preflight.py FILE.pdf...
+    preflight.py FILE.pdf|FOLDER...
 
-prints each file's verdict and its errors ("code: details"), and exits 1
+(a folder: every PDF under it) prints each file's verdict and its errors ("code: details"), and exits 1
 when any file is not valid PDF/A-1b. check_readers.py uses validate()."""
 import os
 import shutil
@@ -26,13 +26,19 @@ def classpath():
 
 
 def validate(paths):
-    """{basename: [(code, details), ...]} for each file (basenames must
-    differ); an empty list means valid PDF/A-1b."""
+    """{path: [(code, details), ...]} for each of `paths`, as given; an empty
+    list means valid PDF/A-1b."""
     cp = classpath()
     with tempfile.TemporaryDirectory() as tmp:
+        # Preflight names files by their base names: each gets a unique one.
+        links = {}
+        for i, path in enumerate(paths):
+            link = os.path.join(tmp, f"f{i}.pdf")
+            os.symlink(os.path.abspath(path), link)
+            links[f"f{i}.pdf"] = path
         listing = os.path.join(tmp, "files.txt")
         with open(listing, "w", encoding="utf-8") as f:
-            f.write("".join(os.path.abspath(p) + "\n" for p in paths))
+            f.write("".join(os.path.join(tmp, name) + "\n" for name in links))
         result = subprocess.run(
             ["java", f"-Dpdfbox.fontcache={tmp}", "-cp", cp, "org.apache.pdfbox.preflight.Validator_A1b", "xml",
              "group", listing], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=600)
@@ -48,9 +54,10 @@ def validate(paths):
                   for e in p.iter("error")]
         if not valid and not errors:
             errors = [("?", "not valid, no error given")]
-        verdicts[p.get("name")] = [] if valid else errors
+        if p.get("name") in links:
+            verdicts[links[p.get("name")]] = [] if valid else errors
     for path in paths:
-        verdicts.setdefault(os.path.basename(path), [("?", "no verdict from Preflight")])
+        verdicts.setdefault(path, [("?", "no verdict from Preflight")])
     return verdicts
 
 
@@ -58,7 +65,16 @@ def main():
     if len(sys.argv) < 2:
         print(__doc__)
         return 2
-    verdicts = validate(sys.argv[1:])
+    paths = []
+    for arg in sys.argv[1:]:
+        if os.path.isdir(arg):
+            paths += sorted(os.path.join(d, n) for d, _, names in os.walk(arg) for n in names if n.endswith(".pdf"))
+        else:
+            paths.append(arg)
+    if not paths:
+        print(f"no PDF files in {' '.join(sys.argv[1:])}")
+        return 1
+    verdicts = validate(paths)
     bad = 0
     for name, errors in verdicts.items():
         print(f"{name}: {'valid PDF/A-1b' if not errors else 'NOT valid'}")
