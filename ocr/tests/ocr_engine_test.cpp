@@ -3,10 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
+#include <unistd.h>
+
 #include "ocr_text.h"
+#include "pdf_document.h"
+#include "pdf_store.h"
+#include "text_layer.h"
 
 namespace skan::ocr {
 namespace {
@@ -23,10 +31,55 @@ std::string ReadText(const std::string& path) {
   return s.str();
 }
 
-TPageText RecogniseFile(TEngine& engine, const std::string& name) {
-  const std::vector<uint8_t> bytes = test::ReadFileBytes(kPages + "/" + name + ".bmp");
-  if (bytes.empty()) throw std::runtime_error("missing page " + name);
-  return engine.Recognise(dib::ReadBmpFile(bytes.data(), bytes.size()));
+struct TReadPage {
+  std::vector<uint8_t> file;
+  dib::TPlainBitmap bitmap;
+  TPageText text;
+};
+
+TReadPage RecogniseFile(TEngine& engine, const std::string& name) {
+  TReadPage page;
+  page.file = test::ReadFileBytes(kPages + "/" + name + ".bmp");
+  if (page.file.empty()) throw std::runtime_error("missing page " + name);
+  page.bitmap = dib::ReadBmpFile(page.file.data(), page.file.size());
+  page.text = engine.Recognise(page.bitmap);
+  return page;
+}
+
+// The project's PDF of recognised pages, as the host makes it: each page's
+// image over an A4 page (turned as its text reads upright) and its words
+// invisibly over it; the text of each page as pdftotext gives it back.
+std::vector<std::string> TextThroughPdf(const std::vector<const TReadPage*>& pages) {
+  using namespace pdfwriter;
+  const std::string path =
+      (std::filesystem::temp_directory_path() / ("ocr_pdf_" + std::to_string(::getpid()) + ".pdf")).string();
+  {
+    TDocument doc(std::make_unique<TMemoryStore>());
+    for (size_t i = 0; i < pages.size(); ++i) {
+      const dib::TPlainBitmap turned = dib::Turned(pages[i]->bitmap, pages[i]->text.turn);
+      TRaster raster{turned.width, turned.height, turned.bitsPerPixel, turned.bits, turned.stride, turned.topDown, {}};
+      for (const dib::TQuad& q : turned.palette) raster.palette.push_back({q.red, q.green, q.blue});
+      doc.InsertPage(i, 595.28, 841.89);
+      TDocument::CoverWithImage(doc.Page(i), doc.AddImage(raster));
+      std::vector<TWordBox> words;
+      for (const TWord& w : pages[i]->text.words)
+        words.push_back({w.text, w.left, w.top, w.width, w.height, w.baseline});
+      AddWords(doc.Page(i), pages[i]->text.width, pages[i]->text.height, words);
+    }
+    TStringSink sink;
+    doc.Save(sink);
+    std::ofstream(path, std::ios::binary) << sink.Data();
+  }
+  std::vector<std::string> texts;
+  for (size_t i = 1; i <= pages.size(); ++i) {
+    const std::string out = path + ".txt", n = std::to_string(i);
+    const std::string command = "pdftotext -q -enc UTF-8 -f " + n + " -l " + n + " '" + path + "' '" + out + "'";
+    if (std::system(command.c_str()) != 0) throw std::runtime_error("pdftotext failed");
+    texts.push_back(ReadText(out));
+    std::filesystem::remove(out);
+  }
+  std::filesystem::remove(path);
+  return texts;
 }
 
 TEST(OcrText, CharacterErrorRateCountsEditsOverTheTruth) {
@@ -75,18 +128,23 @@ struct TRow {
 class OcrPages : public ::testing::TestWithParam<TRow> {};
 
 // Our own texts rendered at 300 dpi, read back with Polish and English: at
-// most 1% of the characters wrong, and turned pages read the right way up.
+// most 1% of the characters wrong, from the engine and out of the PDF, and
+// turned pages read the right way up.
 TEST_P(OcrPages, ReadWithinOnePercent) {
   const TRow& row = GetParam();
   TEngine engine(kData, row.languages);
   const auto start = std::chrono::steady_clock::now();
-  const TPageText page = RecogniseFile(engine, row.page);
+  const TReadPage read = RecogniseFile(engine, row.page);
+  const TPageText& page = read.text;
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const std::string truth = ReadText(kPages + "/" + row.page + ".txt");
-  const std::string read = PlainText(page);
-  const double cer = CharacterErrorRate(truth, read);
-  std::printf("%s: CER %.2f%%, turn %d, %.1f s\n", row.page, cer * 100, page.turn, seconds);
-  EXPECT_LE(cer, 0.01) << read;
+  const double cer = CharacterErrorRate(truth, PlainText(page));
+  const std::string fromPdf = TextThroughPdf({&read}).at(0);
+  const double pdfCer = CharacterErrorRate(truth, fromPdf);
+  std::printf("%s: CER %.2f%%, from the PDF %.2f%%, turn %d, %.1f s\n", row.page, cer * 100, pdfCer * 100, page.turn,
+              seconds);
+  EXPECT_LE(cer, 0.01) << PlainText(page);
+  EXPECT_LE(pdfCer, 0.01) << fromPdf;
   EXPECT_EQ(page.turn, row.turn);
   // Every box lies in the upright page, its baseline inside it.
   for (const TWord& w : page.words) {
@@ -109,10 +167,24 @@ INSTANTIATE_TEST_SUITE_P(Table, OcrPages,
 // Polish letters.
 TEST(OcrPages, EnglishAloneMisreadsPolish) {
   TEngine engine(kData, "eng");
-  const TPageText page = RecogniseFile(engine, "pl_serif_clean");
+  const TPageText page = RecogniseFile(engine, "pl_serif_clean").text;
   const double cer = CharacterErrorRate(ReadText(kPages + "/pl_serif_clean.txt"), PlainText(page));
   std::printf("pl_serif_clean with eng only: CER %.2f%%\n", cer * 100);
   EXPECT_GT(cer, 0.03);
+}
+
+// A word with Polish letters is found on its own page of a document, and
+// not on the other.
+TEST(OcrPages, WordsWithDiacriticsAreFoundOnTheirPage) {
+  TEngine engine(kData, "pol+eng");
+  const TReadPage first = RecogniseFile(engine, "pl_serif_clean");
+  const TReadPage second = RecogniseFile(engine, "short_sans");
+  const std::vector<std::string> texts = TextThroughPdf({&first, &second});
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_NE(texts[0].find("Łódź"), std::string::npos) << texts[0];
+  EXPECT_EQ(texts[1].find("Łódź"), std::string::npos) << texts[1];
+  EXPECT_NE(texts[1].find("złożony"), std::string::npos) << texts[1];
+  EXPECT_EQ(texts[0].find("złożony"), std::string::npos) << texts[0];
 }
 
 // A page without text reads as no words, and quickly (no turns tried).
