@@ -23,6 +23,14 @@ typedef void(PDFWRITER_CALL* PdfWriterAppendSignatureDataFunc)(const uint8_t* by
 typedef void(PDFWRITER_CALL* PdfWriterFinishSignatureFunc)(uint8_t* signature, uint32_t* signature_len,
                                                            void* user_data);
 
+// One recognised word for AddTextLayer. The box is in pixels of a
+// width_px x height_px image covering the whole page, from its top-left.
+typedef struct PdfWriterWord {
+  const char* text;  // UTF-8
+  int32_t left, top, width, height;
+  int32_t baseline;  // pixels from the top of that image to the word's baseline, or -1
+} PdfWriterWord;
+
 }  // extern "C"
 
 // The whole export table: X(result, name, (parameters), (argument names)).
@@ -203,7 +211,11 @@ typedef void(PDFWRITER_CALL* PdfWriterFinishSignatureFunc)(uint8_t* signature, u
     (PdfWriterContext ctx, uint32_t signatureIndex, PdfWriterAppendSignatureDataFunc appendSignatureData,              \
      void* append_user_data, PdfWriterFinishSignatureFunc finishSignature, void* finish_user_data, void* data,         \
      uint32_t* dataLength),                                                                                            \
-    (ctx, signatureIndex, appendSignatureData, append_user_data, finishSignature, finish_user_data, data, dataLength))
+    (ctx, signatureIndex, appendSignatureData, append_user_data, finishSignature, finish_user_data, data, dataLength)) \
+  X(PdfWriterStatus, AddTextLayer,                                                                                     \
+    (PdfWriterContext ctx, uint32_t pageIndex, uint32_t width_px, uint32_t height_px, const PdfWriterWord* words,      \
+     uint32_t wordCount),                                                                                              \
+    (ctx, pageIndex, width_px, height_px, words, wordCount))
 
 // Function-pointer types, one per export: PdfWriterProc_<name>.
 #define PDFWRITER_DECLARE_PROC_TYPE(result, name, params, args) \

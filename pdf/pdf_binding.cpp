@@ -406,6 +406,14 @@ void TPdfWriter::DrawResourceWithMatrix(uint32_t resourceID, uint32_t pageIndex,
   PDFW_RUN(DrawResourceWithMatrix, resourceID, pageIndex, m[0], m[1], m[2], m[3], m[4], m[5]);
 }
 
+void TPdfWriter::AddTextLayer(uint32_t pageIndex, uint32_t widthPx, uint32_t heightPx,
+                              const std::vector<PdfWriterWord>& words) {
+  PDFW_FUNC(AddTextLayer);
+  begin(f);
+  PDFW_RUN(AddTextLayer, pageIndex, widthPx, heightPx, words.empty() ? nullptr : words.data(),
+           static_cast<uint32_t>(words.size()));
+}
+
 // --- Document information, embedded files, links, bookmarks -------------
 
 void TPdfWriter::SetDocumentInfo(const std::string& name, const std::wstring& value) {

@@ -11,6 +11,7 @@
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "external/pdfwriter.h"
 #include "pdf/pdfwriter_units.h"
@@ -160,6 +161,9 @@ class TPdfWriter {
                     int32_t scaleX, int32_t scaleY);
   void DrawResourceWithMatrix(uint32_t resourceID, uint32_t pageIndex, double a, double b, double c, double d, double e,
                               double f);
+  // Invisible, searchable words over a finished page; boxes in pixels of a
+  // widthPx x heightPx image covering the page, from its top-left.
+  void AddTextLayer(uint32_t pageIndex, uint32_t widthPx, uint32_t heightPx, const std::vector<PdfWriterWord>& words);
 
   // Document information, embedded files, links, bookmarks, diagnostics.
   void SetDocumentInfo(const std::string& name, const std::wstring& value);

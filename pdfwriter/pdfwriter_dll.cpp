@@ -509,6 +509,24 @@ struct TImpl : TUnsupported {
     });
   }
 
+  // Invisible words over a page, boxes in pixels of a width_px x height_px
+  // image covering it. Any page will do, finished or not; a bad word adds none.
+  static PdfWriterStatus AddTextLayer(PdfWriterContext ctx, uint32_t pageIndex, uint32_t width_px, uint32_t height_px,
+                                      const PdfWriterWord* words, uint32_t wordCount) {
+    return Guard<PdfWriterStatus>(ctx, [&] {
+      TCanvas& page = Doc(ctx).Page(PageIndex(ctx, pageIndex));
+      if (wordCount && !words) Fail(kErrInvalidParameter, "the words are missing");
+      std::vector<TWordBox> boxes(wordCount);
+      for (uint32_t i = 0; i < wordCount; ++i) {
+        const PdfWriterWord& w = words[i];
+        if (!w.text) Fail(kErrInvalidParameter, "word " + std::to_string(i + 1) + " of the text layer has no text");
+        boxes[i] = {w.text, w.left, w.top, w.width, w.height, w.baseline};
+      }
+      AddWords(page, width_px, height_px, boxes);
+      return 1u;
+    });
+  }
+
   static PdfWriterStatus SetDocumentInfo(PdfWriterContext ctx, const char* name, const wchar_t* value) {
     return Guard<PdfWriterStatus>(ctx, [&] {
       Need(name, "the name");

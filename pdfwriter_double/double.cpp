@@ -94,6 +94,24 @@ std::string Format(uint64_t* p, std::vector<TArgRef>&) { return p ? Hex(p) : "nu
 std::string Format(HDC dc, std::vector<TArgRef>&) { return dc ? Hex(dc) : "null"; }
 std::string Format(void* p, std::vector<TArgRef>&) { return p ? Hex(p) : "null"; }
 std::string Format(const void* p, std::vector<TArgRef>&) { return p ? Hex(p) : "null"; }
+// A word list as ["text" left top width height baseline, ...]; the count is
+// the list's length, so a wrong count shows as wrong words.
+struct TWordList {
+  const PdfWriterWord* words;
+  uint32_t count;
+};
+std::string Format(TWordList list, std::vector<TArgRef>&) {
+  if (!list.words) return "null/" + std::to_string(list.count);
+  std::string s = "[";
+  for (uint32_t i = 0; i < list.count; ++i) {
+    const PdfWriterWord& w = list.words[i];
+    if (i) s += ", ";
+    s += (w.text ? "\"" + std::string(w.text) + "\"" : std::string("null")) + " " + std::to_string(w.left) + " " +
+         std::to_string(w.top) + " " + std::to_string(w.width) + " " + std::to_string(w.height) + " " +
+         std::to_string(w.baseline);
+  }
+  return s + "]";
+}
 template <class F>
 requires std::is_function_v<std::remove_pointer_t<F>> std::string Format(F f, std::vector<TArgRef>&) {
   return f ? Hex(reinterpret_cast<const void*>(f)) : "null";
@@ -190,6 +208,10 @@ struct TRecorded {
     s.liveContexts.insert(id);
     return new PdfWriterContextTag{id, error_func, user_data};
   }
+  static PdfWriterStatus AddTextLayer(PdfWriterContext ctx, uint32_t pageIndex, uint32_t width_px, uint32_t height_px,
+                                      const PdfWriterWord* words, uint32_t wordCount) {
+    return Answer<PdfWriterStatus>("AddTextLayer", ctx, pageIndex, width_px, height_px, TWordList{words, wordCount});
+  }
   static void FreeContext(PdfWriterContext ctx) {
     State().calls += "FreeContext(" + (ctx ? "ctx#" + std::to_string(ctx->id) : std::string("null")) + ")\n";
     if (ctx) State().liveContexts.erase(ctx->id);
@@ -205,11 +227,13 @@ struct TDependent {
   using Recorded = TRecorded;  // a dependent name, looked up only when used
 };
 
-// CreateContext and FreeContext keep real contexts; every other export records.
+// CreateContext and FreeContext keep real contexts, AddTextLayer records its
+// words; every other export records its arguments as they are.
 #define DOUBLE_DISPATCH(result, name, params, args)                                                         \
   template <class... A>                                                                                     \
   static result Dispatch_##name(A... a) {                                                                   \
-    if constexpr (std::string_view(#name) == "CreateContext" || std::string_view(#name) == "FreeContext") { \
+    if constexpr (std::string_view(#name) == "CreateContext" || std::string_view(#name) == "FreeContext" || \
+                  std::string_view(#name) == "AddTextLayer") {                                              \
       return TDependent<A...>::Recorded::name(a...);                                                        \
     } else {                                                                                                \
       return Answer<result>(#name, a...);                                                                   \

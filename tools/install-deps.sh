@@ -11,6 +11,8 @@ packages=(
   wine wine32 xvfb xauth xdotool x11-apps imagemagick netpbm
   zlib1g-dev qpdf poppler-utils mupdf-tools img2pdf hyperfine
   curl chromium firefox-esr nodejs iproute2 locales nsis
+  # PDF/A-1b validation (pdfwriter/tests/preflight.sh) and the sRGB profile the library embeds
+  default-jre-headless libpdfbox2-java libactivation-java libjaxb-api-java icc-profiles-free
   # tools/format.sh
   clang-format
   # the compact form's benchmark (bench/pdf/compact.sh)

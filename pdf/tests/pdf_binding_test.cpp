@@ -234,6 +234,18 @@ TEST_F(PdfBinding, OperationsPassArgumentsAndApplyTheirSuccessRule) {
          return "";
        },
        "DrawResourceWithMatrix(ctx#1, 3, 0, 1000, 0, 0, 2500, -1250, 7000)\n", ""},
+      {"AddTextLayer: the words in order, UTF-8 as given, and their count", none,
+       [](TPdfWriter& w) {
+         w.AddTextLayer(2, 2480, 3508, {{"Zażółć", 10, 20, 300, 40, 55}, {"jaźń", -1, 0, 7, 8, -1}});
+         return "";
+       },
+       "AddTextLayer(ctx#1, 2, 2480, 3508, [\"Zażółć\" 10 20 300 40 55, \"jaźń\" -1 0 7 8 -1])\n", ""},
+      {"AddTextLayer without words passes no array", none,
+       [](TPdfWriter& w) {
+         w.AddTextLayer(0, 1, 1, {});
+         return "";
+       },
+       "AddTextLayer(ctx#1, 0, 1, 1, null/0)\n", ""},
       {"SetDocumentInfo", none,
        [](TPdfWriter& w) {
          w.SetDocumentInfo("Title", L"Skan \u0119");
@@ -484,6 +496,11 @@ TEST_F(PdfBinding, FailuresRaiseWithTheirCodeAndText) {
       {"a null device context from AddPage", [&] { script_("AddPage", 0, 1, 8, "No page for you"); },
        [](TPdfWriter& w) { w.AddPage(210, 297, 2100, 2970, 0); }, "8 No page for you",
        "AddPage(ctx#1, 210, 297, 2100, 2970, 0)\n"},
+      {"AddTextLayer refused", [&] { script_("AddTextLayer", 0, 1, 87, "pdfwriter: page index out of range"); },
+       [](TPdfWriter& w) {
+         w.AddTextLayer(4, 10, 10, {{"x", 0, 0, 1, 1, -1}});
+       },
+       "87 pdfwriter: page index out of range", "AddTextLayer(ctx#1, 4, 10, 10, [\"x\" 0 0 1 1 -1])\n"},
       {"GetUnit answering 0", [&] { script_("GetUnit", 0, 0, 0, nullptr); }, [](TPdfWriter& w) { w.GetUnit(); },
        "0 Failed to call 'TPdfWriter.GetUnit'", "GetUnit(ctx#1)\n"},
       {"GetUnit answering 9", [&] { script_("GetUnit", 9, 0, 0, nullptr); }, [](TPdfWriter& w) { w.GetUnit(); },

@@ -1,6 +1,7 @@
 #include "pdf_document.h"
 
 #include "ccitt_g4.h"
+#include "pdfa.h"
 
 #include <algorithm>
 #include <charconv>
@@ -70,6 +71,9 @@ class TStoreSink : public TSink {
 // Object numbers and, as they are written, offsets from the file's start.
 struct TDocument::TLayout {
   uint32_t catalog = 0, pageTree = 0, info = 0, firstPage = 0, firstForm = 0, next = 1;
+  uint32_t font = 0, metadata = 0, profile = 0;  // after the forms
+  TTextFont text;
+  TInfoEntries infoEntries;           // what the information dictionary holds
   std::vector<uint32_t> imageObject;  // 0 for an image drawn nowhere
   std::vector<uint64_t> offsets;
 };
@@ -126,7 +130,9 @@ TDocument::TDocument(std::unique_ptr<TByteStore> store)
       pending_(*store_, [this](size_t tag, uint64_t offset, uint64_t length) {
         images_[tag].offset = offset;
         images_[tag].length = length;
-      }) {}
+      }) {
+  nonce_ = DocumentNonce(this);
+}
 
 uint32_t TDocument::AddImage(const TRaster& raster) {
   TStoredImage image;
@@ -228,6 +234,9 @@ void TDocument::SetInfo(const std::string& name, const std::u16string& value) {
     if (!IsRegularNameChar(c))
       throw TPdfError(kErrInvalidParameter,
                       "pdfwriter: document information name has a character PDF names cannot hold");
+  std::string xmpDate;
+  if ((name == "CreationDate" || name == "ModDate") && !PdfDateToXmp(value, xmpDate))
+    throw TPdfError(kErrInvalidParameter, "pdfwriter: " + name + " must be a PDF date such as D:20240131120000+01'00'");
   for (auto& entry : info_) {
     if (entry.first == name) {
       entry.second = value;
@@ -276,11 +285,20 @@ TDocument::TLayout TDocument::Prepare() {
     if (object) object = next++;
   layout.catalog = next++;
   layout.pageTree = next++;
-  layout.info = info_.empty() ? 0 : next++;
+  layout.info = next++;
   layout.firstPage = next;
   next += static_cast<uint32_t>(pages_.size()) * 2;
   layout.firstForm = next;
   next += static_cast<uint32_t>(forms_.size());
+  for (const TCanvas& c : pages_) layout.text.Collect(c);
+  for (const TCanvas& c : forms_) layout.text.Collect(c);
+  if (!layout.text.Empty()) {
+    layout.font = next;
+    next += TTextFont::kObjectCount;
+  }
+  layout.metadata = next++;
+  layout.profile = next++;
+  layout.infoEntries = EffectiveInfo(info_, created_);
   layout.offsets.assign(next, 0);
   return layout;
 }
@@ -331,7 +349,9 @@ void TDocument::WriteAfterImages(TSink& sink, uint64_t base, TLayout& layout) {
       s += p.form ? " /Fm" : " /Im";
       s += std::to_string(p.index) + " " + Ref(p.form ? firstForm + p.index - 1 : imageObject[p.index]);
     }
-    return s + " >> >>";
+    s += " >>";
+    if (!c.words.empty()) s += std::string(" /Font << ") + kTextFontName + " " + Ref(layout.font) + " >>";
+    return s + " >>";
   };
   auto stream = [&](const std::string& dict, const std::string& data) {
     sink.Write("<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n");
@@ -340,7 +360,8 @@ void TDocument::WriteAfterImages(TSink& sink, uint64_t base, TLayout& layout) {
   };
 
   begin(catalog);
-  sink.Write("<< /Type /Catalog /Pages " + Ref(pageTree) + " >>\nendobj\n");
+  sink.Write("<< /Type /Catalog /Pages " + Ref(pageTree) + " /Metadata " + Ref(layout.metadata) + " /OutputIntents " +
+             OutputIntents(layout.profile) + " >>\nendobj\n");
   begin(pageTree);
   std::string kids;
   for (size_t i = 0; i < pages_.size(); ++i) {
@@ -351,7 +372,7 @@ void TDocument::WriteAfterImages(TSink& sink, uint64_t base, TLayout& layout) {
   if (info) {
     begin(info);
     std::string s = "<<";
-    for (const auto& [name, value] : info_) s += " /" + name + " " + FormatTextString(value);
+    for (const auto& [name, value] : layout.infoEntries) s += " /" + name + " " + FormatTextString(value);
     sink.Write(s + " >>\nendobj\n");
   }
   for (size_t i = 0; i < pages_.size(); ++i) {
@@ -362,15 +383,21 @@ void TDocument::WriteAfterImages(TSink& sink, uint64_t base, TLayout& layout) {
                FormatReal(page.height) + "] /Resources " + resources(page) + " /Contents " + Ref(object + 1) +
                " >>\nendobj\n");
     begin(object + 1);
-    stream("", ContentOf(page));
+    stream("", ContentOf(page) + layout.text.Content(page));
   }
   for (size_t i = 0; i < forms_.size(); ++i) {
     const TCanvas& form = forms_[i];
     begin(firstForm + static_cast<uint32_t>(i));
     stream("/Type /XObject /Subtype /Form /BBox [0 0 " + FormatReal(form.width) + " " + FormatReal(form.height) +
                "] /Resources " + resources(form),
-           ContentOf(form));
+           ContentOf(form) + layout.text.Content(form));
   }
+  if (layout.font) layout.text.Write(sink, layout.font, begin);
+  const std::string xmp = XmpPacket(layout.infoEntries);
+  begin(layout.metadata);
+  stream("/Type /Metadata /Subtype /XML", xmp);
+  begin(layout.profile);
+  sink.Write(SrgbProfileObject());
   const uint64_t xref = sink.Position() - base;
   std::string table = "xref\n0 " + std::to_string(next) + "\n0000000000 65535 f \n";
   for (uint32_t object = 1; object < next; ++object) {
@@ -379,6 +406,9 @@ void TDocument::WriteAfterImages(TSink& sink, uint64_t base, TLayout& layout) {
   }
   table += "trailer\n<< /Size " + std::to_string(next) + " /Root " + Ref(catalog);
   if (info) table += " /Info " + Ref(info);
+  std::string seed = xmp + std::to_string(nonce_) + "|" + std::to_string(pages_.size()) + "|" + std::to_string(xref);
+  for (const TStoredImage& image : images_) seed += "|" + std::to_string(image.length);
+  table += " /ID " + FormatFileId(MakeFileId(seed));
   table += " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
   sink.Write(table);
 }

@@ -5,12 +5,14 @@
 
 #include <array>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "pdf_image.h"
 #include "pdf_store.h"
+#include "text_layer.h"
 
 namespace skan::pdfwriter {
 
@@ -45,6 +47,7 @@ struct TCanvas {
   double width = 0;  // points
   double height = 0;
   std::vector<TPlacement> items;
+  std::vector<TPlacedWord> words = {};  // invisible text over the items (text_layer.h)
 };
 
 class TDocument {
@@ -71,6 +74,9 @@ class TDocument {
   const TCanvas& Resource(uint32_t id) const;
   size_t ResourceCount() const { return forms_.size(); }
 
+  // CreationDate and ModDate must be PDF dates. Every file also carries a
+  // title, the producer and both dates, the document's creation time where
+  // none were set, repeated in its XMP metadata (pdfa.h).
   void SetInfo(const std::string& name, const std::u16string& value);
   const std::u16string* FindInfo(const std::string& name) const;
 
@@ -106,6 +112,8 @@ class TDocument {
   std::vector<TCanvas> pages_;
   std::vector<TCanvas> forms_;
   std::vector<std::pair<std::string, std::u16string>> info_;
+  std::time_t created_ = std::time(nullptr);
+  uint64_t nonce_;  // makes the file identifier unique (pdfa.h)
   std::shared_ptr<TCompactBuffers> compactBuffers_;
 };
 

@@ -11,6 +11,15 @@ check for every file, then per case in cases.txt
                   must render it at that size (its colours are not compared:
                   it shifts DeviceRGB values slightly).
   structure NAME  NAME.pdf needs qpdf's check alone.
+  pdfa NAME       Preflight (preflight.py) must find NAME.pdf valid PDF/A-1b.
+                  The first such file with text is also checked without its
+                  /ID, its output intent and its metadata: Preflight must
+                  then report 1.4.1, 2.4.3 and 7.1 (the check can fail).
+  text NAME       NAME.words lists the words of NAME.pdf in reading order,
+                  "text xMin yMin xMax yMax" (points from the page's top
+                  left), pages separated by a form feed line. pdftotext and
+                  MuPDF must give those words in that order, and poppler
+                  each word within a point of its box.
 
 The tools run natively, so the Windows build's output is checked too. Each
 of them is required: a missing one fails the check."""
@@ -20,7 +29,10 @@ import subprocess
 import sys
 import tempfile
 
-TOOLS = ("qpdf", "pdfimages", "pdftoppm", "mutool")
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+TOOLS = ("qpdf", "pdfimages", "pdftoppm", "pdftotext", "mutool")
+BOX_TOLERANCE = 1.0  # points
 
 
 def read_pnm(path):
@@ -109,6 +121,99 @@ def check_render(folder, name, tmp):
     return problems
 
 
+def read_words(path):
+    """Pages of (text, box) from a .words file."""
+    with open(path, encoding="utf-8") as f:
+        pages = f.read().split("\f\n")
+    result = []
+    for page in pages:
+        words = []
+        for line in page.splitlines():
+            text, *box = line.rsplit(" ", 4)
+            words.append((text, tuple(float(v) for v in box)))
+        result.append(words)
+    return result
+
+
+def output(command):
+    """What `command` prints on standard output (its warnings go elsewhere)."""
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    if result.returncode != 0:
+        raise RuntimeError(f"{' '.join(command)} failed ({result.returncode}): "
+                           f"{result.stderr.decode(errors='replace').strip()}")
+    return result.stdout.decode("utf-8")
+
+
+def check_text(folder, name, tmp):
+    pdf = os.path.join(folder, name + ".pdf")
+    pages = read_words(os.path.join(folder, name + ".words"))
+    expected = [[text for text, _ in page] for page in pages]
+    problems = []
+    got = [page.split() for page in output(["pdftotext", "-enc", "UTF-8", pdf, "-"]).split("\f")[:len(pages)]]
+    if got != expected:
+        problems.append(f"pdftotext reads {got}, not {expected}")
+    got = output(["mutool", "draw", "-q", "-F", "txt", "-o", "-", pdf]).split()
+    if got != sum(expected, []):
+        problems.append(f"MuPDF reads {got}, not {sum(expected, [])}")
+    html = output(["pdftotext", "-bbox", "-enc", "UTF-8", pdf, "-"])
+    import html as htmllib
+    import re
+    found = []
+    for page in html.split("<page ")[1:]:
+        found.append([(htmllib.unescape(m.group(5)), tuple(float(m.group(i)) for i in range(1, 5)))
+                      for m in re.finditer(r'<word xMin="([-\d.]+)" yMin="([-\d.]+)" xMax="([-\d.]+)" '
+                                           r'yMax="([-\d.]+)">([^<]*)</word>', page)])
+    for number, (want, have) in enumerate(zip(pages, found), 1):
+        if [t for t, _ in want] != [t for t, _ in have]:
+            problems.append(f"page {number}: poppler's words {[t for t, _ in have]}")
+            continue
+        for (text, box), (_, got_box) in zip(want, have):
+            if any(abs(a - b) > BOX_TOLERANCE for a, b in zip(box, got_box)):
+                problems.append(f"page {number}: {text} at {got_box}, not {box}")
+    return problems
+
+
+def strip_from_pdf(data, start, end_byte):
+    """The file with data[start:end] blanked, end being the first end_byte
+    after start (included); offsets stay right."""
+    end = data.index(end_byte, start) + len(end_byte)
+    return data[:start] + b" " * (end - start) + data[end:]
+
+
+def check_pdfa_cases(folder, names, tmp):
+    """Problems per case name: Preflight on every pdfa case, and on a text
+    case stripped of each PDF/A feature in turn."""
+    import preflight
+    paths = [os.path.join(folder, n + ".pdf") for n in names]
+    stripped = {}
+    with_text = [n for n in names if "text" in n]
+    if with_text:
+        with open(os.path.join(folder, with_text[0] + ".pdf"), "rb") as f:
+            data = f.read()
+        variants = {
+            "no-id": (strip_from_pdf(data, data.rindex(b"/ID ["), b"]"), "1.4.1"),
+            "no-output-intent": (strip_from_pdf(data, data.index(b"/OutputIntents ["), b">>]"), "2.4.3"),
+            "no-metadata": (strip_from_pdf(data, data.index(b"/Metadata "), b" R"), "7.1"),
+        }
+        for suffix, (bytes_, code) in variants.items():
+            path = os.path.join(tmp, f"{with_text[0]}-{suffix}.pdf")
+            with open(path, "wb") as f:
+                f.write(bytes_)
+            paths.append(path)
+            stripped[path] = code
+    verdicts = preflight.validate(paths)
+    problems = {}
+    for n in names:
+        errors = verdicts.get(os.path.join(folder, n + ".pdf"), [("?", "no verdict")])
+        problems[n] = [f"Preflight: {code}: {details}" for code, details in errors]
+    for file, code in stripped.items():
+        codes = [c for c, _ in verdicts.get(file, [])]
+        if code not in codes:
+            problems[with_text[0]].append(
+                f"Preflight gave {codes or 'no error'} for {os.path.basename(file)}, not {code}")
+    return problems
+
+
 def check_structure(folder, name, tmp):
     pdf = os.path.join(folder, name + ".pdf")
     return [] if os.path.exists(pdf) else [f"{pdf} is missing"]
@@ -136,12 +241,17 @@ def main():
         if result.returncode != 0:
             print(f"FAIL {pdf}: qpdf --check: {result.stdout.decode(errors='replace').strip()}")
             failed += 1
-    checks = {"g4": check_g4, "render": check_render, "structure": check_structure}
+    checks = {"g4": check_g4, "render": check_render, "structure": check_structure, "text": check_text}
     with tempfile.TemporaryDirectory() as tmp:
+        pdfa = [name for kind, name in cases if kind == "pdfa"]
+        try:
+            pdfa_problems = check_pdfa_cases(folder, pdfa, tmp) if pdfa else {}
+        except (OSError, RuntimeError, ValueError, subprocess.TimeoutExpired) as e:
+            pdfa_problems = {name: [f"{type(e).__name__}: {e}"] for name in pdfa}
         for kind, name in cases:
             try:
-                problems = checks[kind](folder, name, tmp)
-            except (OSError, RuntimeError, StopIteration, subprocess.TimeoutExpired) as e:
+                problems = pdfa_problems[name] if kind == "pdfa" else checks[kind](folder, name, tmp)
+            except (OSError, RuntimeError, StopIteration, ValueError, subprocess.TimeoutExpired) as e:
                 problems = [f"{type(e).__name__}: {e}"]
             for p in problems:
                 print(f"FAIL {kind} {name}: {p}")

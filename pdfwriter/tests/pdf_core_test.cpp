@@ -601,7 +601,8 @@ TEST(PdfDocument, ADocumentInItsOwnFileIsCompletedInPlace) {
     const std::string after = pdfwriter::ReadFileBytes(path);
     if (c.deleteFirstPage) {
       EXPECT_TRUE(after == before) << "nothing written";
-      EXPECT_EQ(pdfwriter::ParsePdf(expected).objects.size(), 4u + 3 + 2 * 4) << "images, catalog, tree, info, pages";
+      EXPECT_EQ(pdfwriter::ParsePdf(expected).objects.size(), 4u + 3 + 2 * 4 + 2)
+          << "images, catalog, tree, info, pages, metadata, profile";
     } else {
       EXPECT_TRUE(after == expected) << "the bytes Save writes";
       EXPECT_NO_THROW(pdfwriter::ParsePdf(after));
