@@ -1,7 +1,8 @@
 // The compact form of scanned pages, read back by other readers: each page
-// of the table is stored compact, checked by qpdf, rendered by poppler at the
-// page's own resolution and compared with the page it came from. Needs qpdf
-// and pdftoppm (tools/install-deps.sh installs them); without them it fails.
+// of the table is stored compact, checked by qpdf and by Preflight as PDF/A-1b,
+// rendered by poppler at the page's own resolution and compared with the page
+// it came from. Needs qpdf, pdftoppm and Preflight (tools/install-deps.sh
+// installs them); without them it fails.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -355,6 +356,8 @@ TEST_P(CompactPages, ReadBackByOtherReadersShowsThePage) {
   const std::filesystem::path file = dir / "page.pdf";
   std::ofstream(file, std::ios::binary) << pdf.Data();
   ASSERT_EQ(RunCommand("qpdf --check '" + file.string() + "'"), 0) << "qpdf refuses " << file;
+  EXPECT_EQ(RunCommand("python3 '" SKAN_PREFLIGHT "' '" + file.string() + "'"), 0)
+      << "Preflight finds the page no PDF/A-1b (run " SKAN_PREFLIGHT " on it)";
   ASSERT_EQ(RunCommand("pdftoppm -r " + std::to_string(kDpi) + (source.components == 1 ? " -gray" : "") +
                        " -singlefile '" + file.string() + "' '" + (dir / "out").string() + "'"),
             0)
