@@ -424,6 +424,7 @@ void TSkanowanie::SkanujdoPDF1Click() {
     for (int i = 0; i < twain->SourceCount() && !enabled; ++i)
       enabled = twain->Source(i) && twain->Source(i)->Enabled();
   if (!enabled) batchActive_ = false;
+  AppendLog(enabled ? L"scan: source enabled" : L"scan: no source enabled");
 }
 
 void TSkanowanie::ScanFromPage() { SkanujdoPDF1Click(); }

@@ -52,9 +52,10 @@ inline constexpr TPeerField kCompressionField{
 inline constexpr TPeerField kEventsField{
     "events", "boolean", 5, "the first message only; true: Event messages are pushed and message 7 names the document"};
 // "scan": settings negotiated with the source when Init_SCAN arrives
-// (scan_settings.h); a refused or changed one fails the Init_SCAN.
+// (scan_settings.h); a refused or changed one fails the Init_SCAN. No bound
+// of its own: each member is bounded and unknown members are refused.
 inline constexpr TPeerField kScanField{
-    "scan", "object", 1024,
+    "scan", "object", 0,
     "Init_SCAN only: {scanner, resolution, colour, duplex, source, paperSize, maxPages, showScannerUI}"};
 
 

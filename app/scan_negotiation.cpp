@@ -304,7 +304,7 @@ TScannerCaps ReadScannerCaps(TTwainSource& source) {
 std::vector<TScannerInfo> ListScanners(TCustomTwainManager& manager) {
   std::vector<TScannerInfo> list;
   const int n = manager.SourceCount();
-  const int def = n > 0 ? manager.GetDefaultSource() : -1;
+  const int def = n > 0 ? manager.GetDefaultSourceByName() : -1;
   for (int i = 0; i < n; ++i) {
     TTwainSource* s = manager.Source(i);
     if (!s) continue;
@@ -322,7 +322,7 @@ int FindScanner(TCustomTwainManager& manager, const std::string& id) {
   const int n = manager.SourceCount();
   if (n == 0) return -1;
   if (id.empty()) {
-    const int def = manager.GetDefaultSource();
+    const int def = manager.GetDefaultSourceByName();
     return def >= 0 && def < n ? def : -1;
   }
   for (int i = 0; i < n; ++i)

@@ -30,7 +30,8 @@ TScannerCaps ReadScannerCaps(twain::TTwainSource& source);
 std::vector<TScannerInfo> ListScanners(twain::TCustomTwainManager& manager);
 
 // The position of the source with this id, the default source for an empty
-// id; -1 when there is none.
+// id; -1 when there is none. Sources are found by name: opening one changes
+// its record's Id under some source managers (Wine's).
 int FindScanner(twain::TCustomTwainManager& manager, const std::string& id);
 
 }  // namespace skan

@@ -181,6 +181,19 @@ int TCustomTwainManager::GetDefaultSource() {
   return FindSource(&identity);
 }
 
+int TCustomTwainManager::GetDefaultSourceByName() {
+  if (!SourceManagerLoaded_) return -1;
+  TW_IDENTITY identity{};
+  if (TwainProc_(AppInfo_, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &identity) != TWRC_SUCCESS) return -1;
+  const int n = GetSourceCount();
+  for (int i = 0; i < n; ++i) {
+    auto* source = static_cast<TTwainSource*>(DeviceList_->Item(i));
+    if (std::strncmp(source->GetStructure()->ProductName, identity.ProductName, sizeof identity.ProductName) == 0)
+      return i;
+  }
+  return -1;
+}
+
 int TCustomTwainManager::FindSource(const TW_IDENTITY* identity) {
   const int n = GetSourceCount();
   for (int i = 0; i < n; ++i) {

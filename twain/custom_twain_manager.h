@@ -84,6 +84,9 @@ class TCustomTwainManager : public TTwainObject {
   TTwainSource* Source(int index) { return GetSource(index); }
   int FindSource(const TW_IDENTITY* identity);
   int GetDefaultSource();
+  // The default source's position found by its product name, which stays
+  // when opening a source changes its record's Id; -1 when not listed.
+  int GetDefaultSourceByName();
   TTwainSource* SelectedSource() { return GetSelectedSource(); }
   int SelectedSourceIndex() const { return SelectedSourceIndex_; }
   void SetSelectedSourceIndex(int index) { SelectedSourceIndex_ = index; }

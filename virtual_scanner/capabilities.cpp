@@ -67,6 +67,7 @@ void TSource::ResetNegotiation() {
   autoSize_ = TWAS_NONE;
   xferCount_ = -1;
   autoFeed_ = false;
+  duplexEnabled_ = false;
   indicators_ = true;
   borderDetection_ = deskew_ = rotate_ = undefinedSize_ = false;
   memActive_ = false;
@@ -77,7 +78,9 @@ bool TSource::Describe(TW_UINT16 cap, TCapAnswer& a) const {
   const bool feeder = settings_.indeterminate;
   auto resolutions = [&] {
     std::vector<TW_UINT32> all;
-    for (int dpi : kResolutions) all.push_back(Fix32Bits(ResolutionPerUnit(dpi)));
+    if (config_.resolutions.empty())
+      for (int dpi : kResolutions) all.push_back(Fix32Bits(ResolutionPerUnit(dpi)));
+    for (int dpi : config_.resolutions) all.push_back(Fix32Bits(ResolutionPerUnit(dpi)));
     a.type = TWTY_FIX32;
     a.List(all, Fix32Bits(ResolutionPerUnit(settings_.resolution)), Fix32Bits(ResolutionPerUnit(config_.resolution)));
   };
@@ -111,6 +114,12 @@ bool TSource::Describe(TW_UINT16 cap, TCapAnswer& a) const {
     }
     case CAP_UICONTROLLABLE: a.One(TWTY_BOOL, 1, 1, false); return true;
     case CAP_FEEDERENABLED: a.One(TWTY_BOOL, feeder, config_.indeterminate); return true;
+    case CAP_DUPLEX: {
+      const TW_UINT32 kind = config_.duplex ? TWDX_1PASSDUPLEX : TWDX_NONE;
+      a.One(TWTY_UINT16, kind, kind, false);
+      return true;
+    }
+    case CAP_DUPLEXENABLED: a.One(TWTY_BOOL, duplexEnabled_, 0, config_.duplex); return true;
     case CAP_FEEDERLOADED: a.One(TWTY_BOOL, feeder, feeder, false); return true;
     case CAP_AUTOFEED: a.One(TWTY_BOOL, autoFeed_, 0); return true;
     case CAP_INDICATORS: a.One(TWTY_BOOL, indicators_, 1); return true;
@@ -170,10 +179,14 @@ TW_UINT16 TSource::Apply(TW_UINT16 cap, TW_UINT32 v) {
       const double perUnit = Fix32Value(v);
       const auto dpi = std::lround(units_ == TWUN_PIXELS ? perUnit : perUnit * UnitsPerInch());
       if (dpi < 50 || dpi > 1200) return Fail(TWCC_BADVALUE);
+      const auto& only = config_.resolutions;
+      if (!only.empty() && dpi != config_.resolution && std::find(only.begin(), only.end(), dpi) == only.end())
+        return Fail(TWCC_BADVALUE);
       settings_.resolution = int(dpi);
       return TWRC_SUCCESS;
     }
     case CAP_FEEDERENABLED: settings_.indeterminate = v != 0; return TWRC_SUCCESS;
+    case CAP_DUPLEXENABLED: duplexEnabled_ = v != 0; return TWRC_SUCCESS;
     case CAP_AUTOFEED: autoFeed_ = v != 0; return TWRC_SUCCESS;
     case CAP_INDICATORS: indicators_ = v != 0; return TWRC_SUCCESS;
     case ICAP_AUTOMATICBORDERDETECTION: borderDetection_ = v != 0; return TWRC_SUCCESS;

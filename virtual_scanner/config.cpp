@@ -25,6 +25,22 @@ void ReadInt(const std::string& v, int& out, int lo, int hi) {
   if (ec == std::errc() && p == v.data() + v.size() && n >= lo && n <= hi) out = n;
 }
 
+// A comma-separated list of resolutions of 50 to 1200; a bad item leaves the
+// list as it was.
+void ReadResolutions(const std::string& v, std::vector<int>& out) {
+  std::vector<int> list;
+  size_t start = 0;
+  while (start <= v.size()) {
+    const size_t comma = std::min(v.find(',', start), v.size());
+    int n = -1;
+    ReadInt(v.substr(start, comma - start), n, 50, 1200);
+    if (n < 0) return;
+    list.push_back(n);
+    start = comma + 1;
+  }
+  out = std::move(list);
+}
+
 }  // namespace
 
 TScannerConfig ParseConfig(const std::string& text) {
@@ -71,6 +87,10 @@ TScannerConfig ParseConfig(const std::string& text) {
       c.noPixelFlavor = yes;
     else if (key == "pagedelay")
       ReadInt(value, c.pageDelayMs, 0, 600000);
+    else if (key == "duplex")
+      c.duplex = yes;
+    else if (key == "resolutions")
+      ReadResolutions(value, c.resolutions);
     else if (key == "palette8fails")
       c.palette8Fails = yes;
     else if (key == "failkeepspending")

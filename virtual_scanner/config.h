@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "page_image.h"
 
@@ -39,6 +40,13 @@ struct TScannerConfig {
   bool fileTopDown = false;
   bool fileV5Header = false;
   int pageDelayMs = 0;  // PageDelay=ms: each page takes this long, as a feeder's would
+  // Duplex=1: CAP_DUPLEX answers one-pass duplex and CAP_DUPLEXENABLED may
+  // be set; with it on, every sheet gives two pages (front and back).
+  bool duplex = false;
+  // Resolutions=100,200,300: the only resolutions offered and taken (with
+  // Resolution=); others are refused with TWCC_BADVALUE. Empty: the usual list,
+  // any of 50 to 1200 taken.
+  std::vector<int> resolutions;
 };
 
 // Parses the ini text; unknown keys and other sections are ignored, bad

@@ -77,6 +77,7 @@ void TSource::StartBatch(const TScanSettings& s) {
   settings_ = s;
   nextPage_ = 1;
   pagesLeft_ = config_.imageFolder.empty() ? std::max(1, s.pages) : int(folderFiles_.size());
+  if (duplexEnabled_) pagesLeft_ *= 2;
   if (xferCount_ > 0) pagesLeft_ = std::min<int>(pagesLeft_, xferCount_);  // what the host will take
   pendingEvent_ = pagesLeft_ > 0 ? MSG_XFERREADY : MSG_CLOSEDSREQ;
   if (dialog_) dialog_->SetBusy(true);

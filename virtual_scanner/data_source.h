@@ -126,6 +126,7 @@ class TSource {
   TW_UINT16 orientation_ = TWOR_PORTRAIT;
   TW_UINT16 autoSize_ = TWAS_NONE;
   int16_t xferCount_ = -1;
+  bool duplexEnabled_ = false;  // every sheet gives its front and its back
   bool autoFeed_ = false, indicators_ = true, borderDetection_ = false, deskew_ = false, rotate_ = false,
        undefinedSize_ = false;
 

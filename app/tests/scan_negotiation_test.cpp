@@ -223,6 +223,13 @@ TEST_F(ScanNegotiation, ListsSourcesAndFindsThemByName) {
   EXPECT_EQ(FindScanner(manager, "Second \"one\""), 1);
   EXPECT_EQ(FindScanner(manager, ""), 1);  // the default
   EXPECT_EQ(FindScanner(manager, "Absent"), -1);
+  // Opening a source gives its record a new Id under some source managers:
+  // the default is still found, and still listed as the default.
+  dsm.newIdOnOpen = true;
+  manager.Source(1)->SetLoaded(true);
+  ASSERT_TRUE(manager.Source(1)->Loaded());
+  EXPECT_EQ(FindScanner(manager, ""), 1);
+  EXPECT_TRUE(ListScanners(manager)[1].isDefault);
 }
 
 }  // namespace

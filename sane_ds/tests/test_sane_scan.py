@@ -8,6 +8,7 @@ Checked: progress messages 5 and 6, "Redy_SCAN", one page bitmap and one
 placeholder per page plus the PDF's own placeholder and nothing more, the PDF
 (qpdf) with one page per bitmap, each page rendered back (pdftoppm) showing
 its bitmap (ImageMagick reads the bitmap), in colour or in grey as asked."""
+import json
 import os
 import re
 import shutil
@@ -219,6 +220,34 @@ class ScanWithWinesSaneSource(unittest.TestCase):
                 self.assertLessEqual(spread, 8, f"page {page} is not grey")  # room for JPEG's rounding
             light = [sum(p) for p in rgb]
             self.assertGreater(max(light) - min(light), 3 * 60, f"page {page} shows no pattern")
+
+    def test_the_page_sets_resolution_and_mode_without_the_dialog(self):
+        # The backend is set to colour; the page asks for grey at 75 dpi, and
+        # no dialog is answered: one that opened would hold the batch.
+        env = wine_env()
+        env["SANE_CONFIG_DIR"] = self.sane_config("Color")
+        host = Host(EXE, env)
+        self.addCleanup(host.kill)
+        host.send(json.dumps({"POL": "Init_SCAN", "events": True, "email": "", "serialnumber": "",
+                              "scan": {"scanner": "test:0", "resolution": 75, "colour": "grey"}}))
+        reply = json.loads(host.read_frame(120)[1])
+        self.assertNotIn("error", reply, reply)
+        host.send('{"POL":"Start_SCAN"}')
+        messages = []
+        while not messages or messages[-1].get("event") != "scanned":
+            messages.append(json.loads(host.read_frame(300)[1]))
+        self.assertIn({"POL": "Start_SCAN", "started": True}, messages)
+        pages = [m for m in messages if m.get("event") == "page"]
+        self.assertTrue(pages, messages)
+        for p in pages:
+            self.assertEqual((p["dpi"], p["colour"]), (75, "grey"), {k: v for k, v in p.items() if k != "thumbnail"})
+            self.assertLessEqual(abs(p["pixelWidth"] - round(210 / 25.4 * 75)), 2, p["pixelWidth"])
+        scanned = messages[-1]
+        self.assertEqual((scanned["outcome"], scanned["pages"]), ("done", len(pages)))
+        host.send('{"POL":"END"}')
+        while json.loads(host.read_frame(60)[1]).get("POL") != "SCANEDqq":
+            pass
+        self.assertEqual(host.wait(), 0)
 
     def test_colour_pages_from_the_feeder(self):
         self.check_request("Color", coloured=True)
