@@ -170,6 +170,11 @@ class Firefox:
         return [c["url"] for c in self.send("browsingContext.getTree", {"maxDepth": 0})["contexts"]
                 if url_part in c["url"] and c["context"] not in exclude]
 
+    def page_ids(self, url_part):
+        """The ids of the open top-level contexts whose address contains `url_part`."""
+        return [c["context"] for c in self.send("browsingContext.getTree", {"maxDepth": 0})["contexts"]
+                if url_part in c["url"]]
+
     def open_page(self, url):
         context = self.send("browsingContext.create", {"type": "tab"})["context"]
         page = Page(self, context)

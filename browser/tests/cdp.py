@@ -132,6 +132,11 @@ class Chromium:
         return [t["url"] for t in self.send("Target.getTargets")["targetInfos"]
                 if t["type"] == "page" and url_part in t["url"] and t["targetId"] not in exclude]
 
+    def page_ids(self, url_part):
+        """The ids of the open pages whose address contains `url_part`."""
+        return [t["targetId"] for t in self.send("Target.getTargets")["targetInfos"]
+                if t["type"] == "page" and url_part in t["url"]]
+
     def take_console(self):
         """The console lines logged since the last call."""
         with self._lock:
