@@ -17,10 +17,14 @@
 ; Built by the project's build: makensis -DEXE=<exe> -DDLL=<dll>
 ;   -DOUTFILE=<setup.exe> -DVERSION=<a.b.c> -DICON=<ico>
 ;   -DCHROMIUM_ORIGINS=<JSON strings> -DFIREFOX_EXTENSIONS=<JSON strings>
-;   skanowanie.nsi
+;   [-DMODELS=<folder of pol.traineddata and eng.traineddata>] skanowanie.nsi
 
 !ifndef EXE | DLL | OUTFILE | VERSION | ICON | CHROMIUM_ORIGINS | FIREFOX_EXTENSIONS
   !error "EXE, DLL, OUTFILE, VERSION, ICON, CHROMIUM_ORIGINS and FIREFOX_EXTENSIONS must be defined"
+!endif
+; The OCR models: Debian's, where its packages put them.
+!ifndef MODELS
+  !define MODELS "/usr/share/tesseract-ocr/5/tessdata"
 !endif
 
 Unicode true

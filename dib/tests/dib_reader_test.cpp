@@ -261,6 +261,55 @@ TEST(DibReader, IndexesPastAShortTableAreBlack) {
   EXPECT_TRUE(colours == (std::vector<TRgb8>{second, black, black, first}));
 }
 
+// A page turned by quarter turns: every depth keeps its pixels and palette,
+// a clockwise quarter turn takes the left column to the top row, and four
+// of them give the page back.
+TEST(DibTurned, QuarterTurnsMoveEveryPixel) {
+  for (const uint16_t bpp : {1, 4, 8, 24, 32}) {
+    SCOPED_TRACE(bpp);
+    const uint32_t w = 5, h = 3;
+    const unsigned levels = bpp >= 8 ? 256 : 1u << bpp;
+    std::vector<uint8_t> pixels(RowStride(w, bpp) * h);
+    TPlainBitmap page;
+    page.width = w, page.height = h, page.bitsPerPixel = bpp, page.topDown = true, page.stride = RowStride(w, bpp);
+    if (bpp <= 8) page.palette.resize(levels);
+    const auto value = [&](uint32_t x, uint32_t y) { return (x * 7 + y * 3 + 1) % levels; };
+    const auto get = [](const TPlainBitmap& b, uint32_t x, uint32_t y) -> unsigned {
+      const uint8_t* row = b.Row(y);
+      if (b.bitsPerPixel >= 8) return row[x * (b.bitsPerPixel / 8)];
+      const size_t bit = size_t{x} * b.bitsPerPixel;
+      return (row[bit / 8] >> (8 - b.bitsPerPixel - bit % 8)) & ((1u << b.bitsPerPixel) - 1);
+    };
+    for (uint32_t y = 0; y < h; ++y)
+      for (uint32_t x = 0; x < w; ++x) {
+        uint8_t* row = pixels.data() + page.stride * y;
+        const unsigned v = value(x, y);
+        if (bpp >= 8) {
+          for (unsigned k = 0; k < bpp / 8u; ++k) row[x * (bpp / 8) + k] = static_cast<uint8_t>(v);
+        } else {
+          const size_t bit = size_t{x} * bpp;
+          row[bit / 8] = static_cast<uint8_t>(row[bit / 8] | v << (8 - bpp - bit % 8));
+        }
+      }
+    page.bits = pixels.data();
+    const TPlainBitmap quarter = Turned(page, 90);
+    ASSERT_EQ(quarter.width, h);
+    ASSERT_EQ(quarter.height, w);
+    EXPECT_EQ(quarter.palette.size(), page.palette.size());
+    for (uint32_t y = 0; y < h; ++y)
+      for (uint32_t x = 0; x < w; ++x) {
+        ASSERT_EQ(get(quarter, h - 1 - y, x), value(x, y)) << x << "," << y;
+        ASSERT_EQ(get(Turned(page, 180), w - 1 - x, h - 1 - y), value(x, y)) << x << "," << y;
+        ASSERT_EQ(get(Turned(page, 270), y, w - 1 - x), value(x, y)) << x << "," << y;
+      }
+    const TPlainBitmap back = Turned(Turned(Turned(quarter, 90), 90), 90);
+    for (uint32_t y = 0; y < h; ++y)
+      for (uint32_t x = 0; x < w; ++x) ASSERT_EQ(get(back, x, y), value(x, y));
+  }
+  TPlainBitmap any;
+  EXPECT_THROW(Turned(any, 45), TInvalidBitmap);
+}
+
 }  // namespace
 
 }  // namespace skan::dib

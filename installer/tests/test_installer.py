@@ -41,7 +41,10 @@ HOST_NAME = "pl.skanowanie.host"
 CHROMIUM_MANIFEST = HOST_NAME + ".chromium.json"
 FIREFOX_MANIFEST = HOST_NAME + ".firefox.json"
 INSTALLED = sorted(["Skanowanie.exe", "pdfwriter.dll", CHROMIUM_MANIFEST, FIREFOX_MANIFEST,
-                    "uninstall.exe"])
+                    "tessdata", "uninstall.exe"])
+# The OCR models in tessdata\, as Debian ships them.
+MODELS = ["eng.traineddata", "pol.traineddata"]
+MODELS_SOURCE = "/usr/share/tesseract-ocr/5/tessdata"
 
 # Registration key of each browser and the manifest it must name.
 BROWSERS = {
@@ -239,6 +242,11 @@ class InstallerTest(unittest.TestCase):
         for built, name in zip(files, ("Skanowanie.exe", "pdfwriter.dll")):
             with open(built, "rb") as a, open(os.path.join(unix_folder, name), "rb") as b:
                 self.assertTrue(a.read() == b.read(), f"{name} differs from the built file")
+        self.assertEqual(sorted(os.listdir(os.path.join(unix_folder, "tessdata"))), MODELS)
+        for name in MODELS:
+            with open(os.path.join(MODELS_SOURCE, name), "rb") as a, \
+                    open(os.path.join(unix_folder, "tessdata", name), "rb") as b:
+                self.assertTrue(a.read() == b.read(), f"{name} differs from Debian's model")
 
         exe = folder + r"\Skanowanie.exe"
         common = {"name": HOST_NAME, "path": exe, "type": "stdio"}
