@@ -241,16 +241,14 @@ struct TCompactBuffers {
   TDeflater deflater;
 };
 
-TCompactResult AddCompactImage(TDocument& doc, TCanvas& canvas, const TRaster& raster) {
+namespace {
+
+// The page's layers, for `nc` components per pixel (known at compile time,
+// so the per-pixel loops unroll).
+template <int nc>
+TCompactResult AddLayers(TDocument& doc, TCanvas& canvas, const TRaster& raster, const TRows& rows) {
   TCompactResult result;
-  if (raster.bitsPerPixel == 1) {
-    TDocument::CoverWithImage(canvas, doc.AddImage(raster));
-    return result;
-  }
-  DescribeRaster(raster);  // refuses what AddImage refuses
-  const TRows rows(raster);
   const uint32_t w = raster.width, h = raster.height;
-  const int nc = rows.Components();
 
   // The background's scale: whole pixels of the page per background pixel.
   const double dpi = canvas.width > 0 ? w * 72.0 / canvas.width : 300;
@@ -420,6 +418,18 @@ TCompactResult AddCompactImage(TDocument& doc, TCanvas& canvas, const TRaster& r
   }
   canvas.items.insert(canvas.items.end(), layers.items.begin(), layers.items.end());
   return result;
+}
+
+}  // namespace
+
+TCompactResult AddCompactImage(TDocument& doc, TCanvas& canvas, const TRaster& raster) {
+  if (raster.bitsPerPixel == 1) {
+    TDocument::CoverWithImage(canvas, doc.AddImage(raster));
+    return {};
+  }
+  DescribeRaster(raster);  // refuses what AddImage refuses
+  const TRows rows(raster);
+  return rows.Components() == 1 ? AddLayers<1>(doc, canvas, raster, rows) : AddLayers<3>(doc, canvas, raster, rows);
 }
 
 }  // namespace skan::pdfwriter
