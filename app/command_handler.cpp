@@ -16,29 +16,39 @@ void HandleCommand(std::string_view body, TScanRequest& request, std::string& sc
     host.OriginKnown(*request.peer.origin);
 
   if (CommandIs(tekst, "Init_SCAN")) {
-    // Settings are checked and negotiated before anything else: a refusal
-    // starts no request.
+    // The added fields are checked, and the settings negotiated, before
+    // anything else: a refusal starts no request and leaves the last one as
+    // it was.
+    const auto log = [&host](std::string_view line) { host.Log(line); };
+    std::optional<std::string> languages = TakeLanguages(*value, host.OcrDataFolder(), log);
+    const std::optional<bool> compact = TakeCompactImages(*value, log);
+    const TJsonValue* scan = value->Find(kScanField.name);
     std::optional<TScanSettings> settings;
-    if (const TJsonValue* scan = value->Find(kScanField.name)) {
-      std::string field;
-      settings = ParseScanSettings(*scan, field);
-      std::optional<TPeerError> error;
-      if (!settings)
-        error = InvalidArgumentError(field);
-      else
-        error = host.PrepareScan(*settings);
-      if (error) {
-        const std::string reply = InitScanErrorReply(*error);
-        host.Log("reply: " + reply);
-        host.Send(reply);
-        return;
-      }
+    std::optional<TPeerError> error;
+    std::string field;
+    if (!languages)
+      error = InvalidArgumentError(kLanguagesField.name);
+    else if (!compact)
+      error = InvalidArgumentError(kCompressionField.name);
+    else if (scan && !(settings = ParseScanSettings(*scan, field)))
+      error = InvalidArgumentError(field);
+    else if ((scan || request.peer.events) && host.BatchUnderway())
+      // A page that drives the scan is told; an older peer's Init_SCAN
+      // restarts the request as it always has.
+      error = ScannerBusyError();
+    else if (settings)
+      error = host.PrepareScan(*settings);
+    if (error) {
+      const std::string reply = InitScanErrorReply(*error);
+      host.Log("reply: " + reply);
+      host.Send(reply);
+      return;
     }
     request.scan = std::move(settings);
     request.email = MemberText(*value, "email");
     request.serialnumber = MemberText(*value, "serialnumber");
-    request.languages = TakeLanguages(*value, host.OcrDataFolder(), [&host](std::string_view line) { host.Log(line); });
-    request.compactImages = TakeCompactImages(*value, [&host](std::string_view line) { host.Log(line); });
+    request.languages = std::move(*languages);
+    request.compactImages = *compact;
     request.ScanStatus = scan_status::kInit;
     scanId = FormatScanId(host.Now());
     const std::string reply = InitScanReply(scanId);

@@ -62,6 +62,8 @@ class ICommandHost {
   // Whether a batch could start now; StartScan then starts it once the
   // reply has gone, as "Scan to PDF" would.
   virtual std::optional<TPeerError> CanStartScan() { return NoScannerError(""); }
+  // Whether a batch is under way (from the source's enabling to its end).
+  virtual bool BatchUnderway() { return false; }
   virtual void StartScan() {}
   // Stops the batch under way; false when none was.
   virtual bool CancelScan() { return false; }

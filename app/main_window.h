@@ -57,8 +57,9 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   uint32_t PageDrawFlags() const;
   std::optional<std::vector<std::wstring>> lista;
   // The pages of the running batch drawn ahead; taken by scan completion.
-  skan::TBatchPipeline pipeline_{
-      [this] { return std::make_unique<skan::TPagePipeline>(skan::TempFolder(), nullptr, PageDrawFlags(), BatchOcr()); }};
+  skan::TBatchPipeline pipeline_{[this] {
+    return std::make_unique<skan::TPagePipeline>(skan::TempFolder(), nullptr, PageDrawFlags(), BatchOcr());
+  }};
   // The running batch's page reading for the text layer, in the languages of
   // the request; made at its first use, null when recognition is off.
   std::shared_ptr<skan::TPageOcr> batchOcr_;
@@ -128,6 +129,7 @@ class TSkanowanie : public ui::TWindow, private skan::ICommandHost, private ISca
   std::vector<TScannerInfo> Scanners() override;
   std::optional<TPeerError> ScannerCaps(const std::string& id, TScannerCaps& caps) override;
   std::optional<TPeerError> CanStartScan() override;
+  bool BatchUnderway() override { return batchActive_; }
   void StartScan() override;
   bool CancelScan() override;
 

@@ -66,14 +66,13 @@ std::optional<std::string> ParseOrigin(std::string_view text) {
   return std::string(text);
 }
 
-std::string TakeLanguages(const TJsonValue& message, const std::string& dataFolder,
-                          const std::function<void(std::string_view line)>& log) {
-  const std::string fallback(ocr::kDefaultLanguages);
+std::optional<std::string> TakeLanguages(const TJsonValue& message, const std::string& dataFolder,
+                                         const std::function<void(std::string_view line)>& log) {
   const TJsonValue* field = message.Find(kLanguagesField.name);
-  if (!field) return fallback;
+  if (!field) return std::string(ocr::kDefaultLanguages);
   if (field->kind != TJsonValue::Kind::String || field->text.size() > kLanguagesField.maxBytes) {
-    log("languages ignored: not a string of up to 64 bytes; using " + fallback);
-    return fallback;
+    log("languages refused: not a string of up to 64 bytes");
+    return std::nullopt;
   }
   const std::string& text = field->text;
   if (text.empty()) {
@@ -81,14 +80,14 @@ std::string TakeLanguages(const TJsonValue& message, const std::string& dataFold
     return text;
   }
   if (!ocr::WellFormedLanguages(text)) {
-    log("languages ignored: not '+'-joined language codes; using " + fallback);
-    return fallback;
+    log("languages refused: not '+'-joined language codes");
+    return std::nullopt;
   }
   if (!dataFolder.empty()) {
     const std::vector<std::string> missing = ocr::MissingLanguages(dataFolder, text);
     if (!missing.empty()) {
-      log("languages ignored: no model for \"" + missing.front() + "\"; using " + fallback);
-      return fallback;
+      log("languages refused: no model for \"" + missing.front() + "\"");
+      return std::nullopt;
     }
   }
   log("languages: " + text);
@@ -126,7 +125,8 @@ bool TakePeerFields(const TJsonValue& message, TPeerFields& fields,
   return true;
 }
 
-bool TakeCompactImages(const TJsonValue& message, const std::function<void(std::string_view line)>& log) {
+std::optional<bool> TakeCompactImages(const TJsonValue& message,
+                                      const std::function<void(std::string_view line)>& log) {
   const TJsonValue* field = message.Find(kCompressionField.name);
   if (!field) return true;
   if (field->kind == TJsonValue::Kind::String && field->text == "compact") return true;
@@ -134,8 +134,8 @@ bool TakeCompactImages(const TJsonValue& message, const std::function<void(std::
     log("compression: lossless");
     return false;
   }
-  log("compression ignored: not \"compact\" or \"lossless\"; pages are compact");
-  return true;
+  log("compression refused: not \"compact\" or \"lossless\"");
+  return std::nullopt;
 }
 
 }  // namespace skan

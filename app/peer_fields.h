@@ -58,10 +58,9 @@ inline constexpr TPeerField kScanField{
     "scan", "object", 0,
     "Init_SCAN only: {scanner, resolution, colour, duplex, source, paperSize, maxPages, showScannerUI}"};
 
-
 // Every optional field, in one place.
-inline constexpr TPeerField kPeerFields[] =
-    {kOriginField, kLanguagesField, kCompressionField, kEventsField, kScanField};
+inline constexpr TPeerField kPeerFields[] = {kOriginField, kLanguagesField, kCompressionField, kEventsField,
+                                             kScanField};
 
 // What the optional fields have set so far.
 struct TPeerFields {
@@ -90,13 +89,14 @@ bool TakePeerFields(const TJsonValue& message, TPeerFields& fields,
 // The OCR languages an Init_SCAN asks for: its "languages" when it is a
 // well-formed list of models present in `dataFolder` (UTF-8; not looked at
 // when empty) or "" (off); the default ("pol+eng") when absent. Anything
-// else is logged ("languages ignored: ...") and the default used.
-std::string TakeLanguages(const TJsonValue& message, const std::string& dataFolder,
-                          const std::function<void(std::string_view line)>& log);
+// else (another type, more than 64 bytes, not '+'-joined codes, a language
+// without a model) is logged and gives nullopt: the Init_SCAN is refused.
+std::optional<std::string> TakeLanguages(const TJsonValue& message, const std::string& dataFolder,
+                                         const std::function<void(std::string_view line)>& log);
 
 // Whether an Init_SCAN asks for compact pages: true when "compression" is
 // absent or "compact", false for "lossless"; any other value is logged and
-// the default kept.
-bool TakeCompactImages(const TJsonValue& message, const std::function<void(std::string_view line)>& log);
+// gives nullopt: the Init_SCAN is refused.
+std::optional<bool> TakeCompactImages(const TJsonValue& message, const std::function<void(std::string_view line)>& log);
 
 }  // namespace skan

@@ -28,6 +28,7 @@ class FakeHost : public ICommandHost {
   std::optional<TPeerError> CanStartScan() override { return startError; }
   void StartScan() override { sent.emplace_back("<started>"); }
   bool CancelScan() override { return batch; }
+  bool BatchUnderway() override { return batch; }
 
   std::vector<std::string> log, sent, folders;
   std::vector<TScanSettings> prepared;
@@ -73,30 +74,42 @@ TEST_F(Commands, InitScanTakesPeerFieldsAsText) {
 TEST_F(Commands, InitScanTakesTheCompressionOfItsRequest) {
   struct Case {
     const char* field;  // the member added to Init_SCAN, or ""
+    bool refused;       // INVALID_ARGUMENT naming "compression", no request
     bool compact;
     const char* logged;  // the line logged about it, or ""
   };
-  const char* const ignored = R"(compression ignored: not "compact" or "lossless"; pages are compact)";
+  const char* const refused = R"(compression refused: not "compact" or "lossless")";
   const Case cases[] = {
-      {"", true, ""},
-      {R"(,"compression":"compact")", true, ""},
-      {R"(,"compression":"lossless")", false, "compression: lossless"},
-      {R"(,"compression":"LOSSLESS")", true, ignored},
-      {R"(,"compression":"")", true, ignored},
-      {R"(,"compression":false)", true, ignored},
-      {R"(,"compression":["lossless"])", true, ignored},
+      {"", false, true, ""},
+      {R"(,"compression":"compact")", false, true, ""},
+      {R"(,"compression":"lossless")", false, false, "compression: lossless"},
+      {R"(,"compression":"LOSSLESS")", true, false, refused},
+      {R"(,"compression":"")", true, false, refused},
+      {R"(,"compression":false)", true, false, refused},
+      {R"(,"compression":["lossless"])", true, false, refused},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.field);
-    // The request before was lossless: each Init_SCAN makes its own choice.
+    // The request before was lossless: each Init_SCAN makes its own choice,
+    // and a refused one leaves it as it was.
+    request = TScanRequest{};
     request.compactImages = false;
     host.log.clear();
     host.sent.clear();
+    host.folders.clear();
     Handle(std::string(R"({"POL":"Init_SCAN","email":"")") + c.field + "}");
     EXPECT_EQ(request.compactImages, c.compact);
     EXPECT_EQ(std::count(host.log.begin(), host.log.end(), std::string(c.logged)), *c.logged ? 1 : 0);
     ASSERT_EQ(host.sent.size(), 1u);
-    EXPECT_EQ(host.sent[0].find("compression"), std::string::npos);  // the reply is as always
+    if (c.refused) {
+      EXPECT_EQ(host.sent[0], R"({"POL":"Init_SCAN","Initscan_id":"","error":{"code":"INVALID_ARGUMENT",)"
+                              R"("message":"Nieprawidłowa wartość pola compression.","field":"compression"}})");
+      EXPECT_EQ(request.ScanStatus, "");
+      EXPECT_TRUE(host.folders.empty());
+    } else {
+      EXPECT_EQ(host.sent[0].find("compression"), std::string::npos);  // the reply is as always
+      EXPECT_EQ(request.ScanStatus, "Init_SCAN");
+    }
   }
 }
 
@@ -216,6 +229,49 @@ TEST_F(Commands, InitScanRefusedStartsNoRequest) {
   EXPECT_TRUE(scanId.empty());
   EXPECT_TRUE(host.folders.empty());
   EXPECT_FALSE(request.scan.has_value());
+}
+
+// An Init_SCAN while a batch is under way: a page that drives the scan (by
+// settings or events) is told the scanner is busy and the batch keeps its
+// request; an older peer's Init_SCAN starts a new request as it always has.
+TEST_F(Commands, InitScanDuringABatch) {
+  const struct {
+    const char* first;  // the process's first message, or ""
+    const char* init;
+    bool busy;
+  } cases[] = {
+      {"", R"({"POL":"Init_SCAN","email":"a@b"})", false},
+      {R"({"POL":"IFSCANED","events":false})", R"({"POL":"Init_SCAN","email":"a@b"})", false},
+      {"", R"({"POL":"Init_SCAN","email":"a@b","scan":{"resolution":150}})", true},
+      {R"({"POL":"IFSCANED","events":true})", R"({"POL":"Init_SCAN","email":"a@b"})", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.first) + c.init);
+    FakeHost h;
+    h.batch = true;
+    TScanRequest r;
+    std::string id = "2025_01_01_00_00_00_000";
+    if (*c.first) HandleCommand(c.first, r, id, h);
+    r.ScanStatus = "Begin_SCAN";
+    r.tmpPath = "C:\\T\\scan\\old\\";
+    h.sent.clear();
+    HandleCommand(c.init, r, id, h);
+    ASSERT_EQ(h.sent.size(), 1u);
+    if (c.busy) {
+      EXPECT_EQ(h.sent[0], R"({"POL":"Init_SCAN","Initscan_id":"","error":{"code":"SCANNER_BUSY",)"
+                           R"("message":"Skaner jest zajęty: trwa skanowanie."}})");
+      EXPECT_EQ(r.ScanStatus, "Begin_SCAN");
+      EXPECT_EQ(r.tmpPath, "C:\\T\\scan\\old\\");
+      EXPECT_EQ(r.email, "");
+      EXPECT_EQ(id, "2025_01_01_00_00_00_000");
+      EXPECT_TRUE(h.folders.empty());
+      EXPECT_TRUE(h.prepared.empty());
+    } else {
+      EXPECT_EQ(h.sent[0], R"({"POL":"Init_SCAN","Initscan_id": "2025_03_07_09_05_02_045"})");
+      EXPECT_EQ(r.ScanStatus, "Init_SCAN");
+      EXPECT_EQ(r.email, "a@b");
+    }
+  }
 }
 
 TEST_F(Commands, StartAndCancel) {

@@ -133,8 +133,8 @@ TEST(PeerFields, OnlyTheFirstObjectMayNameTheOrigin) {
 }
 
 // The languages of Init_SCAN: kept when well formed and installed, "" turns
-// recognition off, anything else logged and the default used; the reply is
-// the same whatever they are.
+// recognition off; anything else refuses the Init_SCAN with INVALID_ARGUMENT
+// naming "languages", starting no request and keeping the last languages.
 TEST(PeerFields, LanguagesOfInitScan) {
   struct TModelsHost : Host {
     std::string OcrDataFolder() override { return folder; }
@@ -145,7 +145,7 @@ TEST(PeerFields, LanguagesOfInitScan) {
   for (const char* lang : {"pol", "eng"}) std::ofstream(folder + "/" + lang + ".traineddata") << "model";
   struct Case {
     const char* member;  // the field as it appears in the message, or ""
-    const char* kept;
+    const char* kept;    // nullptr: refused
     const char* logged;
   };
   const Case cases[] = {
@@ -153,12 +153,15 @@ TEST(PeerFields, LanguagesOfInitScan) {
       {R"(,"languages":"eng")", "eng", "languages: eng"},
       {R"(,"languages":"eng+pol")", "eng+pol", "languages: eng+pol"},
       {R"(,"languages":"")", "", "languages: none, no text recognition"},
-      {R"(,"languages":"deu")", "pol+eng", "languages ignored: no model for \"deu\"; using pol+eng"},
-      {R"(,"languages":"pol+")", "pol+eng", "languages ignored: not '+'-joined language codes; using pol+eng"},
-      {R"(,"languages":"../../x")", "pol+eng", "languages ignored: not '+'-joined language codes; using pol+eng"},
-      {R"(,"languages":["pol"])", "pol+eng", "languages ignored: not a string of up to 64 bytes; using pol+eng"},
-      {R"(,"languages":"aaaa+aaab+aaac+aaad+aaae+aaaf+aaag+aaah+aaai+aaaj+aaak+aaal+aaam+aa")", "pol+eng",
-       "languages ignored: not a string of up to 64 bytes; using pol+eng"},
+      {R"(,"languages":"deu")", nullptr, "languages refused: no model for \"deu\""},
+      {R"(,"languages":"pol+deu")", nullptr, "languages refused: no model for \"deu\""},
+      {R"(,"languages":"pol+")", nullptr, "languages refused: not '+'-joined language codes"},
+      {R"(,"languages":"pol+pol")", nullptr, "languages refused: not '+'-joined language codes"},
+      {R"(,"languages":"../../x")", nullptr, "languages refused: not '+'-joined language codes"},
+      {R"(,"languages":["pol"])", nullptr, "languages refused: not a string of up to 64 bytes"},
+      {R"(,"languages":null)", nullptr, "languages refused: not a string of up to 64 bytes"},
+      {R"(,"languages":"aaaa+aaab+aaac+aaad+aaae+aaaf+aaag+aaah+aaai+aaaj+aaak+aaal+aaam+aa")", nullptr,
+       "languages refused: not a string of up to 64 bytes"},
   };
   std::vector<std::string> replies;
   for (const Case& c : cases) {
@@ -169,11 +172,20 @@ TEST(PeerFields, LanguagesOfInitScan) {
     request.languages = "stale";
     std::string scanId;
     HandleCommand(std::string(R"({"POL":"Init_SCAN","email":"a@b")") + c.member + "}", request, scanId, host);
-    EXPECT_EQ(request.languages, c.kept);
+    EXPECT_EQ(request.languages, c.kept ? c.kept : "stale");
     const bool logged = c.logged && std::find(host.log.begin(), host.log.end(), c.logged) != host.log.end();
     EXPECT_TRUE(!c.logged || logged) << ::testing::PrintToString(host.log);
     ASSERT_EQ(host.sent.size(), 1u);
-    replies.push_back(host.sent[0]);
+    if (c.kept) {
+      replies.push_back(host.sent[0]);
+      EXPECT_EQ(request.ScanStatus, "Init_SCAN");
+    } else {
+      EXPECT_EQ(host.sent[0], R"({"POL":"Init_SCAN","Initscan_id":"","error":{"code":"INVALID_ARGUMENT",)"
+                              R"("message":"Nieprawidłowa wartość pola languages.","field":"languages"}})");
+      EXPECT_EQ(request.ScanStatus, "");
+      EXPECT_EQ(request.email, "");
+      EXPECT_TRUE(scanId.empty());
+    }
   }
   for (const std::string& r : replies) EXPECT_EQ(r, replies.front());
   // Other commands leave the languages alone.
