@@ -222,6 +222,31 @@ bool SetAndCheckCode(TTwainSource& source, TW_UINT16 cap, TW_UINT16 code) {
   return now && std::lround(*now) == code;
 }
 
+// Whether `depth` bits are what a source may give for `mode`: colour
+// counted per pixel (24) or per sample (8), as some sources count it.
+bool DepthFits(TColourMode mode, long depth) {
+  switch (mode) {
+    case TColourMode::Bw: return depth == 1;
+    case TColourMode::Grey: return depth == 8;
+    case TColourMode::Colour: return depth == 24 || depth == 8;
+  }
+  return false;
+}
+
+// Sets the bit depth of `mode` and reads it back. A source that will not
+// let it be set as asked (some only report the depth of the pixel type
+// chosen, per sample) is taken at its word when that depth fits the pixel
+// type, or when it names none yet (0): the pixel type already decides it.
+bool SetBitDepth(TTwainSource& source, TColourMode mode) {
+  const TW_UINT16 want = BitDepthOf(mode);
+  const bool taken = SetUInt16Cap(source, ICAP_BITDEPTH, want) == crSuccess;
+  const std::optional<double> now = Current(source, ICAP_BITDEPTH);
+  if (!now) return false;
+  const long depth = std::lround(*now);
+  if (depth == want) return true;
+  return !taken && (depth == 0 || DepthFits(mode, depth));
+}
+
 }  // namespace
 
 std::optional<TSettingProblem> NegotiateScanSettings(TTwainSource& source, const TScanSettings& s) {
@@ -249,8 +274,7 @@ std::optional<TSettingProblem> NegotiateScanSettings(TTwainSource& source, const
       return Problem("colour", ColourOffer(source));
     // Bit depth follows the pixel type; a source that answers no bit depth
     // chooses it itself.
-    if (Ask(source, ICAP_BITDEPTH).ok && !SetAndCheckCode(source, ICAP_BITDEPTH, BitDepthOf(*s.colour)))
-      return Problem("colour", ColourOffer(source));
+    if (Ask(source, ICAP_BITDEPTH).ok && !SetBitDepth(source, *s.colour)) return Problem("colour", ColourOffer(source));
   }
   if (s.resolution) {
     // Resolutions are per unit: inches make them dots per inch.

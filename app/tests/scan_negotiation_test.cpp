@@ -146,6 +146,30 @@ TEST_F(ScanNegotiation, RefusedChangedAndUnansweredSettings) {
        [](TScanSettings& s) { s.colour = TColourMode::Bw; }, R"("setting":"colour","offered":["bw","grey","colour"])"},
       {"colour with no bit depth to set", [](TFakeDsm& d) { d.capabilities.erase(ICAP_BITDEPTH); },
        [](TScanSettings& s) { s.colour = TColourMode::Bw; }, ""},
+      // A source that only reports the depth of the mode it is in, per
+      // sample, and refuses every set of it; before its first page it may
+      // report none at all.
+      {"colour with a fixed depth per sample",
+       [](TFakeDsm& d) {
+         d.capabilities[ICAP_BITDEPTH] = TFakeDsm::Enumeration(TWTY_UINT16, {8}, 0, 0);
+         d.refusedSets[ICAP_BITDEPTH] = true;
+       },
+       [](TScanSettings& s) { s.colour = TColourMode::Colour; }, ""},
+      {"grey with no depth known yet",
+       [](TFakeDsm& d) {
+         d.capabilities[ICAP_BITDEPTH] = TFakeDsm::OneValue(TWTY_UINT16, 0);
+         d.refusedSets[ICAP_BITDEPTH] = true;
+       },
+       [](TScanSettings& s) { s.colour = TColourMode::Grey; }, ""},
+      {"grey with a fixed depth of another mode",
+       [](TFakeDsm& d) {
+         d.capabilities[ICAP_BITDEPTH] = TFakeDsm::OneValue(TWTY_UINT16, 1);
+         d.refusedSets[ICAP_BITDEPTH] = true;
+       },
+       [](TScanSettings& s) { s.colour = TColourMode::Grey; },
+       R"("setting":"colour","offered":["bw","grey","colour"])"},
+      {"black and white changed to a grey depth", [](TFakeDsm& d) { d.changedSets[ICAP_BITDEPTH] = 8; },
+       [](TScanSettings& s) { s.colour = TColourMode::Bw; }, R"("setting":"colour","offered":["bw","grey","colour"])"},
       {"colour unanswered", [](TFakeDsm& d) { d.capabilities.erase(ICAP_PIXELTYPE); },
        [](TScanSettings& s) { s.colour = TColourMode::Colour; }, R"("setting":"colour","offered":[])"},
       {"duplex on a simplex source",
