@@ -222,14 +222,20 @@ class ScanWithWinesSaneSource(unittest.TestCase):
             self.assertGreater(max(light) - min(light), 3 * 60, f"page {page} shows no pattern")
 
     def test_the_page_sets_resolution_and_mode_without_the_dialog(self):
-        # The backend is set to colour; the page asks for grey at 75 dpi, and
-        # no dialog is answered: one that opened would hold the batch.
+        # No dialog is answered: one that opened would hold the batch. The
+        # source reports the bit depth of its mode per sample and cannot set
+        # it; asked for the mode it is already in, it reports no depth yet.
+        for mode, colour, dpi in (("Color", "grey", 75), ("Color", "colour", 150), ("Gray", "grey", 150)):
+            with self.subTest(backend=mode, colour=colour, dpi=dpi):
+                self.page_driven_scan(mode, colour, dpi)
+
+    def page_driven_scan(self, mode, colour, dpi):
         env = wine_env()
-        env["SANE_CONFIG_DIR"] = self.sane_config("Color")
+        env["SANE_CONFIG_DIR"] = self.sane_config(mode)
         host = Host(EXE, env)
         self.addCleanup(host.kill)
         host.send(json.dumps({"POL": "Init_SCAN", "events": True, "email": "", "serialnumber": "",
-                              "scan": {"scanner": "test:0", "resolution": 75, "colour": "grey"}}))
+                              "scan": {"scanner": "test:0", "resolution": dpi, "colour": colour}}))
         reply = json.loads(host.read_frame(120)[1])
         self.assertNotIn("error", reply, reply)
         host.send('{"POL":"Start_SCAN"}')
@@ -240,8 +246,8 @@ class ScanWithWinesSaneSource(unittest.TestCase):
         pages = [m for m in messages if m.get("event") == "page"]
         self.assertTrue(pages, messages)
         for p in pages:
-            self.assertEqual((p["dpi"], p["colour"]), (75, "grey"), {k: v for k, v in p.items() if k != "thumbnail"})
-            self.assertLessEqual(abs(p["pixelWidth"] - round(210 / 25.4 * 75)), 2, p["pixelWidth"])
+            self.assertEqual((p["dpi"], p["colour"]), (dpi, colour), {k: v for k, v in p.items() if k != "thumbnail"})
+            self.assertLessEqual(abs(p["pixelWidth"] - round(210 / 25.4 * dpi)), 2, p["pixelWidth"])
         scanned = messages[-1]
         self.assertEqual((scanned["outcome"], scanned["pages"]), ("done", len(pages)))
         host.send('{"POL":"END"}')
