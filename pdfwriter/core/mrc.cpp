@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,21 +59,24 @@ class TRows {
   bool Grey() const { return grey_; }
   int Components() const { return components_; }
 
-  // Converts row `y` into `dst` (width x components bytes).
-  void Read(uint32_t y, uint8_t* dst) const {
+  // Converts row `y` into `dst` (width x components bytes) and, given
+  // `luma`, a colour row's luma into it in the same pass.
+  void Read(uint32_t y, uint8_t* dst, uint8_t* luma = nullptr) const {
     const uint8_t* src = r_.Row(y);
     const uint32_t w = r_.width;
     switch (r_.bitsPerPixel) {
       case 24:
-      case 32: {
-        const unsigned step = r_.bitsPerPixel / 8;
-        for (uint32_t x = 0; x < w; ++x, src += step, dst += 3) {
-          dst[0] = src[2];
-          dst[1] = src[1];
-          dst[2] = src[0];
-        }
+        if (luma)
+          ReadBgr<3, true>(src, w, dst, luma);
+        else
+          ReadBgr<3, false>(src, w, dst, luma);
         return;
-      }
+      case 32:
+        if (luma)
+          ReadBgr<4, true>(src, w, dst, luma);
+        else
+          ReadBgr<4, false>(src, w, dst, luma);
+        return;
       default: {
         const unsigned bpp = r_.bitsPerPixel;
         const unsigned mask = (1u << bpp) - 1;
@@ -88,6 +90,7 @@ class TRows {
             *dst++ = c.r;
             *dst++ = c.g;
             *dst++ = c.b;
+            if (luma) *luma++ = static_cast<uint8_t>(Luma(c.r, c.g, c.b));
           }
         }
         return;
@@ -96,6 +99,16 @@ class TRows {
   }
 
  private:
+  template <unsigned step, bool withLuma>
+  static void ReadBgr(const uint8_t* src, uint32_t w, uint8_t* dst, uint8_t* luma) {
+    for (uint32_t x = 0; x < w; ++x, src += step, dst += 3) {
+      dst[0] = src[2];
+      dst[1] = src[1];
+      dst[2] = src[0];
+      if constexpr (withLuma) luma[x] = static_cast<uint8_t>(Luma(src[2], src[1], src[0]));
+    }
+  }
+
   const TRaster& r_;
   bool grey_ = false;
   int components_ = 3;
@@ -265,7 +278,8 @@ TCompactResult AddLayers(TDocument& doc, TCanvas& canvas, const TRaster& raster,
   if (!kept) kept = std::make_shared<TCompactBuffers>();
   TCompactBuffers& buffers = *kept;
   uint8_t* const band = buffers.band.Reserve(rowBytes * block);
-  uint8_t* const luma = buffers.luma.Reserve(size_t{w} * block);
+  // A grey page's samples are its luma.
+  uint8_t* const luma = nc == 1 ? band : buffers.luma.Reserve(size_t{w} * block);
   uint8_t* const background = buffers.background.Reserve(bgRowBytes * bh);
   TInks inks(w, h, rows.Grey(), buffers.masks);
   uint64_t pictureBlocks = 0, blocks = 0;
@@ -273,15 +287,8 @@ TCompactResult AddLayers(TDocument& doc, TCanvas& canvas, const TRaster& raster,
 
   for (uint32_t y0 = 0; y0 < h; y0 += block) {
     const uint32_t bandRows = std::min(block, h - y0);
-    for (uint32_t j = 0; j < bandRows; ++j) {
-      uint8_t* src = band + rowBytes * j;
-      rows.Read(y0 + j, src);
-      uint8_t* dst = luma + size_t{w} * j;
-      if (nc == 1)
-        std::memcpy(dst, src, w);
-      else
-        for (uint32_t x = 0; x < w; ++x, src += 3) dst[x] = static_cast<uint8_t>(Luma(src[0], src[1], src[2]));
-    }
+    for (uint32_t j = 0; j < bandRows; ++j)
+      rows.Read(y0 + j, band + rowBytes * j, nc == 1 ? nullptr : luma + size_t{w} * j);
     for (uint32_t x0 = 0; x0 < w; x0 += block) {
       const uint32_t cols = std::min(block, w - x0);
       ++blocks;
@@ -291,15 +298,28 @@ TCompactResult AddLayers(TDocument& doc, TCanvas& canvas, const TRaster& raster,
       for (uint32_t j = 0; j < bandRows; ++j) {
         const uint8_t* p = band + rowBytes * j + size_t{x0} * nc;
         const uint8_t* l = luma + size_t{w} * j + x0;
+        // Luma in a loop of its own, which the compiler can vectorise.
+        uint8_t lumaLo = static_cast<uint8_t>(lo[3]), lumaHi = static_cast<uint8_t>(hi[3]);
+        uint32_t lumaSum = 0;
         for (uint32_t i = 0; i < cols; ++i) {
-          lo[3] = std::min<int>(lo[3], l[i]);
-          hi[3] = std::max<int>(hi[3], l[i]);
+          lumaLo = std::min(lumaLo, l[i]);
+          lumaHi = std::max(lumaHi, l[i]);
+          if (nc == 1) lumaSum += l[i];
+        }
+        lo[3] = lumaLo;
+        hi[3] = lumaHi;
+        if (nc == 1) {  // the samples are the luma
+          lo[0] = lumaLo;
+          hi[0] = lumaHi;
+          sum[0] += lumaSum;
+          continue;
+        }
+        for (uint32_t i = 0; i < cols; ++i)
           for (int c = 0; c < nc; ++c, ++p) {
             lo[c] = std::min<int>(lo[c], *p);
             hi[c] = std::max<int>(hi[c], *p);
             sum[c] += *p;
           }
-        }
       }
       const uint32_t n = cols * bandRows;
       int range = hi[3] - lo[3];
