@@ -1,10 +1,12 @@
 """The flows every browser must get right, run the same way in each: the
 sample page's scan request from a public origin, the person's consent, the
 document reaching only the extension, and bad messages answered at once."""
+import base64
 import hashlib
 import json
 import os
 import re
+import shutil
 import subprocess
 import tempfile
 import time
@@ -41,6 +43,25 @@ def pdf_images(pdf):
     lines = rows.splitlines()
     names = lines[0].split()
     return [dict(zip(names, line.split())) for line in lines[2:]]
+
+
+def pdf_text(pdf):
+    """The text of a PDF as poppler's pdftotext reads it (UTF-8)."""
+    with tempfile.NamedTemporaryFile(suffix=".pdf") as f:
+        f.write(pdf)
+        f.flush()
+        return subprocess.run(["pdftotext", "-enc", "UTF-8", f.name, "-"],
+                              capture_output=True, check=True).stdout.decode("utf-8")
+
+
+# The PDF a connection of the lab page fetches by its document id, as the
+# page holds it, in base64.
+PDF_IN_PAGE = """c.getPdf({document: %s}).then(async (blob) => {
+    const bytes = new Uint8Array(await blob.arrayBuffer());
+    let text = "";
+    for (let i = 0; i < bytes.length; i += 0x8000) text += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
+    return btoa(text);
+})"""
 
 
 def page_count(pdf):
@@ -551,3 +572,63 @@ class SampleFlows:
                 self.assertEqual(phase, "done", text_of(page, "problem"))
                 size, digest = page.evaluate(harness.SHA256_OF_PREVIEW)
                 self.assertEqual((size, digest), (len(confirmed), hashlib.sha256(confirmed).hexdigest()))
+
+    def test_documents_are_searchable_and_compact(self):
+        """A few lines of text scanned in grey reach the page as a PDF whose
+        text pdftotext reads back, compact unless the page asks for lossless
+        images, and without text when the page asks for no languages."""
+        wine = harness.HOST_KIND == "wine"
+        batch_s = 900 if wine else 30  # recognition under Wine is slow here
+        with tempfile.TemporaryDirectory() as images, self.start() as run:
+            # The virtual scanner hands over one grey page at 300 dpi: two
+            # short lines, one of them Polish with diacritics.
+            if wine:
+                shutil.copy(os.path.join(harness.OCR_PAGES, "short_sans.bmp"), images)
+            run.hosts.set_scanner(pages=1, page_ms=0 if wine else 50, images=images if wine else None)
+            page, call = self.connect_with_events(run, 2000)
+            received = {}
+            for name, fields in (("default", {}), ("lossless", {"compression": "lossless"}),
+                                 ("no text", {"languages": ""})):
+                request = {"email": "biuro@example.com", "serialnumber": "SN-1", **fields,
+                           "scan": {"showScannerUI": False}}
+                self.assertIn("ok", call(f"c.openScanRequest({json.dumps(request)})"), name)
+                if run.hosts.kind == "standin":
+                    self.assertEqual(run.hosts.received()[-1], {"POL": "Init_SCAN", **request},
+                                     "the fields reach the host as the page gave them")
+                scanned = call(f"c.startScan({{timeoutMs: {batch_s * 1000}}})", timeout=batch_s + 30)
+                self.assertEqual(scanned.get("ok", {}).get("outcome"), "done", (name, scanned))
+                run.hosts.confirm_and_send()
+                self.assertIn("ok", call("c.waitForShare({timeoutMs: 120000})"), name)
+                pdf = call(PDF_IN_PAGE % json.dumps(scanned["ok"]["document"]), timeout=120)
+                self.assertIn("ok", pdf, name)
+                received[name] = base64.b64decode(pdf["ok"])
+                self.assertTrue(received[name].startswith(b"%PDF-"), name)
+            if not wine:
+                return  # the stand-in serves one fixed PDF; the documents are the real host's
+
+            sizes = {name: len(pdf) for name, pdf in received.items()}
+            print(f"document sizes: {sizes}")
+            with self.subTest("the text comes back out of the page's PDF"):
+                for name in ("default", "lossless"):
+                    text = " ".join(pdf_text(received[name]).split())
+                    self.assertIn("złożony", text, name)
+                    self.assertIn("Łodzi", text, name)
+                    self.assertIn("Signed", text, name)
+                self.assertEqual(pdf_text(received["no text"]).strip(), "", "no languages, no text layer")
+
+            with self.subTest("compact by default: a JPEG background under one-bit masks"):
+                images = pdf_images(received["default"])
+                backgrounds = [i for i in images if i["type"] == "image"]
+                masks = [i for i in images if i["type"] == "stencil"]
+                self.assertEqual([(i["enc"], i["color"]) for i in backgrounds], [("jpeg", "gray")], images)
+                self.assertTrue(masks, "the text is in masks")
+                self.assertEqual({i["bpc"] for i in masks}, {"1"}, masks)
+                self.assertEqual(len(images), len(backgrounds) + len(masks), images)
+                self.assertEqual([i["type"] for i in pdf_images(received["no text"])].count("image"), 1,
+                                 "compact without text too")
+
+            with self.subTest("lossless when the page asks"):
+                images = pdf_images(received["lossless"])
+                self.assertEqual([(i["type"], i["enc"], i["color"], i["bpc"]) for i in images],
+                                 [("image", "image", "gray", "8")], "every pixel, Flate")
+                self.assertLess(sizes["default"] * 2, sizes["lossless"], "the compact one is much smaller")
