@@ -572,6 +572,31 @@ class SampleFlows:
                 self.assertEqual(phase, "done", text_of(page, "problem"))
                 size, digest = page.evaluate(harness.SHA256_OF_PREVIEW)
                 self.assertEqual((size, digest), (len(confirmed), hashlib.sha256(confirmed).hexdigest()))
+                self.assertIn("compact images, text in Polish and English", text_of(page, "document"))
+                if run.hosts.kind == "standin":
+                    request = next(m for m in reversed(run.hosts.received()) if m.get("POL") == "Init_SCAN")
+                    self.assertEqual((request["languages"], request["compression"]), ("pol+eng", "compact"))
+                else:
+                    self.assertIn("jpeg", {i["enc"] for i in pdf_images(confirmed)}, "the sample shows a compact one")
+
+            with self.subTest("the person's choice of text and images"):
+                page.evaluate('(document.getElementById("languages").value = "", '
+                              'document.getElementById("compression").value = "lossless")')
+                run.hosts.set_scanner(pages=1, page_ms=0 if wine else 50)
+                click_on(page, "start")
+                run.answer_prompt("once")  # the page ended its host: a new one, asked for again
+                wait_for(page, 'document.getElementById("step").textContent.includes("check the pages")', batch_s)
+                confirmed = run.hosts.document_bytes()
+                run.hosts.confirm_and_send()
+                phase = wait_for(page, f'["done", "error"].includes({PHASE}) && {PHASE}', 180)
+                self.assertEqual(phase, "done", text_of(page, "problem"))
+                self.assertIn("lossless images, no text layer", text_of(page, "document"))
+                if run.hosts.kind == "standin":
+                    request = next(m for m in reversed(run.hosts.received()) if m.get("POL") == "Init_SCAN")
+                    self.assertEqual((request["languages"], request["compression"]), ("", "lossless"))
+                else:
+                    self.assertEqual({i["enc"] for i in pdf_images(confirmed)}, {"image"}, "every pixel, Flate")
+                    self.assertEqual(pdf_text(confirmed).strip(), "")
 
     def test_documents_are_searchable_and_compact(self):
         """A few lines of text scanned in grey reach the page as a PDF whose
