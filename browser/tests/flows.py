@@ -1,6 +1,7 @@
 """The flows every browser must get right, run the same way in each: the
 sample page's scan request from a public origin, the person's consent, the
-document reaching only the extension, and bad messages answered at once."""
+document reaching only the extension, bad messages answered at once, and
+documents whose text and images are as the page asked."""
 import base64
 import hashlib
 import json
@@ -604,12 +605,12 @@ class SampleFlows:
         images, and without text when the page asks for no languages."""
         wine = harness.HOST_KIND == "wine"
         batch_s = 900 if wine else 30  # recognition under Wine is slow here
-        with tempfile.TemporaryDirectory() as images, self.start() as run:
+        with tempfile.TemporaryDirectory() as folder, self.start() as run:
             # The virtual scanner hands over one grey page at 300 dpi: two
             # short lines, one of them Polish with diacritics.
             if wine:
-                shutil.copy(os.path.join(harness.OCR_PAGES, "short_sans.bmp"), images)
-            run.hosts.set_scanner(pages=1, page_ms=0 if wine else 50, images=images if wine else None)
+                shutil.copy(os.path.join(harness.OCR_PAGES, "short_sans.bmp"), folder)
+            run.hosts.set_scanner(pages=1, page_ms=0 if wine else 50, images=folder if wine else None)
             page, call = self.connect_with_events(run, 2000)
             received = {}
             for name, fields in (("default", {}), ("lossless", {"compression": "lossless"}),
