@@ -95,12 +95,19 @@ function problem(error) {
   document.body.dataset.error = error.code ?? "ERROR";
 }
 
-function showPdf(blob) {
+// What the person asked of the document, in words, for its line on the page.
+function documentKind(request) {
+  const chosen = (id) => $(id).selectedOptions[0]?.textContent.replace(/ \(.*\)$/, "") ?? "";
+  const text = request.languages ? `text in ${chosen("languages")}` : "no text layer";
+  return `${chosen("compression")} images, ${text}`;
+}
+
+function showPdf(blob, kind) {
   const frame = $("preview");
   if (frame.src) URL.revokeObjectURL(frame.src);
   frame.src = URL.createObjectURL(blob);
   frame.hidden = false;
-  $("document").textContent = `${blob.size.toLocaleString()} bytes, ${blob.type}`;
+  $("document").textContent = `${blob.size.toLocaleString()} bytes, ${blob.type}; ${kind}`;
 }
 
 function showPage(page) {
@@ -219,7 +226,15 @@ async function scan(event) {
     const conn = await connected();
     $("cancel").disabled = false;
     const byPage = Boolean($("scanner").value);
-    const request = { email: $("email").value, serialnumber: $("serial").value };
+    // The recognised text's languages ("" for none) and the image encoding
+    // go with every request, whoever chooses the scanner.
+    const request = {
+      email: $("email").value,
+      serialnumber: $("serial").value,
+      languages: $("languages").value,
+      compression: $("compression").value,
+    };
+    const kind = documentKind(request);
     if (byPage) request.scan = chosenSettings();
     $("scan-id").textContent = await conn.openScanRequest(request);
     let documentId;
@@ -237,7 +252,7 @@ async function scan(event) {
     phase("receiving", "receiving the document");
     // The document scanned from this page, exactly: a later scan in the
     // window before "Confirm and send" gives NO_DOCUMENT.
-    showPdf(await conn.getPdf(documentId ? { document: documentId } : {}));
+    showPdf(await conn.getPdf(documentId ? { document: documentId } : {}), kind);
     phase("received", "document received");
     await conn.end();
     phase("done", "done: the document is below");

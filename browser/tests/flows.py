@@ -1,6 +1,8 @@
 """The flows every browser must get right, run the same way in each: the
 sample page's scan request from a public origin, the person's consent, the
-document reaching only the extension, and bad messages answered at once."""
+document reaching only the extension, bad messages answered at once, and
+documents whose text and images are as the page asked."""
+import base64
 import hashlib
 import json
 import os
@@ -41,6 +43,30 @@ def pdf_images(pdf):
     lines = rows.splitlines()
     names = lines[0].split()
     return [dict(zip(names, line.split())) for line in lines[2:]]
+
+
+def image_bytes(size):
+    """Bytes from pdfimages' size column ("958B", "12.5K", "1.2M")."""
+    return round(float(size[:-1]) * {"B": 1, "K": 1024, "M": 1024 * 1024}[size[-1]])
+
+
+def pdf_text(pdf):
+    """The text of a PDF as poppler's pdftotext reads it (UTF-8)."""
+    with tempfile.NamedTemporaryFile(suffix=".pdf") as f:
+        f.write(pdf)
+        f.flush()
+        return subprocess.run(["pdftotext", "-enc", "UTF-8", f.name, "-"],
+                              capture_output=True, check=True).stdout.decode("utf-8")
+
+
+# The PDF a connection of the lab page fetches by its document id, as the
+# page holds it, in base64.
+PDF_IN_PAGE = """c.getPdf({document: %s}).then(async (blob) => {
+    const bytes = new Uint8Array(await blob.arrayBuffer());
+    let text = "";
+    for (let i = 0; i < bytes.length; i += 0x8000) text += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
+    return btoa(text);
+})"""
 
 
 def page_count(pdf):
@@ -551,3 +577,98 @@ class SampleFlows:
                 self.assertEqual(phase, "done", text_of(page, "problem"))
                 size, digest = page.evaluate(harness.SHA256_OF_PREVIEW)
                 self.assertEqual((size, digest), (len(confirmed), hashlib.sha256(confirmed).hexdigest()))
+                self.assertIn("compact images, text in Polish and English", text_of(page, "document"))
+                if run.hosts.kind == "standin":
+                    request = next(m for m in reversed(run.hosts.received()) if m.get("POL") == "Init_SCAN")
+                    self.assertEqual((request["languages"], request["compression"]), ("pol+eng", "compact"))
+                else:
+                    self.assertIn("jpeg", {i["enc"] for i in pdf_images(confirmed)}, "the sample shows a compact one")
+
+            with self.subTest("the person's choice of text and images"):
+                page.evaluate('(document.getElementById("languages").value = "", '
+                              'document.getElementById("compression").value = "lossless")')
+                run.hosts.set_scanner(pages=1, page_ms=0 if wine else 50)
+                click_on(page, "start")
+                run.answer_prompt("once")  # the page ended its host: a new one, asked for again
+                wait_for(page, 'document.getElementById("step").textContent.includes("check the pages")', batch_s)
+                confirmed = run.hosts.document_bytes()
+                run.hosts.confirm_and_send()
+                phase = wait_for(page, f'["done", "error"].includes({PHASE}) && {PHASE}', 180)
+                self.assertEqual(phase, "done", text_of(page, "problem"))
+                self.assertIn("lossless images, no text layer", text_of(page, "document"))
+                if run.hosts.kind == "standin":
+                    request = next(m for m in reversed(run.hosts.received()) if m.get("POL") == "Init_SCAN")
+                    self.assertEqual((request["languages"], request["compression"]), ("", "lossless"))
+                else:
+                    self.assertEqual({i["enc"] for i in pdf_images(confirmed)}, {"image"}, "every pixel, Flate")
+                    self.assertEqual(pdf_text(confirmed).strip(), "")
+
+    def test_documents_are_searchable_and_compact(self):
+        """A few lines of text scanned in grey reach the page as a PDF whose
+        text pdftotext reads back, compact unless the page asks for lossless
+        images, and without text when the page asks for no languages."""
+        wine = harness.HOST_KIND == "wine"
+        batch_s = 900 if wine else 30  # recognition under Wine is slow here
+        with tempfile.TemporaryDirectory() as folder, self.start() as run:
+            # The virtual scanner hands over one grey page at 300 dpi: two
+            # short lines, one of them Polish with diacritics. The rendered
+            # page is black and white (stored the same way in both forms), so
+            # it is softened into 8-bit grey, as a scanner sees print.
+            if wine:
+                subprocess.run(["convert", os.path.join(harness.OCR_PAGES, "short_sans.bmp"), "-blur", "0x0.8",
+                                "-colorspace", "Gray", "-type", "Grayscale", "-units", "PixelsPerInch",
+                                "-density", "300", "BMP3:" + os.path.join(folder, "page.bmp")], check=True)
+            run.hosts.set_scanner(pages=1, page_ms=0 if wine else 50, images=folder if wine else None)
+            page, call = self.connect_with_events(run, 2000)
+            received = {}
+            for name, fields in (("default", {}), ("lossless", {"compression": "lossless"}),
+                                 ("no text", {"languages": ""})):
+                request = {"email": "biuro@example.com", "serialnumber": "SN-1", **fields,
+                           "scan": {"showScannerUI": False}}
+                self.assertIn("ok", call(f"c.openScanRequest({json.dumps(request)})"), name)
+                if run.hosts.kind == "standin":
+                    self.assertEqual(run.hosts.received()[-1], {"POL": "Init_SCAN", **request},
+                                     "the fields reach the host as the page gave them")
+                scanned = call(f"c.startScan({{timeoutMs: {batch_s * 1000}}})", timeout=batch_s + 30)
+                self.assertEqual(scanned.get("ok", {}).get("outcome"), "done", (name, scanned))
+                run.hosts.confirm_and_send()
+                self.assertIn("ok", call("c.waitForShare({timeoutMs: 120000})"), name)
+                pdf = call(PDF_IN_PAGE % json.dumps(scanned["ok"]["document"]), timeout=120)
+                self.assertIn("ok", pdf, name)
+                received[name] = base64.b64decode(pdf["ok"])
+                self.assertTrue(received[name].startswith(b"%PDF-"), name)
+            if not wine:
+                return  # the stand-in serves one fixed PDF; the documents are the real host's
+
+            sizes = {name: len(pdf) for name, pdf in received.items()}
+            print(f"document sizes: {sizes}")
+            with self.subTest("the text comes back out of the page's PDF"):
+                for name in ("default", "lossless"):
+                    text = " ".join(pdf_text(received[name]).split())
+                    self.assertIn("złożony", text, name)
+                    self.assertIn("Łodzi", text, name)
+                    self.assertIn("Signed", text, name)
+                self.assertEqual(pdf_text(received["no text"]).strip(), "", "no languages, no text layer")
+
+            with self.subTest("compact by default: a JPEG background under one-bit masks"):
+                images = pdf_images(received["default"])
+                backgrounds = [i for i in images if i["type"] == "image"]
+                masks = [i for i in images if i["type"] == "stencil"]
+                self.assertEqual([i["enc"] for i in backgrounds], ["jpeg"], images)
+                self.assertIn(backgrounds[0]["color"], ("gray", "rgb"), images)
+                self.assertTrue(masks, "the text is in masks")
+                self.assertEqual({i["bpc"] for i in masks}, {"1"}, masks)
+                self.assertEqual(len(images), len(backgrounds) + len(masks), images)
+                self.assertEqual([i["type"] for i in pdf_images(received["no text"])].count("image"), 1,
+                                 "compact without text too")
+
+            with self.subTest("lossless when the page asks"):
+                images = pdf_images(received["lossless"])
+                self.assertEqual([(i["type"], i["enc"], i["bpc"]) for i in images], [("image", "image", "8")],
+                                 "every pixel, Flate")
+                self.assertIn(images[0]["color"], ("gray", "rgb"), images)
+                # The fonts and metadata weigh the same in both, so the images are compared.
+                stored = {name: sum(image_bytes(i["size"]) for i in pdf_images(received[name]))
+                          for name in ("default", "lossless")}
+                print(f"image bytes: {stored}")
+                self.assertLess(stored["default"] * 2, stored["lossless"], "the compact images are much smaller")

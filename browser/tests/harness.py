@@ -35,6 +35,8 @@ def build_path(variable, *default):
 EXE = build_path("SKAN_EXE", "app", "Skanowanie.exe")
 WINPROBE = build_path("SKAN_WINPROBE", "tests", "winprobe.exe")
 EXTENSIONS = build_path("SKAN_EXTENSIONS", "browser", "extension")
+# The recognition tests' rendered pages, each a BMP beside the text it shows.
+OCR_PAGES = build_path("SKAN_OCR_PAGES", "ocr", "pages")
 PRESS_SCAN = os.path.join(ROOT, "tools", "press-scan.sh")
 
 # Runs the host for the browser: the real one under Wine or, where Wine
@@ -197,16 +199,19 @@ class Hosts:
         finally:
             install_virtual_scanner(f"Pages={self.pages_per_scan}")
 
-    def set_scanner(self, pages, page_ms):
+    def set_scanner(self, pages, page_ms, images=None):
         """The next batches' page count and the time each page takes (the
         stand-in's settings, or the virtual scanner's Pages and PageDelay,
-        set back by restore_scanner)."""
+        set back by restore_scanner). Under Wine, `images` names a folder
+        whose BMP files the virtual scanner delivers in place of its own
+        drawn pages (the stand-in has no images)."""
         self.scanner_changed = True
         if self.kind == "standin":
             with open(self.scanner_settings, "w") as f:
                 json.dump({"pages": pages, "page_ms": page_ms}, f)
         else:
-            install_virtual_scanner(f"Pages={pages}", f"PageDelay={page_ms}")
+            folder = [f"ImageFolder=Z:{os.path.abspath(images)}"] if images else []
+            install_virtual_scanner(f"Pages={pages}", f"PageDelay={page_ms}", *folder)
 
     def restore_scanner(self):
         """The virtual scanner's settings as the tests installed them (the
